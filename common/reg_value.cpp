@@ -1,0 +1,114 @@
+#include "common/reg_value.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Splits "Software\\Quillmark\\Monitoring" into key path and value name:
+// leading backslashes go, the value name is what follows the last
+// backslash (without leading backslashes), the key path what precedes it
+// (without trailing backslashes).
+void SplitPath(std::string_view full, std::string& keyPath, std::string& valueName) {
+  size_t first = full.find_first_not_of('\\');
+  full = first == std::string_view::npos ? std::string_view{} : full.substr(first);
+  size_t p = full.rfind('\\');
+  if (p == std::string_view::npos) {
+    keyPath.clear();
+    valueName = std::string(full);
+  } else {
+    std::string_view key = full.substr(0, p);
+    size_t last = key.find_last_not_of('\\');
+    keyPath = last == std::string_view::npos ? std::string{} : std::string(key.substr(0, last + 1));
+    std::string_view name = full.substr(p + 1);
+    size_t start = name.find_first_not_of('\\');
+    valueName = start == std::string_view::npos ? std::string{} : std::string(name.substr(start));
+  }
+}
+
+}  // namespace
+
+CRegValue::CRegValue(std::string_view fullPath, bool alwaysReread, platform::Hive root)
+    : root_(root), alwaysReread_(alwaysReread) {
+  SplitPath(fullPath, keyPath_, valueName_);
+}
+
+void CRegValue::store(platform::RegType type, const void* data, std::uint32_t size) {
+  auto key = platform::Registry::Default().CreateKey(root_, keyPath_, platform::kKeyWrite);
+  if (!key) return;
+  if (key->SetValue(valueName_, type, data, size) == platform::RegStatus::Ok) readOnce_ = true;
+}
+
+CRegDword::CRegDword(std::string_view fullPath, std::uint32_t defaultValue, bool alwaysReread,
+                     platform::Hive root)
+    : CRegValue(fullPath, alwaysReread, root), default_(defaultValue) {
+  read();
+}
+
+std::uint32_t CRegDword::read() {
+  auto key = platform::Registry::Default().OpenKey(root_, keyPath_, platform::kKeyRead);
+  if (!key) return default_;
+  // The data lands in the cached value as it is stored; anything longer
+  // than four bytes does not fit and reads as the default.
+  unsigned char bytes[4];
+  std::memcpy(bytes, &value_, 4);
+  std::uint32_t size = 4;
+  if (key->QueryValue(valueName_, nullptr, bytes, &size) != platform::RegStatus::Ok) return default_;
+  std::memcpy(&value_, bytes, 4);
+  readOnce_ = true;
+  return value_;
+}
+
+std::uint32_t CRegDword::Get() {
+  if (!readOnce_ || alwaysReread_) return read();
+  return value_;
+}
+
+CRegDword& CRegDword::Set(std::uint32_t value) {
+  if (value != value_ || alwaysReread_) {
+    value_ = value;
+    Write();
+  }
+  return *this;
+}
+
+void CRegDword::Write() { store(platform::RegType::Dword, &value_, 4); }
+
+CRegString::CRegString(std::string_view fullPath, std::string defaultValue, bool alwaysReread,
+                       platform::Hive root)
+    : CRegValue(fullPath, alwaysReread, root), default_(std::move(defaultValue)) {
+  read();
+}
+
+std::string CRegString::read() {
+  auto key = platform::Registry::Default().OpenKey(root_, keyPath_, platform::kKeyRead);
+  if (!key) return default_;
+  std::uint32_t size = 0;
+  if (key->QueryValue(valueName_, nullptr, nullptr, &size) != platform::RegStatus::Ok) return default_;
+  std::vector<char> buffer(size);
+  if (key->QueryValue(valueName_, nullptr, buffer.data(), &size) != platform::RegStatus::Ok) {
+    return default_;
+  }
+  value_.assign(buffer.data(), strnlen(buffer.data(), size));
+  readOnce_ = true;
+  return value_;
+}
+
+std::string CRegString::Get() {
+  if (!readOnce_ || alwaysReread_) return read();
+  return value_;
+}
+
+CRegString& CRegString::Set(const std::string& value) {
+  if (value != value_ || alwaysReread_) {
+    value_ = value;
+    Write();
+  }
+  return *this;
+}
+
+void CRegString::Write() {
+  std::string data = value_;
+  data.push_back('\0');
+  store(platform::RegType::Sz, data.data(), static_cast<std::uint32_t>(data.size()));
+}

@@ -1,0 +1,83 @@
+#include "engine/control_thread.h"
+
+#include "common/catalogue_text.h"
+#include "common/reg_value.h"
+#include "common/registry_keys.h"
+#include "common/text_file.h"
+#include "engine/app_folder.h"
+#include "engine/report_thread.h"
+#include "engine/retention_thread.h"
+#include "platform/clock.h"
+
+namespace engine {
+
+using common::QuillmarkValue;
+
+ControlThread::ControlThread() : ControlThread(Options{}) {}
+
+ControlThread::ControlThread(Options options) : options_(std::move(options)) {
+  if (!options_.makeWatcher) options_.makeWatcher = [] { return std::make_unique<PrinterWatcher>(); };
+  if (!options_.makeRetention) options_.makeRetention = [] { return std::make_unique<RetentionThread>(); };
+  if (!options_.makeReport) options_.makeReport = [] { return std::make_unique<ReportThread>(); };
+}
+
+std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
+  // Slot i of the table is watchers[i - 1].
+  std::vector<std::unique_ptr<PrinterWatcher>> watchers;
+  watchers.reserve(kCapacity);
+  for (std::size_t i = 0; i < kCapacity; ++i) watchers.push_back(options_.makeWatcher());
+  std::size_t n = 0;
+  std::unique_ptr<WorkerThread> retention = options_.makeRetention();
+  std::unique_ptr<WorkerThread> report = options_.makeReport();
+
+  CRegDword(QuillmarkValue("Reset")).Set(1).Write();
+
+  for (int pass = 1; !stop.stop_requested(); ++pass) {
+    std::uint32_t reset = CRegDword(QuillmarkValue("Reset")).Get();
+    std::uint32_t monitoring = CRegDword(QuillmarkValue("Monitoring")).Get();
+    std::uint32_t emailAlert = CRegDword(QuillmarkValue("EmailAlert")).Get();
+    std::uint32_t deleteOldLogs = CRegDword(QuillmarkValue("DeleteOldLogs")).Get();
+
+    if (reset == 1) {
+      // Every running watcher is stopped before its name and cost change.
+      for (auto& watcher : watchers) {
+        if (watcher->running()) watcher->stop(true);
+      }
+      auto printers = common::ScanMonitoredPrinters(ReadTextFile(AppFile("\\settings.xml")), kCapacity);
+      n = printers.size();
+      for (std::size_t i = 0; i < n; ++i) watchers[i]->configure(printers[i].name, printers[i].cost);
+      CRegDword(QuillmarkValue("Reset")).Set(0).Write();
+    }
+
+    for (std::size_t i = 0; i < n; ++i) {
+      if (monitoring == 1) {
+        if (!watchers[i]->running()) watchers[i]->start();
+      } else if (watchers[i]->running()) {
+        watchers[i]->stop(true);
+      }
+    }
+
+    if (deleteOldLogs == 1) {
+      if (!retention->running()) retention->start();
+    } else if (retention->running()) {
+      retention->stop(true);
+    }
+
+    if (emailAlert == 1 && monitoring == 1) {
+      if (!report->running()) report->start();
+    } else if (report->running()) {
+      report->stop(true);
+    }
+
+    if (options_.afterPass) options_.afterPass(pass);
+    platform::Clock::Default().SleepFor(options_.interval, stop);
+  }
+
+  // Nothing the engine started outlives it.
+  for (auto& watcher : watchers) watcher->stop(true);
+  retention->stop(true);
+  report->stop(true);
+  return 0;
+}
+
+}  // namespace engine

@@ -1,0 +1,13 @@
+#include "engine/idle_body.h"
+
+#include "platform/clock.h"
+
+namespace engine {
+
+std::uint32_t IdleUntilStopped(std::stop_token stop) {
+  while (platform::InterruptibleSleep(std::chrono::hours(1), stop)) {
+  }
+  return 0xFFFFFFFFu;
+}
+
+}  // namespace engine

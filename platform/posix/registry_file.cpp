@@ -1,0 +1,328 @@
+// File-backed registry store.
+//
+// Layout under the root: one folder per hive ("HKLM", "HKCU"), one folder
+// per key component, and one file per value named "=" followed by the
+// encoded value name. Names are folded to lower case (the registry is
+// case-insensitive) and every byte that is not a lower-case letter, a digit,
+// '-' or '_' is written as %XX, so that a name with a slash, dots or control
+// characters is stored safely as one file name. A value file holds a small
+// header (magic, type, the name as written) followed by the data.
+//
+// A value is replaced by writing a temporary file in the same folder and
+// renaming it over the old one: a reader sees the old or the new value,
+// never half of one.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kMagic[4] = {'Q', 'M', 'R', 'V'};
+constexpr mode_t kFolderMode = 02770;
+constexpr mode_t kFileMode = 0660;
+
+unsigned char FoldCase(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
+  // Latin-1 capitals, except the multiplication sign.
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
+  return c;
+}
+
+std::string Encode(std::string_view name) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(name.size());
+  for (unsigned char raw : name) {
+    unsigned char c = FoldCase(raw);
+    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(hex[c >> 4]);
+      out.push_back(hex[c & 15]);
+    }
+  }
+  return out;
+}
+
+std::string Decode(std::string_view name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name[i] == '%' && i + 2 < name.size()) {
+      out.push_back(static_cast<char>(std::stoi(std::string(name.substr(i + 1, 2)), nullptr, 16)));
+      i += 2;
+    } else {
+      out.push_back(name[i]);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> SplitKeyPath(std::string_view path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) parts.emplace_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+void PutU32(std::string& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+std::uint32_t GetU32(const char* p) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  return v;
+}
+
+RegStatus FromErrno(int err) {
+  if (err == ENOENT || err == ENOTDIR) return RegStatus::NotFound;
+  if (err == EACCES || err == EPERM) return RegStatus::AccessDenied;
+  return RegStatus::Error;
+}
+
+// Reads a whole file; false with errno set on failure.
+bool ReadWhole(const fs::path& file, std::string& out) {
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  out.clear();
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      errno = err;
+      return false;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+struct ParsedValue {
+  RegType type = RegType::None;
+  std::string name;
+  std::string data;
+};
+
+bool Parse(const std::string& raw, ParsedValue& out) {
+  if (raw.size() < 12 || std::memcmp(raw.data(), kMagic, 4) != 0) return false;
+  out.type = static_cast<RegType>(GetU32(raw.data() + 4));
+  std::uint32_t nameLen = GetU32(raw.data() + 8);
+  if (raw.size() < 12 + static_cast<size_t>(nameLen)) return false;
+  out.name = raw.substr(12, nameLen);
+  out.data = raw.substr(12 + nameLen);
+  return true;
+}
+
+bool MakeFolder(const fs::path& folder) {
+  if (::mkdir(folder.c_str(), kFolderMode) == 0) {
+    ::chmod(folder.c_str(), kFolderMode);  // the umask may have cut bits
+    return true;
+  }
+  if (errno != EEXIST) return false;
+  struct stat st {};
+  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeFolders(const fs::path& folder) {
+  fs::path current;
+  for (const auto& part : folder) {
+    current /= part;
+    if (current == current.root_path()) continue;
+    if (!MakeFolder(current)) return false;
+  }
+  return true;
+}
+
+class FileKey final : public RegistryKey {
+ public:
+  explicit FileKey(fs::path folder) : folder_(std::move(folder)) {}
+
+  RegStatus QueryValue(std::string_view name, RegType* type, void* data,
+                       std::uint32_t* size) override {
+    std::string raw;
+    if (!ReadWhole(ValueFile(name), raw)) return FromErrno(errno);
+    ParsedValue v;
+    if (!Parse(raw, v)) return RegStatus::Error;
+    if (type) *type = v.type;
+    auto needed = static_cast<std::uint32_t>(v.data.size());
+    if (!size) return data ? RegStatus::Error : RegStatus::Ok;
+    if (!data) {
+      *size = needed;
+      return RegStatus::Ok;
+    }
+    if (*size < needed) {
+      *size = needed;
+      return RegStatus::MoreData;
+    }
+    std::memcpy(data, v.data.data(), needed);
+    *size = needed;
+    return RegStatus::Ok;
+  }
+
+  RegStatus SetValue(std::string_view name, RegType type, const void* data,
+                     std::uint32_t size) override {
+    std::string content(kMagic, 4);
+    PutU32(content, static_cast<std::uint32_t>(type));
+    PutU32(content, static_cast<std::uint32_t>(name.size()));
+    content.append(name);
+    if (size) content.append(static_cast<const char*>(data), size);
+
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    fs::path tmp = folder_ / (".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng()));
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+    if (fd < 0) return FromErrno(errno);
+    ::fchmod(fd, kFileMode);
+    const char* p = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+      ssize_t n = ::write(fd, p, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        int err = errno;
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return FromErrno(err);
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+      int err = errno;
+      ::unlink(tmp.c_str());
+      return FromErrno(err);
+    }
+    if (::rename(tmp.c_str(), ValueFile(name).c_str()) != 0) {
+      int err = errno;
+      ::unlink(tmp.c_str());
+      return FromErrno(err);
+    }
+    return RegStatus::Ok;
+  }
+
+  RegStatus DeleteValue(std::string_view name) override {
+    if (::unlink(ValueFile(name).c_str()) != 0) return FromErrno(errno);
+    return RegStatus::Ok;
+  }
+
+  std::vector<RegValueInfo> Values() override {
+    std::vector<RegValueInfo> out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder_, ec)) {
+      std::string file = entry.path().filename().string();
+      if (file.empty() || file[0] != '=') continue;
+      std::string raw;
+      ParsedValue v;
+      if (!ReadWhole(entry.path(), raw) || !Parse(raw, v)) continue;
+      out.push_back({v.name, v.type, v.data});
+    }
+    return out;
+  }
+
+  std::vector<std::string> SubKeys() override {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder_, ec)) {
+      std::string file = entry.path().filename().string();
+      if (file.empty() || file[0] == '=' || file[0] == '.') continue;
+      if (entry.is_directory(ec)) out.push_back(Decode(file));
+    }
+    return out;
+  }
+
+ private:
+  fs::path ValueFile(std::string_view name) const { return folder_ / ("=" + Encode(name)); }
+
+  fs::path folder_;
+};
+
+class FileRegistry final : public Registry {
+ public:
+  explicit FileRegistry(fs::path root) : root_(std::move(root)) {}
+
+  std::unique_ptr<RegistryKey> OpenKey(Hive hive, std::string_view path, std::uint32_t) override {
+    fs::path folder = KeyFolder(hive, path);
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+    if (::access(folder.c_str(), R_OK | X_OK) != 0) return nullptr;
+    return std::make_unique<FileKey>(folder);
+  }
+
+  std::unique_ptr<RegistryKey> CreateKey(Hive hive, std::string_view path, std::uint32_t) override {
+    fs::path folder = KeyFolder(hive, path);
+    if (!MakeFolders(folder)) return nullptr;
+    return std::make_unique<FileKey>(folder);
+  }
+
+  RegStatus DeleteKey(Hive hive, std::string_view path) override {
+    if (SplitKeyPath(path).empty()) return RegStatus::AccessDenied;  // never a whole hive
+    fs::path folder = KeyFolder(hive, path);
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) return RegStatus::NotFound;
+    fs::remove_all(folder, ec);
+    return ec ? RegStatus::Error : RegStatus::Ok;
+  }
+
+ private:
+  fs::path KeyFolder(Hive hive, std::string_view path) const {
+    fs::path folder = root_ / (hive == Hive::LocalMachine ? "HKLM" : "HKCU");
+    for (const auto& part : SplitKeyPath(path)) folder /= Encode(part);
+    return folder;
+  }
+
+  fs::path root_;
+};
+
+}  // namespace
+
+RegistryKey::~RegistryKey() = default;
+Registry::~Registry() = default;
+
+std::unique_ptr<Registry> MakeFileRegistry(std::filesystem::path root) {
+  return std::make_unique<FileRegistry>(std::move(root));
+}
+
+std::filesystem::path RegistryRootFromEnvironment() {
+  const char* env = std::getenv("QUILLMARK_REGISTRY");
+  if (env && *env) return env;
+  return kDefaultRegistryRoot;
+}
+
+namespace {
+Registry* g_override = nullptr;
+}
+
+Registry& Registry::Default() {
+  if (g_override) return *g_override;
+  static std::unique_ptr<Registry> store = MakeFileRegistry(RegistryRootFromEnvironment());
+  return *store;
+}
+
+Registry* Registry::SetDefault(Registry* registry) {
+  Registry* old = g_override;
+  g_override = registry;
+  return old;
+}
+
+}  // namespace platform

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/export.h"
+
+namespace platform {
+
+// The registry hives the system uses.
+enum class Hive { LocalMachine, CurrentUser };
+
+// Value types, numbered as the registry numbers them.
+enum class RegType : std::uint32_t { None = 0, Sz = 1, Binary = 3, Dword = 4 };
+
+enum class RegStatus {
+  Ok,
+  NotFound,      // key or value does not exist
+  MoreData,      // the caller's buffer is smaller than the data
+  AccessDenied,
+  Error,
+};
+
+inline constexpr std::uint32_t kKeyRead = 0x20019;
+inline constexpr std::uint32_t kKeyWrite = 0x20006;
+
+struct RegValueInfo {
+  std::string name;  // as it was written (case preserved)
+  RegType type = RegType::None;
+  std::string data;  // raw bytes
+};
+
+// An open key. Closing is destruction.
+class QM_PLATFORM_API RegistryKey {
+ public:
+  virtual ~RegistryKey();
+
+  // Queries a value. `data` may be null to learn the size: then `*size`
+  // receives the size and the result is Ok. Otherwise `*size` is the
+  // buffer size on entry and the data size on return; a buffer that is too
+  // small gives MoreData (with the needed size in `*size`). `type` may be
+  // null. Value names are case-insensitive.
+  virtual RegStatus QueryValue(std::string_view name, RegType* type,
+                               void* data, std::uint32_t* size) = 0;
+
+  // Stores a value, replacing an existing one atomically.
+  virtual RegStatus SetValue(std::string_view name, RegType type,
+                             const void* data, std::uint32_t size) = 0;
+
+  virtual RegStatus DeleteValue(std::string_view name) = 0;
+
+  virtual std::vector<RegValueInfo> Values() = 0;
+  virtual std::vector<std::string> SubKeys() = 0;
+};
+
+// The registry. Key paths use backslashes between components and are
+// case-insensitive ("Software\\Quillmark").
+class QM_PLATFORM_API Registry {
+ public:
+  virtual ~Registry();
+
+  // Opens an existing key; null when it does not exist or cannot be opened.
+  virtual std::unique_ptr<RegistryKey> OpenKey(Hive hive, std::string_view path,
+                                               std::uint32_t access) = 0;
+
+  // Opens a key, creating it and every missing key above it; null on failure.
+  virtual std::unique_ptr<RegistryKey> CreateKey(Hive hive, std::string_view path,
+                                                 std::uint32_t access) = 0;
+
+  // Deletes a key with everything below it.
+  virtual RegStatus DeleteKey(Hive hive, std::string_view path) = 0;
+
+  // The process-wide registry. Unless replaced, the file-backed store rooted
+  // at RegistryRootFromEnvironment().
+  static Registry& Default();
+  // Replaces the process-wide registry (tests); returns the previous one.
+  // The caller keeps ownership and must restore it before destroying it.
+  static Registry* SetDefault(Registry* registry);
+};
+
+// The file-backed registry store: one folder per key, one file per value,
+// each replaced atomically so that processes reading and writing at once
+// never see half a value. Folders are created 2770 and files 0660.
+QM_PLATFORM_API std::unique_ptr<Registry> MakeFileRegistry(std::filesystem::path root);
+
+// $QUILLMARK_REGISTRY when set and not empty, else kDefaultRegistryRoot.
+QM_PLATFORM_API std::filesystem::path RegistryRootFromEnvironment();
+
+inline constexpr const char* kDefaultRegistryRoot = "/var/lib/quillmark/registry";
+
+}  // namespace platform

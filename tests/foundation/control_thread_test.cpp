@@ -1,0 +1,225 @@
+#include "engine/control_thread.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "common/reg_value.h"
+#include "common/registry_keys.h"
+#include "common/text_file.h"
+#include "engine/app_folder.h"
+#include "engine/idle_body.h"
+#include "tests/foundation/test_support.h"
+
+using common::QuillmarkValue;
+using engine::ControlThread;
+
+namespace {
+
+std::atomic<int> g_running{0};
+
+class CountingWatcher : public engine::PrinterWatcher {
+ protected:
+  std::uint32_t run(std::int32_t, std::stop_token stop) override {
+    ++g_running;
+    engine::IdleUntilStopped(stop);
+    --g_running;
+    return 0;
+  }
+};
+
+class CountingThread : public engine::WorkerThread {
+ public:
+  explicit CountingThread(std::atomic<int>& counter) : counter_(counter) {}
+  ~CountingThread() override { stop(); }
+ protected:
+  std::uint32_t run(std::int32_t, std::stop_token stop) override {
+    ++counter_;
+    engine::IdleUntilStopped(stop);
+    --counter_;
+    return 0;
+  }
+ private:
+  std::atomic<int>& counter_;
+};
+
+// Runs the control loop one pass at a time: the test edits the registry
+// between passes.
+class ControlLoop {
+ public:
+  explicit ControlLoop(std::atomic<int>& retention, std::atomic<int>& report) {
+    ControlThread::Options options;
+    options.interval = std::chrono::milliseconds(5);
+    options.makeWatcher = [] { return std::make_unique<CountingWatcher>(); };
+    options.makeRetention = [&] { return std::make_unique<CountingThread>(retention); };
+    options.makeReport = [&] { return std::make_unique<CountingThread>(report); };
+    options.afterPass = [this](int pass) {
+      std::unique_lock lock(mutex_);
+      passes_ = pass;
+      changed_.notify_all();
+      changed_.wait(lock, [&] { return allowed_ > pass || quitting_; });
+    };
+    thread_ = std::make_unique<ControlThread>(std::move(options));
+    thread_->start();
+  }
+  ~ControlLoop() {
+    {
+      std::lock_guard lock(mutex_);
+      quitting_ = true;
+      changed_.notify_all();
+    }
+    thread_->stop();
+  }
+  // Waits until pass number `pass` has finished.
+  void waitPass(int pass) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return passes_ >= pass; });
+  }
+  // Lets the loop run one more pass and waits for it.
+  void step() {
+    int next;
+    {
+      std::lock_guard lock(mutex_);
+      next = ++allowed_;
+      changed_.notify_all();
+    }
+    waitPass(next);
+  }
+  void stop() {
+    {
+      std::lock_guard lock(mutex_);
+      quitting_ = true;
+      changed_.notify_all();
+    }
+    thread_->stop();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int passes_ = 0, allowed_ = 1;
+  bool quitting_ = false;
+  std::unique_ptr<ControlThread> thread_;
+};
+
+std::string Entry(const std::string& name, const std::string& monitored) {
+  return "<name>" + name + "</name><ID>1</ID><cost>2</cost><monitored>" + monitored + "</monitored>";
+}
+
+class ControlThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    engine::SetAppFolder(scratch.folder().string());
+    g_running = 0;
+  }
+  void writeCatalogue(const std::string& printers) {
+    common::WriteTextFile((scratch.folder() / "settings.xml").string(),
+                          "<log><printers>" + printers + "</printers><users></users></log>");
+  }
+  ScratchRegistry scratch;
+  std::atomic<int> retention{0}, report{0};
+};
+
+}  // namespace
+
+TEST_F(ControlThreadTest, FirstPassLoadsTheCatalogueAndClearsReset) {
+  CRegDword(QuillmarkValue("Monitoring")).Set(1);
+  CRegDword(QuillmarkValue("Reset")).Set(0).Write();
+  writeCatalogue(Entry("A", "1") + Entry("B", "0") + Entry("C", " 1") + Entry("D", ""));
+  ControlLoop loop(retention, report);
+  loop.waitPass(1);
+  EXPECT_EQ(CRegDword(QuillmarkValue("Reset")).Get(), 0u);
+  // Only the entry flagged exactly "1" runs.
+  for (int i = 0; i < 200 && g_running != 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(g_running, 1);
+}
+
+TEST_F(ControlThreadTest, SwitchesFollowTheRegistry) {
+  writeCatalogue(Entry("A", "1") + Entry("B", "1"));
+  CRegDword(QuillmarkValue("Monitoring")).Set(1);
+  CRegDword(QuillmarkValue("DeleteOldLogs")).Set(1);
+  CRegDword(QuillmarkValue("EmailAlert")).Set(1);
+  ControlLoop loop(retention, report);
+  loop.waitPass(1);
+  auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
+  settle();
+  EXPECT_EQ(g_running, 2);
+  EXPECT_EQ(retention, 1);
+  EXPECT_EQ(report, 1);
+
+  // Monitoring off stops every watcher and the report thread in one pass;
+  // retention goes on.
+  CRegDword(QuillmarkValue("Monitoring")).Set(0);
+  loop.step();
+  EXPECT_EQ(g_running, 0);
+  EXPECT_EQ(report, 0);
+  EXPECT_EQ(retention, 1);
+
+  // E-mail alerts without monitoring never run the report thread.
+  loop.step();
+  EXPECT_EQ(report, 0);
+
+  CRegDword(QuillmarkValue("DeleteOldLogs")).Set(0);
+  loop.step();
+  EXPECT_EQ(retention, 0);
+}
+
+TEST_F(ControlThreadTest, ResetReloadsAndRestartsInTheSamePass) {
+  writeCatalogue(Entry("A", "1") + Entry("B", "1") + Entry("C", "1"));
+  CRegDword(QuillmarkValue("Monitoring")).Set(1);
+  ControlLoop loop(retention, report);
+  loop.waitPass(1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(g_running, 3);
+
+  writeCatalogue(Entry("A", "0") + Entry("C", "1"));
+  CRegDword(QuillmarkValue("Reset")).Set(1);
+  loop.step();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(g_running, 1);  // slots beyond the new count stay stopped
+  EXPECT_EQ(CRegDword(QuillmarkValue("Reset")).Get(), 0u);
+}
+
+TEST_F(ControlThreadTest, MoreThanThreeMonitoredPrintersAreAllStoppedOnReload) {
+  std::string entries;
+  for (int i = 0; i < 5; ++i) entries += Entry("P" + std::to_string(i), "1");
+  writeCatalogue(entries);
+  CRegDword(QuillmarkValue("Monitoring")).Set(1);
+  ControlLoop loop(retention, report);
+  loop.waitPass(1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(g_running, 5);
+  writeCatalogue("");
+  CRegDword(QuillmarkValue("Reset")).Set(1);
+  loop.step();
+  EXPECT_EQ(g_running, 0);
+}
+
+TEST_F(ControlThreadTest, StoppingTheControlThreadStopsEverythingItStarted) {
+  writeCatalogue(Entry("A", "1"));
+  CRegDword(QuillmarkValue("Monitoring")).Set(1);
+  CRegDword(QuillmarkValue("DeleteOldLogs")).Set(1);
+  {
+    ControlLoop loop(retention, report);
+    loop.waitPass(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(g_running, 1);
+    loop.stop();
+  }
+  EXPECT_EQ(g_running, 0);
+  EXPECT_EQ(retention, 0);
+}
+
+TEST(WorkerThreadFlags, ABodyThatReturnsKeepsItsRunningFlag) {
+  class Quick : public engine::WorkerThread {
+   public:
+    ~Quick() override { stop(); }
+   protected:
+    std::uint32_t run(std::int32_t, std::stop_token) override { return 7; }
+  } quick;
+  quick.start();
+  for (int i = 0; i < 200 && !quick.finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(quick.running());
+  EXPECT_EQ(quick.stop(), 7u);
+  EXPECT_FALSE(quick.running());
+}

@@ -1,0 +1,135 @@
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <thread>
+
+#include "tests/foundation/test_support.h"
+
+using platform::Hive;
+using platform::RegStatus;
+using platform::RegType;
+
+TEST(RegistryStore, KeysMustExistToBeOpenedAndAreCaseInsensitive) {
+  ScratchRegistry scratch;
+  auto& reg = scratch.registry();
+  EXPECT_EQ(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead), nullptr);
+  auto created = reg.CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  ASSERT_NE(created, nullptr);
+  std::uint32_t one = 1;
+  ASSERT_EQ(created->SetValue("Monitoring", RegType::Dword, &one, 4), RegStatus::Ok);
+
+  auto opened = reg.OpenKey(Hive::LocalMachine, "SOFTWARE\\quillmark", platform::kKeyRead);
+  ASSERT_NE(opened, nullptr);
+  std::uint32_t value = 0, size = 4;
+  RegType type = RegType::None;
+  ASSERT_EQ(opened->QueryValue("MONITORING", &type, &value, &size), RegStatus::Ok);
+  EXPECT_EQ(type, RegType::Dword);
+  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(opened->Values().at(0).name, "Monitoring");
+}
+
+TEST(RegistryStore, QueryReportsSizeAndRefusesShortBuffers) {
+  ScratchRegistry scratch;
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  ASSERT_EQ(key->SetValue("AppPath", RegType::Sz, "/opt/qm", 8), RegStatus::Ok);
+  std::uint32_t size = 0;
+  EXPECT_EQ(key->QueryValue("AppPath", nullptr, nullptr, &size), RegStatus::Ok);
+  EXPECT_EQ(size, 8u);
+  char small[4];
+  size = sizeof small;
+  EXPECT_EQ(key->QueryValue("AppPath", nullptr, small, &size), RegStatus::MoreData);
+  EXPECT_EQ(size, 8u);
+  EXPECT_EQ(key->QueryValue("Missing", nullptr, nullptr, &size), RegStatus::NotFound);
+}
+
+TEST(RegistryStore, OddValueNamesStaySeparateAndInsideTheKey) {
+  ScratchRegistry scratch;
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  const char* names[] = {"a/b", "..", ".", "", "a%2Fb", "line\nbreak", "../../escape"};
+  for (std::uint32_t i = 0; i < std::size(names); ++i) {
+    ASSERT_EQ(key->SetValue(names[i], RegType::Dword, &i, 4), RegStatus::Ok) << names[i];
+  }
+  for (std::uint32_t i = 0; i < std::size(names); ++i) {
+    std::uint32_t v = 99, size = 4;
+    ASSERT_EQ(key->QueryValue(names[i], nullptr, &v, &size), RegStatus::Ok) << names[i];
+    EXPECT_EQ(v, i) << names[i];
+  }
+  EXPECT_EQ(key->Values().size(), std::size(names));
+  // Nothing was written beside the registry root.
+  std::size_t entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(scratch.folder())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1u);
+}
+
+TEST(RegistryStore, FilesAndFoldersAreNotWorldAccessible) {
+  ScratchRegistry scratch;
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  key->SetValue("SMTPPass4MailServer", RegType::Sz, "x", 2);
+  for (auto& e : std::filesystem::recursive_directory_iterator(scratch.registryRoot())) {
+    struct stat st {};
+    ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07, 0u) << e.path();
+    if (e.is_directory()) {
+      EXPECT_EQ(st.st_mode & 07777, 02770u) << e.path();
+    } else {
+      EXPECT_EQ(st.st_mode & 07777, 0660u) << e.path();
+    }
+  }
+}
+
+// Several processes rewrite one value while others read it: every read
+// sees one of the written values whole, never a torn or missing one.
+TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
+  ScratchRegistry scratch;
+  {
+    auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+    std::string initial(300, 'a');
+    key->SetValue("ToSendFile", RegType::Sz, initial.c_str(), 301);
+  }
+  std::vector<pid_t> children;
+  for (int p = 0; p < 6; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      auto reg = platform::MakeFileRegistry(scratch.registryRoot());
+      int bad = 0;
+      for (int i = 0; i < 300; ++i) {
+        if (p % 2 == 0) {
+          auto key = reg->CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+          std::string text(100 + 100 * (p / 2), static_cast<char>('b' + p));
+          if (!key || key->SetValue("ToSendFile", RegType::Sz, text.c_str(),
+                                    static_cast<std::uint32_t>(text.size() + 1)) != RegStatus::Ok) {
+            ++bad;
+          }
+        } else {
+          auto key = reg->OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+          char buf[1024];
+          std::uint32_t size = sizeof buf;
+          if (!key || key->QueryValue("ToSendFile", nullptr, buf, &size) != RegStatus::Ok) {
+            ++bad;
+            continue;
+          }
+          std::string text(buf, size - 1);
+          bool uniform = !text.empty() && text.find_first_not_of(text[0]) == std::string::npos;
+          std::size_t expected = text[0] == 'a' ? 300 : 100 + 100 * ((text[0] - 'b') / 2);
+          if (!uniform || text.size() != expected || buf[size - 1] != '\0') ++bad;
+        }
+      }
+      _exit(bad == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  // No temporary files are left behind.
+  for (auto& e : std::filesystem::recursive_directory_iterator(scratch.registryRoot())) {
+    EXPECT_EQ(e.path().filename().string().rfind(".tmp", 0), std::string::npos) << e.path();
+  }
+}

@@ -1,0 +1,60 @@
+#include "common/text_file.h"
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "tests/foundation/test_support.h"
+
+namespace {
+std::string RawBytes(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+}  // namespace
+
+TEST(TextFiles, WrittenWithCrLfAndReadBackWithLf) {
+  ScratchRegistry scratch;
+  std::string file = (scratch.folder() / "a.xml").string();
+  ASSERT_TRUE(common::WriteTextFile(file, "one\ntwo\n"));
+  EXPECT_EQ(RawBytes(file), "one\r\ntwo\r\n");
+  EXPECT_EQ(ReadTextFile(file), "one\ntwo\n");
+  ASSERT_TRUE(common::AppendTextFile(file, "\nthree"));
+  EXPECT_EQ(RawBytes(file), "one\r\ntwo\r\n\r\nthree");
+  ASSERT_TRUE(common::ReplaceTextFile(file, "x\ny"));
+  EXPECT_EQ(RawBytes(file), "x\r\ny");
+  EXPECT_EQ(ReadTextFile((scratch.folder() / "missing.xml").string()), "");
+  EXPECT_EQ(ReadTextFile(scratch.folder().string()), "");  // a folder is not a file
+}
+
+TEST(TextFiles, ConcurrentAppendsNeverInterleave) {
+  ScratchRegistry scratch;
+  std::string file = (scratch.folder() / "log.xml").string();
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([&, t] {
+      std::string record = "\n<event>" + std::string(2000, static_cast<char>('a' + t)) + "</event>";
+      for (int i = 0; i < 200; ++i) common::AppendTextFile(file, record);
+    });
+  }
+  for (auto& w : writers) w.join();
+  std::string text = ReadTextFile(file);
+  std::size_t records = 0, pos = 0;
+  while ((pos = text.find("<event>", pos)) != std::string::npos) {
+    std::size_t end = text.find("</event>", pos);
+    ASSERT_NE(end, std::string::npos);
+    std::string body = text.substr(pos + 7, end - pos - 7);
+    ASSERT_EQ(body.size(), 2000u);
+    ASSERT_EQ(body.find_first_not_of(body[0]), std::string::npos);
+    ++records;
+    pos = end;
+  }
+  EXPECT_EQ(records, 800u);
+}
+
+TEST(TextFiles, NativePathTurnsBackslashes) {
+  EXPECT_EQ(common::NativePath("/opt/qm\\Logs\\Users"), "/opt/qm/Logs/Users");
+}
