@@ -1,6 +1,6 @@
 #include "mailer/header_encoding.h"
 
-#include "mailer/utf8.h"
+#include "common/latin1.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -50,7 +50,7 @@ void AppendPiece(std::string_view piece, std::string_view charset, std::string& 
 std::string EncodeHeaderText(std::string_view text, std::string_view charset) {
     std::string converted;
     if (EqualsIgnoreCase(charset, "UTF-8")) {
-        converted = Latin1ToUtf8(text);
+        converted = common::Latin1ToUtf8(text);
         text = converted;
     }
 
