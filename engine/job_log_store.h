@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace engine {
+
+// Turns one finished job into an event record and appends it to the
+// eighteen period files (day, week, month, quarter, semester, year for all
+// printing, the user and the printer), registering the user in the
+// catalogue on the way. Holds no state that affects what is written: the
+// output depends on the arguments, the application folder, the catalogue
+// and the clock.
+class JobLogStore {
+ public:
+  virtual ~JobLogStore() = default;
+
+  // The five time values are the job's submitted time (local); the texts
+  // may be empty. Never throws: a file that cannot be written is skipped.
+  virtual void log(int day, int month, int year, int hour, int minute,
+                   std::string_view document, std::uint32_t totalPages,
+                   std::string_view costText, std::string_view printerName,
+                   std::string_view userName);
+};
+
+}  // namespace engine
