@@ -113,8 +113,12 @@ void CSMTPBodyPart::CopyFrom(const CSMTPBodyPart& other) {
 
 void CSMTPBodyPart::SetAttachmentPath(std::string_view path) {
     attachmentPath_ = std::string(path);
-    const auto slash = path.find_last_of("\\/:");
-    title_ = std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    // Folders end at a slash or backslash; a drive is a letter and a colon.
+    std::string_view name = path;
+    if (name.size() >= 2 && name[1] == ':') name.remove_prefix(2);
+    const auto slash = name.find_last_of("\\/");
+    if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
+    title_ = std::string(name);
     contentType_ = "application/octet-stream";
 }
 
