@@ -32,8 +32,10 @@ public:
 
     void Create();
     // Binds to `bindAddress` first when it is not empty (dotted quad or
-    // host name), then connects to `host` (dotted quad or name) at `port`.
-    void Connect(std::string_view host, std::uint16_t port, std::string_view bindAddress);
+    // host name), then connects to `host` (dotted quad or name) at `port`,
+    // giving up after `timeout` (zero: the system's own limit).
+    void Connect(std::string_view host, std::uint16_t port, std::string_view bindAddress,
+                 std::chrono::milliseconds timeout = std::chrono::milliseconds::zero());
     // Writes all of `bytes`.
     void Send(std::string_view bytes);
     // One receive: the count, 0 when the peer closed the connection.

@@ -46,12 +46,17 @@ protected:
 
     // Runs the whole exchange: acquire credentials and make the first
     // token, send it, then answer challenges until the security package is
-    // done. Returns kStatusOk or the first failing status. Exceptions of
-    // the three operations above pass through.
-    std::int32_t RunExchange();
+    // done. `host` names the server for the security package. Returns
+    // kStatusOk or the first failing status. Exceptions of the three
+    // operations above pass through.
+    std::int32_t RunExchange(std::string_view host);
+
+    // The security package's description of the last failure (or empty).
+    const std::string& SecurityError() const { return securityError_; }
 
 private:
     ContextFactory factory_;
+    std::string securityError_;
 };
 
 }  // namespace mail

@@ -45,7 +45,7 @@ public:
 
     // Sends one message. The message's addresses are checked and its
     // complete text is produced first (CSMTPMessage::CheckAddresses and
-    // BuildData, which throw the header and body errors), so a message that
+    // BuildMessageText, which throw the header and body errors), so a message that
     // cannot be built fails before MAIL FROM and leaves the connection ready
     // for QUIT.
     void SendMessage(const CSMTPMessage& message);
@@ -93,6 +93,7 @@ private:
 
     CMailSocket socket_;
     bool connected_ = false;
+    std::string host_;
     std::string lastReply_;
     std::string heloHost_;
     std::chrono::milliseconds replyTimeout_ = kDefaultReplyTimeout;
