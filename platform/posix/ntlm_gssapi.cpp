@@ -23,8 +23,15 @@ class Buffer {
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
   gss_buffer_t get() { return &buffer_; }
-  std::string Text() const {
+  std::string Bytes() const {
     return buffer_.value ? std::string(static_cast<const char*>(buffer_.value), buffer_.length) : std::string();
+  }
+  // Names and messages, which some mechanisms hand out with their
+  // terminating zero counted.
+  std::string Text() const {
+    std::string text = Bytes();
+    while (!text.empty() && text.back() == '\0') text.pop_back();
+    return text;
   }
 
  private:
@@ -128,7 +135,7 @@ NtlmStep MakeStep(OM_uint32 major, OM_uint32 minor, Buffer& token) {
   if (step.Failed()) {
     step.error = DescribeStatus(major, minor);
   } else {
-    step.token = token.Text();
+    step.token = token.Bytes();
   }
   return step;
 }
