@@ -74,6 +74,33 @@ struct SpoolTime {
   friend bool operator==(const SpoolTime&, const SpoolTime&) = default;
 };
 
+// The SYSTEMTIME of a moment, in UTC.
+inline SpoolTime ToSpoolTime(std::chrono::system_clock::time_point moment) {
+  using namespace std::chrono;
+  auto day = floor<days>(moment);
+  year_month_day date{day};
+  hh_mm_ss<milliseconds> time{floor<milliseconds>(moment - day)};
+  SpoolTime out;
+  out.year = static_cast<std::uint16_t>(static_cast<int>(date.year()));
+  out.month = static_cast<std::uint16_t>(static_cast<unsigned>(date.month()));
+  out.dayOfWeek = static_cast<std::uint16_t>(weekday{day}.c_encoding());
+  out.day = static_cast<std::uint16_t>(static_cast<unsigned>(date.day()));
+  out.hour = static_cast<std::uint16_t>(time.hours().count());
+  out.minute = static_cast<std::uint16_t>(time.minutes().count());
+  out.second = static_cast<std::uint16_t>(time.seconds().count());
+  out.milliseconds = static_cast<std::uint16_t>(time.subseconds().count());
+  return out;
+}
+
+// The moment a SYSTEMTIME in UTC names (the day of week is not looked at).
+inline std::chrono::system_clock::time_point FromSpoolTime(const SpoolTime& utc) {
+  using namespace std::chrono;
+  sys_days day{year{utc.year} / month{utc.month} / std::chrono::day{utc.day}};
+  return time_point_cast<system_clock::duration>(
+      day + hours{utc.hour} + minutes{utc.minute} + seconds{utc.second} +
+      milliseconds{utc.milliseconds});
+}
+
 // Job status bits (JOB_STATUS_*).
 inline constexpr std::uint32_t kJobStatusPaused = 0x0001;
 inline constexpr std::uint32_t kJobStatusError = 0x0002;
