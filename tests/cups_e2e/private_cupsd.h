@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,67 @@ class PrivateCupsd {
     auto dash = out.find(queue + "-");
     if (dash == std::string::npos) throw std::runtime_error("unexpected lp output: " + out);
     return std::stoi(out.substr(dash + queue.size() + 1));
+  }
+
+  // Submits a document of `pages` lines over IPP with ipptool, stating its
+  // size in job-impressions (which lp does not send); returns the job id.
+  int SubmitSized(const std::string& queue, int pages, int impressions, const std::string& title,
+                  const std::string& user) {
+    std::filesystem::path doc = folder_ / ("doc-" + std::to_string(++documents_) + ".txt");
+    {
+      std::ofstream out(doc);
+      for (int i = 1; i <= pages; ++i) out << "page " << i << "\n";
+    }
+    std::filesystem::path test = folder_ / ("print-" + std::to_string(documents_) + ".test");
+    {
+      std::ofstream out(test);
+      out << "{\n OPERATION Print-Job\n GROUP operation-attributes-tag\n"
+          << " ATTR charset attributes-charset utf-8\n"
+          << " ATTR naturalLanguage attributes-natural-language en\n"
+          << " ATTR uri printer-uri $uri\n"
+          << " ATTR name requesting-user-name \"" << user << "\"\n"
+          << " ATTR name job-name \"" << title << "\"\n"
+          << " ATTR mimeMediaType document-format text/plain\n"
+          << " GROUP job-attributes-tag\n"
+          << " ATTR integer job-impressions " << impressions << "\n"
+          << " FILE " << doc.string() << "\n STATUS successful-ok\n"
+          << " EXPECT job-id OF-TYPE integer\n}\n";
+    }
+    std::string out = Run("ipptool -tv " + Quote(IppUri("/printers/" + queue)) + " " + Quote(test.string()));
+    auto at = out.find("job-id (integer) = ");
+    if (at == std::string::npos) throw std::runtime_error("unexpected ipptool output: " + out);
+    return std::stoi(out.substr(at + 19));
+  }
+
+  // Cancels a subscription, as if the scheduler had dropped it.
+  void CancelSubscription(const std::string& queue, int subscriptionId) {
+    std::filesystem::path test = folder_ / "cancel-subscription.test";
+    {
+      std::ofstream out(test);
+      out << "{\n OPERATION Cancel-Subscription\n GROUP operation-attributes-tag\n"
+          << " ATTR charset attributes-charset utf-8\n"
+          << " ATTR naturalLanguage attributes-natural-language en\n"
+          << " ATTR uri printer-uri $uri\n"
+          << " ATTR integer notify-subscription-id " << subscriptionId << "\n"
+          << " ATTR name requesting-user-name root\n STATUS successful-ok\n}\n";
+    }
+    Run("ipptool " + Quote(IppUri("/printers/" + queue)) + " " + Quote(test.string()));
+  }
+
+  // An ipp: address of this server for ipptool (the socket path is the
+  // host, %-encoded).
+  std::string IppUri(const std::string& resource) const {
+    std::string host;
+    for (unsigned char c : socket_) {
+      if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+        host += static_cast<char>(c);
+      } else {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", c);
+        host += hex;
+      }
+    }
+    return "ipp://" + host + resource;
   }
 
   // The states of all jobs of a queue ("which" as lpstat -W takes it).
