@@ -21,14 +21,35 @@ struct SimFaults {
   std::map<SimCall, std::size_t> calls;
   std::atomic<std::size_t> pendingLimit{kDefaultPendingLimit};
 
-  // Counts the call and throws when a failure is planned for it.
-  void Enter(SimCall call) {
-    std::lock_guard lock(mutex);
-    ++calls[call];
-    auto it = planned.find(call);
-    if (it == planned.end() || it->second.times <= 0) return;
-    --it->second.times;
-    throw SpoolerError(it->second.code, "simulated failure");
+  // Throws when a failure is planned for the call. A failed call counts at
+  // once, others when the returned guard goes, that is once the call is
+  // over, so that a caller who sees the count knows the call has finished.
+  class Counted {
+   public:
+    Counted(SimFaults& faults, SimCall call) : faults_(faults), call_(call) {}
+    ~Counted() {
+      std::lock_guard lock(faults_.mutex);
+      ++faults_.calls[call_];
+    }
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+
+   private:
+    SimFaults& faults_;
+    SimCall call_;
+  };
+
+  [[nodiscard]] std::unique_ptr<Counted> Enter(SimCall call) {
+    {
+      std::lock_guard lock(mutex);
+      auto it = planned.find(call);
+      if (it != planned.end() && it->second.times > 0) {
+        --it->second.times;
+        ++calls[call];
+        throw SpoolerError(it->second.code, "simulated failure");
+      }
+    }
+    return std::make_unique<Counted>(*this, call);
   }
 };
 
@@ -66,7 +87,7 @@ class SimNotification final : public ChangeNotification {
   }
 
   std::uint32_t Next(const NotifyOptions* options, NotifyInfo* info) override {
-    faults_->Enter(SimCall::FindNext);
+    auto counted = faults_->Enter(SimCall::FindNext);
     QueueState queue = ReadQueue(*store_, printer_);
     bool lost = Lost(queue);
     std::uint32_t changes = lost ? (filter_ & kPrinterChangeJob) : 0;
@@ -141,12 +162,12 @@ class SimPrinter final : public SpoolPrinter {
   const std::string& Name() const override { return name_; }
 
   std::uint32_t JobCount() override {
-    faults_->Enter(SimCall::JobCount);
+    auto counted = faults_->Enter(SimCall::JobCount);
     return static_cast<std::uint32_t>(ReadQueue(*store_, name_).jobs.size());
   }
 
   std::vector<SpoolJob> EnumJobs(std::uint32_t firstJob, std::uint32_t count) override {
-    faults_->Enter(SimCall::EnumJobs);
+    auto counted = faults_->Enter(SimCall::EnumJobs);
     QueueState queue = ReadQueue(*store_, name_);
     std::vector<SpoolJob> out;
     for (std::size_t i = firstJob; i < queue.jobs.size() && out.size() < count; ++i) out.push_back(queue.jobs[i]);
@@ -155,7 +176,7 @@ class SimPrinter final : public SpoolPrinter {
 
   std::unique_ptr<ChangeNotification> FindFirstChangeNotification(std::uint32_t filter,
                                                                   const NotifyOptions& options) override {
-    faults_->Enter(SimCall::FindFirst);
+    auto counted = faults_->Enter(SimCall::FindFirst);
     if (options.version != 2 || (filter == 0 && options.types.empty())) {
       throw SpoolerError(kErrorInvalidParameter, "bad notification options");
     }
@@ -178,7 +199,7 @@ SimSpooler::SimSpooler(std::filesystem::path folder)
 SimSpooler::~SimSpooler() = default;
 
 std::unique_ptr<SpoolPrinter> SimSpooler::OpenPrinter(std::string_view name) {
-  faults_->Enter(SimCall::OpenPrinter);
+  auto counted = faults_->Enter(SimCall::OpenPrinter);
   auto printer = store_->FindPrinter(name);
   if (!printer) throw SpoolerError(kErrorInvalidPrinterName, "no printer " + std::string(name));
   return std::make_unique<SimPrinter>(store_, faults_, printer->name);

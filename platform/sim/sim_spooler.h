@@ -69,7 +69,8 @@ class QM_PLATFORM_API SimSpooler final : public Spooler {
   // Makes the next `times` calls of `call` through this spooler (and the
   // printers it opened) fail with `code`.
   void FailNext(SimCall call, std::int32_t code, int times = 1);
-  // How often `call` was made through this spooler.
+  // How often `call` was made through this spooler; a call counts once it
+  // has returned or failed.
   std::size_t Calls(SimCall call);
   // More pending records than this make a fetch without refresh report
   // kNotifyInfoDiscarded.
