@@ -1,8 +1,119 @@
 #include "engine/job_log_store.h"
 
-namespace engine {
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <exception>
 
-void JobLogStore::log(int, int, int, int, int, std::string_view, std::uint32_t,
-                      std::string_view, std::string_view, std::string_view) {}
+#include "common/catalogue_file.h"
+#include "common/catalogue_text.h"
+#include "common/name_filter.h"
+#include "common/period_keys.h"
+#include "common/text_file.h"
+#include "engine/app_folder.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+
+namespace engine {
+namespace {
+
+std::string TwoDigits(int v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d", v);
+  return buf;
+}
+
+}  // namespace
+
+std::string FormatEventRecord(int day, int month, int year, int hour, int minute,
+                              std::string_view document, std::uint32_t totalPages,
+                              long long cost, std::string_view printerName,
+                              std::string_view userName) {
+  std::string r;
+  r.reserve(200 + document.size() + printerName.size() + userName.size());
+  r += "\n<event><day>";
+  r += TwoDigits(day);
+  r += "</day><month>";
+  r += TwoDigits(month);
+  r += "</month><year>";
+  r += TwoDigits(year);
+  r += "</year><hour>";
+  r += TwoDigits(hour);
+  r += "</hour><min>";
+  r += TwoDigits(minute);
+  r += "</min><doc>";
+  r += document;
+  r += "</doc><pages>";
+  r += std::to_string(totalPages);
+  r += "</pages><cost>";
+  r += std::to_string(cost);
+  r += "</cost><printer>";
+  r += printerName;
+  r += "</printer><user>";
+  r += userName;
+  r += "</user></event>";
+  return r;
+}
+
+JobLogStore::JobLogStore() : clock_(&platform::Clock::Default()) {}
+JobLogStore::JobLogStore(platform::Clock& clock) : clock_(&clock) {}
+
+void JobLogStore::log(int day, int month, int year, int hour, int minute,
+                      std::string_view document, std::uint32_t totalPages,
+                      std::string_view costText, std::string_view printerName,
+                      std::string_view userName) {
+  try {
+    const std::string doc = common::CleanXmlName(document);
+    const std::string printer = common::CleanXmlName(printerName);
+    const std::string user = common::CleanXmlName(userName);
+    const long long cost =
+        static_cast<long long>(common::ParseLeadingInt(costText)) * static_cast<long long>(totalPages);
+    const std::string record =
+        FormatEventRecord(day, month, year, hour, minute, doc, totalPages, cost, printer, user);
+
+    const std::time_t now = std::chrono::system_clock::to_time_t(clock_->Now());
+    const common::PeriodKeys k = common::ComputePeriodKeys(now);
+
+    const std::string catalogue = AppFile("\\settings.xml");
+    const std::string id = common::FindPrinterId(common::ReadCatalogue(catalogue), printer);
+    const std::string printerFolder = id.empty() ? std::string() : common::SafeFolderName("Printer_" + id);
+    const std::string userFolder = common::SafeFolderName(user);
+    common::RegisterCatalogueUser(catalogue, user);
+
+    platform::CreateFolder(AppFile("\\Logs"));
+    platform::CreateFolder(AppFile("\\Logs\\Users"));
+    platform::CreateFolder(AppFile("\\Logs\\Printers"));
+    if (!userFolder.empty()) platform::CreateFolder(AppFile("\\Logs\\Users\\" + userFolder));
+    if (!printerFolder.empty()) platform::CreateFolder(AppFile("\\Logs\\Printers\\" + printerFolder));
+
+    const std::string scopes[3] = {
+        "\\Logs",
+        userFolder.empty() ? "\\Logs\\Users" : "\\Logs\\Users\\" + userFolder,
+        printerFolder.empty() ? "\\Logs\\Printers" : "\\Logs\\Printers\\" + printerFolder,
+    };
+    const std::string names[6] = {
+        "\\d_" + k.dayStamp + ".xml",
+        "\\w_" + k.week + "_" + k.year + ".xml",
+        "\\m_" + k.month + "_" + k.year + ".xml",
+        "\\q_" + k.quarter + "_" + k.year + ".xml",
+        "\\s_" + k.semester + "_" + k.year + ".xml",
+        "\\y_" + k.year + ".xml",
+    };
+    static const std::string reservation(kReservation, ' ');
+
+    // Watchers of several printers, and of several processes, log at the
+    // same time; the lock keeps a new file's reservation ahead of every
+    // record written to it.
+    platform::FileLock lock(AppFile("\\Logs\\quillcore.lock"));
+    for (const auto& scope : scopes) {
+      for (const auto& name : names) {
+        // A file that cannot be opened is skipped; the others are written.
+        common::AppendTextFile(AppFile(scope + name), record, reservation);
+      }
+    }
+  } catch (const std::exception&) {
+    // Out of memory or the like: this record is lost, the watcher goes on.
+  }
+}
 
 }  // namespace engine

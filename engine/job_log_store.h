@@ -4,6 +4,10 @@
 #include <string>
 #include <string_view>
 
+namespace platform {
+class Clock;
+}
+
 namespace engine {
 
 // Turns one finished job into an event record and appends it to the
@@ -14,6 +18,12 @@ namespace engine {
 // and the clock.
 class JobLogStore {
  public:
+  // The number of spaces every new log file starts with, reserved for a
+  // report header written over a copy of the file.
+  static constexpr std::size_t kReservation = 525;
+
+  JobLogStore();  // the default clock
+  explicit JobLogStore(platform::Clock& clock);
   virtual ~JobLogStore() = default;
 
   // The five time values are the job's submitted time (local); the texts
@@ -22,6 +32,15 @@ class JobLogStore {
                    std::string_view document, std::uint32_t totalPages,
                    std::string_view costText, std::string_view printerName,
                    std::string_view userName);
+
+ private:
+  platform::Clock* clock_;
 };
+
+// The event record, beginning with its line feed.
+std::string FormatEventRecord(int day, int month, int year, int hour, int minute,
+                              std::string_view document, std::uint32_t totalPages,
+                              long long cost, std::string_view printerName,
+                              std::string_view userName);
 
 }  // namespace engine

@@ -1,11 +1,136 @@
 #include "engine/report_thread.h"
 
-#include "engine/idle_body.h"
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include "common/period_keys.h"
+#include "common/reg_value.h"
+#include "common/registry_keys.h"
+#include "engine/app_folder.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace engine {
+namespace {
+
+std::string Stamp(std::time_t t) {
+  const common::LocalDateTime d = common::ToLocalDateTime(t);
+  return common::DayStamp(d.year, d.month, d.day);
+}
+
+// The stamp of the calendar day before `now`'s local date. Stepping back
+// 86400 seconds would skip a day shortly after midnight following the
+// 23-hour day at the start of summer time.
+std::string YesterdayStamp(std::time_t now) {
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  tm.tm_mday -= 1;
+  tm.tm_hour = 12;
+  tm.tm_min = 0;
+  tm.tm_sec = 0;
+  tm.tm_isdst = -1;
+  return Stamp(std::mktime(&tm));
+}
+
+// Seconds from `now` to the next 00:00:00 local time. The date is stepped
+// by one calendar day rather than by 86400 seconds, so the 25-hour day at
+// the end of summer time does not end early.
+long long SecondsToNextMidnight(std::time_t now) {
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  tm.tm_mday += 1;
+  tm.tm_hour = 0;
+  tm.tm_min = 0;
+  tm.tm_sec = 0;
+  tm.tm_isdst = -1;
+  const std::time_t midnight = std::mktime(&tm);
+  long long wait = static_cast<long long>(midnight) - static_cast<long long>(now);
+  return wait > 0 ? wait : 1;
+}
+
+}  // namespace
+
+std::string ReportHeader(int year, int month, int day) {
+  char period[32];
+  std::snprintf(period, sizeof period, "%02d/%02d/%d", month, day, year);
+  std::string h = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><?xml-stylesheet href='";
+  h += kReportStylesheet;
+  h += "' type='text/xsl'?><log><period>";
+  h += period;
+  h += "</period>";
+  return h;
+}
+
+std::string MakeReportDocument(std::string logBytes, const std::string& header) {
+  if (logBytes.size() < header.size()) logBytes.resize(header.size(), ' ');
+  logBytes.replace(0, header.size(), header);
+  logBytes += "</log>";
+  return logBytes;
+}
+
+ReportThread::ReportThread() : clock_(&platform::Clock::Default()) {}
+ReportThread::ReportThread(platform::Clock& clock, Options options)
+    : clock_(&clock), options_(options) {}
+
+std::chrono::milliseconds ReportThread::runPass(std::stop_token stop) {
+  const std::string lastDay = CRegString(common::QuillmarkValue("ToSendDay")).Get();
+  const std::time_t now = std::chrono::system_clock::to_time_t(clock_->Now());
+  const std::string today = Stamp(now);
+  const std::string yesterday = YesterdayStamp(now);
+  const std::chrono::milliseconds untilMidnight{SecondsToNextMidnight(now) * 1000};
+  const auto retry = std::min(options_.retryAfter, untilMidnight);
+
+  if (lastDay != yesterday) {
+    if (lastDay != today) CRegString(common::QuillmarkValue("ToSendDay")).Set(today);
+    return untilMidnight;
+  }
+
+  const std::string source = AppFile("\\Logs\\d_" + lastDay + ".xml");
+  if (!platform::FileExists(source)) return untilMidnight;
+
+  const std::optional<std::string> log = platform::ReadFileBytes(source);
+  if (!log) return retry;  // exists but unreadable just now: try again later today
+  const common::LocalDateTime d = common::ToLocalDateTime(now);
+  const std::string header = ReportHeader(d.year, d.month, d.day);
+  const std::string destination = AppFile("\\Logs\\Report.xml");
+  if (!platform::ReplaceFileBytes(destination, MakeReportDocument(*log, header))) return retry;
+
+  CRegString(common::QuillmarkValue("ToSendFile")).Set(destination).Write();
+  std::optional<platform::Process> mailer =
+      platform::Process::Start(AppFile("\\" + platform::ExecutableName("Postrider")));
+  if (!mailer) {
+    platform::ForceRemoveFile(destination);
+    return retry;
+  }
+  const std::optional<int> status = mailer->wait(options_.mailerTimeout, stop);
+  if (!status) {
+    // Stopped, or the mailer hangs. A stopped engine leaves the mailer to
+    // finish with its file; a hanging one is ended and the report retried.
+    if (stop.stop_requested()) return untilMidnight;
+    mailer->terminate();
+    mailer->wait(std::chrono::seconds(5));
+    platform::ForceRemoveFile(destination);
+    return retry;
+  }
+  platform::ForceRemoveFile(destination);
+  if (*status != 0) return retry;  // "ToSendDay" unchanged: the report is sent again
+  CRegString(common::QuillmarkValue("ToSendDay")).Set(today);
+  return untilMidnight;
+}
 
 std::uint32_t ReportThread::run(std::int32_t, std::stop_token stop) {
-  return IdleUntilStopped(stop);
+  // Read once at start; reports are daily whatever they hold.
+  CRegDword frequency(common::QuillmarkValue("EmailAlertFreq"), 0);
+  CRegString address(common::QuillmarkValue("EmailAddress"));
+  (void)frequency;
+  (void)address;
+  while (!stop.stop_requested()) {
+    const std::chrono::milliseconds wait = runPass(stop);
+    if (!clock_->SleepFor(wait, stop)) break;
+  }
+  return 0;
 }
 
 }  // namespace engine

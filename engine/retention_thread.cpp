@@ -1,11 +1,42 @@
 #include "engine/retention_thread.h"
 
-#include "engine/idle_body.h"
+#include <chrono>
+#include <ctime>
+
+#include "common/period_keys.h"
+#include "common/reg_value.h"
+#include "common/registry_keys.h"
+#include "engine/app_folder.h"
+#include "engine/retention_rules.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
 
 namespace engine {
 
+RetentionThread::RetentionThread() : clock_(&platform::Clock::Default()) {}
+RetentionThread::RetentionThread(platform::Clock& clock) : clock_(&clock) {}
+
+std::size_t RetentionThread::runPass() {
+  std::size_t deleted = 0;
+  for (const std::string& path : platform::ListFilesBelow(AppFile("\\Logs"), ".xml")) {
+    const std::time_t now = std::chrono::system_clock::to_time_t(clock_->Now());
+    if (ShouldDeleteLogFile(path, common::ToLocalDateTime(now), common::WeekNumber(now))) {
+      // A file that cannot be removed stays; the pass goes on.
+      if (platform::ForceRemoveFile(path)) ++deleted;
+    }
+  }
+  return deleted;
+}
+
 std::uint32_t RetentionThread::run(std::int32_t, std::stop_token stop) {
-  return IdleUntilStopped(stop);
+  // Read once when the thread starts; the policy does not depend on it.
+  CRegDword days(common::QuillmarkValue("DeleteLogsDays"), 0);
+  (void)days;
+  while (!stop.stop_requested()) {
+    runPass();
+    if (!clock_->SleepFor(kPassInterval, stop)) break;
+  }
+  return 0;
 }
 
 }  // namespace engine

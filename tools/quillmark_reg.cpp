@@ -1,11 +1,13 @@
 // quillmark-reg: query, add and delete registry values from the command
 // line, in the manner of reg.exe.
 //
-//   quillmark-reg query  KEY [/v NAME]
-//   quillmark-reg add    KEY /v NAME /t REG_DWORD|REG_SZ /d DATA [/f]
+//   quillmark-reg query  KEY [/v NAME] [/scramble]
+//   quillmark-reg add    KEY /v NAME /t REG_DWORD|REG_SZ /d DATA [/f] [/scramble]
 //   quillmark-reg delete KEY [/v NAME] [/f]
 //
 // KEY is written as HKLM\Software\Quillmark (or HKEY_LOCAL_MACHINE\..., HKCU\...).
+// /scramble stores a REG_SZ text scrambled, as the mail settings are kept,
+// and shows REG_SZ texts descrambled.
 
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "common/latin1.h"
+#include "common/scramble.h"
 #include "platform/registry.h"
 
 namespace {
@@ -34,10 +37,12 @@ int Fail(const std::string& message) {
 int Usage(const std::string& message) {
   std::cerr << "ERROR: " << message << "\n"
             << "Usage:\n"
-            << "  quillmark-reg query  KEY [/v NAME]\n"
-            << "  quillmark-reg add    KEY /v NAME /t REG_DWORD|REG_SZ /d DATA [/f]\n"
+            << "  quillmark-reg query  KEY [/v NAME] [/scramble]\n"
+            << "  quillmark-reg add    KEY /v NAME /t REG_DWORD|REG_SZ /d DATA [/f] [/scramble]\n"
             << "  quillmark-reg delete KEY [/v NAME] [/f]\n"
-            << "KEY is HKLM\\Software\\Quillmark or another key below HKLM or HKCU.\n";
+            << "KEY is HKLM\\Software\\Quillmark or another key below HKLM or HKCU.\n"
+            << "/scramble: add stores the REG_SZ text scrambled (the form of the mail\n"
+            << "settings and recipients); query shows REG_SZ texts descrambled.\n";
   return 2;
 }
 
@@ -76,7 +81,7 @@ std::string TypeName(RegType type) {
   }
 }
 
-std::string FormatData(const platform::RegValueInfo& v) {
+std::string FormatData(const platform::RegValueInfo& v, bool descramble) {
   if (v.type == RegType::Dword && v.data.size() == 4) {
     std::uint32_t n = 0;
     for (int i = 0; i < 4; ++i) n |= static_cast<std::uint32_t>(static_cast<unsigned char>(v.data[i])) << (8 * i);
@@ -86,7 +91,7 @@ std::string FormatData(const platform::RegValueInfo& v) {
   }
   if (v.type == RegType::Sz) {
     std::string text = v.data.substr(0, v.data.find('\0'));
-    return common::Latin1ToUtf8(text);
+    return common::Latin1ToUtf8(descramble ? common::Descramble(text) : text);
   }
   static const char* hex = "0123456789ABCDEF";
   std::string out;
@@ -97,15 +102,16 @@ std::string FormatData(const platform::RegValueInfo& v) {
   return out;
 }
 
-void PrintValue(const platform::RegValueInfo& v) {
+void PrintValue(const platform::RegValueInfo& v, bool descramble) {
   std::cout << "    " << (v.name.empty() ? "(Default)" : common::Latin1ToUtf8(v.name)) << "    "
-            << TypeName(v.type) << "    " << FormatData(v) << "\n";
+            << TypeName(v.type) << "    " << FormatData(v, descramble) << "\n";
 }
 
 struct Args {
   std::string command, key;
   std::optional<std::string> name, type, data;
   bool force = false;
+  bool scramble = false;
 };
 
 }  // namespace
@@ -135,6 +141,8 @@ int main(int argc, char** argv) {
       if (!next(args.data)) return Usage("/d needs data");
     } else if (lower == "/f" || lower == "-f") {
       args.force = true;
+    } else if (lower == "/scramble" || lower == "-scramble") {
+      args.scramble = true;
     } else {
       return Usage("invalid argument \"" + opt + "\"");
     }
@@ -149,7 +157,7 @@ int main(int argc, char** argv) {
   auto& registry = platform::Registry::Default();
 
   if (args.command == "query") {
-    if (args.type || args.data || args.force) return Usage("query takes only KEY and /v NAME");
+    if (args.type || args.data || args.force) return Usage("query takes only KEY, /v NAME and /scramble");
     auto key = registry.OpenKey(hive, keyLatin1, platform::kKeyRead);
     if (!key) return Fail("The system was unable to find the specified registry key or value.");
     std::cout << "\n" << hiveName << (path.empty() ? "" : "\\" + path) << "\n";
@@ -163,7 +171,7 @@ int main(int argc, char** argv) {
         for (char& c : b) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (a != b) continue;
       }
-      PrintValue(v);
+      PrintValue(v, args.scramble);
       found = true;
     }
     if (!name) {
@@ -184,6 +192,7 @@ int main(int argc, char** argv) {
     RegType regType;
     if (type == "REG_DWORD") {
       regType = RegType::Dword;
+      if (args.scramble) return Usage("/scramble applies to REG_SZ texts only");
       if (data.empty()) return Usage("REG_DWORD needs /d with a number");
       std::size_t used = 0;
       unsigned long long number = 0;
@@ -199,6 +208,7 @@ int main(int argc, char** argv) {
     } else if (type == "REG_SZ") {
       regType = RegType::Sz;
       bytes = common::Utf8ToLatin1(data);
+      if (args.scramble) bytes = common::Scramble(bytes);
       bytes.push_back('\0');
     } else {
       return Usage("unsupported type \"" + type + "\" (use REG_DWORD or REG_SZ)");
@@ -218,7 +228,7 @@ int main(int argc, char** argv) {
   }
 
   if (args.command == "delete") {
-    if (args.type || args.data) return Usage("delete takes only KEY, /v NAME and /f");
+    if (args.type || args.data || args.scramble) return Usage("delete takes only KEY, /v NAME and /f");
     if (name) {
       auto key = registry.OpenKey(hive, keyLatin1, platform::kKeyWrite);
       if (!key) return Fail("The system was unable to find the specified registry key or value.");

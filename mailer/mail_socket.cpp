@@ -1,0 +1,106 @@
+#include "mailer/mail_socket.h"
+
+#include <cctype>
+#include <system_error>
+
+#include "mailer/smtp_exception.h"
+
+namespace mail {
+
+namespace {
+
+// Runs a socket call, turning the platform's error into the mailer's.
+template <typename Fn>
+auto Guarded(Fn&& fn) -> decltype(fn()) {
+    try {
+        return fn();
+    } catch (const std::system_error& error) {
+        throw CSMTPException::System(error.code().value());
+    }
+}
+
+// The last line of a reply: the code followed by a space, or the code alone.
+bool IsLastLine(std::string_view line) {
+    if (line.size() == 3) {
+        return std::isdigit(static_cast<unsigned char>(line[0])) &&
+               std::isdigit(static_cast<unsigned char>(line[1])) &&
+               std::isdigit(static_cast<unsigned char>(line[2]));
+    }
+    return line.size() > 3 && line[3] == ' ';
+}
+
+int ParseCode(std::string_view line) {
+    int code = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (i >= line.size() || !std::isdigit(static_cast<unsigned char>(line[i]))) return 0;
+        code = code * 10 + (line[i] - '0');
+    }
+    return code;
+}
+
+}  // namespace
+
+CMailSocket::~CMailSocket() { Close(); }
+
+void CMailSocket::Create() {
+    pending_.clear();
+    Guarded([&] { socket_.Create(); });
+}
+
+void CMailSocket::Connect(std::string_view host, std::uint16_t port, std::string_view bindAddress,
+                          std::chrono::milliseconds timeout) {
+    Guarded([&] {
+        if (!socket_.IsOpen()) socket_.Create();
+        if (!bindAddress.empty()) socket_.Bind(bindAddress);
+        socket_.Connect(host, port, timeout);
+    });
+}
+
+void CMailSocket::Send(std::string_view bytes) {
+    Guarded([&] { socket_.SendAll(bytes); });
+}
+
+std::size_t CMailSocket::Receive(char* buffer, std::size_t length) {
+    return Guarded([&] { return socket_.Receive(buffer, length); });
+}
+
+bool CMailSocket::WaitReadable(std::chrono::milliseconds timeout) {
+    return Guarded([&] { return socket_.WaitReadable(timeout); });
+}
+
+void CMailSocket::Close() {
+    socket_.Close();
+    pending_.clear();
+}
+
+SmtpReply CMailSocket::ReadReply(std::chrono::milliseconds timeout) {
+    SmtpReply reply;
+    std::string text = std::move(pending_);
+    pending_.clear();
+    text.reserve(256);
+    std::size_t lineStart = 0;
+    char chunk[4096];
+    for (;;) {
+        for (std::size_t end; (end = text.find("\r\n", lineStart)) != std::string::npos; lineStart = end + 2) {
+            const std::string_view line(text.data() + lineStart, end - lineStart);
+            if (IsLastLine(line)) {
+                reply.complete = true;
+                reply.code = ParseCode(line);
+                pending_ = text.substr(end + 2);
+                text.resize(end);
+                reply.text = std::move(text);
+                return reply;
+            }
+        }
+        if (text.size() > kMaxReplySize || !WaitReadable(timeout)) break;
+        const std::size_t got = Receive(chunk, sizeof chunk);
+        if (got == 0) break;
+        // The unfinished line is scanned again from its start, so a CR LF
+        // split between two receives is still found.
+        text.append(chunk, got);
+    }
+    reply.text = std::move(text);
+    return reply;
+}
+
+}  // namespace mail

@@ -1,0 +1,8 @@
+#include "platform/ntlm_security.h"
+
+namespace platform {
+
+NtlmClientContext::~NtlmClientContext() = default;
+NtlmServerContext::~NtlmServerContext() = default;
+
+}  // namespace platform

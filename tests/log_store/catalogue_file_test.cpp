@@ -1,0 +1,105 @@
+#include "common/catalogue_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "common/reg_value.h"
+#include "common/registry_keys.h"
+#include "common/text_file.h"
+#include "tests/foundation/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs `body` in a child process and returns its pid. The child leaves
+// with _exit so that nothing of the test framework runs twice.
+template <typename F>
+pid_t Spawn(F body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    body();
+    ::_exit(0);
+  }
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
+
+class CatalogueFileTest : public ::testing::Test {
+ protected:
+  std::string path() const { return (scratch_.folder() / "settings.xml").string(); }
+  ScratchRegistry scratch_;
+};
+
+TEST_F(CatalogueFileTest, TwoProcessesRegisteringUsersLoseNone) {
+  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  auto writer = [this](const char* prefix) {
+    return [this, prefix] {
+      for (int i = 0; i < 500; ++i)
+        common::RegisterCatalogueUser(path(), std::string(prefix) + std::to_string(i) + "x");
+    };
+  };
+  pid_t a = Spawn(writer("alpha"));
+  pid_t b = Spawn(writer("beta"));
+  EXPECT_EQ(Wait(a), 0);
+  EXPECT_EQ(Wait(b), 0);
+  const auto users = common::ListUsers(common::ReadCatalogue(path()));
+  EXPECT_EQ(users.size(), 1000u);
+  EXPECT_EQ(std::set<std::string>(users.begin(), users.end()).size(), 1000u);
+}
+
+TEST_F(CatalogueFileTest, KillingAWriterNeverLeavesATruncatedCatalogue) {
+  common::WriteTextFile(path(), "<log><printers><name>P</name><ID>1</ID><cost>2</cost>"
+                                "<monitored>1</monitored></printers></log>");
+  for (int round = 0; round < 20; ++round) {
+    pid_t child = Spawn([this, round] {
+      for (int i = 0;; ++i)
+        common::RegisterCatalogueUser(path(), "r" + std::to_string(round) + "u" + std::to_string(i) + "x");
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + round * 3));
+    ::kill(child, SIGKILL);
+    Wait(child);
+    const std::string text = common::ReadCatalogue(path());
+    ASSERT_EQ(text.rfind("<log><printers><name>P</name>", 0), 0u) << "round " << round;
+    ASSERT_GE(text.size(), 7u);
+    ASSERT_EQ(text.substr(text.size() - 6), "</log>") << "round " << round;
+  }
+  // Left-over temporary files of killed writers never replace the catalogue.
+  EXPECT_EQ(common::ListPrinters(common::ReadCatalogue(path())).size(), 1u);
+}
+
+TEST_F(CatalogueFileTest, ConsoleWritersChangeTheFileAndAskForAReload) {
+  CRegDword(common::QuillmarkValue("Reset")).Set(0).Write();
+  ASSERT_TRUE(common::ApplyMonitoredPrinters(path(), {{"Laser \"A\"", ""}, {"Ink", "7"}}));
+  EXPECT_EQ(CRegDword(common::QuillmarkValue("Reset")).Get(), 1u);
+  auto printers = common::ListPrinters(common::ReadCatalogue(path()));
+  ASSERT_EQ(printers.size(), 2u);
+  EXPECT_EQ(printers[0].name, "Ink");
+  EXPECT_EQ(printers[1].name, "Laser A");
+  EXPECT_EQ(printers[1].cost, "0");
+
+  CRegDword(common::QuillmarkValue("Reset")).Set(0).Write();
+  ASSERT_TRUE(common::ChangePrinterCost(path(), "Ink", 12));
+  EXPECT_EQ(CRegDword(common::QuillmarkValue("Reset")).Get(), 1u);
+  printers = common::ListPrinters(common::ReadCatalogue(path()));
+  EXPECT_EQ(printers[0].cost, "12");
+  EXPECT_EQ(printers[0].id, "2");
+  EXPECT_EQ(printers[0].monitored, "1");
+  // Stored with CR LF-free text: the catalogue carries no whitespace of its own.
+  EXPECT_EQ(ReadTextFile(path()).find('\n'), std::string::npos);
+}
+
+}  // namespace

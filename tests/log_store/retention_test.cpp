@@ -1,0 +1,174 @@
+#include "engine/retention_rules.h"
+#include "engine/retention_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string>
+
+#include "common/period_keys.h"
+#include "common/reg_value.h"
+#include "common/registry_keys.h"
+#include "engine/app_folder.h"
+#include "engine/control_thread.h"
+#include "tests/foundation/test_support.h"
+#include "tests/support/fake_clock.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::FakeClock;
+using testing_support::LocalTime;
+using testing_support::TimeZone;
+
+// Keep/delete at a local date, with the week computed as the log store does.
+struct At {
+  explicit At(int y, int m, int d, int h = 12) {
+    now = LocalTime(y, m, d, h);
+    local = common::ToLocalDateTime(now);
+    week = common::WeekNumber(now);
+  }
+  bool deletes(const std::string& name) const { return engine::ShouldDeleteLogFile(name, local, week); }
+  void expectKept(std::initializer_list<const char*> names) const {
+    for (auto n : names) EXPECT_FALSE(deletes(n)) << n;
+  }
+  void expectDeleted(std::initializer_list<const char*> names) const {
+    for (auto n : names) EXPECT_TRUE(deletes(n)) << n;
+  }
+  std::time_t now;
+  common::LocalDateTime local;
+  int week;
+};
+
+class RetentionRules : public ::testing::Test {
+  TimeZone zone_{"UTC"};
+};
+
+TEST_F(RetentionRules, DayFilesOnTheFirstOfAMonthKeepTheLastDayBefore) {
+  At(2007, 4, 1).expectKept({"d_20070331.xml", "d_20070401.xml"});
+  At(2007, 4, 1).expectDeleted({"d_20070330.xml", "d_20070329.xml", "d_20070402.xml"});
+  At(2007, 3, 1).expectKept({"d_20070228.xml", "d_20070301.xml"});
+  At(2007, 3, 1).expectDeleted({"d_20070227.xml", "d_20070331.xml"});
+  At(2008, 3, 1).expectKept({"d_20080229.xml"});
+  At(2008, 3, 1).expectDeleted({"d_20080228.xml"});
+  At(2007, 1, 1).expectKept({"d_20061231.xml"});
+  At(2007, 5, 2).expectKept({"d_20070501.xml", "d_20070502.xml"});
+  At(2007, 5, 2).expectDeleted({"d_20070430.xml", "d_20070503.xml"});
+}
+
+TEST_F(RetentionRules, DayFilesMidMonthGoByDayNumberOnly) {
+  At may15(2007, 5, 15);
+  may15.expectKept({"d_20070514.xml", "d_20070515.xml", "d_20070331.xml", "d_20060420.xml"});
+  may15.expectDeleted({"d_20070513.xml", "d_20070501.xml", "d_20070410.xml"});
+}
+
+TEST_F(RetentionRules, WeeksKeepCurrentAndPrevious) {
+  At week1(2007, 1, 3);
+  ASSERT_EQ(week1.week, 1);
+  week1.expectKept({"w_1_2007.xml", "w_53_2006.xml"});
+  week1.expectDeleted({"w_52_2006.xml", "w_53_2005.xml", "w_1_2006.xml"});
+  At week10(2007, 3, 7);
+  ASSERT_EQ(week10.week, 10);
+  week10.expectKept({"w_10_2007.xml", "w_9_2007.xml"});
+  week10.expectDeleted({"w_8_2007.xml", "w_10_2006.xml", "w_11_2007.xml"});
+}
+
+TEST_F(RetentionRules, MonthsFollowTheFixedPolicy) {
+  At jan(2007, 1, 20);
+  jan.expectKept({"m_01_2007.xml", "m_12_2006.xml"});
+  jan.expectDeleted({"m_11_2006.xml", "m_12_2005.xml"});
+  At feb(2007, 2, 10);
+  feb.expectKept({"m_01_2007.xml", "m_02_2007.xml"});
+  feb.expectDeleted({"m_12_2006.xml"});
+  At may(2007, 5, 10);
+  may.expectKept({"m_04_2007.xml", "m_05_2007.xml", "m_02_2006.xml"});
+  may.expectDeleted({"m_03_2007.xml", "m_01_2007.xml"});
+}
+
+TEST_F(RetentionRules, QuartersAndSemesters) {
+  At(2007, 2, 1).expectKept({"q_1_2007.xml", "q_4_2006.xml"});
+  At(2007, 2, 1).expectDeleted({"q_3_2006.xml", "q_4_2005.xml", "q_2_2007.xml"});
+  At(2007, 8, 1).expectKept({"q_3_2007.xml", "q_2_2007.xml"});
+  At(2007, 8, 1).expectDeleted({"q_1_2007.xml", "q_2_2006.xml"});
+  At(2007, 6, 30).expectKept({"s_1_2007.xml", "s_2_2006.xml"});
+  At(2007, 6, 30).expectDeleted({"s_1_2006.xml", "s_2_2005.xml"});
+  At(2007, 7, 1).expectKept({"s_1_2007.xml", "s_2_2007.xml"});
+  At(2007, 7, 1).expectDeleted({"s_2_2006.xml"});
+}
+
+TEST_F(RetentionRules, YearFilesAndOtherFilesAreNeverDeleted) {
+  At(2007, 5, 15).expectKept({"y_2001.xml", "DisplayReport.xml", "Report.xml", "TestEmail.xml",
+                              "settings.xml", "d_notes.xml", "d_20070501.txt"});
+  // Only the file name counts, not the folders above it.
+  At(2007, 5, 15).expectKept({"/app/Logs/Users/d_ann/y_2001.xml", "C:\\Logs\\Users\\m_x\\y_2006.xml"});
+  At(2007, 5, 15).expectDeleted({"/app/Logs/Users/ann/d_20070501.xml"});
+}
+
+class RetentionPass : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app_ = scratch_.folder() / "app";
+    fs::create_directories(app_ / "Logs/Users/ann");
+    fs::create_directories(app_ / "Logs/Printers/Printer_1");
+    previous_ = engine::AppFolder();
+    engine::SetAppFolder(app_.string());
+  }
+  void TearDown() override { engine::SetAppFolder(previous_); }
+  void touch(const fs::path& p) { std::ofstream(app_ / p) << "x"; }
+
+  TimeZone zone_{"UTC"};
+  ScratchRegistry scratch_;
+  fs::path app_;
+  std::string previous_;
+};
+
+TEST_F(RetentionPass, WalksTheWholeTreeAndRemovesReadOnlyFiles) {
+  for (const char* f : {"Logs/q_1_2005.xml", "Logs/y_2001.xml", "Logs/DisplayReport.xml",
+                        "Logs/Users/ann/d_20070501.xml", "Logs/Users/ann/d_20070514.xml",
+                        "Logs/Printers/Printer_1/m_03_2007.xml", "Logs/Printers/Printer_1/y_2007.xml",
+                        "Logs/Printers/Printer_1/notes.txt"})
+    touch(f);
+  fs::permissions(app_ / "Logs/q_1_2005.xml", fs::perms::owner_read | fs::perms::group_read);
+  FakeClock clock(LocalTime(2007, 5, 15, 8));
+  engine::RetentionThread thread(clock);
+  EXPECT_EQ(thread.runPass(), 3u);
+  EXPECT_FALSE(fs::exists(app_ / "Logs/q_1_2005.xml"));
+  EXPECT_FALSE(fs::exists(app_ / "Logs/Users/ann/d_20070501.xml"));
+  EXPECT_FALSE(fs::exists(app_ / "Logs/Printers/Printer_1/m_03_2007.xml"));
+  for (const char* f : {"Logs/y_2001.xml", "Logs/DisplayReport.xml", "Logs/Users/ann/d_20070514.xml",
+                        "Logs/Printers/Printer_1/y_2007.xml", "Logs/Printers/Printer_1/notes.txt"})
+    EXPECT_TRUE(fs::exists(app_ / f)) << f;
+}
+
+TEST_F(RetentionPass, MissingLogsFolderIsAnEmptyPass) {
+  fs::remove_all(app_ / "Logs");
+  FakeClock clock(LocalTime(2007, 5, 15));
+  engine::RetentionThread thread(clock);
+  EXPECT_EQ(thread.runPass(), 0u);
+}
+
+TEST_F(RetentionPass, ThreadPassesAtStartThenEveryTwelveHoursAndStopsAtOnce) {
+  touch("Logs/d_20070513.xml");
+  FakeClock clock(LocalTime(2007, 5, 14, 23));  // day 13 is still kept
+  clock.holdSleeps();
+  engine::RetentionThread thread(clock);
+  thread.start();
+  clock.waitForSleeps(1);
+  EXPECT_TRUE(fs::exists(app_ / "Logs/d_20070513.xml"));
+  const auto begun = std::chrono::steady_clock::now();
+  thread.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2));
+
+  // Without holding, each sleep moves the clock on by twelve hours: the
+  // second pass runs on 15 May at 11:00 and removes the file.
+  FakeClock moving(LocalTime(2007, 5, 14, 23));
+  engine::RetentionThread second(moving);
+  second.start();
+  moving.waitForSleeps(2);
+  second.stop();
+  EXPECT_FALSE(fs::exists(app_ / "Logs/d_20070513.xml"));
+}
+
+}  // namespace

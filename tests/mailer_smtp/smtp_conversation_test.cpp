@@ -1,0 +1,385 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "mailer/smtp_connection.h"
+#include "mailer/smtp_message.h"
+#include "script_server.h"
+
+namespace {
+
+using mail::AuthMethod;
+using mail::CSMTPAddress;
+using mail::CSMTPException;
+using mail::CSMTPMessage;
+using mail::CTernSMTPConnection;
+using smtptest::ScriptServer;
+using namespace std::chrono_literals;
+
+constexpr const char* kHost = "127.0.0.1";
+
+// A connection that greets as "client.test" and gives up on a silent
+// server quickly, so that a broken script fails the test rather than
+// hanging it.
+struct TestConnection : CTernSMTPConnection {
+  TestConnection() {
+    SetHeloHost("client.test");
+    SetReplyTimeout(3s);
+  }
+};
+
+CSMTPMessage SimpleMessage() {
+  CSMTPMessage m;
+  m.SetSender(CSMTPAddress("from@x.test", "Sender"));
+  m.AddRecipientList("to1@x.test; To Two <to2@x.test>", CSMTPMessage::kTo);
+  m.AddRecipient(CSMTPAddress("cc@x.test"), CSMTPMessage::kCc);
+  m.AddRecipient(CSMTPAddress("hidden@x.test"), CSMTPMessage::kBcc);
+  m.SetSubject("Report");
+  m.SetBodyText("line one\n.line two starts with a dot\n");
+  return m;
+}
+
+// The expected commands and replies of one message transaction.
+void ScriptTransaction(ScriptServer& s) {
+  s.Expect("MAIL FROM:<from@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<to1@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<to2@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<cc@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<hidden@x.test>").Reply("250 ok")
+      .Expect("DATA").Reply("354 go ahead")
+      .ExpectData().Reply("250 queued");
+}
+
+TEST(SmtpConversation, WithoutLoginGreetsWithHeloAndQuitsOnDestruction) {
+  ScriptServer s;
+  s.Reply("220 mail.test ready").Expect("HELO client.test").Reply("250 hello");
+  ScriptTransaction(s);
+  s.QuitReply();
+  s.Start();
+  {
+    TestConnection c;
+    c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+    EXPECT_TRUE(c.IsConnected());
+    c.SendMessage(SimpleMessage());
+    EXPECT_EQ(c.LastReply(), "250 queued");
+  }
+  EXPECT_EQ(s.Finish(), "");
+  const auto data = s.Data();
+  ASSERT_EQ(data.size(), 1u);
+  // Header, blank line, body; the Bcc recipient is in no header, the dot
+  // line is stuffed once.
+  EXPECT_NE(data[0].find("To: to1@x.test,To Two <to2@x.test>\r\nCc: cc@x.test\r\n"), std::string::npos);
+  EXPECT_EQ(data[0].find("hidden"), std::string::npos);
+  EXPECT_NE(data[0].find("\r\n\r\nline one\r\n..line two starts with a dot\r\n"), std::string::npos);
+}
+
+TEST(SmtpConversation, AuthPlainIsATwoPromptDialogueInPlainText) {
+  ScriptServer s;
+  s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250 AUTH PLAIN LOGIN")
+      .Expect("AUTH PLAIN").Reply("334 Username:")
+      .Expect("jane").Reply("334 Password:")
+      .Expect("s3cret").Reply("235 welcome");
+  ScriptTransaction(s);
+  s.QuitReply();
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::Plain, "jane", "s3cret", s.Port());
+  c.SendMessage(SimpleMessage());
+  c.Disconnect();
+  EXPECT_FALSE(c.IsConnected());
+  EXPECT_EQ(s.Finish(), "");
+}
+
+TEST(SmtpConversation, AuthLoginSendsBase64AndAcceptsPromptsInAnyCase) {
+  ScriptServer s;
+  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH LOGIN")
+      .Expect("AUTH LOGIN").Reply("334 VXNlcm5hbWU6")  // "Username:"
+      .Expect("amFuZQ==").Reply("334 UEFTU1dPUkQ6")      // "PASSWORD:"
+      .Expect("czNjcmV0").Reply("235 welcome")
+      .QuitReply();
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::Login, "jane", "s3cret", s.Port());
+  c.Disconnect();
+  EXPECT_EQ(s.Finish(), "");
+}
+
+TEST(SmtpConversation, CramMd5AnswersWithUserAndLowerCaseHexDigest) {
+  // The worked example of RFC 2195.
+  ScriptServer s;
+  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH CRAM-MD5")
+      .Expect("AUTH CRAM-MD5")
+      .Reply("334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+")
+      .Expect("dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw").Reply("235 ok")
+      .QuitReply();
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::CramMd5, "tim", "tanstaaftanstaaf", s.Port());
+  c.Disconnect();
+  EXPECT_EQ(s.Finish(), "");
+}
+
+// One step answered wrongly: the server's script up to the step, the wrong
+// reply, and the error number the connection must raise.
+struct WrongStep {
+  const char* name;
+  AuthMethod method;
+  std::vector<std::pair<const char*, const char*>> dialogue;  // expected line, reply
+  const char* wrongReply;
+  int number;
+  bool duringConnect = true;
+};
+
+std::vector<WrongStep> WrongSteps() {
+  using P = std::pair<const char*, const char*>;
+  const P ehlo{"EHLO client.test", "250 ok"};
+  const P login{"AUTH LOGIN", "334 VXNlcm5hbWU6"};
+  const P loginUser{"dQ==", "334 UGFzc3dvcmQ6"};
+  const P plain{"AUTH PLAIN", "334 username:"};
+  const P plainUser{"u", "334 password:"};
+  const P mail{"MAIL FROM:<from@x.test>", "250 ok"};
+  const P rcpt{"RCPT TO:<to@x.test>", "250 ok"};
+  return {
+      {"greeting", AuthMethod::None, {}, "554 go away", 512},
+      {"helo", AuthMethod::None, {{"HELO client.test", nullptr}}, "421 busy", 517},
+      {"ehlo", AuthMethod::Login, {{"EHLO client.test", nullptr}}, "421 busy", 516},
+      {"login command", AuthMethod::Login, {ehlo, {"AUTH LOGIN", nullptr}}, "504 no such method", 525},
+      {"login user prompt", AuthMethod::Login, {ehlo, {"AUTH LOGIN", nullptr}}, "334 VXNlcjo=", 526},
+      {"login user", AuthMethod::Login, {ehlo, login, {"dQ==", nullptr}}, "535 no", 527},
+      {"login password prompt", AuthMethod::Login, {ehlo, login, {"dQ==", nullptr}}, "334 VXNlcm5hbWU6", 528},
+      {"login password", AuthMethod::Login, {ehlo, login, loginUser, {"cA==", nullptr}}, "535 wrong", 529},
+      {"plain command", AuthMethod::Plain, {ehlo, {"AUTH PLAIN", nullptr}}, "504 no", 530},
+      {"plain empty challenge", AuthMethod::Plain, {ehlo, {"AUTH PLAIN", nullptr}}, "334 ", 531},
+      {"plain user", AuthMethod::Plain, {ehlo, plain, {"u", nullptr}}, "535 no", 532},
+      {"plain password prompt", AuthMethod::Plain, {ehlo, plain, {"u", nullptr}}, "334 username:", 533},
+      {"plain password", AuthMethod::Plain, {ehlo, plain, plainUser, {"p", nullptr}}, "535 wrong", 534},
+      {"cram command", AuthMethod::CramMd5, {ehlo, {"AUTH CRAM-MD5", nullptr}}, "504 no", 535},
+      {"cram response", AuthMethod::CramMd5, {ehlo, {"AUTH CRAM-MD5", "334 PDE+"}, {"dSAyYjBhZDNlZmRiZjkxNGI1NmVhY2UwNzFhOTcwNmEzZA==", nullptr}},
+       "535 wrong", 536},
+      {"mail from", AuthMethod::None, {{"HELO client.test", "250 ok"}, {"MAIL FROM:<from@x.test>", nullptr}},
+       "550 not you", 519, false},
+      {"rcpt to", AuthMethod::None, {{"HELO client.test", "250 ok"}, mail, {"RCPT TO:<to@x.test>", nullptr}},
+       "550 unknown user", 524, false},
+      {"data", AuthMethod::None, {{"HELO client.test", "250 ok"}, mail, rcpt, {"DATA", nullptr}},
+       "554 no data", 520, false},
+  };
+}
+
+TEST(SmtpConversation, EveryWrongReplyRaisesItsErrorWithTheReplyAndQuits) {
+  for (const WrongStep& step : WrongSteps()) {
+    SCOPED_TRACE(step.name);
+    ScriptServer s;
+    s.Reply(step.dialogue.empty() ? step.wrongReply : "220 ready");
+    for (const auto& [line, reply] : step.dialogue) {
+      s.Expect(line);
+      s.Reply(reply ? reply : step.wrongReply);
+    }
+    s.QuitReply();
+    s.Start();
+
+    TestConnection c;
+    try {
+      c.Connect(kHost, step.method, "u", "p", s.Port());
+      ASSERT_FALSE(step.duringConnect) << "Connect succeeded";
+      CSMTPMessage m;
+      m.SetSender(CSMTPAddress("from@x.test"));
+      m.AddRecipient(CSMTPAddress("to@x.test"));
+      m.SetBodyText("text");
+      c.SendMessage(m);
+      ADD_FAILURE() << "SendMessage succeeded";
+    } catch (const CSMTPException& e) {
+      EXPECT_EQ(e.Facility(), mail::kFacilityInterface);
+      EXPECT_EQ(e.Number(), step.number);
+      EXPECT_EQ(e.Code(), 0x80040000u | static_cast<unsigned>(step.number));
+      EXPECT_EQ(e.Message(), step.wrongReply);
+      // A failed Connect has already said QUIT and closed.
+      EXPECT_EQ(c.IsConnected(), !step.duringConnect);
+    }
+    if (c.IsConnected()) c.Disconnect();
+    EXPECT_EQ(s.Finish(), "");
+  }
+}
+
+TEST(SmtpConversation, EndOfDataAndQuitFailures) {
+  ScriptServer s;
+  s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok")
+      .Expect("MAIL FROM:<from@x.test>").Reply("250 ok")
+      .Expect("DATA").Reply("354 go")
+      .ExpectData().Reply("552 too big")
+      .Expect("QUIT").Reply("500 what");
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+  try {
+    const std::vector<std::string> nobody;  // MAIL FROM goes straight to DATA
+    c.SendMail("from@x.test", nobody, "Subject: x\r\n\r\nbody");
+    ADD_FAILURE() << "SendMail succeeded";
+  } catch (const CSMTPException& e) {
+    EXPECT_EQ(e.Number(), mail::kErrEndOfData);
+    EXPECT_EQ(e.Message(), "552 too big");
+  }
+  try {
+    c.Disconnect();
+    ADD_FAILURE() << "Disconnect succeeded";
+  } catch (const CSMTPException& e) {
+    EXPECT_EQ(e.Number(), mail::kErrQuit);
+    EXPECT_EQ(e.Message(), "500 what");
+  }
+  EXPECT_FALSE(c.IsConnected());
+  EXPECT_EQ(s.Finish(), "");
+  EXPECT_EQ(s.Data(), std::vector<std::string>{"Subject: x\r\n\r\nbody"});
+}
+
+TEST(SmtpGreeting, LoginFallsBackToHeloOnlyWhenEhloIsUnknown) {
+  for (const char* unknown : {"500 command unrecognized", "502 not implemented"}) {
+    SCOPED_TRACE(unknown);
+    ScriptServer s;
+    s.Reply("220 ready").Expect("EHLO client.test").Reply(unknown)
+        .Expect("HELO client.test").Reply("250 old server")
+        .Expect("AUTH PLAIN").Reply("334 username:")
+        .Expect("u").Reply("334 password:")
+        .Expect("p").Reply("235 ok")
+        .QuitReply();
+    s.Start();
+    TestConnection c;
+    c.Connect(kHost, AuthMethod::Plain, "u", "p", s.Port());
+    c.Disconnect();
+    EXPECT_EQ(s.Finish(), "");
+  }
+}
+
+TEST(SmtpGreeting, EhloRefusedOtherwiseOrHeloRefusedAfterFallbackFails) {
+  struct Case {
+    std::vector<std::pair<const char*, const char*>> dialogue;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{{"EHLO client.test", "554 no service"}}, "554 no service"},
+      {{{"EHLO client.test", "502 unknown"}, {"HELO client.test", "501 bad name"}}, "501 bad name"},
+  };
+  for (const Case& k : cases) {
+    ScriptServer s;
+    s.Reply("220 ready");
+    for (const auto& [line, reply] : k.dialogue) s.Expect(line).Reply(reply);
+    s.QuitReply();
+    s.Start();
+    TestConnection c;
+    try {
+      c.Connect(kHost, AuthMethod::Login, "u", "p", s.Port());
+      ADD_FAILURE() << "Connect succeeded";
+    } catch (const CSMTPException& e) {
+      EXPECT_EQ(e.Number(), mail::kErrHeloBeforeAuth);
+      EXPECT_EQ(e.Message(), k.message);
+    }
+    EXPECT_EQ(s.Finish(), "");
+  }
+}
+
+TEST(SmtpGreeting, WithoutLoginAnEhloOnlyServerStillGetsHelo) {
+  // No fallback the other way: without a login there is no reason for EHLO.
+  ScriptServer s;
+  s.Reply("220 ready").Expect("HELO client.test").Reply("502 use EHLO").QuitReply();
+  s.Start();
+  TestConnection c;
+  try {
+    c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+    ADD_FAILURE() << "Connect succeeded";
+  } catch (const CSMTPException& e) {
+    EXPECT_EQ(e.Number(), mail::kErrHelo);
+  }
+  EXPECT_EQ(s.Finish(), "");
+}
+
+TEST(SmtpLineBreaks, HostUserAndPasswordAreRefusedBeforeConnecting) {
+  struct Case {
+    const char* host;
+    const char* user;
+    const char* password;
+    const char* helo;
+  };
+  const Case cases[] = {
+      {"127.0.0.1\r\nRSET", "u", "p", "client.test"},
+      {kHost, "u\r\nMAIL FROM:<x@y>", "p", "client.test"},
+      {kHost, "u", "p\n", "client.test"},
+      {kHost, "u", "p", "client.test\rX"},
+  };
+  for (const Case& k : cases) {
+    ScriptServer s;
+    s.acceptTimeout = 300ms;
+    s.Start();
+    TestConnection c;
+    c.SetHeloHost(k.helo);
+    try {
+      c.Connect(k.host, AuthMethod::Plain, k.user, k.password, s.Port());
+      ADD_FAILURE() << "Connect succeeded";
+    } catch (const CSMTPException& e) {
+      EXPECT_EQ(e.Facility(), mail::kFacilityInterface);
+      EXPECT_EQ(e.Number(), mail::kErrLineBreak);
+    }
+    EXPECT_FALSE(s.Connected());
+  }
+}
+
+TEST(SmtpLineBreaks, AddressesAreRefusedBeforeMailFrom) {
+  ScriptServer s;
+  s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok")
+      .Expect("MAIL FROM:<from@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<to@x.test>").Reply("250 ok")
+      .Expect("DATA").Reply("354 go").ExpectData().Reply("250 ok")
+      .QuitReply();
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+
+  // Through the message: the header error, nothing sent.
+  CSMTPMessage m;
+  m.SetSender(CSMTPAddress("from@x.test"));
+  m.AddRecipient(CSMTPAddress("to@x.test>\r\nRCPT TO:<victim@x.test"), CSMTPMessage::kBcc);
+  m.SetBodyText("text");
+  try {
+    c.SendMessage(m);
+    ADD_FAILURE() << "SendMessage succeeded";
+  } catch (const CSMTPException& e) {
+    EXPECT_EQ(e.Number(), mail::kErrPartHeader);
+  }
+  // Directly: the command error, nothing sent.
+  const std::vector<std::string> injected{"to@x.test>\nDATA"};
+  EXPECT_THROW(c.SendMail("from@x.test", injected, "x"), CSMTPException);
+  try {
+    c.SendMail("from@x.test\r\n", std::vector<std::string>{"to@x.test"}, "x");
+  } catch (const CSMTPException& e) {
+    EXPECT_EQ(e.Number(), mail::kErrLineBreak);
+  }
+  // The connection is still in step with the server.
+  c.SendMail("from@x.test", std::vector<std::string>{"to@x.test"}, "Subject: ok\r\n\r\nok");
+  c.Disconnect();
+  EXPECT_EQ(s.Finish(), "");
+}
+
+TEST(SmtpMessageText, MissingAttachmentFailsBeforeMailFromAndQuitIsAnsweredAtOnce) {
+  const std::string missing = (std::filesystem::temp_directory_path() / "quillmark-no-such-report.xml").string();
+  std::filesystem::remove(missing);
+  ScriptServer s;
+  s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok").QuitReply();
+  s.Start();
+  // The real time-out: a QUIT lost inside message data would wait for it.
+  CTernSMTPConnection c;
+  c.SetHeloHost("client.test");
+  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+  CSMTPMessage m = SimpleMessage();
+  m.AddAttachmentList(missing);
+  try {
+    c.SendMessage(m);
+    ADD_FAILURE() << "SendMessage succeeded";
+  } catch (const CSMTPException& e) {
+    EXPECT_EQ(e.Number(), mail::kErrPartBody);
+  }
+  EXPECT_TRUE(c.IsConnected());
+  EXPECT_NO_THROW(c.Disconnect());  // 221 arrived: QUIT was a command, not data
+  EXPECT_EQ(s.Finish(), "");
+  EXPECT_TRUE(s.Data().empty());
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+#include "platform/clock.h"
+
+namespace testing_support {
+
+// A clock that stands still until told to move. Sleeps return at once and
+// move the clock forward by the time slept, unless a stop was requested.
+class FakeClock : public platform::Clock {
+ public:
+  explicit FakeClock(std::time_t start) : now_(std::chrono::system_clock::from_time_t(start)) {}
+
+  time_point Now() override {
+    std::lock_guard lock(mutex_);
+    return now_;
+  }
+  bool SleepFor(std::chrono::milliseconds duration, std::stop_token stop) override {
+    std::unique_lock lock(mutex_);
+    ++sleeps_;
+    slept_.notify_all();
+    if (stop.stop_requested()) return false;
+    if (holdSleeps_) {
+      // Blocks until a stop request, so a test can look at one pass.
+      std::condition_variable_any cv;
+      cv.wait(lock, stop, [] { return false; });
+      return false;
+    }
+    now_ += duration;
+    return true;
+  }
+  void set(std::time_t t) {
+    std::lock_guard lock(mutex_);
+    now_ = std::chrono::system_clock::from_time_t(t);
+  }
+  // Sleeps block until stopped instead of passing at once.
+  void holdSleeps() { holdSleeps_ = true; }
+  // Waits until at least `n` sleeps began.
+  void waitForSleeps(int n) {
+    std::unique_lock lock(mutex_);
+    slept_.wait(lock, [&] { return sleeps_ >= n; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable slept_;
+  time_point now_;
+  int sleeps_ = 0;
+  bool holdSleeps_ = false;
+};
+
+// Switches the process time zone for one test and puts the old one back.
+class TimeZone {
+ public:
+  explicit TimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) saved_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~TimeZone() {
+    if (saved_)
+      setenv("TZ", saved_->c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+  TimeZone(const TimeZone&) = delete;
+  TimeZone& operator=(const TimeZone&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+// A local time in the current zone.
+inline std::time_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0,
+                             int second = 0) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+}  // namespace testing_support
