@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "common/period_keys.h"
+#include "platform/local_time.h"
 
 namespace engine {
 
@@ -12,14 +12,11 @@ platform::SpoolTime UtcToLocalTime(const platform::SpoolTime& utc) {
   year_month_day date{year{utc.year} / month{utc.month} / day{utc.day}};
   if (!date.ok() || utc.hour > 23 || utc.minute > 59 || utc.second > 60) return utc;
 
-  std::time_t moment = system_clock::to_time_t(platform::FromSpoolTime(utc));
-  common::LocalDateTime local = common::ToLocalDateTime(moment);
-  year_month_day localDate{year{local.year} / month{static_cast<unsigned>(local.month)} /
-                           day{static_cast<unsigned>(local.day)}};
+  platform::LocalTime local = platform::ToLocalTime(platform::FromSpoolTime(utc));
   platform::SpoolTime out;
   out.year = static_cast<std::uint16_t>(local.year);
   out.month = static_cast<std::uint16_t>(local.month);
-  out.dayOfWeek = static_cast<std::uint16_t>(weekday{sys_days{localDate}}.c_encoding());
+  out.dayOfWeek = static_cast<std::uint16_t>(local.weekday);
   out.day = static_cast<std::uint16_t>(local.day);
   out.hour = static_cast<std::uint16_t>(local.hour);
   out.minute = static_cast<std::uint16_t>(local.minute);
