@@ -35,7 +35,7 @@ struct QueueState {
 
 // The journal keeps this many entries; a registration that fell further
 // behind has lost changes.
-inline constexpr std::size_t kJournalKeep = 1024;
+inline constexpr std::size_t kJournalKeep = 256;
 
 // A job to submit. A zero submitted time means now.
 struct SimJobSpec {
