@@ -1,0 +1,163 @@
+// How long a finished job takes from leaving the spooler queue to its last
+// record on disk: a printer watcher on the simulated spooler logs through
+// the real log store into a fresh application folder, one job at a time.
+// Printed as median and 95th percentile over the jobs, for the in-memory
+// spooler and for a spool folder shared between processes (which a
+// watcher polls), next to the baseline of the same run: one log store
+// call on its own.
+//
+//   watcher_latency_bench [JOBS=200] [PAUSE_MS=0]
+//
+// PAUSE_MS is the watcher's pause after each batch (1000 in the engine);
+// 0 measures the path from notification to disk alone.
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "common/catalogue_file.h"
+#include "engine/app_folder.h"
+#include "engine/job_log_store.h"
+#include "engine/printer_watcher.h"
+#include "platform/registry.h"
+#include "platform/sim/sim_spooler.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The real store, noting when each record is on disk.
+class TimedStore : public engine::JobLogStore {
+ public:
+  void log(int day, int month, int year, int hour, int minute, std::string_view document,
+           std::uint32_t totalPages, std::string_view costText, std::string_view printerName,
+           std::string_view userName) override {
+    engine::JobLogStore::log(day, month, year, hour, minute, document, totalPages, costText, printerName,
+                             userName);
+    std::lock_guard lock(mutex_);
+    done_.push_back(Clock::now());
+    changed_.notify_all();
+  }
+  // Waits until `count` records were written; the time the last one was.
+  bool waitFor(std::size_t count, Clock::time_point& at) {
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, std::chrono::seconds(30), [&] { return done_.size() >= count; })) return false;
+    at = done_[count - 1];
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Clock::time_point> done_;
+};
+
+struct Figures {
+  double median = 0;
+  double p95 = 0;
+};
+
+Figures Summarise(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  auto at = [&](double q) {
+    std::size_t i = static_cast<std::size_t>(q * static_cast<double>(samples.size() - 1) + 0.5);
+    return samples[std::min(i, samples.size() - 1)];
+  };
+  return Figures{at(0.5), at(0.95)};
+}
+
+double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+// Runs `jobs` jobs through a watcher on `sim`; latencies in microseconds.
+std::vector<double> Measure(platform::sim::SimSpooler& sim, int jobs, std::chrono::milliseconds pause) {
+  sim.AddPrinter("Bench Printer");
+  auto store = std::make_unique<TimedStore>();
+  TimedStore& timed = *store;
+  engine::WatcherTiming timing;
+  timing.afterBatch = pause;
+  engine::PrinterWatcher watcher(&sim, std::move(store), timing);
+  watcher.configure("Bench Printer", "5");
+  watcher.start();
+  while (sim.Calls(platform::sim::SimCall::EnumJobs) < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+  std::vector<double> latencies;
+  for (int i = 0; i < jobs; ++i) {
+    platform::sim::SimJobSpec spec;
+    spec.document = "Document " + std::to_string(i) + ".pdf";
+    spec.userName = "user" + std::to_string(i % 10);
+    spec.totalPages = 3;
+    std::uint32_t id = sim.Submit("Bench Printer", spec);
+    sim.AdvancePages("Bench Printer", id, 3);
+    sim.Complete("Bench Printer", id);
+    const auto left = Clock::now();
+    Clock::time_point written;
+    if (!timed.waitFor(static_cast<std::size_t>(i) + 1, written)) {
+      std::fprintf(stderr, "job %d was never logged\n", i);
+      std::exit(1);
+    }
+    latencies.push_back(Micros(written - left));
+  }
+  watcher.stop();
+  return latencies;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int jobs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+  const auto pause = std::chrono::milliseconds(argc > 2 ? std::atoi(argv[2]) : 0);
+
+  char tmpl[] = "/tmp/quillmark-bench-XXXXXX";
+  if (!::mkdtemp(tmpl)) return 1;
+  const fs::path root = tmpl;
+  auto registry = platform::MakeFileRegistry(root / "registry");
+  platform::Registry::SetDefault(registry.get());
+  fs::create_directories(root / "app");
+  engine::SetAppFolder((root / "app").string());
+  common::ApplyMonitoredPrinters((root / "app" / "settings.xml").string(), {{"Bench Printer", "5"}});
+
+  // Baseline: one record through the store, with the same users and files.
+  // The users are registered first, as they are for the watcher runs.
+  engine::JobLogStore store;
+  for (int u = 0; u < 10; ++u) store.log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", "Bench Printer", "user" + std::to_string(u));
+  std::vector<double> direct;
+  for (int i = 0; i < jobs; ++i) {
+    const auto t0 = Clock::now();
+    store.log(8, 12, 2026, 9, 30, "Baseline " + std::to_string(i) + ".pdf", 3, "5", "Bench Printer",
+              "user" + std::to_string(i % 10));
+    direct.push_back(Micros(Clock::now() - t0));
+  }
+
+  platform::sim::SimSpooler memory;
+  const std::vector<double> inMemory = Measure(memory, jobs, pause);
+  platform::sim::SimSpooler folder(root / "spool");
+  const std::vector<double> inFolder = Measure(folder, jobs, pause);
+
+  const Figures base = Summarise(direct);
+  const Figures mem = Summarise(inMemory);
+  const Figures fold = Summarise(inFolder);
+  std::printf("watcher latency, job leaving the queue to its last record on disk (%d jobs, pause %lld ms)\n", jobs,
+              static_cast<long long>(pause.count()));
+  std::printf("%-34s %12s %12s\n", "", "median us", "95th pct us");
+  std::printf("%-34s %12.1f %12.1f\n", "baseline: one JobLogStore::log", base.median, base.p95);
+  std::printf("%-34s %12.1f %12.1f\n", "watcher, in-memory spooler", mem.median, mem.p95);
+  std::printf("%-34s %12.1f %12.1f\n", "watcher, spool folder", fold.median, fold.p95);
+  std::printf("ratio to baseline (median): in-memory %.2f, spool folder %.2f\n", mem.median / base.median,
+              fold.median / base.median);
+  std::printf("ratio to baseline (95th):   in-memory %.2f, spool folder %.2f\n", mem.p95 / base.p95,
+              fold.p95 / base.p95);
+
+  platform::Registry::SetDefault(nullptr);
+  std::error_code ec;
+  fs::remove_all(root, ec);
+  return 0;
+}

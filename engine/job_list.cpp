@@ -1,0 +1,134 @@
+#include "engine/job_list.h"
+
+#include <algorithm>
+#include <new>
+
+#include "engine/eprinter.h"
+#include "engine/submitted_time.h"
+
+namespace engine {
+
+namespace {
+
+constexpr std::int32_t kNotEnoughMemory = 8;
+constexpr const char* kRefreshFailed = "Couldn't refresh the printer queue";
+
+}  // namespace
+
+std::optional<std::size_t> JobList::find(std::uint32_t jobId) const {
+  for (std::size_t i = 0; i < jobs_.size(); ++i) {
+    if (jobs_[i].jobId == jobId) return i;
+  }
+  return std::nullopt;
+}
+
+void JobList::append(PrintJob job) {
+  try {
+    jobs_.push_back(std::move(job));
+  } catch (const std::bad_alloc&) {
+    throw EPrinter(kNotEnoughMemory, "Couldn't allocate memory for the printer queue");
+  }
+}
+
+void JobList::add(const platform::SpoolJob& job) {
+  PrintJob copy;
+  try {
+    copy = PrintJob::FromSpooler(job);
+  } catch (const std::bad_alloc&) {
+    throw EPrinter(kNotEnoughMemory, "Couldn't create new job");
+  }
+  append(std::move(copy));
+}
+
+void JobList::addBlank(std::uint32_t jobId) { append(PrintJob::Blank(jobId)); }
+
+void JobList::apply(const platform::NotifyData& record) {
+  using Kind = platform::NotifyData::Kind;
+  if (record.type != platform::kJobNotifyType) return;
+  if (retired(record.id)) return;
+  auto index = find(record.id);
+  if (!index) {
+    addBlank(record.id);
+    index = find(record.id);
+  }
+  PrintJob& job = jobs_[*index];
+  auto copyText = [&](std::optional<std::string>& target) {
+    if (record.kind != Kind::Text) return;
+    try {
+      target = record.text;
+    } catch (const std::bad_alloc&) {
+      throw EPrinter(kNotEnoughMemory, "Couldn't create new job");
+    }
+  };
+  auto number = [&](std::uint32_t& target) {
+    if (record.kind == Kind::Number) target = record.number[0];
+  };
+  switch (record.field) {
+    case platform::kJobNotifyUserName: copyText(job.userName); break;
+    case platform::kJobNotifyStatus: number(job.status); break;
+    case platform::kJobNotifyStatusString: copyText(job.statusText); break;
+    case platform::kJobNotifyDocument: copyText(job.document); break;
+    case platform::kJobNotifySubmitted:
+      if (record.kind == Kind::Time) job.submitted = UtcToLocalTime(record.time);
+      break;
+    case platform::kJobNotifyTotalPages: number(job.totalPages); break;
+    case platform::kJobNotifyPagesPrinted: number(job.pagesPrinted); break;
+    default: break;
+  }
+}
+
+std::size_t JobList::refresh(platform::SpoolPrinter* printer, int keep) {
+  if (keep == 0) jobs_.clear();
+  if (!printer) throw EPrinter(87, kRefreshFailed);
+
+  std::vector<platform::SpoolJob> queue;
+  try {
+    // The count is only a hint: jobs may arrive between the two calls, so
+    // ask for more and again for still more until the answer has room left.
+    std::uint32_t room = printer->JobCount() + 8;
+    for (;;) {
+      queue = printer->EnumJobs(0, room);
+      if (queue.size() < room) break;
+      room *= 2;
+    }
+  } catch (const platform::SpoolerError& e) {
+    throw EPrinter(e.code(), kRefreshFailed);
+  } catch (const std::bad_alloc&) {
+    throw EPrinter(kNotEnoughMemory, kRefreshFailed);
+  }
+
+  for (const auto& job : queue) {
+    if (!retired(job.jobId) && !find(job.jobId)) add(job);
+  }
+  for (PrintJob& job : jobs_) {
+    bool listed = std::any_of(queue.begin(), queue.end(),
+                              [&](const platform::SpoolJob& q) { return q.jobId == job.jobId; });
+    if (!listed) job.status = JobFinished;
+  }
+  return queue.size();
+}
+
+void JobList::remove(std::uint32_t jobId) {
+  auto index = find(jobId);
+  if (!index) return;
+  if (*index + 1 != jobs_.size()) jobs_[*index] = std::move(jobs_.back());
+  jobs_.pop_back();
+}
+
+void JobList::retire(std::uint32_t jobId) {
+  remove(jobId);
+  if (retiredSet_.insert(jobId).second) {
+    retiredOrder_.push_back(jobId);
+    if (retiredOrder_.size() > kRetiredMemory) {
+      retiredSet_.erase(retiredOrder_.front());
+      retiredOrder_.pop_front();
+    }
+  }
+}
+
+PrintJob& JobList::at(std::size_t index) {
+  if (index >= jobs_.size()) throw EPrinter(84, "Index must be less than the jobs number");
+  return jobs_[index];
+}
+
+}  // namespace engine

@@ -1,0 +1,105 @@
+#pragma once
+
+// Change notifications for one CUPS queue.
+//
+// The scheduler keeps events for a printer subscription (pull method
+// "ippget") and hands them out through Get-Notifications; it never holds
+// such a request open until an event comes, so Wait() asks again at a short
+// fixed interval, which costs one small request while nothing happens. The
+// events only say that something changed and which jobs; the values come
+// from the scheduler's job list, so no value is lost when events are.
+//
+// A subscription keeps only its last events (100 by default). When the
+// sequence numbers show a gap, or the subscription is gone, the jobs that
+// were never heard of are found again among the completed jobs whose ids
+// are above every id already accounted for.
+//
+// A job that leaves the queue is reported in two fetches: first its final
+// values (pages printed, total pages, state) in a fetch without
+// kPrinterChangeDeleteJob, as if it were still queued, then the deletion
+// alone. A caller that refreshes its queue copy on a deletion, and ignores
+// the records of that fetch, thus still learns every job's final values,
+// including those of jobs that came and went between two fetches.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/posix/cups_ipp.h"
+#include "platform/spooler.h"
+
+namespace platform::cups {
+
+class CupsChangeNotification final : public ChangeNotification {
+ public:
+  // Subscribes to the queue's job events; throws SpoolerError.
+  CupsChangeNotification(std::string printer, std::uint32_t filter, NotifyOptions options);
+  ~CupsChangeNotification() override;
+
+  WaitResult Wait(std::chrono::milliseconds timeout, std::stop_token stop) override;
+  std::uint32_t Next(const NotifyOptions* options, NotifyInfo* info) override;
+
+  // How often Wait() asks the scheduler for new events.
+  static constexpr std::chrono::milliseconds kPollInterval{500};
+  // How long a subscription lives unless renewed; it is renewed at half of
+  // that, so a process that dies leaves nothing behind for long.
+  static constexpr int kLeaseSeconds = 900;
+
+ private:
+  bool Pending() const { return dirty_ || !deletionDue_.empty(); }
+
+  void Subscribe();
+  void RenewIfDue();
+  void CancelSubscription() noexcept;
+  void Poll();
+
+  std::vector<CupsJob> Queue();
+  std::vector<CupsJob> CompletedFrom(std::uint32_t firstId);
+  std::optional<CupsJob> Job(std::uint32_t id);
+  std::uint32_t PrinterStatus();
+
+  void AddJobRecords(const SpoolJob& job, const SpoolJob* before, std::vector<NotifyData>& out) const;
+  void AddPrinterRecords(std::uint32_t status, std::uint32_t jobs, bool all,
+                         std::vector<NotifyData>& out);
+  std::uint32_t DeletionFetch(bool refresh, NotifyInfo* info);
+
+  Connection connection_;
+  std::string printer_;  // Latin-1
+  std::string uri_;
+  std::uint32_t filter_;
+  NotifyOptions options_;
+
+  int subscriptionId_ = 0;
+  int nextSequence_ = 1;
+  std::chrono::steady_clock::time_point renewAt_;
+
+  // From events not yet fetched.
+  bool dirty_ = false;
+  bool gap_ = false;
+  std::uint32_t pendingChanges_ = 0;
+  std::set<std::uint32_t> created_;    // job-created events
+  std::set<std::uint32_t> mentioned_;  // any job event
+
+  // Every job of this queue with an id below this one has been accounted
+  // for: it is tracked, or it has been reported as gone, or it was gone
+  // before the subscription began.
+  std::uint32_t settledBelow_ = 1;
+  // Jobs known to be in the queue, with their latest values.
+  std::map<std::uint32_t, SpoolJob> tracked_;
+  // What has been reported of each job, for fetches without refresh.
+  std::map<std::uint32_t, SpoolJob> reported_;
+  // Jobs whose final values have been reported and whose deletion is next.
+  std::vector<std::uint32_t> deletionDue_;
+
+  struct PrinterValues {
+    std::uint32_t status = 0;
+    std::uint32_t jobs = 0;
+  };
+  std::optional<PrinterValues> printerReported_;
+};
+
+}  // namespace platform::cups

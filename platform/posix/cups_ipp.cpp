@@ -1,0 +1,178 @@
+#include "platform/posix/cups_ipp.h"
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <string>
+
+#include "platform/posix/cups_text.h"
+
+namespace platform::cups {
+
+Connection::Connection() {
+  http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000,
+                       nullptr);
+  if (!http_) {
+    throw SpoolerError(kErrorServerUnavailable,
+                       std::string("cannot reach the print server ") + cupsServer());
+  }
+}
+
+Connection::~Connection() {
+  if (http_) httpClose(http_);
+}
+
+Ipp Connection::NewRequest(ipp_op_t op, const std::string& printerUri) {
+  Ipp request(ippNewRequest(op));
+  if (!printerUri.empty()) {
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 printerUri.c_str());
+  }
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
+  return request;
+}
+
+Ipp Connection::Do(Ipp request, std::int32_t notFound) {
+  // cupsDoRequest takes the request and frees it.
+  Ipp response(cupsDoRequest(http_, request.release(), "/"));
+  ipp_status_t status = cupsLastError();
+  if (response && status <= IPP_STATUS_OK_EVENTS_COMPLETE) return response;
+  std::string message = cupsLastErrorString() ? cupsLastErrorString() : ippErrorString(status);
+  switch (status) {
+    case IPP_STATUS_ERROR_NOT_FOUND:
+      throw SpoolerError(notFound, message);
+    case IPP_STATUS_ERROR_FORBIDDEN:
+    case IPP_STATUS_ERROR_NOT_AUTHENTICATED:
+    case IPP_STATUS_ERROR_NOT_AUTHORIZED:
+    case IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED:
+      throw SpoolerError(kErrorAccessDenied, message);
+    case IPP_STATUS_ERROR_SERVICE_UNAVAILABLE:
+    case IPP_STATUS_ERROR_INTERNAL:
+    case IPP_STATUS_ERROR_TEMPORARY:
+    case IPP_STATUS_ERROR_BUSY:
+      throw SpoolerError(kErrorServerUnavailable, message);
+    default:
+      throw SpoolerError(kErrorNotSupported, message);
+  }
+}
+
+std::string PrinterUri(std::string_view latin1Name) {
+  std::string name = Latin1ToUtf8(latin1Name);
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                   "/printers/%s", name.c_str());
+  return uri;
+}
+
+const std::vector<const char*>& JobAttributes() {
+  static const std::vector<const char*> names = {
+      "job-id",
+      "job-name",
+      "job-originating-user-name",
+      "job-state",
+      "job-printer-state-message",
+      "job-impressions",
+      "job-impressions-completed",
+      "job-media-sheets-completed",
+      "time-at-creation",
+  };
+  return names;
+}
+
+std::uint32_t StatusOf(int state) {
+  switch (state) {
+    case kJobHeld:
+      return kJobStatusPaused;
+    case kJobProcessing:
+      return kJobStatusPrinting;
+    case kJobStopped:
+      return kJobStatusPaused | kJobStatusBlockedDevq;
+    case kJobCanceled:
+      return kJobStatusDeleted;
+    case kJobAborted:
+      return kJobStatusError | kJobStatusDeleted;
+    case kJobCompleted:
+      return kJobStatusPrinted;
+    default:
+      return 0;
+  }
+}
+
+namespace {
+
+std::uint32_t Count(int value) { return value > 0 ? static_cast<std::uint32_t>(value) : 0; }
+
+void Finish(CupsJob& cj, int impressions, int impressionsCompleted, int sheetsCompleted) {
+  std::uint32_t printed = Count(impressionsCompleted);
+  if (printed == 0) printed = Count(sheetsCompleted);
+  cj.job.pagesPrinted = printed;
+  // The scheduler knows a job's size only when the client sent it; else
+  // the pages the printer reported are the job's size once it has ended.
+  if (impressions > 0) {
+    cj.job.totalPages = Count(impressions);
+  } else {
+    cj.job.totalPages = cj.ended() ? printed : 0;
+  }
+  cj.job.status = StatusOf(cj.state);
+}
+
+}  // namespace
+
+std::vector<CupsJob> JobsOf(ipp_t* response) {
+  std::vector<CupsJob> jobs;
+  CupsJob current;
+  bool open = false;
+  int impressions = 0, impressionsCompleted = 0, sheetsCompleted = 0;
+  auto close = [&] {
+    if (open && current.job.jobId != 0) {
+      Finish(current, impressions, impressionsCompleted, sheetsCompleted);
+      jobs.push_back(std::move(current));
+    }
+    current = CupsJob{};
+    open = false;
+    impressions = impressionsCompleted = sheetsCompleted = 0;
+  };
+  for (ipp_attribute_t* attr = ippFirstAttribute(response); attr;
+       attr = ippNextAttribute(response)) {
+    const char* name = ippGetName(attr);
+    if (!name || ippGetGroupTag(attr) != IPP_TAG_JOB) {
+      close();
+      continue;
+    }
+    open = true;
+    std::string_view n(name);
+    ipp_tag_t tag = ippGetValueTag(attr);
+    bool integer = tag == IPP_TAG_INTEGER || tag == IPP_TAG_ENUM;
+    bool text = tag == IPP_TAG_NAME || tag == IPP_TAG_TEXT || tag == IPP_TAG_NAMELANG ||
+                tag == IPP_TAG_TEXTLANG;
+    if (n == "job-id" && integer) {
+      current.job.jobId = Count(ippGetInteger(attr, 0));
+    } else if (n == "job-state" && integer) {
+      current.state = ippGetInteger(attr, 0);
+    } else if (n == "job-impressions" && integer) {
+      impressions = ippGetInteger(attr, 0);
+    } else if (n == "job-impressions-completed" && integer) {
+      impressionsCompleted = ippGetInteger(attr, 0);
+    } else if (n == "job-media-sheets-completed" && integer) {
+      sheetsCompleted = ippGetInteger(attr, 0);
+    } else if (n == "time-at-creation" && integer) {
+      current.job.submitted =
+          ToSpoolTime(std::chrono::system_clock::from_time_t(ippGetInteger(attr, 0)));
+    } else if (text) {
+      const char* value = ippGetString(attr, 0, nullptr);
+      if (!value) continue;
+      if (n == "job-name") {
+        current.job.document = Utf8ToLatin1(value);
+      } else if (n == "job-originating-user-name") {
+        current.job.userName = Utf8ToLatin1(value);
+      } else if (n == "job-printer-state-message" && *value) {
+        current.job.statusText = Utf8ToLatin1(value);
+      }
+    }
+  }
+  close();
+  return jobs;
+}
+
+}  // namespace platform::cups

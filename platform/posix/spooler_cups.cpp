@@ -1,0 +1,128 @@
+// The spooler through CUPS: printers are the scheduler's queues, jobs come
+// from Get-Jobs, change notifications from a printer subscription (see
+// cups_change_notification.h).
+//
+// A job's name and owner are private to its owner and to administrators
+// (the scheduler's JobPrivateValues): a process that is neither root nor
+// in the administrators' group sees them absent.
+
+#include <cups/cups.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/posix/cups_change_notification.h"
+#include "platform/posix/cups_ipp.h"
+#include "platform/posix/cups_text.h"
+#include "platform/spooler.h"
+
+namespace platform {
+
+namespace {
+
+using cups::Connection;
+using cups::Ipp;
+
+struct DestsDeleter {
+  int count = 0;
+  void operator()(cups_dest_t* dests) const noexcept { cupsFreeDests(count, dests); }
+};
+
+class CupsPrinter final : public SpoolPrinter {
+ public:
+  explicit CupsPrinter(std::string name) : name_(std::move(name)), uri_(cups::PrinterUri(name_)) {
+    Ipp request = Connection::NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri_);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "printer-name");
+    connection_.Do(std::move(request), kErrorInvalidPrinterName);
+  }
+
+  const std::string& Name() const override { return name_; }
+
+  std::uint32_t JobCount() override {
+    Ipp request = Connection::NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri_);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "queued-job-count");
+    Ipp response = connection_.Do(std::move(request), kErrorInvalidPrinterName);
+    ipp_attribute_t* count = ippFindAttribute(response.get(), "queued-job-count", IPP_TAG_INTEGER);
+    return count && ippGetInteger(count, 0) > 0 ? static_cast<std::uint32_t>(ippGetInteger(count, 0)) : 0;
+  }
+
+  std::vector<SpoolJob> EnumJobs(std::uint32_t firstJob, std::uint32_t count) override {
+    Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, uri_);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+                 "not-completed");
+    const auto& names = cups::JobAttributes();
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                  static_cast<int>(names.size()), nullptr, names.data());
+    std::vector<cups::CupsJob> queue =
+        cups::JobsOf(connection_.Do(std::move(request), kErrorInvalidPrinterName).get());
+    std::vector<SpoolJob> jobs;
+    for (std::size_t i = firstJob; i < queue.size() && jobs.size() < count; ++i) {
+      jobs.push_back(std::move(queue[i].job));
+    }
+    return jobs;
+  }
+
+  std::unique_ptr<ChangeNotification> FindFirstChangeNotification(
+      std::uint32_t filter, const NotifyOptions& options) override {
+    return std::make_unique<cups::CupsChangeNotification>(name_, filter, options);
+  }
+
+ private:
+  Connection connection_;
+  std::string name_;  // Latin-1, as opened
+  std::string uri_;
+};
+
+class CupsSpooler final : public Spooler {
+ public:
+  std::unique_ptr<SpoolPrinter> OpenPrinter(std::string_view name) override {
+    if (name.empty()) throw SpoolerError(kErrorInvalidPrinterName, "no printer name");
+    return std::make_unique<CupsPrinter>(std::string(name));
+  }
+
+  std::vector<InstalledPrinter> EnumPrinters() override {
+    Connection connection;
+    cups_dest_t* raw = nullptr;
+    int count = cupsGetDests2(connection.http(), &raw);
+    std::unique_ptr<cups_dest_t, DestsDeleter> dests(raw, DestsDeleter{count});
+    if (count == 0 && cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
+        cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
+      throw SpoolerError(kErrorServerUnavailable, cupsLastErrorString());
+    }
+    std::vector<InstalledPrinter> printers;
+    for (int i = 0; i < count; ++i) {
+      const cups_dest_t& dest = raw[i];
+      if (dest.instance) continue;  // a saved set of options, not a queue
+      InstalledPrinter printer;
+      printer.name = cups::Utf8ToLatin1(dest.name);
+      const char* device = cupsGetOption("device-uri", dest.num_options, dest.options);
+      if (!device) device = cupsGetOption("printer-uri-supported", dest.num_options, dest.options);
+      if (device) printer.portName = cups::Utf8ToLatin1(device);
+      const char* type = cupsGetOption("printer-type", dest.num_options, dest.options);
+      printer.connection = type && (std::strtol(type, nullptr, 0) & CUPS_PRINTER_REMOTE) != 0;
+      printers.push_back(std::move(printer));
+    }
+    return printers;
+  }
+
+  std::optional<std::string> DefaultPrinterName() override {
+    Connection connection;
+    // The user's default (lpoptions, LPDEST, PRINTER) before the server's.
+    std::unique_ptr<cups_dest_t, DestsDeleter> dest(
+        cupsGetNamedDest(connection.http(), nullptr, nullptr), DestsDeleter{1});
+    if (!dest) return std::nullopt;
+    return cups::Utf8ToLatin1(dest->name);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Spooler> MakeCupsSpooler() { return std::make_unique<CupsSpooler>(); }
+
+}  // namespace platform

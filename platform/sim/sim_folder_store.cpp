@@ -1,0 +1,287 @@
+// The simulated spooler's store in a spool folder, shared by every process
+// that opens the same folder:
+//
+//   <folder>/default                  the default printer's name
+//   <folder>/printers/<key>/printer   name, port and connection flag
+//   <folder>/printers/<key>/queue     the queue (jobs and change journal)
+//   <folder>/printers/<key>/lock      taken shared to read, exclusive to edit
+//
+// <key> is the printer name folded to lower case with every byte but
+// letters, digits, '-' and '_' written as %XX. Files are replaced whole by
+// renaming a temporary file over them, so a reader never sees half a file.
+// The first line of a queue holds its change sequence; a waiting process
+// reads just that line every few milliseconds and the whole queue only
+// when the sequence moved.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <random>
+
+#include "platform/clock.h"
+#include "platform/sim/sim_store.h"
+
+namespace platform::sim {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr mode_t kFolderMode = 02770;
+constexpr mode_t kFileMode = 0660;
+
+std::string Key(std::string_view name) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char raw : name) {
+    unsigned char c = raw;
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) c = static_cast<unsigned char>(c + 32);
+    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back('%');
+      out.push_back(hex[c >> 4]);
+      out.push_back(hex[c & 15]);
+    }
+  }
+  return out.empty() ? std::string("%") : out;
+}
+
+bool MakeFolder(const fs::path& folder) {
+  if (::mkdir(folder.c_str(), kFolderMode) == 0) {
+    ::chmod(folder.c_str(), kFolderMode);
+    return true;
+  }
+  struct stat st {};
+  return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> ReadFile(const fs::path& file, std::size_t limit = SIZE_MAX) {
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string out;
+  char buffer[8192];
+  while (out.size() < limit) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
+void ReplaceFile(const fs::path& file, std::string_view content) {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  fs::path tmp = file.parent_path() / (".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng()));
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+  if (fd < 0) throw SpoolerError(kErrorAccessDenied, "cannot write " + file.string());
+  ::fchmod(fd, kFileMode);
+  const char* p = content.data();
+  std::size_t left = content.size();
+  bool ok = true;
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) ok = false;
+  if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    throw SpoolerError(kErrorAccessDenied, "cannot write " + file.string());
+  }
+}
+
+// flock on a printer's lock file, released on destruction.
+class FileLock {
+ public:
+  FileLock(const fs::path& file, bool exclusive) {
+    fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
+    if (fd_ < 0) return;
+    while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+    }
+  }
+  ~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+std::string FormatPrinter(const PrinterEntry& printer) {
+  return "qmsim-printer 1\n=" + EscapeWord(printer.name) + "\n=" + EscapeWord(printer.portName) + "\n" +
+         (printer.connection ? "1" : "0") + "\n";
+}
+
+std::optional<PrinterEntry> ParsePrinter(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    lines.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (lines.size() < 4 || lines[0] != "qmsim-printer 1" || lines[1].empty() || lines[2].empty()) {
+    return std::nullopt;
+  }
+  PrinterEntry printer;
+  printer.name = UnescapeWord(std::string_view(lines[1]).substr(1));
+  printer.portName = UnescapeWord(std::string_view(lines[2]).substr(1));
+  printer.connection = lines[3] == "1";
+  return printer;
+}
+
+class FolderStore final : public Store {
+ public:
+  explicit FolderStore(fs::path folder) : folder_(std::move(folder)) {
+    std::error_code ec;
+    if (folder_.has_parent_path()) fs::create_directories(folder_.parent_path(), ec);
+    if (!MakeFolder(folder_) || !MakeFolder(folder_ / "printers")) {
+      throw SpoolerError(kErrorAccessDenied, "cannot use the spool folder " + folder_.string());
+    }
+  }
+
+  std::vector<PrinterEntry> Printers() override {
+    std::vector<PrinterEntry> out;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder_ / "printers", ec)) {
+      if (auto text = ReadFile(entry.path() / "printer")) {
+        if (auto printer = ParsePrinter(*text)) out.push_back(std::move(*printer));
+      }
+    }
+    std::sort(out.begin(), out.end(), [](const PrinterEntry& a, const PrinterEntry& b) { return a.name < b.name; });
+    return out;
+  }
+
+  void AddPrinter(const PrinterEntry& printer) override {
+    fs::path folder = PrinterFolder(printer.name);
+    if (!MakeFolder(folder)) throw SpoolerError(kErrorAccessDenied, "cannot create " + folder.string());
+    FileLock lock(folder / "lock", true);
+    PrinterEntry entry = printer;
+    if (auto existing = ReadFile(folder / "printer")) {
+      if (auto old = ParsePrinter(*existing)) entry.name = old->name;
+    }
+    ReplaceFile(folder / "printer", FormatPrinter(entry));
+    if (!ReadFile(folder / "queue")) ReplaceFile(folder / "queue", FormatQueue(QueueState{}));
+  }
+
+  bool RemovePrinter(std::string_view name) override {
+    fs::path folder = PrinterFolder(name);
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) return false;
+    {
+      FileLock lock(folder / "lock", true);
+      // Gone for readers first, then the rest.
+      ::unlink((folder / "printer").c_str());
+      ::unlink((folder / "queue").c_str());
+    }
+    fs::remove_all(folder, ec);
+    return true;
+  }
+
+  std::optional<std::string> DefaultPrinter() override {
+    auto text = ReadFile(folder_ / "default");
+    if (!text || text->size() < 2 || (*text)[0] != '=') return std::nullopt;
+    std::string word = text->substr(1);
+    while (!word.empty() && (word.back() == '\n' || word.back() == '\r')) word.pop_back();
+    return UnescapeWord(word);
+  }
+
+  void SetDefaultPrinter(std::string_view name) override {
+    if (name.empty()) {
+      ::unlink((folder_ / "default").c_str());
+    } else {
+      ReplaceFile(folder_ / "default", "=" + EscapeWord(name) + "\n");
+    }
+  }
+
+  std::optional<PrinterEntry> FindPrinter(std::string_view name) override {
+    auto text = ReadFile(PrinterFolder(name) / "printer");
+    if (!text) return std::nullopt;
+    return ParsePrinter(*text);
+  }
+
+  bool Update(std::string_view name, const std::function<void(QueueState&)>& edit) override {
+    fs::path folder = PrinterFolder(name);
+    if (!ReadFile(folder / "printer")) return false;
+    FileLock lock(folder / "lock", true);
+    if (!lock.held()) throw SpoolerError(kErrorAccessDenied, "cannot lock " + folder.string());
+    auto text = ReadFile(folder / "queue");
+    if (!text) return false;  // removed meanwhile
+    QueueState queue = ParseQueue(*text).value_or(QueueState{});
+    try {
+      edit(queue);
+    } catch (...) {
+      ReplaceFile(folder / "queue", FormatQueue(queue));
+      throw;
+    }
+    ReplaceFile(folder / "queue", FormatQueue(queue));
+    return true;
+  }
+
+  std::optional<QueueState> Read(std::string_view name) override {
+    fs::path folder = PrinterFolder(name);
+    if (!ReadFile(folder / "printer")) return std::nullopt;
+    FileLock lock(folder / "lock", false);
+    auto text = ReadFile(folder / "queue");
+    if (!text) return std::nullopt;
+    auto queue = ParseQueue(*text);
+    if (!queue) throw SpoolerError(kErrorInvalidHandle, "damaged queue in " + folder.string());
+    return queue;
+  }
+
+  WaitResult WaitFor(std::string_view name, const std::function<bool(const QueueState&)>& ready,
+                     std::chrono::milliseconds timeout, std::stop_token stop) override {
+    fs::path queueFile = PrinterFolder(name) / "queue";
+    auto deadline = std::chrono::steady_clock::now();
+    bool forever = timeout == kInfinite;
+    if (!forever) deadline += timeout;
+    std::optional<std::uint64_t> checked;
+    for (;;) {
+      if (stop.stop_requested()) return WaitResult::Stopped;
+      auto head = ReadFile(queueFile, 64);
+      if (!head) return WaitResult::Signalled;  // the printer is gone
+      auto sequence = PeekSequence(*head);
+      if (sequence && sequence != checked) {
+        auto queue = Read(name);
+        if (!queue || ready(*queue)) return WaitResult::Signalled;
+        checked = queue->sequence;
+      }
+      auto pause = kFolderPollInterval;
+      if (!forever) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds::zero()) return WaitResult::TimedOut;
+        pause = std::min(pause, left);
+      }
+      if (!InterruptibleSleep(pause, stop)) return WaitResult::Stopped;
+    }
+  }
+
+ private:
+  fs::path PrinterFolder(std::string_view name) const { return folder_ / "printers" / Key(name); }
+
+  fs::path folder_;
+};
+
+}  // namespace
+
+std::shared_ptr<Store> MakeFolderStore(std::filesystem::path folder) {
+  return std::make_shared<FolderStore>(std::move(folder));
+}
+
+}  // namespace platform::sim

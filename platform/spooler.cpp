@@ -1,0 +1,46 @@
+#include "platform/spooler.h"
+
+#include <cstdlib>
+#include <mutex>
+
+namespace platform {
+
+SpoolerError::SpoolerError(std::int32_t code, const std::string& what)
+    : std::runtime_error(what), code_(code) {}
+
+ChangeNotification::~ChangeNotification() = default;
+SpoolPrinter::~SpoolPrinter() = default;
+Spooler::~Spooler() = default;
+
+std::optional<std::filesystem::path> SpoolFolderFromEnvironment() {
+  const char* env = std::getenv("QUILLMARK_SPOOLER");
+  if (env && *env) return std::filesystem::path(env);
+  return std::nullopt;
+}
+
+std::unique_ptr<Spooler> MakeSpooler() {
+  if (auto folder = SpoolFolderFromEnvironment()) return MakeFolderSpooler(*folder);
+  return MakeCupsSpooler();
+}
+
+namespace {
+std::mutex g_defaultMutex;
+Spooler* g_override = nullptr;
+std::unique_ptr<Spooler> g_made;
+}  // namespace
+
+Spooler& Spooler::Default() {
+  std::lock_guard lock(g_defaultMutex);
+  if (g_override) return *g_override;
+  if (!g_made) g_made = MakeSpooler();
+  return *g_made;
+}
+
+Spooler* Spooler::SetDefault(Spooler* spooler) {
+  std::lock_guard lock(g_defaultMutex);
+  Spooler* old = g_override;
+  g_override = spooler;
+  return old;
+}
+
+}  // namespace platform

@@ -1,0 +1,236 @@
+#pragma once
+
+// A private CUPS scheduler for one test: started in a temporary folder by
+// cupsd.sh beside this file, made the print server of this process through
+// CUPS_SERVER (every thread's libcups reads it), stopped and removed on
+// destruction. Queues use the "qmpages" backend, which reports one printed
+// page per line of the document.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+class PrivateCupsd {
+ public:
+  PrivateCupsd() {
+    char tmpl[] = "/tmp/quillmark-cupsd-XXXXXX";
+    if (!::mkdtemp(tmpl)) {
+      error_ = "cannot make a temporary folder";
+      return;
+    }
+    folder_ = tmpl;
+    int rc = 0;
+    std::string out = Shell(Script() + " start " + Quote(folder_.string()) + " " +
+                                std::to_string(::getpid()),
+                            &rc);
+    if (rc != 0) {
+      error_ = "private cupsd did not start: " + out;
+      return;
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    socket_ = out.substr(out.find_last_of('\n') == std::string::npos ? 0 : out.find_last_of('\n') + 1);
+    if (const char* old = std::getenv("CUPS_SERVER")) previousServer_ = old;
+    ::setenv("CUPS_SERVER", socket_.c_str(), 1);
+    started_ = true;
+  }
+
+  ~PrivateCupsd() {
+    if (!folder_.empty()) {
+      Shell(Script() + " stop " + Quote(folder_.string()), nullptr);
+      std::error_code ec;
+      std::filesystem::remove_all(folder_, ec);
+    }
+    if (started_) {
+      if (previousServer_) {
+        ::setenv("CUPS_SERVER", previousServer_->c_str(), 1);
+      } else {
+        ::unsetenv("CUPS_SERVER");
+      }
+    }
+  }
+
+  PrivateCupsd(const PrivateCupsd&) = delete;
+  PrivateCupsd& operator=(const PrivateCupsd&) = delete;
+
+  bool started() const { return started_; }
+  const std::string& error() const { return error_; }
+  const std::string& socket() const { return socket_; }
+  const std::filesystem::path& folder() const { return folder_; }
+
+  // An enabled queue; `secondsPerPage` slows its backend down.
+  void AddQueue(const std::string& name, double secondsPerPage = 0) {
+    char delay[32];
+    std::snprintf(delay, sizeof delay, "%g", secondsPerPage);
+    Run(Script() + " queue " + Quote(folder_.string()) + " " + Quote(name) + " " + delay);
+  }
+
+  // A disabled queue holds its jobs until it is enabled.
+  void Disable(const std::string& name) { Run("cupsdisable -h " + Quote(socket_) + " " + Quote(name)); }
+  void Enable(const std::string& name) { Run("cupsenable -h " + Quote(socket_) + " " + Quote(name)); }
+  void SetDefault(const std::string& name) { Run("lpadmin -h " + Quote(socket_) + " -d " + Quote(name)); }
+  void Delete(const std::string& name) { Run("lpadmin -h " + Quote(socket_) + " -x " + Quote(name)); }
+  void Cancel(int jobId) { Run("cancel -h " + Quote(socket_) + " " + std::to_string(jobId)); }
+
+  // Submits a document of `pages` lines with `lp`; returns the job id.
+  // `user` empty: the calling user. `extra`: more lp arguments, as they are.
+  int Submit(const std::string& queue, int pages, const std::string& title,
+             const std::string& user = {}, const std::string& extra = {}) {
+    std::filesystem::path doc = folder_ / ("doc-" + std::to_string(++documents_) + ".txt");
+    {
+      std::ofstream out(doc);
+      for (int i = 1; i <= pages; ++i) out << "page " << i << "\n";
+    }
+    std::string cmd = "lp -h " + Quote(socket_) + " -d " + Quote(queue) + " -t " + Quote(title);
+    if (!user.empty()) cmd += " -U " + Quote(user);
+    if (!extra.empty()) cmd += " " + extra;
+    cmd += " " + Quote(doc.string());
+    std::string out = Run(cmd);
+    // "request id is QUEUE-N (1 file(s))"
+    auto dash = out.find(queue + "-");
+    if (dash == std::string::npos) throw std::runtime_error("unexpected lp output: " + out);
+    return std::stoi(out.substr(dash + queue.size() + 1));
+  }
+
+  // Submits a document of `pages` lines over IPP with ipptool, stating its
+  // size in job-impressions (which lp does not send); returns the job id.
+  int SubmitSized(const std::string& queue, int pages, int impressions, const std::string& title,
+                  const std::string& user) {
+    std::filesystem::path doc = folder_ / ("doc-" + std::to_string(++documents_) + ".txt");
+    {
+      std::ofstream out(doc);
+      for (int i = 1; i <= pages; ++i) out << "page " << i << "\n";
+    }
+    std::filesystem::path test = folder_ / ("print-" + std::to_string(documents_) + ".test");
+    {
+      std::ofstream out(test);
+      out << "{\n OPERATION Print-Job\n GROUP operation-attributes-tag\n"
+          << " ATTR charset attributes-charset utf-8\n"
+          << " ATTR naturalLanguage attributes-natural-language en\n"
+          << " ATTR uri printer-uri $uri\n"
+          << " ATTR name requesting-user-name \"" << user << "\"\n"
+          << " ATTR name job-name \"" << title << "\"\n"
+          << " ATTR mimeMediaType document-format text/plain\n"
+          << " GROUP job-attributes-tag\n"
+          << " ATTR integer job-impressions " << impressions << "\n"
+          << " FILE " << doc.string() << "\n STATUS successful-ok\n"
+          << " EXPECT job-id OF-TYPE integer\n}\n";
+    }
+    std::string out = Run("ipptool -tv " + Quote(IppUri("/printers/" + queue)) + " " + Quote(test.string()));
+    auto at = out.find("job-id (integer) = ");
+    if (at == std::string::npos) throw std::runtime_error("unexpected ipptool output: " + out);
+    return std::stoi(out.substr(at + 19));
+  }
+
+  // Cancels a subscription, as if the scheduler had dropped it.
+  void CancelSubscription(const std::string& queue, int subscriptionId) {
+    std::filesystem::path test = folder_ / "cancel-subscription.test";
+    {
+      std::ofstream out(test);
+      out << "{\n OPERATION Cancel-Subscription\n GROUP operation-attributes-tag\n"
+          << " ATTR charset attributes-charset utf-8\n"
+          << " ATTR naturalLanguage attributes-natural-language en\n"
+          << " ATTR uri printer-uri $uri\n"
+          << " ATTR integer notify-subscription-id " << subscriptionId << "\n"
+          << " ATTR name requesting-user-name root\n STATUS successful-ok\n}\n";
+    }
+    Run("ipptool " + Quote(IppUri("/printers/" + queue)) + " " + Quote(test.string()));
+  }
+
+  // An ipp: address of this server for ipptool (the socket path is the
+  // host, %-encoded).
+  std::string IppUri(const std::string& resource) const {
+    std::string host;
+    for (unsigned char c : socket_) {
+      if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+        host += static_cast<char>(c);
+      } else {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", c);
+        host += hex;
+      }
+    }
+    return "ipp://" + host + resource;
+  }
+
+  // The states of all jobs of a queue ("which" as lpstat -W takes it).
+  std::string JobList(const std::string& queue, const std::string& which = "all") {
+    return Run("lpstat -h " + Quote(socket_) + " -W " + which + " -o " + Quote(queue));
+  }
+
+  // Waits until the queue has no job left that is not completed.
+  bool WaitIdle(const std::string& queue, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+      if (JobList(queue, "not-completed").empty()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  }
+
+  std::string ErrorLogTail() {
+    int rc = 0;
+    return Shell("tail -n 40 " + Quote((folder_ / "log" / "error_log").string()), &rc);
+  }
+
+  // Runs a command; throws with its output when it fails.
+  static std::string Run(const std::string& cmd) {
+    int rc = 0;
+    std::string out = Shell(cmd, &rc);
+    if (rc != 0) throw std::runtime_error(cmd + " failed: " + out);
+    return out;
+  }
+
+  static std::string Quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+      if (c == '\'') {
+        out += "'\\''";
+      } else {
+        out += c;
+      }
+    }
+    return out + "'";
+  }
+
+ private:
+  static std::string Script() { return Quote(std::string(QM_SOURCE_DIR) + "/tests/cups_e2e/cupsd.sh"); }
+
+  static std::string Shell(const std::string& cmd, int* rc) {
+    std::string out;
+    FILE* pipe = ::popen((cmd + " 2>&1").c_str(), "r");
+    if (!pipe) {
+      if (rc) *rc = -1;
+      return "cannot run " + cmd;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    int status = ::pclose(pipe);
+    if (rc) *rc = status;
+    return out;
+  }
+
+  std::filesystem::path folder_;
+  std::string socket_;
+  std::string error_;
+  std::optional<std::string> previousServer_;
+  bool started_ = false;
+  int documents_ = 0;
+};
+
+// Skips the test when no private scheduler can be started on this machine.
+#define REQUIRE_PRIVATE_CUPSD(cupsd)                                   \
+  do {                                                                 \
+    if (!(cupsd).started()) GTEST_SKIP() << (cupsd).error();           \
+  } while (0)
