@@ -54,11 +54,13 @@ void AddRequestedAttributes(ipp_t* request) {
 }  // namespace
 
 CupsChangeNotification::CupsChangeNotification(std::string printer, std::uint32_t filter,
-                                               NotifyOptions options)
+                                               NotifyOptions options,
+                                               std::shared_ptr<JobTracker> tracker)
     : printer_(std::move(printer)),
       uri_(PrinterUri(printer_)),
       filter_(filter),
-      options_(std::move(options)) {
+      options_(std::move(options)),
+      tracker_(std::move(tracker)) {
   // Subscribe first, then look at the queue: a job that arrives in
   // between is both listed and announced by an event.
   Subscribe();
@@ -66,17 +68,31 @@ CupsChangeNotification::CupsChangeNotification(std::string printer, std::uint32_
     Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, uri_);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
     AddRequestedAttributes(request.get());
+    std::lock_guard lock(tracker_->mutex);
     for (CupsJob& job : JobsOf(connection_.Do(std::move(request), kErrorInvalidPrinterName).get())) {
       settledBelow_ = std::max(settledBelow_, job.job.jobId + 1);
-      if (!job.ended()) tracked_[job.job.jobId] = std::move(job.job);
+      if (!job.ended()) tracker_->tracked[job.job.jobId] = std::move(job.job);
     }
+    lastQueued_ = static_cast<std::uint32_t>(tracker_->tracked.size());
   } catch (...) {
     CancelSubscription();
     throw;
   }
 }
 
-CupsChangeNotification::~CupsChangeNotification() { CancelSubscription(); }
+CupsChangeNotification::~CupsChangeNotification() {
+  CancelSubscription();
+  std::lock_guard lock(tracker_->mutex);
+  tracker_->active = false;
+  tracker_->tracked.clear();
+  tracker_->deletionDue.clear();
+}
+
+bool CupsChangeNotification::Pending() {
+  if (dirty_) return true;
+  std::lock_guard lock(tracker_->mutex);
+  return !tracker_->deletionDue.empty();
+}
 
 void CupsChangeNotification::Subscribe() {
   Ipp request = Connection::NewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, uri_);
@@ -192,6 +208,24 @@ void CupsChangeNotification::Poll() {
   }
   take();
   if (gap_) dirty_ = true;
+
+  if (!dirty_) {
+    bool queued;
+    {
+      std::lock_guard lock(tracker_->mutex);
+      queued = !tracker_->tracked.empty();
+    }
+    if ((queued || lastQueued_ != 0) && QueuedJobCount() != lastQueued_) dirty_ = true;
+  }
+}
+
+std::uint32_t CupsChangeNotification::QueuedJobCount() {
+  Ipp request = Connection::NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri_);
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+               "queued-job-count");
+  Ipp response = connection_.Do(std::move(request), kErrorInvalidPrinterName);
+  ipp_attribute_t* count = ippFindAttribute(response.get(), "queued-job-count", IPP_TAG_INTEGER);
+  return count && ippGetInteger(count, 0) > 0 ? static_cast<std::uint32_t>(ippGetInteger(count, 0)) : 0;
 }
 
 WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::stop_token stop) {
@@ -219,39 +253,10 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
   }
 }
 
-std::vector<CupsJob> CupsChangeNotification::Queue() {
-  Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, uri_);
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
-               "not-completed");
-  AddRequestedAttributes(request.get());
-  return JobsOf(connection_.Do(std::move(request), kErrorInvalidPrinterName).get());
-}
-
-std::vector<CupsJob> CupsChangeNotification::CompletedFrom(std::uint32_t firstId) {
-  Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, uri_);
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
-               "completed");
-  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id",
-                static_cast<int>(firstId));
-  AddRequestedAttributes(request.get());
-  std::vector<CupsJob> jobs = JobsOf(connection_.Do(std::move(request), kErrorInvalidPrinterName).get());
-  std::erase_if(jobs, [&](const CupsJob& j) { return j.job.jobId < firstId; });
-  std::sort(jobs.begin(), jobs.end(),
-            [](const CupsJob& a, const CupsJob& b) { return a.job.jobId < b.job.jobId; });
-  return jobs;
-}
-
-std::optional<CupsJob> CupsChangeNotification::Job(std::uint32_t id) {
-  Ipp request = Connection::NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, uri_);
-  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", static_cast<int>(id));
-  AddRequestedAttributes(request.get());
-  try {
-    auto jobs = JobsOf(connection_.Do(std::move(request), kErrorInvalidParameter).get());
-    if (!jobs.empty()) return std::move(jobs.front());
-  } catch (const SpoolerError& e) {
-    if (e.code() != kErrorInvalidParameter) throw;
-  }
-  return std::nullopt;  // purged from the history
+bool CupsChangeNotification::WantsPrinterRecords() const {
+  return HasField(options_, kPrinterNotifyType, kPrinterNotifyStatus) ||
+         HasField(options_, kPrinterNotifyType, kPrinterNotifyCJobs) ||
+         HasField(options_, kPrinterNotifyType, kPrinterNotifyPrinterName);
 }
 
 std::uint32_t CupsChangeNotification::PrinterStatus() {
@@ -346,18 +351,18 @@ void CupsChangeNotification::AddPrinterRecords(std::uint32_t status, std::uint32
   printerReported_ = PrinterValues{status, jobs};
 }
 
+// Called with the tracker locked.
 std::uint32_t CupsChangeNotification::DeletionFetch(bool refresh, NotifyInfo* info) {
-  for (std::uint32_t id : deletionDue_) {
-    tracked_.erase(id);
+  for (std::uint32_t id : tracker_->deletionDue) {
+    tracker_->tracked.erase(id);
     reported_.erase(id);
   }
-  deletionDue_.clear();
+  tracker_->deletionDue.clear();
   if (info && refresh) {
-    std::vector<CupsJob> queue = Queue();
+    std::vector<CupsJob> queue = QueuedJobs(connection_, uri_);
+    lastQueued_ = static_cast<std::uint32_t>(queue.size());
     for (const CupsJob& job : queue) AddJobRecords(job.job, nullptr, info->records);
-    if (HasField(options_, kPrinterNotifyType, kPrinterNotifyStatus) ||
-        HasField(options_, kPrinterNotifyType, kPrinterNotifyCJobs) ||
-        HasField(options_, kPrinterNotifyType, kPrinterNotifyPrinterName)) {
+    if (WantsPrinterRecords()) {
       AddPrinterRecords(PrinterStatus(), static_cast<std::uint32_t>(queue.size()), true, info->records);
     }
   }
@@ -371,18 +376,21 @@ std::uint32_t CupsChangeNotification::Next(const NotifyOptions* options, NotifyI
     info->flags = 0;
     info->records.clear();
   }
-  if (!deletionDue_.empty()) return DeletionFetch(refresh, info);
+  std::lock_guard lock(tracker_->mutex);
+  auto& tracked = tracker_->tracked;
+  if (!tracker_->deletionDue.empty()) return DeletionFetch(refresh, info);
 
   Poll();
-  std::vector<CupsJob> queue = Queue();
+  std::vector<CupsJob> queue = QueuedJobs(connection_, uri_);
+  lastQueued_ = static_cast<std::uint32_t>(queue.size());
   std::set<std::uint32_t> queued;
   for (const CupsJob& job : queue) queued.insert(job.job.jobId);
 
   // Jobs that have left the queue since the previous fetch: those tracked,
   // those the events name (new ones, or ones above every settled id), and
-  // after lost events those completed above the settled ids.
+  // after lost events those ended above the settled ids.
   std::set<std::uint32_t> gone;
-  for (const auto& [id, job] : tracked_) gone.insert(id);
+  for (const auto& [id, job] : tracked) gone.insert(id);
   gone.insert(created_.begin(), created_.end());
   for (std::uint32_t id : mentioned_) {
     if (id >= settledBelow_) gone.insert(id);
@@ -391,12 +399,13 @@ std::uint32_t CupsChangeNotification::Next(const NotifyOptions* options, NotifyI
 
   std::map<std::uint32_t, SpoolJob> ended;
   for (std::uint32_t id : gone) {
-    if (std::optional<CupsJob> job = Job(id)) {
-      if (!job->ended()) job->job.status |= kJobStatusDeleted;  // moved elsewhere
+    if (std::optional<CupsJob> job = JobById(connection_, uri_, id)) {
+      if (!job->ended()) job->job.status |= kJobStatusDeleted;  // moved to another queue
       ended[id] = std::move(job->job);
     } else {
+      // Purged from the history already: its last known values.
       SpoolJob last;
-      if (auto t = tracked_.find(id); t != tracked_.end()) last = t->second;
+      if (auto t = tracked.find(id); t != tracked.end()) last = t->second;
       last.jobId = id;
       last.status = kJobStatusDeleted;
       if (last.totalPages == 0) last.totalPages = last.pagesPrinted;
@@ -404,7 +413,7 @@ std::uint32_t CupsChangeNotification::Next(const NotifyOptions* options, NotifyI
     }
   }
   if (gap_) {
-    for (CupsJob& job : CompletedFrom(settledBelow_)) {
+    for (CupsJob& job : EndedJobsFrom(connection_, uri_, settledBelow_)) {
       if (!queued.count(job.job.jobId) && !ended.count(job.job.jobId)) {
         ended[job.job.jobId] = std::move(job.job);
       }
@@ -415,9 +424,10 @@ std::uint32_t CupsChangeNotification::Next(const NotifyOptions* options, NotifyI
   std::uint32_t changes = pendingChanges_;
   for (const auto& [id, job] : ended) {
     changes |= kPrinterChangeSetJob;
-    if (!tracked_.count(id) && !reported_.count(id)) changes |= kPrinterChangeAddJob;
+    if (!tracked.count(id) && !reported_.count(id)) changes |= kPrinterChangeAddJob;
   }
-  for (const CupsJob& job : queue) tracked_[job.job.jobId] = job.job;
+  for (const CupsJob& job : queue) tracked[job.job.jobId] = job.job;
+  for (const auto& [id, job] : ended) tracked[id] = job;
 
   if (info) {
     for (const CupsJob& job : queue) {
@@ -426,15 +436,13 @@ std::uint32_t CupsChangeNotification::Next(const NotifyOptions* options, NotifyI
         if (auto r = reported_.find(job.job.jobId); r != reported_.end()) before = &r->second;
       }
       AddJobRecords(job.job, before, info->records);
-      if (!refresh) reported_[job.job.jobId] = job.job;
     }
     for (const auto& [id, job] : ended) AddJobRecords(job, nullptr, info->records);
-    if (HasField(options_, kPrinterNotifyType, kPrinterNotifyStatus) ||
-        HasField(options_, kPrinterNotifyType, kPrinterNotifyCJobs) ||
-        HasField(options_, kPrinterNotifyType, kPrinterNotifyPrinterName)) {
+    if (WantsPrinterRecords()) {
       AddPrinterRecords(PrinterStatus(), static_cast<std::uint32_t>(queue.size()), refresh, info->records);
     }
-  } else if (!refresh) {
+  }
+  if (!refresh) {
     for (const CupsJob& job : queue) reported_[job.job.jobId] = job.job;
   }
 
@@ -447,9 +455,9 @@ std::uint32_t CupsChangeNotification::Next(const NotifyOptions* options, NotifyI
 
   for (const auto& [id, job] : ended) {
     if (filter_ & kPrinterChangeDeleteJob) {
-      deletionDue_.push_back(id);
+      tracker_->deletionDue.push_back(id);
     } else {
-      tracked_.erase(id);
+      tracked.erase(id);
       reported_.erase(id);
     }
   }

@@ -14,22 +14,30 @@
 // were never heard of are found again among the completed jobs whose ids
 // are above every id already accounted for.
 //
+// The scheduler sends no event when a job that is not printing is
+// cancelled (nor when it is moved to another queue). While jobs are
+// queued, each poll therefore also compares the queue's job count with
+// the one last fetched.
+//
 // A job that leaves the queue is reported in two fetches: first its final
 // values (pages printed, total pages, state) in a fetch without
 // kPrinterChangeDeleteJob, as if it were still queued, then the deletion
 // alone. A caller that refreshes its queue copy on a deletion, and ignores
 // the records of that fetch, thus still learns every job's final values,
-// including those of jobs that came and went between two fetches.
+// including those of jobs that came and went between two fetches. Until
+// then the queue's job list goes on showing the job (cups_job_tracker.h).
 
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/posix/cups_ipp.h"
+#include "platform/posix/cups_job_tracker.h"
 #include "platform/spooler.h"
 
 namespace platform::cups {
@@ -37,7 +45,8 @@ namespace platform::cups {
 class CupsChangeNotification final : public ChangeNotification {
  public:
   // Subscribes to the queue's job events; throws SpoolerError.
-  CupsChangeNotification(std::string printer, std::uint32_t filter, NotifyOptions options);
+  CupsChangeNotification(std::string printer, std::uint32_t filter, NotifyOptions options,
+                         std::shared_ptr<JobTracker> tracker);
   ~CupsChangeNotification() override;
 
   WaitResult Wait(std::chrono::milliseconds timeout, std::stop_token stop) override;
@@ -50,17 +59,16 @@ class CupsChangeNotification final : public ChangeNotification {
   static constexpr int kLeaseSeconds = 900;
 
  private:
-  bool Pending() const { return dirty_ || !deletionDue_.empty(); }
+  bool Pending();
 
   void Subscribe();
   void RenewIfDue();
   void CancelSubscription() noexcept;
   void Poll();
 
-  std::vector<CupsJob> Queue();
-  std::vector<CupsJob> CompletedFrom(std::uint32_t firstId);
-  std::optional<CupsJob> Job(std::uint32_t id);
   std::uint32_t PrinterStatus();
+  std::uint32_t QueuedJobCount();
+  bool WantsPrinterRecords() const;
 
   void AddJobRecords(const SpoolJob& job, const SpoolJob* before, std::vector<NotifyData>& out) const;
   void AddPrinterRecords(std::uint32_t status, std::uint32_t jobs, bool all,
@@ -81,6 +89,7 @@ class CupsChangeNotification final : public ChangeNotification {
   bool dirty_ = false;
   bool gap_ = false;
   std::uint32_t pendingChanges_ = 0;
+  std::uint32_t lastQueued_ = 0;  // jobs in the queue at the last fetch
   std::set<std::uint32_t> created_;    // job-created events
   std::set<std::uint32_t> mentioned_;  // any job event
 
@@ -88,12 +97,10 @@ class CupsChangeNotification final : public ChangeNotification {
   // for: it is tracked, or it has been reported as gone, or it was gone
   // before the subscription began.
   std::uint32_t settledBelow_ = 1;
-  // Jobs known to be in the queue, with their latest values.
-  std::map<std::uint32_t, SpoolJob> tracked_;
+  // Jobs known to be in the queue, and those whose deletion is due.
+  std::shared_ptr<JobTracker> tracker_;
   // What has been reported of each job, for fetches without refresh.
   std::map<std::uint32_t, SpoolJob> reported_;
-  // Jobs whose final values have been reported and whose deletion is next.
-  std::vector<std::uint32_t> deletionDue_;
 
   struct PrinterValues {
     std::uint32_t status = 0;

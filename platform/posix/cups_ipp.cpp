@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -118,6 +119,53 @@ void Finish(CupsJob& cj, int impressions, int impressionsCompleted, int sheetsCo
 }
 
 }  // namespace
+
+namespace {
+
+void AddRequestedAttributes(ipp_t* request) {
+  const auto& names = JobAttributes();
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                static_cast<int>(names.size()), nullptr, names.data());
+}
+
+}  // namespace
+
+std::vector<CupsJob> QueuedJobs(Connection& connection, const std::string& printerUri) {
+  Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, printerUri);
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+               "not-completed");
+  AddRequestedAttributes(request.get());
+  return JobsOf(connection.Do(std::move(request), kErrorInvalidPrinterName).get());
+}
+
+std::vector<CupsJob> EndedJobsFrom(Connection& connection, const std::string& printerUri,
+                                   std::uint32_t firstId) {
+  Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, printerUri);
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+               "completed");
+  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id",
+                static_cast<int>(firstId));
+  AddRequestedAttributes(request.get());
+  std::vector<CupsJob> jobs = JobsOf(connection.Do(std::move(request), kErrorInvalidPrinterName).get());
+  std::erase_if(jobs, [&](const CupsJob& j) { return j.job.jobId < firstId; });
+  std::sort(jobs.begin(), jobs.end(),
+            [](const CupsJob& a, const CupsJob& b) { return a.job.jobId < b.job.jobId; });
+  return jobs;
+}
+
+std::optional<CupsJob> JobById(Connection& connection, const std::string& printerUri,
+                               std::uint32_t id) {
+  Ipp request = Connection::NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri);
+  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", static_cast<int>(id));
+  AddRequestedAttributes(request.get());
+  try {
+    auto jobs = JobsOf(connection.Do(std::move(request), kErrorInvalidParameter).get());
+    if (!jobs.empty()) return std::move(jobs.front());
+  } catch (const SpoolerError& e) {
+    if (e.code() != kErrorInvalidParameter) throw;
+  }
+  return std::nullopt;
+}
 
 std::vector<CupsJob> JobsOf(ipp_t* response) {
   std::vector<CupsJob> jobs;

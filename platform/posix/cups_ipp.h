@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,6 +74,17 @@ struct CupsJob {
 // Every job group of an answer, in order. A value the scheduler withholds
 // from this user (a private job name or owner) stays absent.
 std::vector<CupsJob> JobsOf(ipp_t* response);
+
+// Get-Jobs: the jobs of a queue that have not ended, in queue order.
+std::vector<CupsJob> QueuedJobs(Connection& connection, const std::string& printerUri);
+
+// Get-Jobs: the ended jobs of a queue with ids from `firstId` on, by id.
+std::vector<CupsJob> EndedJobsFrom(Connection& connection, const std::string& printerUri,
+                                   std::uint32_t firstId);
+
+// Get-Job-Attributes: one job, or nothing once it has been purged.
+std::optional<CupsJob> JobById(Connection& connection, const std::string& printerUri,
+                               std::uint32_t id);
 
 // The status bits that stand for a job state. None of them is ever the
 // single bit kJobStatusUserIntervention (1024), the value the engine

@@ -8,15 +8,18 @@
 
 #include <cups/cups.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/posix/cups_change_notification.h"
 #include "platform/posix/cups_ipp.h"
+#include "platform/posix/cups_job_tracker.h"
 #include "platform/posix/cups_text.h"
 #include "platform/spooler.h"
 
@@ -43,40 +46,55 @@ class CupsPrinter final : public SpoolPrinter {
 
   const std::string& Name() const override { return name_; }
 
-  std::uint32_t JobCount() override {
-    Ipp request = Connection::NewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, uri_);
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
-                 "queued-job-count");
-    Ipp response = connection_.Do(std::move(request), kErrorInvalidPrinterName);
-    ipp_attribute_t* count = ippFindAttribute(response.get(), "queued-job-count", IPP_TAG_INTEGER);
-    return count && ippGetInteger(count, 0) > 0 ? static_cast<std::uint32_t>(ippGetInteger(count, 0)) : 0;
-  }
+  // The queue as the scheduler lists it, followed by the jobs that have
+  // ended but whose end the notification has not reported yet.
+  std::uint32_t JobCount() override { return static_cast<std::uint32_t>(List().size()); }
 
   std::vector<SpoolJob> EnumJobs(std::uint32_t firstJob, std::uint32_t count) override {
-    Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, uri_);
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
-                 "not-completed");
-    const auto& names = cups::JobAttributes();
-    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                  static_cast<int>(names.size()), nullptr, names.data());
-    std::vector<cups::CupsJob> queue =
-        cups::JobsOf(connection_.Do(std::move(request), kErrorInvalidPrinterName).get());
+    std::vector<SpoolJob> all = List();
     std::vector<SpoolJob> jobs;
-    for (std::size_t i = firstJob; i < queue.size() && jobs.size() < count; ++i) {
-      jobs.push_back(std::move(queue[i].job));
+    for (std::size_t i = firstJob; i < all.size() && jobs.size() < count; ++i) {
+      jobs.push_back(std::move(all[i]));
     }
     return jobs;
   }
 
   std::unique_ptr<ChangeNotification> FindFirstChangeNotification(
       std::uint32_t filter, const NotifyOptions& options) override {
-    return std::make_unique<cups::CupsChangeNotification>(name_, filter, options);
+    auto tracker = std::make_shared<cups::JobTracker>();
+    auto notification =
+        std::make_unique<cups::CupsChangeNotification>(name_, filter, options, tracker);
+    tracker_ = std::move(tracker);
+    return notification;
   }
 
  private:
+  std::vector<SpoolJob> List() {
+    std::vector<cups::CupsJob> queue = cups::QueuedJobs(connection_, uri_);
+    std::vector<SpoolJob> jobs;
+    std::set<std::uint32_t> listed;
+    for (cups::CupsJob& job : queue) {
+      listed.insert(job.job.jobId);
+      jobs.push_back(std::move(job.job));
+    }
+    if (!tracker_) return jobs;
+    std::lock_guard lock(tracker_->mutex);
+    if (!tracker_->active) return jobs;
+    for (const SpoolJob& job : jobs) tracker_->tracked[job.jobId] = job;
+    const auto& due = tracker_->deletionDue;
+    for (const auto& [id, job] : tracker_->tracked) {
+      if (!listed.count(id) && std::find(due.begin(), due.end(), id) == due.end()) {
+        jobs.push_back(job);
+      }
+    }
+    return jobs;
+  }
+
   Connection connection_;
   std::string name_;  // Latin-1, as opened
   std::string uri_;
+  // Shared with the latest change notification registered here.
+  std::shared_ptr<cups::JobTracker> tracker_;
 };
 
 class CupsSpooler final : public Spooler {

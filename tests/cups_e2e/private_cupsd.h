@@ -48,8 +48,11 @@ class PrivateCupsd {
   ~PrivateCupsd() {
     if (!folder_.empty()) {
       Shell(Script() + " stop " + Quote(folder_.string()), nullptr);
-      std::error_code ec;
-      std::filesystem::remove_all(folder_, ec);
+      // QUILLMARK_KEEP_CUPSD keeps the folder (logs) for a look afterwards.
+      if (!std::getenv("QUILLMARK_KEEP_CUPSD")) {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+      }
     }
     if (started_) {
       if (previousServer_) {
@@ -80,7 +83,9 @@ class PrivateCupsd {
   void Enable(const std::string& name) { Run("cupsenable -h " + Quote(socket_) + " " + Quote(name)); }
   void SetDefault(const std::string& name) { Run("lpadmin -h " + Quote(socket_) + " -d " + Quote(name)); }
   void Delete(const std::string& name) { Run("lpadmin -h " + Quote(socket_) + " -x " + Quote(name)); }
-  void Cancel(int jobId) { Run("cancel -h " + Quote(socket_) + " " + std::to_string(jobId)); }
+  void Cancel(const std::string& queue, int jobId) {
+    Run("cancel -h " + Quote(socket_) + " " + Quote(queue + "-" + std::to_string(jobId)));
+  }
 
   // Submits a document of `pages` lines with `lp`; returns the job id.
   // `user` empty: the calling user. `extra`: more lp arguments, as they are.
@@ -145,6 +150,28 @@ class PrivateCupsd {
           << " ATTR name requesting-user-name root\n STATUS successful-ok\n}\n";
     }
     Run("ipptool " + Quote(IppUri("/printers/" + queue)) + " " + Quote(test.string()));
+  }
+
+  // The ids of the subscriptions on a queue.
+  std::vector<int> SubscriptionIds(const std::string& queue) {
+    std::filesystem::path test = folder_ / "get-subscriptions.test";
+    {
+      std::ofstream out(test);
+      out << "{\n OPERATION Get-Subscriptions\n GROUP operation-attributes-tag\n"
+          << " ATTR charset attributes-charset utf-8\n"
+          << " ATTR naturalLanguage attributes-natural-language en\n"
+          << " ATTR uri printer-uri $uri\n"
+          << " ATTR name requesting-user-name root\n"
+          << " ATTR boolean my-subscriptions false\n"
+          << " STATUS successful-ok\n STATUS client-error-not-found\n}\n";
+    }
+    std::string out = Run("ipptool -tv " + Quote(IppUri("/printers/" + queue)) + " " + Quote(test.string()));
+    std::vector<int> ids;
+    const std::string key = "notify-subscription-id (integer) = ";
+    for (auto at = out.find(key); at != std::string::npos; at = out.find(key, at + 1)) {
+      ids.push_back(std::stoi(out.substr(at + key.size())));
+    }
+    return ids;
   }
 
   // An ipp: address of this server for ipptool (the socket path is the

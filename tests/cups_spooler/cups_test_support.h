@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -95,6 +97,13 @@ std::vector<Fetch> FetchUntil(platform::ChangeNotification& notification,
     if (result != platform::WaitResult::Signalled) continue;
     Fetch fetch;
     fetch.changes = notification.Next(&options, &fetch.info);
+    if (std::getenv("QUILLMARK_DEBUG_FETCH")) {
+      std::fprintf(stderr, "fetch %#x:", fetch.changes);
+      for (const auto& r : fetch.info.records) {
+        if (r.type == platform::kJobNotifyType) std::fprintf(stderr, " %u/%#x=%u", r.id, r.field, r.number[0]);
+      }
+      std::fprintf(stderr, "\n");
+    }
     fetches.push_back(std::move(fetch));
     if (done(fetches)) break;
   }

@@ -55,7 +55,7 @@ TEST_F(CupsSpoolerTest, CompletedJobsLeaveTheList) {
   auto printer = spooler().OpenPrinter(q);
   ASSERT_EQ(printer->JobCount(), 2u);
 
-  cupsd().Cancel(kept - 1);
+  cupsd().Cancel(q, kept - 1);
   auto jobs = printer->EnumJobs(0, printer->JobCount());
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].jobId, static_cast<std::uint32_t>(kept));

@@ -1,0 +1,261 @@
+// The real host and engine library monitoring two queues of a private CUPS
+// scheduler, with jobs printed through lp: every job that leaves a
+// monitored queue, printed or cancelled, ends up once in each of the
+// eighteen log files of its scopes, with its name, owner and page count.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/reg_value.h"
+#include "common/registry_keys.h"
+#include "common/text_file.h"
+#include "tests/cups_e2e/private_cupsd.h"
+#include "tests/foundation/test_support.h"
+
+using common::QuillmarkValue;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kZone = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+std::string ReadBytes(const fs::path& file) {
+  std::string bytes;
+  if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + what.size())) ++n;
+  return n;
+}
+
+// The part of an event record after its submitted time.
+std::string RecordTail(const std::string& document, int pages, int cost, const std::string& printer,
+                       const std::string& user) {
+  return "<doc>" + document + "</doc><pages>" + std::to_string(pages) + "</pages><cost>" +
+         std::to_string(cost) + "</cost><printer>" + printer + "</printer><user>" + user + "</user></event>";
+}
+
+// The start of an event record submitted at `moment`, in the host's zone.
+std::string RecordHead(std::time_t moment) {
+  std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
+  ::setenv("TZ", kZone, 1);
+  ::tzset();
+  std::tm local{};
+  ::localtime_r(&moment, &local);
+  if (saved.empty()) {
+    ::unsetenv("TZ");
+  } else {
+    ::setenv("TZ", saved.c_str(), 1);
+  }
+  ::tzset();
+  char head[160];
+  std::snprintf(head, sizeof head,
+                "<event><day>%02d</day><month>%02d</month><year>%d</year><hour>%02d</hour><min>%02d</min>",
+                local.tm_mday, local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min);
+  return head;
+}
+
+class CupsMonitoringRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_PRIVATE_CUPSD(cupsd_);
+    app_ = scratch_.folder() / "app";
+    fs::create_directories(app_);
+    common::WriteTextFile((app_ / "settings.xml").string(),
+                          "<log><printers>"
+                          "<name>FrontDesk</name><ID>1</ID><cost>5</cost><monitored>1</monitored>"
+                          "<name>BackOffice</name><ID>2</ID><cost>2</cost><monitored>1</monitored>"
+                          "<name>Idle</name><ID>3</ID><cost>9</cost><monitored>0</monitored>"
+                          "</printers></log>");
+    CRegString(QuillmarkValue("AppPath")).Set(app_.string());
+    for (const char* queue : {"FrontDesk", "BackOffice", "Idle"}) {
+      cupsd_.AddQueue(queue);
+      cupsd_.Disable(queue);  // held until released
+    }
+  }
+
+  void TearDown() override {
+    if (host_ > 0) {
+      kill(host_, SIGKILL);
+      waitpid(host_, nullptr, 0);
+    }
+  }
+
+  void StartHost() {
+    host_ = fork();
+    if (host_ == 0) {
+      setenv("QUILLMARK_REGISTRY", scratch_.registryRoot().c_str(), 1);
+      unsetenv("QUILLMARK_SPOOLER");  // the system's spooler: CUPS_SERVER names ours
+      setenv("TZ", kZone, 1);
+      std::string host = std::string(QM_APP_DIR) + "/quillcore-host";
+      execl(host.c_str(), host.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ASSERT_GT(host_, 0);
+  }
+
+  int StopHost() {
+    kill(host_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 1000; ++i) {
+      if (waitpid(host_, &status, WNOHANG) == host_) {
+        host_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+
+  // A watcher has registered once the queue has a subscription.
+  void WaitUntilWatched(const std::string& queue) {
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (!cupsd_.SubscriptionIds(queue).empty()) return;
+      std::this_thread::sleep_for(50ms);
+    }
+    FAIL() << "no watcher registered on " << queue;
+  }
+
+  std::string AllDay() const {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(app_ / "Logs", ec)) {
+      if (entry.path().filename().string().rfind("d_", 0) == 0) return ReadBytes(entry.path());
+    }
+    return {};
+  }
+
+  bool WaitForRecords(std::size_t count, std::chrono::seconds limit = 30s) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Count(AllDay(), "<event>") >= count) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+
+  // The six period files of a scope folder, named after the day file.
+  std::vector<fs::path> PeriodFiles(const fs::path& folder) const {
+    std::string stamp, week;
+    for (const auto& entry : fs::directory_iterator(app_ / "Logs")) {
+      std::string name = entry.path().stem().string();
+      if (name.rfind("d_", 0) == 0) stamp = name.substr(2);
+      if (name.rfind("w_", 0) == 0) week = name.substr(2, name.find('_', 2) - 2);
+    }
+    std::string year = stamp.substr(0, 4);
+    int month = std::stoi(stamp.substr(4, 2));
+    return {
+        folder / ("d_" + stamp + ".xml"),
+        folder / ("w_" + week + "_" + year + ".xml"),
+        folder / ("m_" + stamp.substr(4, 2) + "_" + year + ".xml"),
+        folder / ("q_" + std::to_string((month - 1) / 3 + 1) + "_" + year + ".xml"),
+        folder / ("s_" + std::string(month <= 6 ? "1" : "2") + "_" + year + ".xml"),
+        folder / ("y_" + year + ".xml"),
+    };
+  }
+
+  PrivateCupsd cupsd_;
+  ScratchRegistry scratch_;
+  fs::path app_;
+  pid_t host_ = -1;
+};
+
+TEST_F(CupsMonitoringRun, JobsLeavingMonitoredQueuesAreLoggedOnceInTheirEighteenFiles) {
+  std::time_t submittedFrom = std::time(nullptr);
+  cupsd_.Submit("FrontDesk", 3, "report.pdf", "ann");
+  cupsd_.Submit("FrontDesk", 2, "plan & notes.doc", "bob");
+  cupsd_.Submit("FrontDesk", 1, "r\xC3\xA9sum\xC3\xA9.txt", "ann");  // UTF-8 from lp
+  cupsd_.Submit("BackOffice", 4, "invoice.txt", "ann");
+  cupsd_.Submit("BackOffice", 5, "memo.txt", "bob");
+  int never = cupsd_.Submit("BackOffice", 6, "never printed.txt", "bob");
+  cupsd_.Submit("Idle", 1, "unwatched.txt", "ann");
+  std::time_t submittedTo = std::time(nullptr);
+
+  StartHost();
+  WaitUntilWatched("FrontDesk");
+  WaitUntilWatched("BackOffice");
+  EXPECT_TRUE(cupsd_.SubscriptionIds("Idle").empty()) << "an unmonitored queue is not watched";
+
+  cupsd_.Cancel("BackOffice", never);  // deleted before printing
+  for (const char* queue : {"FrontDesk", "BackOffice", "Idle"}) cupsd_.Enable(queue);
+  ASSERT_TRUE(WaitForRecords(6)) << AllDay() << cupsd_.ErrorLogTail();
+  // One more watcher pass, so that a job logged twice would show.
+  std::this_thread::sleep_for(2500ms);
+
+  const std::string report = RecordTail("report.pdf", 3, 15, "FrontDesk", "ann");
+  const std::string plan = RecordTail("plan  notes.doc", 2, 10, "FrontDesk", "bob");
+  const std::string resume = RecordTail("r\xE9sum\xE9.txt", 1, 5, "FrontDesk", "ann");  // Latin-1
+  const std::string invoice = RecordTail("invoice.txt", 4, 8, "BackOffice", "ann");
+  const std::string memo = RecordTail("memo.txt", 5, 10, "BackOffice", "bob");
+  const std::string cancelled = RecordTail("never printed.txt", 0, 0, "BackOffice", "bob");
+  struct Scope {
+    fs::path folder;
+    std::vector<std::string> present;
+  };
+  const std::vector<Scope> scopes = {
+      {app_ / "Logs", {report, plan, resume, invoice, memo, cancelled}},
+      {app_ / "Logs" / "Users" / "ann", {report, resume, invoice}},
+      {app_ / "Logs" / "Users" / "bob", {plan, memo, cancelled}},
+      {app_ / "Logs" / "Printers" / "Printer_1", {report, plan, resume}},
+      {app_ / "Logs" / "Printers" / "Printer_2", {invoice, memo, cancelled}},
+  };
+  const std::string headFrom = RecordHead(submittedFrom);
+  const std::string headTo = RecordHead(submittedTo);
+  for (const Scope& scope : scopes) {
+    for (const fs::path& file : PeriodFiles(scope.folder)) {
+      ASSERT_TRUE(fs::exists(file)) << file;
+      std::string bytes = ReadBytes(file);
+      EXPECT_EQ(bytes.substr(0, 527), std::string(525, ' ') + "\r\n") << file;
+      EXPECT_EQ(Count(bytes, "<event>"), scope.present.size()) << file << bytes;
+      for (const auto& record : scope.present) {
+        EXPECT_EQ(Count(bytes, record), 1u) << file << "\n" << record << "\n" << bytes;
+        EXPECT_TRUE(Count(bytes, headFrom + record) == 1u || Count(bytes, headTo + record) == 1u)
+            << "submitted time of " << record << " in " << file << "\n" << bytes;
+      }
+      EXPECT_EQ(Count(bytes, "unwatched.txt"), 0u) << file;
+    }
+  }
+  EXPECT_FALSE(fs::exists(app_ / "Logs" / "Printers" / "Printer_3"));
+
+  // A catalogue reload restarts the watchers: nothing is logged again, and
+  // the new watchers log what comes next.
+  CRegDword(QuillmarkValue("Reset")).Set(1).Write();
+  auto deadline = std::chrono::steady_clock::now() + 45s;
+  while (std::chrono::steady_clock::now() < deadline && CRegDword(QuillmarkValue("Reset")).Get() != 0) {
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_EQ(CRegDword(QuillmarkValue("Reset")).Get(), 0u) << "the engine never reloaded";
+  WaitUntilWatched("FrontDesk");
+  cupsd_.Submit("FrontDesk", 2, "after reset.txt", "bob");
+  ASSERT_TRUE(WaitForRecords(7)) << AllDay();
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(StopHost(), 0);
+
+  std::string all = AllDay();
+  EXPECT_EQ(Count(all, "<event>"), 7u) << all;
+  for (const auto& record : scopes.front().present) EXPECT_EQ(Count(all, record), 1u) << record;
+  EXPECT_EQ(Count(all, RecordTail("after reset.txt", 2, 10, "FrontDesk", "bob")), 1u) << all;
+  EXPECT_TRUE(cupsd_.SubscriptionIds("FrontDesk").empty()) << "the stopped host left a subscription";
+}
+
+}  // namespace
