@@ -89,13 +89,18 @@ std::vector<CAnchorLayout::Placement> CAnchorLayout::Resize(const AnchorRect& cl
 }
 
 int CAnchorLayout::EdgeBetween(const AnchorRect& before, const AnchorRect& after) {
-  bool left = before.left != after.left;
-  bool right = before.right != after.right;
-  bool top = before.top != after.top;
-  bool bottom = before.bottom != after.bottom;
-  // A side whose both edges moved is a move, not a drag of that side.
-  if (left && right) left = right = false;
-  if (top && bottom) top = bottom = false;
+  // Only a change of size is a drag; of a side whose size changed, the
+  // edge dragged is the left (top) one when the right (bottom) one stayed,
+  // else the right (bottom) one.
+  bool left = false, right = false, top = false, bottom = false;
+  if (after.Width() != before.Width()) {
+    left = after.right == before.right;
+    right = !left;
+  }
+  if (after.Height() != before.Height()) {
+    top = after.bottom == before.bottom;
+    bottom = !top;
+  }
   if (left && top) return kEdgeTopLeft;
   if (right && top) return kEdgeTopRight;
   if (left && bottom) return kEdgeBottomLeft;

@@ -75,8 +75,8 @@ class CAnchorLayout {
   const AnchorRect& LastClient() const { return last_; }
   const AnchorRect& InitialClient() const { return initial_; }
 
-  // The edge a move of the client rectangle from `before` to `after`
-  // amounts to; kEdgeNone when no edge moved or both edges of a side did.
+  // The edge a change of the client rectangle from `before` to `after`
+  // amounts to; kEdgeNone when its size did not change (a plain move).
   static int EdgeBetween(const AnchorRect& before, const AnchorRect& after);
 
  private:
