@@ -42,7 +42,7 @@ CMainDlg& CQuillmarkApp::CreateMainWindow() {
 int CQuillmarkApp::Run(const QString& instanceName) {
   CSingleInstance instance(instanceName);
   if (instance.ForwardToRunning()) return 0;
-  instance.Listen([this] { return BringForward(); });
+  instance.Listen([this] { return BringForward() != nullptr; });
 
   CMainDlg& window = CreateMainWindow();
   QObject::connect(&window, &QDialog::finished, qApp, [] { QCoreApplication::exit(0); });
@@ -71,7 +71,7 @@ void CQuillmarkApp::OpenWebPage(WebPage page) {
   Opener().Open(WebPageUrl(page));
 }
 
-bool CQuillmarkApp::BringForward() {
+QWidget* CQuillmarkApp::BringForward() {
   QWidget* found = nullptr;
   // A box open over the main window lies above it and is found first.
   if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->windowTitle() == kTitle) {
@@ -86,9 +86,9 @@ bool CQuillmarkApp::BringForward() {
     if (found != nullptr) break;
     if (w->windowTitle() == kTitle && (w->windowFlags() & Qt::Window)) found = w;
   }
-  if (found == nullptr) return false;
+  if (found == nullptr) return nullptr;
   found->show();
   found->raise();
   found->activateWindow();
-  return true;
+  return found;
 }

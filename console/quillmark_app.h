@@ -15,6 +15,7 @@ class TrayArea;
 }  // namespace platform
 class CDefaultPrinterSource;
 class CMainDlg;
+class QWidget;
 
 // The console process: its application folder, its one main window, and
 // the services the windows use (notification area, desktop opener, default
@@ -56,8 +57,8 @@ class CQuillmarkApp {
   void OpenWebPage(WebPage page);
 
   // Shows and brings to the front the topmost window titled "Quillmark";
-  // false when there is none.
-  bool BringForward();
+  // returns it, or null when there is none.
+  QWidget* BringForward();
 
   platform::TrayArea& Tray() { return *services_.tray; }
   platform::DesktopOpener& Opener();

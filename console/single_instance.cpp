@@ -55,13 +55,14 @@ bool CSingleInstance::Listen(std::function<bool()> bringForward) {
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   connect(server_.get(), &QLocalServer::newConnection, this, &CSingleInstance::OnConnection);
-  if (server_->listen(name_)) return true;
-  // A name left behind by a console that ended without closing it answers
-  // nobody; a live console answers and keeps its name.
-  if (server_->serverError() == QAbstractSocket::AddressInUseError && !Reachable(name_, 1000)) {
-    QLocalServer::removeServer(name_);
-    if (server_->listen(name_)) return true;
+  // A live console answers on its name and keeps it; a name left behind
+  // by one that ended without closing it answers nobody and is taken over.
+  if (Reachable(name_, 1000)) {
+    server_.reset();
+    return false;
   }
+  QLocalServer::removeServer(name_);
+  if (server_->listen(name_)) return true;
   server_.reset();
   return false;
 }

@@ -238,7 +238,7 @@ TEST_F(MainDlgTest, ExitRemovesTheIconAndEndsTheWindow) {
 TEST_F(MainDlgTest, BringingForwardWhileHiddenKeepsTheOneIcon) {
   CMainDlg& main = Main();
   Escape(&main);
-  ASSERT_TRUE(App().BringForward());
+  ASSERT_EQ(App().BringForward(), &main);
   EXPECT_TRUE(main.isVisible());
   EXPECT_EQ(tray_.Icons().size(), 1u);  // stays until Show, Exit or a double-click
   Escape(&main);
