@@ -1,12 +1,13 @@
 #include "console/bitmap_dlg.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include "console/resource_table.h"
 
 CBitmapDlg::CBitmapDlg(int templateId, QWidget* parent, Kind kind)
-    : QDialog(parent), templateId_(templateId) {
+    : QDialog(parent), templateId_(templateId), kind_(kind) {
   if (kind == Kind::Child) {
     setWindowFlags(Qt::Widget);
   } else {
@@ -52,3 +53,13 @@ void CBitmapDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CBitmapDlg::mousePressEvent(QMouseEvent* event) { event->accept(); }
+
+void CBitmapDlg::keyPressEvent(QKeyEvent* event) {
+  if (kind_ == Kind::Child && event->modifiers() == Qt::NoModifier &&
+      (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
+       event->key() == Qt::Key_Enter)) {
+    event->ignore();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}

@@ -33,9 +33,12 @@ class CBitmapDlg : public QDialog {
   void resizeEvent(QResizeEvent* event) override;
   // Presses on a dialog's own free area stay with it.
   void mousePressEvent(QMouseEvent* event) override;
+  // A child dialog leaves Escape and Enter to the window it is part of.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   int templateId_;
+  Kind kind_;
   QPixmap bitmap_;
   int width_ = 0;
   int height_ = 0;

@@ -159,6 +159,18 @@ TEST_F(MainDlgTest, EscapeAndTheHideButtonShowTheIconForTheMonitoringValue) {
   }
 }
 
+TEST_F(MainDlgTest, EscapeOnAPageHidesTheWindowNotThePage) {
+  CMainDlg& main = Main();
+  CConsolePage* page = main.Page(0);
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  // Sent as the toolkit does: to the focus widget, then up to its parents.
+  QApplication::sendEvent(page, &press);
+  if (!press.isAccepted()) QApplication::sendEvent(&main, &press);
+  EXPECT_FALSE(main.isVisible());
+  EXPECT_FALSE(page->isHidden());
+  EXPECT_EQ(tray_.Icons().size(), 1u);
+}
+
 TEST_F(MainDlgTest, CloseAndMinimiseShowTheImageSetLast) {
   SetDword("Monitoring", 1);
   CMainDlg& main = Main();
