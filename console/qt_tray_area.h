@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "platform/tray.h"
+
+class QSystemTrayIcon;
+
+// The desktop's notification area through the toolkit. Icons are the
+// console's icon resources; a click, double-click and context request on an
+// icon are reported to its owner as the mouse messages they stand for.
+class QtTrayArea : public QObject, public platform::TrayArea {
+  Q_OBJECT
+
+ public:
+  QtTrayArea();
+  ~QtTrayArea() override;
+
+  bool Add(const platform::TrayIconData& data) override;
+  bool Modify(const platform::TrayIconData& data) override;
+  bool Delete(const platform::TrayIconData& data) override;
+
+ private:
+  using Key = std::pair<platform::TrayOwner*, std::uint32_t>;
+  void Apply(QSystemTrayIcon& icon, const platform::TrayIconData& data);
+
+  std::map<Key, QSystemTrayIcon*> icons_;
+};

@@ -1,0 +1,94 @@
+#include "console/quillmark_app.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include "common/registry_keys.h"
+#include "console/default_printer.h"
+#include "console/main_dlg.h"
+#include "console/single_instance.h"
+#include "platform/desktop.h"
+
+namespace {
+
+CQuillmarkApp* g_current = nullptr;
+
+const QString kTitle = QStringLiteral("Quillmark");
+
+}  // namespace
+
+CQuillmarkApp::CQuillmarkApp(Services services)
+    : services_(services), appPath_(common::QuillmarkValue("AppPath")) {
+  appPathText_ = appPath_.Get();
+  g_current = this;
+}
+
+CQuillmarkApp::~CQuillmarkApp() {
+  main_.reset();
+  if (g_current == this) g_current = nullptr;
+}
+
+CQuillmarkApp* CQuillmarkApp::Current() { return g_current; }
+
+platform::DesktopOpener& CQuillmarkApp::Opener() {
+  return services_.opener != nullptr ? *services_.opener : platform::DesktopOpener::Default();
+}
+
+CMainDlg& CQuillmarkApp::CreateMainWindow() {
+  if (!main_) main_ = std::make_unique<CMainDlg>(*this);
+  return *main_;
+}
+
+int CQuillmarkApp::Run(const QString& instanceName) {
+  CSingleInstance instance(instanceName);
+  if (instance.ForwardToRunning()) return 0;
+  instance.Listen([this] { return BringForward() != nullptr; });
+
+  CMainDlg& window = CreateMainWindow();
+  QObject::connect(&window, &QDialog::finished, qApp, [] { QCoreApplication::exit(0); });
+  window.show();
+  QApplication::exec();
+  main_.reset();
+  return 0;
+}
+
+std::string CQuillmarkApp::GetDefaultPrinterName() {
+  std::string name = kNoDefaultPrinter;
+  if (services_.printers != nullptr) {
+    std::optional<std::string> found = services_.printers->DefaultPrinterName();
+    if (found && !found->empty()) name = *found;
+  }
+  return name;
+}
+
+void CQuillmarkApp::ShowHelp(HelpCommand command, std::string_view query) {
+  // A missing help file is the browser's to report.
+  Opener().Open(HelpUrl(appPathText_, command, query));
+}
+
+void CQuillmarkApp::OpenWebPage(WebPage page) {
+  // A browser that does not start is not reported.
+  Opener().Open(WebPageUrl(page));
+}
+
+QWidget* CQuillmarkApp::BringForward() {
+  QWidget* found = nullptr;
+  // A box open over the main window lies above it and is found first.
+  if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->windowTitle() == kTitle) {
+    found = modal;
+  }
+  const auto windows = QApplication::topLevelWidgets();
+  for (QWidget* w : windows) {
+    if (found != nullptr) break;
+    if (w->isVisible() && w->windowTitle() == kTitle) found = w;
+  }
+  for (QWidget* w : windows) {
+    if (found != nullptr) break;
+    if (w->windowTitle() == kTitle && (w->windowFlags() & Qt::Window)) found = w;
+  }
+  if (found == nullptr) return nullptr;
+  found->show();
+  found->raise();
+  found->activateWindow();
+  return found;
+}

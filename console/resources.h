@@ -1,0 +1,100 @@
+#pragma once
+
+// Resource numbers of the console: dialog templates, bitmaps, icons, the
+// cursor, the tray menu, strings, commands and controls.
+
+namespace res {
+
+// Dialog templates.
+inline constexpr int IDD_ABOUTBOX = 100;
+inline constexpr int IDD_MAIN = 102;
+inline constexpr int IDD_PRINTERS_PAGE = 130;
+inline constexpr int IDD_REPORTS_PAGE = 131;
+inline constexpr int IDD_SETTINGS_PAGE = 132;
+inline constexpr int IDD_PAGE_PANEL = 134;
+inline constexpr int IDD_REPORT_VIEWER = 137;
+inline constexpr int IDD_EMAIL_SETTINGS = 139;
+inline constexpr int IDD_STATUS_PAGE = 140;
+inline constexpr int IDD_MESSAGE = 159;
+
+// Strings.
+inline constexpr int IDS_ABOUTBOX = 101;
+
+// Bitmaps.
+inline constexpr int IDB_MAIN_BACKGROUND = 151;
+inline constexpr int IDB_PANEL_BACKGROUND = 152;
+inline constexpr int IDB_HIDE_TO_TRAY = 154;
+inline constexpr int IDB_MENU_BUTTON = 166;
+inline constexpr int IDB_BOX_BACKGROUND = 210;
+inline constexpr int IDB_OK_PRESSED = 211;
+inline constexpr int IDB_OK_NORMAL = 212;
+inline constexpr int IDB_EMAIL_BACKGROUND = 214;
+
+inline constexpr int IDB_STATUS_PRESSED = 142;
+inline constexpr int IDB_STATUS_NORMAL = 143;
+inline constexpr int IDB_STATUS_HOVER = 144;
+inline constexpr int IDB_SETTINGS_NORMAL = 145;
+inline constexpr int IDB_SETTINGS_HOVER = 146;
+inline constexpr int IDB_SETTINGS_PRESSED = 147;
+inline constexpr int IDB_REPORTS_PRESSED = 168;
+inline constexpr int IDB_PRINTERS_NORMAL = 169;
+inline constexpr int IDB_PRINTERS_HOVER = 170;
+inline constexpr int IDB_PRINTERS_PRESSED = 171;
+inline constexpr int IDB_REPORTS_NORMAL = 172;
+inline constexpr int IDB_REPORTS_HOVER = 173;
+
+// Cursor.
+inline constexpr int IDC_HAND = 141;
+
+// Icons.
+inline constexpr int IDI_MONITORING = 230;  // also the application icon
+inline constexpr int IDI_NOT_MONITORING = 232;
+
+// Menus.
+inline constexpr int IDR_TRAY_MENU = 155;
+
+// Controls of the main window and its panel.
+inline constexpr int IDC_HIDE_TO_TRAY = 1046;
+inline constexpr int IDC_MENU_BUTTON = 1058;
+inline constexpr int IDC_PAGE_STATUS = 1110;
+inline constexpr int IDC_PAGE_PRINTERS = 1111;
+inline constexpr int IDC_PAGE_REPORTS = 1112;
+inline constexpr int IDC_PAGE_SETTINGS = 1113;
+
+// Controls of the About box and the message box.
+inline constexpr int IDC_OK = 1;
+inline constexpr int IDC_MESSAGE_TEXT = 1056;
+
+// The size grip of a resizable dialog.
+inline constexpr int IDC_SIZE_GRIP = 50;
+
+// System commands.
+inline constexpr unsigned SC_MINIMIZE = 0xF020;
+inline constexpr unsigned SC_CLOSE = 0xF060;
+inline constexpr int IDM_ABOUTBOX = 16;
+
+// Commands of the tray menu.
+inline constexpr int ID_TRAY_EXIT = 32771;
+inline constexpr int ID_TRAY_SHOW = 32772;
+inline constexpr int ID_TRAY_HELP_INDEX = 32773;
+inline constexpr int ID_TRAY_HELP_CONTENTS = 32774;
+inline constexpr int ID_TRAY_HELP_SEARCH = 32775;
+inline constexpr int ID_TRAY_TELL_A_FRIEND = 32777;
+inline constexpr int ID_TRAY_START_MONITORING = 32778;
+inline constexpr int ID_TRAY_STOP_MONITORING = 32779;
+inline constexpr int ID_ABOUT = 167;
+
+// Items of the main window's menu button.
+inline constexpr int ID_MENU_HELP_CONTENTS = 161;
+inline constexpr int ID_MENU_HELP_INDEX = 162;
+inline constexpr int ID_MENU_HELP_SEARCH = 163;
+inline constexpr int ID_MENU_PRODUCT_PAGE = 164;
+inline constexpr int ID_MENU_COMPANY_PAGE = 165;
+inline constexpr int ID_MENU_SUPPORT = 166;
+inline constexpr int ID_MENU_TELL_A_FRIEND = 168;
+
+// Menu item flags.
+inline constexpr unsigned MF_STRING = 0;
+inline constexpr unsigned MF_SEPARATOR = 0x800;
+
+}  // namespace res

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/desktop.h"
+#include "tests/foundation/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool WaitFor(const fs::path& p) {
+  for (int i = 0; i < 200 && !fs::exists(p); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return fs::exists(p);
+}
+
+// An opener stand-in that writes down its arguments, then waits at a gate
+// (a named pipe) until the test lets it end.
+fs::path WriteOpener(const fs::path& dir) {
+  fs::path script = dir / "opener";
+  std::ofstream out(script);
+  out << "#!/bin/sh\n"
+      << "printf '%s\\n' \"$#\" \"$@\" > '" << (dir / "args.tmp").string() << "'\n"
+      << "mv '" << (dir / "args.tmp").string() << "' '" << (dir / "args").string() << "'\n"
+      << "read line < '" << (dir / "gate").string() << "'\n"
+      << "echo done > '" << (dir / "done").string() << "'\n";
+  out.close();
+  fs::permissions(script, fs::perms::owner_all);
+  return script;
+}
+
+}  // namespace
+
+TEST(DesktopOpener, StartsTheProgramWithTheTargetAsOneArgumentAndDoesNotWait) {
+  ScratchRegistry scratch;  // for its temporary folder
+  const fs::path dir = scratch.folder();
+  ASSERT_EQ(::mkfifo((dir / "gate").c_str(), 0600), 0);
+  auto opener = platform::MakeProgramOpener(WriteOpener(dir).string());
+
+  // Nothing in the target reaches a shell.
+  const std::string target = "file:///tmp/a b/c;touch " + (dir / "pwned").string() +
+                             "&x='y' $(touch " + (dir / "pwned2").string() + ")";
+  ASSERT_TRUE(opener->Open(target));
+  ASSERT_TRUE(WaitFor(dir / "args"));
+  EXPECT_EQ(ReadAll(dir / "args"), "1\n" + target + "\n");
+  EXPECT_FALSE(fs::exists(dir / "pwned"));
+  EXPECT_FALSE(fs::exists(dir / "pwned2"));
+
+  // Open came back while the program still waits at its gate.
+  EXPECT_FALSE(fs::exists(dir / "done"));
+  { std::ofstream gate(dir / "gate"); gate << "go\n"; }
+  EXPECT_TRUE(WaitFor(dir / "done"));
+}
+
+TEST(DesktopOpener, AProgramThatCannotStartIsReported) {
+  auto opener = platform::MakeProgramOpener("/nonexistent/quillmark-opener");
+  EXPECT_FALSE(opener->Open("https://www.quillmark.example/"));
+}
+
+TEST(DesktopOpener, TheProcessWideOpenerCanBeReplaced) {
+  struct Fake : platform::DesktopOpener {
+    bool Open(const std::string&) override { return true; }
+  } fake;
+  platform::DesktopOpener* previous = platform::DesktopOpener::SetDefault(&fake);
+  EXPECT_EQ(&platform::DesktopOpener::Default(), &fake);
+  platform::DesktopOpener::SetDefault(previous);
+  EXPECT_NE(&platform::DesktopOpener::Default(), &fake);
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+// Handing a web address or a document to the desktop: the desktop's opener
+// chooses the browser or viewer. Opening never waits for the program it
+// starts and nothing comes back from it.
+
+#include <memory>
+#include <string>
+
+#include "platform/export.h"
+
+namespace platform {
+
+class QM_PLATFORM_API DesktopOpener {
+ public:
+  virtual ~DesktopOpener();
+
+  // Starts the opener on `target` (a URL or a file path) and returns at
+  // once; false when the opener could not be started.
+  virtual bool Open(const std::string& target) = 0;
+
+  // The process-wide opener: the program named by $QUILLMARK_OPENER when
+  // set and not empty, else the desktop's own ("xdg-open").
+  static DesktopOpener& Default();
+  // Replaces the process-wide opener (tests); returns the previous one.
+  // The caller keeps ownership and must restore it before destroying it.
+  static DesktopOpener* SetDefault(DesktopOpener* opener);
+};
+
+// An opener that runs `program target`, looked up on PATH, directly (no
+// shell sees the target), detached so that it outlives the caller and
+// leaves no child behind.
+QM_PLATFORM_API std::unique_ptr<DesktopOpener> MakeProgramOpener(std::string program);
+
+inline constexpr const char* kDefaultDesktopOpener = "xdg-open";
+
+}  // namespace platform
