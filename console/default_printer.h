@@ -18,3 +18,11 @@ class CNoDefaultPrinter final : public CDefaultPrinterSource {
  public:
   std::optional<std::string> DefaultPrinterName() override { return std::nullopt; }
 };
+
+// The default printer of the system's print spooler (CUPS, or the
+// simulated spooler named by QUILLMARK_SPOOLER). A spooler that cannot be
+// reached counts as having no default printer.
+class CSpoolerDefaultPrinter final : public CDefaultPrinterSource {
+ public:
+  std::optional<std::string> DefaultPrinterName() override;
+};

@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("Quillmark"));
 
   QtTrayArea tray;
-  CNoDefaultPrinter printers;
+  CSpoolerDefaultPrinter printers;
   CQuillmarkApp app({&tray, nullptr, &printers});
   return app.Run(DefaultInstanceName());
 }
