@@ -44,6 +44,17 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// One write call, so that appends of several writers never interleave;
+// then the file is closed. True when every byte went out.
+bool WriteOnceAndClose(Fd& fd, std::string_view bytes) {
+  ssize_t n;
+  do {
+    n = ::write(fd.get(), bytes.data(), bytes.size());
+  } while (n < 0 && errno == EINTR);
+  bool ok = n == static_cast<ssize_t>(bytes.size());
+  return fd.close() && ok;
+}
+
 bool EndsWithNoCase(std::string_view name, std::string_view suffix) {
   if (name.size() < suffix.size()) return false;
   return std::equal(suffix.begin(), suffix.end(), name.end() - static_cast<long>(suffix.size()),
@@ -107,38 +118,21 @@ bool WriteFileBytes(const std::string& path, std::string_view bytes) {
 bool AppendFileBytes(const std::string& path, std::string_view bytes) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664));
   if (fd.get() < 0) return false;
-  ssize_t n;
-  do {
-    n = ::write(fd.get(), bytes.data(), bytes.size());
-  } while (n < 0 && errno == EINTR);
-  bool ok = n == static_cast<ssize_t>(bytes.size());
-  return fd.close() && ok;
+  return WriteOnceAndClose(fd, bytes);
 }
 
 bool AppendFileBytes(const std::string& path, std::string_view bytes,
                      std::string_view prefixWhenNew) {
   for (int attempt = 0; attempt < 8; ++attempt) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (fd.get() >= 0) {
-      ssize_t n;
-      do {
-        n = ::write(fd.get(), bytes.data(), bytes.size());
-      } while (n < 0 && errno == EINTR);
-      bool ok = n == static_cast<ssize_t>(bytes.size());
-      return fd.close() && ok;
-    }
+    if (fd.get() >= 0) return WriteOnceAndClose(fd, bytes);
     if (errno != ENOENT) return false;
     Fd fresh(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0664));
     if (fresh.get() >= 0) {
       std::string all;
       all.reserve(prefixWhenNew.size() + bytes.size());
       all.append(prefixWhenNew).append(bytes);
-      ssize_t n;
-      do {
-        n = ::write(fresh.get(), all.data(), all.size());
-      } while (n < 0 && errno == EINTR);
-      bool ok = n == static_cast<ssize_t>(all.size());
-      return fresh.close() && ok;
+      return WriteOnceAndClose(fresh, all);
     }
     if (errno != EEXIST) return false;  // someone else created it: append
   }
