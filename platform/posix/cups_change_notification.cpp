@@ -233,16 +233,21 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
   for (;;) {
     if (stop.stop_requested()) return WaitResult::Stopped;
     if (Pending()) return WaitResult::Signalled;
-    std::chrono::milliseconds interval = kPollInterval;
+    std::chrono::milliseconds interval = interval_;
     try {
       Poll();
+      // Back to the normal interval by doubling.
+      interval_ = std::min(interval_ * 2, kPollInterval);
     } catch (const SpoolerError& e) {
       // A queue that has gone is reported by the next fetch; a scheduler
       // that does not answer is asked again, less often.
       if (e.code() == kErrorInvalidPrinterName) return WaitResult::Signalled;
       interval = kPollInterval * 4;
     }
-    if (Pending()) return WaitResult::Signalled;
+    if (Pending()) {
+      interval_ = kBusyPollInterval;
+      return WaitResult::Signalled;
+    }
     if (timeout != kInfinite) {
       auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
           std::chrono::steady_clock::now() - start);

@@ -52,8 +52,11 @@ class CupsChangeNotification final : public ChangeNotification {
   WaitResult Wait(std::chrono::milliseconds timeout, std::stop_token stop) override;
   std::uint32_t Next(const NotifyOptions* options, NotifyInfo* info) override;
 
-  // How often Wait() asks the scheduler for new events.
+  // How often Wait() asks the scheduler for new events: every half
+  // second, and sooner just after events came, since one event (a job
+  // created, a page printed) usually means more are about to follow.
   static constexpr std::chrono::milliseconds kPollInterval{500};
+  static constexpr std::chrono::milliseconds kBusyPollInterval{50};
   // How long a subscription lives unless renewed; it is renewed at half of
   // that, so a process that dies leaves nothing behind for long.
   static constexpr int kLeaseSeconds = 900;
@@ -87,6 +90,7 @@ class CupsChangeNotification final : public ChangeNotification {
 
   // From events not yet fetched.
   bool dirty_ = false;
+  std::chrono::milliseconds interval_ = kPollInterval;
   bool gap_ = false;
   std::uint32_t pendingChanges_ = 0;
   std::uint32_t lastQueued_ = 0;  // jobs in the queue at the last fetch

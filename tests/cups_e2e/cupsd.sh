@@ -8,9 +8,11 @@
 #                         CUPS_SERVER or with "lp -h"). With OWNER_PID it
 #                         also stops by itself once that process has gone,
 #                         so a test that crashes leaves no scheduler behind.
-#   cupsd.sh queue DIR NAME [DELAY]
+#   cupsd.sh queue DIR NAME [DELAY [STAMP]]
 #                         add an enabled, accepting test queue that reports
-#                         one page per document line (DELAY: seconds per page)
+#                         one page per document line (DELAY: seconds per
+#                         page; STAMP: a file, writable by user lp, that gets
+#                         "JOB TIME" when a job has printed)
 #   cupsd.sh stop DIR     stop it (and wait until it has gone)
 #
 # The scheduler runs its backends as user "lp", so DIR is made traversable.
@@ -124,8 +126,9 @@ CONF
 queue)
   name=${3:?queue name}
   delay=${4:-0}
-  uri="qmpages:/"
-  [ "$delay" = 0 ] || uri="qmpages:/?delay=$delay"
+  stamp=${5:-}
+  uri="qmpages:/?delay=$delay"
+  [ -z "$stamp" ] || uri="$uri&stamp=$stamp"
   lpadmin -h "$socket" -p "$name" -v "$uri" -m raw -E >/dev/null 2>&1 ||
     lpadmin -h "$socket" -p "$name" -v "$uri" -m raw -E
   cupsenable -h "$socket" "$name"

@@ -6,7 +6,6 @@
 // destruction. Queues use the "qmpages" backend, which reports one printed
 // page per line of the document.
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -71,11 +70,14 @@ class PrivateCupsd {
   const std::string& socket() const { return socket_; }
   const std::filesystem::path& folder() const { return folder_; }
 
-  // An enabled queue; `secondsPerPage` slows its backend down.
-  void AddQueue(const std::string& name, double secondsPerPage = 0) {
+  // An enabled queue; `secondsPerPage` slows its backend down; `stamp`
+  // names a file that gets a line "JOB TIME" for each job printed.
+  void AddQueue(const std::string& name, double secondsPerPage = 0, const std::string& stamp = {}) {
     char delay[32];
     std::snprintf(delay, sizeof delay, "%g", secondsPerPage);
-    Run(Script() + " queue " + Quote(folder_.string()) + " " + Quote(name) + " " + delay);
+    std::string cmd = Script() + " queue " + Quote(folder_.string()) + " " + Quote(name) + " " + delay;
+    if (!stamp.empty()) cmd += " " + Quote(stamp);
+    Run(cmd);
   }
 
   // A disabled queue holds its jobs until it is enabled.
@@ -256,7 +258,7 @@ class PrivateCupsd {
   int documents_ = 0;
 };
 
-// Skips the test when no private scheduler can be started on this machine.
+// Skips the test when no private scheduler (for files that use GoogleTest) can be started on this machine.
 #define REQUIRE_PRIVATE_CUPSD(cupsd)                                   \
   do {                                                                 \
     if (!(cupsd).started()) GTEST_SKIP() << (cupsd).error();           \

@@ -245,6 +245,30 @@ TEST_F(CupsSpoolerTest, JobsFinishedBeforeRegistrationAreNotReported) {
   EXPECT_EQ(c.finished.begin()->first, id);
 }
 
+TEST_F(CupsSpoolerTest, AQueueDeletedWhileWatchedEndsTheWaitAndFailsTheFetch) {
+  std::string q = NewQueue();
+  auto printer = spooler().OpenPrinter(q);
+  auto options = WatcherOptions(true);
+  auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
+  cupsd().Delete(q);
+
+  std::stop_source never;
+  EXPECT_EQ(n->Wait(seconds(10), never.get_token()), platform::WaitResult::Signalled);
+  platform::NotifyInfo info;
+  try {
+    n->Next(&options, &info);
+    FAIL() << "fetched changes of a deleted queue";
+  } catch (const platform::SpoolerError& e) {
+    EXPECT_EQ(e.code(), platform::kErrorInvalidPrinterName);
+  }
+  try {
+    printer->EnumJobs(0, 10);
+    FAIL() << "listed the jobs of a deleted queue";
+  } catch (const platform::SpoolerError& e) {
+    EXPECT_EQ(e.code(), platform::kErrorInvalidPrinterName);
+  }
+}
+
 TEST_F(CupsSpoolerTest, WaitEndsOnTimeoutAndOnStop) {
   std::string q = NewQueue();
   auto printer = spooler().OpenPrinter(q);
