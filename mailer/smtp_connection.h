@@ -37,17 +37,19 @@ public:
     // Opens the TCP connection, reads the greeting, introduces itself and
     // logs in with `method`. With a login method the greeting is EHLO
     // (falling back to HELO only when EHLO is unknown to the server);
-    // without one it is HELO. A failure after the TCP connection was made
-    // says QUIT and closes before it throws. Host, user and password must
-    // not hold CR or LF.
+    // without one it is HELO. The TCP connection attempt gives up after the
+    // reply time-out. A failure after the TCP connection was made says QUIT
+    // and closes before it throws. The host and greeting names, and for
+    // AUTH PLAIN (which sends them as they are) the user name and password,
+    // must not hold CR or LF: such a text fails before anything is sent.
     void Connect(std::string_view host, AuthMethod method, std::string_view user,
                  std::string_view password, std::uint16_t port, std::string_view bindAddress = {});
 
     // Sends one message. The message's addresses are checked and its
     // complete text is produced first (CSMTPMessage::CheckAddresses and
-    // BuildMessageText, which throw the header and body errors), so a message that
-    // cannot be built fails before MAIL FROM and leaves the connection ready
-    // for QUIT.
+    // BuildMessageText, which throw the header and body errors), so a
+    // message that cannot be built fails before MAIL FROM and leaves the
+    // connection ready for QUIT.
     void SendMessage(const CSMTPMessage& message);
 
     // The transaction itself: MAIL FROM `sender`, one RCPT TO per

@@ -121,6 +121,20 @@ TEST(SmtpConversation, CramMd5AnswersWithUserAndLowerCaseHexDigest) {
   EXPECT_EQ(s.Finish(), "");
 }
 
+TEST(SmtpConversation, CramMd5ChallengeEndsAtItsFirstZeroByte) {
+  // "<1>\0tail" is answered like "<1>".
+  ScriptServer s;
+  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH CRAM-MD5")
+      .Expect("AUTH CRAM-MD5").Reply("334 PDE+AHRhaWw=")
+      .Expect("dSAyYjBhZDNlZmRiZjkxNGI1NmVhY2UwNzFhOTcwNmEzZA==").Reply("235 ok")
+      .QuitReply();
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::CramMd5, "u", "p", s.Port());
+  c.Disconnect();
+  EXPECT_EQ(s.Finish(), "");
+}
+
 // One step answered wrongly: the server's script up to the step, the wrong
 // reply, and the error number the connection must raise.
 struct WrongStep {
