@@ -1,48 +1,11 @@
 #include "common/latin1.h"
 
+#include "platform/latin1.h"
+
 namespace common {
 
-std::string Latin1ToUtf8(std::string_view latin1) {
-  std::string out;
-  out.reserve(latin1.size());
-  for (unsigned char c : latin1) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
-
-std::string Utf8ToLatin1(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  size_t i = 0;
-  while (i < utf8.size()) {
-    auto c = static_cast<unsigned char>(utf8[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    bool valid = len > 0 && i + len <= utf8.size();
-    for (size_t k = 1; valid && k < len; ++k) {
-      valid = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
-    }
-    if (!valid) {
-      out.push_back(static_cast<char>(c));
-      ++i;
-      continue;
-    }
-    if (len == 1) {
-      out.push_back(static_cast<char>(c));
-    } else if (len == 2) {
-      unsigned cp = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
-      out.push_back(cp <= 0xFF ? static_cast<char>(cp) : '?');
-    } else {
-      out.push_back('?');
-    }
-    i += len;
-  }
-  return out;
-}
+// One conversion for every program and the platform backends alike.
+std::string Latin1ToUtf8(std::string_view latin1) { return platform::Latin1ToUtf8(latin1); }
+std::string Utf8ToLatin1(std::string_view utf8) { return platform::Utf8ToLatin1(utf8); }
 
 }  // namespace common

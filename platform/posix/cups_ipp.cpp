@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "platform/posix/cups_text.h"
+#include "platform/latin1.h"
 
 namespace platform::cups {
 

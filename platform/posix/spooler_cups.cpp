@@ -20,7 +20,7 @@
 #include "platform/posix/cups_change_notification.h"
 #include "platform/posix/cups_ipp.h"
 #include "platform/posix/cups_job_tracker.h"
-#include "platform/posix/cups_text.h"
+#include "platform/latin1.h"
 #include "platform/spooler.h"
 
 namespace platform {
@@ -118,10 +118,10 @@ class CupsSpooler final : public Spooler {
       const cups_dest_t& dest = raw[i];
       if (dest.instance) continue;  // a saved set of options, not a queue
       InstalledPrinter printer;
-      printer.name = cups::Utf8ToLatin1(dest.name);
+      printer.name = platform::Utf8ToLatin1(dest.name);
       const char* device = cupsGetOption("device-uri", dest.num_options, dest.options);
       if (!device) device = cupsGetOption("printer-uri-supported", dest.num_options, dest.options);
-      if (device) printer.portName = cups::Utf8ToLatin1(device);
+      if (device) printer.portName = platform::Utf8ToLatin1(device);
       const char* type = cupsGetOption("printer-type", dest.num_options, dest.options);
       printer.connection = type && (std::strtol(type, nullptr, 0) & CUPS_PRINTER_REMOTE) != 0;
       printers.push_back(std::move(printer));
@@ -135,7 +135,7 @@ class CupsSpooler final : public Spooler {
     std::unique_ptr<cups_dest_t, DestsDeleter> dest(
         cupsGetNamedDest(connection.http(), nullptr, nullptr), DestsDeleter{1});
     if (!dest) return std::nullopt;
-    return cups::Utf8ToLatin1(dest->name);
+    return platform::Utf8ToLatin1(dest->name);
   }
 };
 

@@ -1,5 +1,7 @@
 #include "common/period_keys.h"
 
+#include "tests/support/fake_clock.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,42 +18,11 @@ using common::QuarterKey;
 using common::SemesterKey;
 using common::WeekNumber;
 
-// Switches the process time zone for one test and puts the old one back.
-class TimeZone {
-public:
-    explicit TimeZone(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ"))
-            saved_ = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~TimeZone()
-    {
-        if (saved_)
-            setenv("TZ", saved_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    TimeZone(const TimeZone&) = delete;
-    TimeZone& operator=(const TimeZone&) = delete;
-
-private:
-    std::optional<std::string> saved_;
-};
+using testing_support::TimeZone;
 
 std::time_t Local(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
 {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
+    return testing_support::LocalTime(year, month, day, hour, minute, second);
 }
 
 // Week boundaries that hold in every zone, since no zone here changes its

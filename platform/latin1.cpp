@@ -1,8 +1,8 @@
-#include "platform/posix/cups_text.h"
+#include "platform/latin1.h"
 
 #include <cstddef>
 
-namespace platform::cups {
+namespace platform {
 
 std::string Latin1ToUtf8(std::string_view latin1) {
   std::string out;
@@ -59,4 +59,4 @@ std::string Utf8ToLatin1(std::string_view utf8) {
   return out;
 }
 
-}  // namespace platform::cups
+}  // namespace platform
