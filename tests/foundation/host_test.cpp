@@ -39,6 +39,7 @@ bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
 }
 
 int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
+  if (pid <= 0) return -1;  // never signal a process group or every process
   auto end = std::chrono::steady_clock::now() + limit;
   int status = 0;
   while (std::chrono::steady_clock::now() < end) {
@@ -80,6 +81,7 @@ TEST(Host, SwitchesMonitoringOnAndStopsCleanlyOnSigterm) {
 TEST(Host, SigintEndsItToo) {
   ScratchRegistry scratch;
   pid_t host = StartHost(scratch);
+  ASSERT_GT(host, 0);
   EXPECT_TRUE(WaitFor([] { return CRegDword(QuillmarkValue("Monitoring")).Get() == 1; }, 5s));
   kill(host, SIGINT);
   EXPECT_EQ(WaitExit(host, 2s), 0);
