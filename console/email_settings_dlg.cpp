@@ -29,6 +29,7 @@ namespace {
 constexpr std::chrono::minutes kMailerLimit{5};
 
 constexpr int kMaxPort = 65535;
+constexpr std::size_t kMaxDiagnostic = 120;
 
 const QColor kText(80, 80, 80);
 
@@ -68,10 +69,10 @@ void AddGroup(QWidget* parent, const char* title, QRect geometry) {
 }
 
 // Label column and field column of one row.
-constexpr int kLabelX = 20;
-constexpr int kLabelW = 128;
-constexpr int kFieldX = 150;
-constexpr int kFieldW = 120;
+constexpr int kLabelX = 18;
+constexpr int kLabelW = 94;
+constexpr int kFieldX = 112;
+constexpr int kFieldW = 156;
 
 QLineEdit* AddField(QWidget* parent, int id, const char* label, int y) {
   AddText(parent, label, QRect(kLabelX, y + 3, kLabelW, 18));
@@ -102,7 +103,9 @@ CEmailSettingsDlg::CEmailSettingsDlg(QWidget* parent)
   AddGroup(this, "Sender Infomation", QRect(10, 96, 265, 150));
   senderName_ = AddField(this, res::IDC_SENDER_NAME, "Name", 116);
   senderAddress_ = AddField(this, res::IDC_SENDER_ADDRESS, "Email", 142);
-  AddText(this, "Authentication Method", QRect(kLabelX, 171, kLabelW, 18));
+  // The one long label takes two lines.
+  QLabel* methodLabel = AddText(this, "Authentication Method", QRect(kLabelX, 164, kLabelW, 32));
+  methodLabel->setWordWrap(true);
   method_ = new QComboBox(this);
   SetControlId(method_, res::IDC_AUTH_METHOD);
   method_->setGeometry(kFieldX, 168, kFieldW, 24);
@@ -177,6 +180,10 @@ void CEmailSettingsDlg::ShowFields() {
   password_->setText(passwordText_);
   host_->setText(hostText_);
   port_->setText(QString::number(portNumber_));
+  // Long addresses show from their start.
+  for (QLineEdit* field : {recipient_, senderName_, senderAddress_, user_, host_}) {
+    field->setCursorPosition(0);
+  }
 }
 
 void CEmailSettingsDlg::TakeFields() {
@@ -276,7 +283,10 @@ void CEmailSettingsDlg::OnMailerFinished(const CMailerRun::Outcome& outcome) {
     if (outcome.timedOut) {
       text += "\nThe mailer did not finish in time and was ended.";
     } else if (!outcome.diagnostic.empty()) {
-      text += "\n" + outcome.diagnostic;
+      // One line of the mailer's, short enough for the box.
+      std::string line = outcome.diagnostic;
+      if (line.size() > kMaxDiagnostic) line = line.substr(0, kMaxDiagnostic - 3) + "...";
+      text += "\n" + line;
     } else {
       text += "\nThe mailer ended with status " + std::to_string(outcome.status) + ".";
     }

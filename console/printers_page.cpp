@@ -74,7 +74,8 @@ CPrintersPage::CPrintersPage(CPagePanel* owner, QWidget* parent)
   chosen_->header()->setStretchLastSection(false);
   chosen_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   chosen_->setHeaderLabels({QStringLiteral("Printer Name"), QStringLiteral("Cost")});
-  const int w = chosen_->viewport()->width();
+  // The list's client width now: its layout is not done before it is shown.
+  const int w = chosen_->contentsRect().width();
   chosen_->setColumnWidth(0, (w - 20) * 2 / 3);
   chosen_->setColumnWidth(1, (w - 20) / 3);
 
