@@ -43,6 +43,35 @@ inline constexpr int IDB_PRINTERS_PRESSED = 171;
 inline constexpr int IDB_REPORTS_NORMAL = 172;
 inline constexpr int IDB_REPORTS_HOVER = 173;
 
+// Buttons of the status, printers and settings pages and the e-mail
+// settings dialog.
+inline constexpr int IDB_START_NORMAL = 174;
+inline constexpr int IDB_START_PRESSED = 175;
+inline constexpr int IDB_STOP_PRESSED = 177;
+inline constexpr int IDB_STOP_NORMAL = 180;
+inline constexpr int IDB_USER_REPORT_NORMAL = 181;
+inline constexpr int IDB_USER_REPORT_PRESSED = 182;
+inline constexpr int IDB_PRINTER_REPORT_NORMAL = 183;
+inline constexpr int IDB_PRINTER_REPORT_PRESSED = 184;
+inline constexpr int IDB_ADD_NORMAL = 188;
+inline constexpr int IDB_ADD_PRESSED = 189;
+inline constexpr int IDB_APPLY_NORMAL = 190;
+inline constexpr int IDB_APPLY_PRESSED = 191;
+inline constexpr int IDB_REMOVE_NORMAL = 192;
+inline constexpr int IDB_REMOVE_PRESSED = 193;
+inline constexpr int IDB_RESET_NORMAL = 194;
+inline constexpr int IDB_RESET_PRESSED = 195;
+inline constexpr int IDB_CONFIGURE_PRESSED = 196;
+inline constexpr int IDB_CONFIGURE_NORMAL = 197;
+inline constexpr int IDB_TEST_PRESSED = 202;
+inline constexpr int IDB_CANCEL_NORMAL = 203;
+inline constexpr int IDB_CANCEL_PRESSED = 204;
+inline constexpr int IDB_DEFAULT_NORMAL = 205;
+inline constexpr int IDB_DEFAULT_PRESSED = 206;
+inline constexpr int IDB_SAVE_NORMAL = 207;
+inline constexpr int IDB_SAVE_PRESSED = 208;
+inline constexpr int IDB_TEST_NORMAL = 209;
+
 // Cursor.
 inline constexpr int IDC_HAND = 141;
 
@@ -60,6 +89,44 @@ inline constexpr int IDC_PAGE_STATUS = 1110;
 inline constexpr int IDC_PAGE_PRINTERS = 1111;
 inline constexpr int IDC_PAGE_REPORTS = 1112;
 inline constexpr int IDC_PAGE_SETTINGS = 1113;
+
+// Controls of the status page.
+inline constexpr int IDC_START = 1047;
+inline constexpr int IDC_STOP = 1048;
+inline constexpr int IDC_STATUS_TEXT = 1050;
+inline constexpr int IDC_USER_TEXT = 1051;
+inline constexpr int IDC_PRINTER_TEXT = 1052;
+inline constexpr int IDC_PRINTER_REPORT = 1053;
+inline constexpr int IDC_USER_REPORT = 1054;
+
+// Controls of the printers page.
+inline constexpr int IDC_INSTALLED_PRINTERS = 1009;
+inline constexpr int IDC_ADD_PRINTER = 1011;
+inline constexpr int IDC_REMOVE_PRINTER = 1012;
+inline constexpr int IDC_APPLY_PRINTERS = 1013;
+inline constexpr int IDC_RESET_PRINTERS = 1014;
+inline constexpr int IDC_CHOSEN_PRINTERS = 1021;
+
+// Controls of the settings page.
+inline constexpr int IDC_COST_PRINTER = 1002;
+inline constexpr int IDC_EMAIL_SWITCH = 1023;
+inline constexpr int IDC_CONFIGURE_EMAIL = 1024;
+inline constexpr int IDC_COST = 1044;
+inline constexpr int IDC_APPLY_COST = 1045;
+
+// Controls of the e-mail settings dialog.
+inline constexpr int IDC_CANCEL = 2;
+inline constexpr int IDC_DEFAULT_ACCOUNT = 1025;
+inline constexpr int IDC_SEND_TEST = 1026;
+inline constexpr int IDC_RECIPIENT = 1027;
+inline constexpr int IDC_SENDER_ADDRESS = 1030;
+inline constexpr int IDC_ACCOUNT_USER = 1032;
+inline constexpr int IDC_ACCOUNT_PASSWORD = 1033;
+inline constexpr int IDC_MAIL_SERVER = 1034;
+inline constexpr int IDC_PORT = 1035;
+inline constexpr int IDC_SENDER_NAME = 1036;
+inline constexpr int IDC_AUTH_METHOD = 1037;
+inline constexpr int IDC_SAVE = 1038;
 
 // Controls of the About box and the message box.
 inline constexpr int IDC_OK = 1;

@@ -1,24 +1,9 @@
 #pragma once
 
-#include <cstdint>
-#include <exception>
-#include <string>
+#include "common/eprinter.h"
 
 namespace engine {
 
-// Raised by the printer code: an error code (the spooler's or the
-// system's error number, or -1) and a message of its own.
-class EPrinter : public std::exception {
- public:
-  EPrinter(std::int32_t code, std::string message) : code_(code), message_(std::move(message)) {}
-
-  std::int32_t code() const noexcept { return code_; }
-  const std::string& message() const noexcept { return message_; }
-  const char* what() const noexcept override { return message_.c_str(); }
-
- private:
-  std::int32_t code_;
-  std::string message_;
-};
+using common::EPrinter;
 
 }  // namespace engine

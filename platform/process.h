@@ -5,6 +5,7 @@
 // runs on its own; the caller waits for it only when it asks to.
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -15,9 +16,16 @@ namespace platform {
 
 class QM_PLATFORM_API Process {
  public:
+  struct Options {
+    // Keep what the program writes to its standard error (see ErrorOutput);
+    // otherwise it shares the caller's.
+    bool captureErrorOutput = false;
+  };
+
   // Starts the executable at `path`. Nothing when it cannot be started
   // (missing, not executable).
   static std::optional<Process> Start(const std::string& path);
+  static std::optional<Process> Start(const std::string& path, Options options);
 
   Process(Process&& other) noexcept;
   Process& operator=(Process&& other) noexcept;
@@ -35,9 +43,21 @@ class QM_PLATFORM_API Process {
   // Asks the program to end (SIGTERM on POSIX).
   void terminate();
 
+  // With Options::captureErrorOutput: what the program wrote to its
+  // standard error, as collected by wait() (all of it once wait() returned
+  // a status); at most kErrorOutputLimit bytes are kept.
+  const std::string& ErrorOutput() const { return errors_; }
+  static constexpr std::size_t kErrorOutputLimit = 64 * 1024;
+
  private:
-  explicit Process(long id) : id_(id) {}
-  long id_ = -1;  // -1 once the program was reaped or the object moved from
+  Process(long id, int errorFd) : id_(id), errorFd_(errorFd) {}
+  void CollectErrorOutput();
+  void Release();  // drops the program (see the destructor)
+  void CloseErrorOutput();
+
+  long id_ = -1;       // -1 once the program was reaped or the object moved from
+  int errorFd_ = -1;   // read end of the program's standard error, or -1
+  std::string errors_;
 };
 
 // The executable name of a program of the system on this platform:

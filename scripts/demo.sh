@@ -16,6 +16,7 @@ export QUILLMARK_REGISTRY="$demo/registry"
 export QUILLMARK_SPOOLER="$demo/spool"
 mkdir -p "$app/Logs"
 cp -a build/app/. "$app/"
+cp data/TestEmail.xml "$app/Logs/TestEmail.xml"   # mailed by the console's test message
 reg="$app/quillmark-reg"
 sim="$app/quillmark-sim"
 key='HKLM\Software\Quillmark'

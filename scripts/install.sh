@@ -14,6 +14,8 @@ getent group quillmark >/dev/null || groupadd --system quillmark
 install -d -m 0755 "$app"
 cp -a "$build/app/." "$app/"
 install -d -m 2775 -g quillmark "$app/Logs"
+# The file the console's test message mails.
+install -m 0664 -g quillmark data/TestEmail.xml "$app/Logs/TestEmail.xml"
 [ -f "$app/settings.xml" ] && chgrp quillmark "$app/settings.xml" && chmod 0664 "$app/settings.xml"
 install -d -m 2770 -g quillmark "$root"
 export QUILLMARK_REGISTRY="$root"

@@ -1,8 +1,10 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <vector>
@@ -47,9 +49,17 @@ int StatusOf(int status) {
 
 }  // namespace
 
-std::optional<Process> Process::Start(const std::string& path) {
+std::optional<Process> Process::Start(const std::string& path) { return Start(path, Options{}); }
+
+std::optional<Process> Process::Start(const std::string& path, Options options) {
   ReapOrphans();
   if (::access(path.c_str(), X_OK) != 0) return std::nullopt;
+  int errorPipe[2] = {-1, -1};
+  if (options.captureErrorOutput && ::pipe2(errorPipe, O_CLOEXEC) != 0) return std::nullopt;
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  // dup2 clears close-on-exec on the copy; both pipe ends themselves close.
+  if (errorPipe[1] >= 0) ::posix_spawn_file_actions_adddup2(&actions, errorPipe[1], 2);
   pid_t pid = -1;
   char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
   posix_spawnattr_t attr;
@@ -62,24 +72,65 @@ std::optional<Process> Process::Start(const std::string& path) {
   ::posix_spawnattr_setsigmask(&attr, &none);
   ::posix_spawnattr_setsigdefault(&attr, &all);
   ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  int rc = ::posix_spawn(&pid, path.c_str(), nullptr, &attr, argv, environ);
+  int rc = ::posix_spawn(&pid, path.c_str(), &actions, &attr, argv, environ);
   ::posix_spawnattr_destroy(&attr);
-  if (rc != 0) return std::nullopt;
-  return Process(pid);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (errorPipe[1] >= 0) ::close(errorPipe[1]);
+  if (rc != 0) {
+    if (errorPipe[0] >= 0) ::close(errorPipe[0]);
+    return std::nullopt;
+  }
+  if (errorPipe[0] >= 0) {
+    ::fcntl(errorPipe[0], F_SETFL, ::fcntl(errorPipe[0], F_GETFL) | O_NONBLOCK);
+  }
+  return Process(pid, errorPipe[0]);
 }
 
-Process::Process(Process&& other) noexcept : id_(other.id_) { other.id_ = -1; }
+Process::Process(Process&& other) noexcept
+    : id_(other.id_), errorFd_(other.errorFd_), errors_(std::move(other.errors_)) {
+  other.id_ = -1;
+  other.errorFd_ = -1;
+}
 
 Process& Process::operator=(Process&& other) noexcept {
   if (this != &other) {
-    this->~Process();
+    Release();
     id_ = other.id_;
+    errorFd_ = other.errorFd_;
+    errors_ = std::move(other.errors_);
     other.id_ = -1;
+    other.errorFd_ = -1;
   }
   return *this;
 }
 
-Process::~Process() {
+void Process::CollectErrorOutput() {
+  if (errorFd_ < 0) return;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(errorFd_, buffer, sizeof buffer);
+    if (n > 0) {
+      const std::size_t room = kErrorOutputLimit - std::min(errors_.size(), kErrorOutputLimit);
+      errors_.append(buffer, std::min(static_cast<std::size_t>(n), room));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) CloseErrorOutput();  // every writer has gone
+    return;                          // EAGAIN: nothing more for now
+  }
+}
+
+void Process::CloseErrorOutput() {
+  if (errorFd_ >= 0) ::close(errorFd_);
+  errorFd_ = -1;
+}
+
+Process::~Process() { Release(); }
+
+void Process::Release() {
+  // The program may still write; it then gets SIGPIPE, as with any reader
+  // that has gone.
+  CloseErrorOutput();
   if (id_ < 0) return;
   pid_t pid = static_cast<pid_t>(id_);
   id_ = -1;
@@ -94,10 +145,16 @@ std::optional<int> Process::wait(std::chrono::milliseconds timeout, std::stop_to
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   auto pause = std::chrono::milliseconds(5);
   for (;;) {
+    CollectErrorOutput();
     int status = 0;
     pid_t r = ::waitpid(static_cast<pid_t>(id_), &status, WNOHANG);
     if (r == static_cast<pid_t>(id_)) {
       id_ = -1;
+      // What the program wrote before it ended is all in the pipe now; a
+      // child it left behind may hold the pipe open, so nothing more is
+      // waited for.
+      CollectErrorOutput();
+      CloseErrorOutput();
       ReapOrphans();
       return StatusOf(status);
     }

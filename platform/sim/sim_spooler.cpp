@@ -206,6 +206,7 @@ std::unique_ptr<SpoolPrinter> SimSpooler::OpenPrinter(std::string_view name) {
 }
 
 std::vector<InstalledPrinter> SimSpooler::EnumPrinters() {
+  auto counted = faults_->Enter(SimCall::EnumPrinters);
   std::vector<InstalledPrinter> out;
   for (const PrinterEntry& entry : store_->Printers()) {
     out.push_back(InstalledPrinter{entry.name, entry.portName, entry.connection});

@@ -32,7 +32,7 @@ namespace platform::sim {
 class Store;
 
 // The spooler calls that can be made to fail.
-enum class SimCall { OpenPrinter, JobCount, EnumJobs, FindFirst, FindNext };
+enum class SimCall { OpenPrinter, JobCount, EnumJobs, FindFirst, FindNext, EnumPrinters };
 
 struct SimFaults;
 

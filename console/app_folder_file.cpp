@@ -1,0 +1,11 @@
+#include "console/app_folder_file.h"
+
+#include "common/text_file.h"
+#include "console/quillmark_app.h"
+
+std::string AppFolderFile(std::string_view relative) {
+  CQuillmarkApp* app = CQuillmarkApp::Current();
+  std::string path = app != nullptr ? app->AppPathText() : std::string();
+  path += relative;
+  return common::NativePath(path);
+}

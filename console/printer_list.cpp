@@ -1,0 +1,22 @@
+#include "console/printer_list.h"
+
+#include <exception>
+#include <new>
+
+#include "common/eprinter.h"
+#include "platform/spooler.h"
+
+CPrinterList::CPrinterList() {
+  try {
+    for (platform::InstalledPrinter& printer : platform::Spooler::Default().EnumPrinters()) {
+      names_.push_back(std::move(printer.name));
+    }
+  } catch (const platform::SpoolerError& error) {
+    throw common::EPrinter(error.code(), kCannotReadPrinters);
+  } catch (const std::bad_alloc&) {
+    throw common::EPrinter(platform::kErrorNotEnoughMemory,
+                           "Couldn't allocate the buffer for the printers information");
+  } catch (const std::exception&) {
+    throw common::EPrinter(-1, kCannotReadPrinters);
+  }
+}
