@@ -132,11 +132,11 @@ ReportResult TransformReportFile(const std::string& documentPath, const std::str
   InitOnce();
   std::string errors;
   ErrorCapture capture(errors);
-  DocPtr doc(xmlReadFile(documentPath.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_HUGE));
+  DocPtr doc(xmlReadFile(documentPath.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));
   if (!doc) return Failure("The report document could not be read", errors);
   ReportResult r = Transform(doc.get(), options, errors);
   if (!r) return r;
-  if (!platform::PublishFileBytes(htmlPath, r.bytes))
+  if (!platform::PublishFileBytes(htmlPath, {r.bytes}))
     return Failure("The report could not be written to " + htmlPath, {});
   r.bytes.clear();
   r.bytes.shrink_to_fit();
@@ -154,7 +154,7 @@ ReportResult TransformReportBytes(std::string_view documentBytes,
   // relative stylesheet reference resolves there.
   const std::string base = stylesheetFolder + "/DisplayReport.xml";
   DocPtr doc(xmlReadMemory(documentBytes.data(), static_cast<int>(documentBytes.size()), base.c_str(),
-                           nullptr, XML_PARSE_NONET | XML_PARSE_HUGE));
+                           nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));
   if (!doc) return Failure("The report document could not be read", errors);
   return Transform(doc.get(), options, errors);
 }
