@@ -10,6 +10,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -152,6 +153,8 @@ ReportResult TransformReportBytes(std::string_view documentBytes,
   ErrorCapture capture(errors);
   // The document is taken as if it lay in `stylesheetFolder`, so that its
   // relative stylesheet reference resolves there.
+  if (documentBytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+    return Failure("The report document is too large", {});
   const std::string base = stylesheetFolder + "/DisplayReport.xml";
   DocPtr doc(xmlReadMemory(documentBytes.data(), static_cast<int>(documentBytes.size()), base.c_str(),
                            nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));

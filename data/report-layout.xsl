@@ -31,15 +31,17 @@
   <xsl:key name="printer-minute" match="event" use="concat(min, '|', printer)"/>
   <xsl:key name="day" match="event" use="concat(year, month, day)"/>
 
-  <xsl:variable name="minutes-tree">
-    <m>00</m><m>01</m><m>02</m><m>03</m><m>04</m><m>05</m><m>06</m><m>07</m><m>08</m><m>09</m>
-    <m>10</m><m>11</m><m>12</m><m>13</m><m>14</m><m>15</m><m>16</m><m>17</m><m>18</m><m>19</m>
-    <m>20</m><m>21</m><m>22</m><m>23</m><m>24</m><m>25</m><m>26</m><m>27</m><m>28</m><m>29</m>
-    <m>30</m><m>31</m><m>32</m><m>33</m><m>34</m><m>35</m><m>36</m><m>37</m><m>38</m><m>39</m>
-    <m>40</m><m>41</m><m>42</m><m>43</m><m>44</m><m>45</m><m>46</m><m>47</m><m>48</m><m>49</m>
-    <m>50</m><m>51</m><m>52</m><m>53</m><m>54</m><m>55</m><m>56</m><m>57</m><m>58</m><m>59</m>
+  <!-- "00" to "59": the minutes, and from "01" the months and days. -->
+  <xsl:variable name="numbers-tree">
+    <n>00</n><n>01</n><n>02</n><n>03</n><n>04</n><n>05</n><n>06</n><n>07</n><n>08</n><n>09</n>
+    <n>10</n><n>11</n><n>12</n><n>13</n><n>14</n><n>15</n><n>16</n><n>17</n><n>18</n><n>19</n>
+    <n>20</n><n>21</n><n>22</n><n>23</n><n>24</n><n>25</n><n>26</n><n>27</n><n>28</n><n>29</n>
+    <n>30</n><n>31</n><n>32</n><n>33</n><n>34</n><n>35</n><n>36</n><n>37</n><n>38</n><n>39</n>
+    <n>40</n><n>41</n><n>42</n><n>43</n><n>44</n><n>45</n><n>46</n><n>47</n><n>48</n><n>49</n>
+    <n>50</n><n>51</n><n>52</n><n>53</n><n>54</n><n>55</n><n>56</n><n>57</n><n>58</n><n>59</n>
   </xsl:variable>
-  <xsl:variable name="minutes" select="exsl:node-set($minutes-tree)/m"/>
+  <xsl:variable name="minutes" select="exsl:node-set($numbers-tree)/n"/>
+  <xsl:variable name="two-digits" select="$minutes[position() &gt; 1]"/>
 
   <xsl:template name="money">
     <xsl:param name="cents"/>
@@ -165,18 +167,15 @@
             </xsl:if>
             <!-- A day's report needs no breakdown per day: its period reads mm/dd/yyyy. -->
             <xsl:if test="translate($period, '0123456789', '') != '//'">
-              <!-- Every combination of the years, months and days that occur. -->
+              <!-- Every date of the years that occur; dates without jobs
+                   find nothing and are left out. -->
               <xsl:variable name="dates-tree">
-                <xsl:variable name="months" select="set:distinct($events/month)"/>
-                <xsl:variable name="days" select="set:distinct($events/day)"/>
                 <xsl:for-each select="set:distinct($events/year)">
                   <xsl:sort select="." data-type="number"/>
                   <xsl:variable name="y" select="string(.)"/>
-                  <xsl:for-each select="$months">
-                    <xsl:sort select="." data-type="number"/>
+                  <xsl:for-each select="$two-digits[position() &lt;= 12]">
                     <xsl:variable name="m" select="string(.)"/>
-                    <xsl:for-each select="$days">
-                      <xsl:sort select="." data-type="number"/>
+                    <xsl:for-each select="$two-digits[position() &lt;= 31]">
                       <date v="{concat($y, $m, .)}" label="{concat($m, '/', ., '/', $y)}"/>
                     </xsl:for-each>
                   </xsl:for-each>
