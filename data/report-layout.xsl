@@ -6,11 +6,12 @@
   pages), a breakdown per day for periods longer than a day, and the newest
   jobs.
 
-  Grouping stays close to linear in the number of records. libxslt's key
-  tables slow down with the square of a group's size, so a printer, which
-  may carry every job of the period, is keyed together with the minute of
-  the job and its figures are summed over the sixty minutes. Users and days
-  hold few enough jobs to be keyed as they are.
+  Grouping stays close to linear in the number of records. libxslt builds
+  every key of a document at its first use, and a key table slows down with
+  the square of a group's size; a user or a printer may carry every job of
+  the period (in its own report it does), so both are keyed together with
+  the minute of the job and their figures are summed over the sixty
+  minutes. A day holds few enough jobs to be keyed as it is.
 -->
 <xsl:stylesheet version="1.0"
     xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
@@ -27,7 +28,7 @@
   <!-- Rows per block of the job list; blocks off screen are not laid out. -->
   <xsl:variable name="block-rows" select="50"/>
 
-  <xsl:key name="user" match="event" use="user"/>
+  <xsl:key name="user-minute" match="event" use="concat(min, '|', user)"/>
   <xsl:key name="printer-minute" match="event" use="concat(min, '|', printer)"/>
   <xsl:key name="day" match="event" use="concat(year, month, day)"/>
 
@@ -139,10 +140,10 @@
           <xsl:otherwise>
             <xsl:if test="$scope != 'user'">
               <xsl:variable name="groups">
-                <xsl:for-each select="set:distinct($events/user)">
-                  <xsl:variable name="jobs" select="key('user', .)"/>
-                  <g n="{.}" j="{count($jobs)}" p="{sum($jobs/pages)}" c="{sum($jobs/cost)}"/>
-                </xsl:for-each>
+                <xsl:call-template name="name-groups">
+                  <xsl:with-param name="names" select="set:distinct($events/user)"/>
+                  <xsl:with-param name="key" select="'user-minute'"/>
+                </xsl:call-template>
               </xsl:variable>
               <xsl:call-template name="breakdown">
                 <xsl:with-param name="title" select="'By user'"/>
