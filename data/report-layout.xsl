@@ -266,7 +266,7 @@
       <table id="{$id}">
         <colgroup><col class="name"/><col class="barcol"/><col class="figure"/><col class="figure"/><col class="figure"/></colgroup>
         <thead><tr>
-          <th><xsl:value-of select="$label"/></th><th class="barcell">Pages</th>
+          <th><xsl:value-of select="$label"/></th><th class="barcell"></th>
           <th class="num">Jobs</th><th class="num">Pages</th><th class="num">Cost</th>
         </tr></thead>
         <tbody>
