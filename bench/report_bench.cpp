@@ -71,7 +71,8 @@ std::string MakeAppFolder(const fs::path& app, int records, std::time_t now) {
   return file.path;
 }
 
-void ViewerFigures(const fs::path& self, const fs::path& bigApp, const fs::path& smallApp) {
+void ViewerFigures(const fs::path& self, const fs::path& bigApp, const fs::path& smallApp,
+                   const fs::path& log) {
   const fs::path viewer = self.parent_path() / "report_viewer_bench";
   if (!fs::exists(viewer)) {
     std::printf("viewer first paint: n/a (report_viewer_bench not built)\n");
@@ -80,7 +81,8 @@ void ViewerFigures(const fs::path& self, const fs::path& bigApp, const fs::path&
   const bool display = std::getenv("DISPLAY") && *std::getenv("DISPLAY");
   auto run = [&](const fs::path& app, const char* label, const char* memoryLabel) {
     std::string command = display ? "" : "xvfb-run -a ";
-    command += "'" + viewer.string() + "' '" + app.string() + "' 'This year' 2>/dev/null";
+    // The browser talks a lot on standard error; it is kept for failures.
+    command += "'" + viewer.string() + "' '" + app.string() + "' 'This year' 2>'" + log.string() + "'";
     std::FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) {
       std::printf("%s: n/a (report_viewer_bench could not be started)\n", label);
@@ -98,7 +100,11 @@ void ViewerFigures(const fs::path& self, const fs::path& bigApp, const fs::path&
       }
     }
     const int status = ::pclose(pipe);
-    if (!printed) std::printf("%s: n/a (report_viewer_bench ended with status %d)\n", label, status);
+    if (!printed) {
+      std::printf("%s: n/a (report_viewer_bench ended with status %d)\n", label, status);
+      const auto text = platform::ReadFileBytes(log.string()).value_or("");
+      std::fprintf(stderr, "%s\n", text.substr(text.size() > 2000 ? text.size() - 2000 : 0).c_str());
+    }
   };
   run(bigApp, "viewer first paint", "viewer peak memory");
   run(smallApp, "viewer first paint, 10 records", "viewer peak memory, 10 records");
@@ -151,7 +157,7 @@ int main(int, char** argv) {
                static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC / 3);
   std::printf("html transform: %.2f s\n", transform);
 
-  ViewerFigures(fs::absolute(argv[0]), bigApp, smallApp);
+  ViewerFigures(fs::absolute(argv[0]), bigApp, smallApp, root / "viewer.log");
   std::error_code ec;
   fs::remove_all(root, ec);
   return 0;
