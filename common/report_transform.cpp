@@ -38,8 +38,9 @@ struct XmlCharFree {
 using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
 using StylePtr = std::unique_ptr<xsltStylesheet, StyleFree>;
 
-// libxml2 and libxslt report through process-wide callbacks; while a
-// transform runs on a thread, what they say is collected for that thread.
+// libxml2 reports through a callback of the calling thread, libxslt through
+// a process-wide one; while a transform runs, what they say is collected for
+// the thread that runs it instead of being printed.
 thread_local std::string* errorSink = nullptr;
 
 void CollectError(void*, const char* format, ...) {
@@ -54,7 +55,11 @@ void CollectError(void*, const char* format, ...) {
 
 class ErrorCapture {
  public:
-  explicit ErrorCapture(std::string& sink) : previous_(errorSink) { errorSink = &sink; }
+  explicit ErrorCapture(std::string& sink) : previous_(errorSink) {
+    errorSink = &sink;
+    xmlSetGenericErrorFunc(nullptr, CollectError);
+    xsltSetGenericErrorFunc(nullptr, CollectError);
+  }
   ~ErrorCapture() { errorSink = previous_; }
   ErrorCapture(const ErrorCapture&) = delete;
   ErrorCapture& operator=(const ErrorCapture&) = delete;
@@ -68,8 +73,6 @@ void InitOnce() {
   std::call_once(once, [] {
     xmlInitParser();
     exsltRegisterAll();
-    xmlSetGenericErrorFunc(nullptr, CollectError);
-    xsltSetGenericErrorFunc(nullptr, CollectError);
   });
 }
 
