@@ -101,7 +101,7 @@
             body { padding: 0; font-size: 11px; }
             .jobs .block { content-visibility: visible; }
             .bar { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
-            section, .row, tr { break-inside: avoid; }
+            section:not(.jobs), .row, tr { break-inside: avoid; }
             h2 { break-after: avoid; }
           }
         </style>
