@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/file_system.h"
+#include "platform/posix/anchored_walk.h"
 
 namespace platform {
 namespace {
@@ -89,6 +90,7 @@ void ListInto(const std::string& folder, std::string_view suffix, std::vector<st
 }  // namespace
 
 std::optional<std::string> ReadFileBytes(const std::string& path) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredReadFileBytes(path);
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::nullopt;
   struct stat st {};
@@ -109,6 +111,7 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
 }
 
 bool WriteFileBytes(const std::string& path, std::string_view bytes) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredWriteFileBytes(path, bytes);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
   if (fd.get() < 0) return false;
   bool ok = WriteAll(fd.get(), bytes);
@@ -116,6 +119,7 @@ bool WriteFileBytes(const std::string& path, std::string_view bytes) {
 }
 
 bool AppendFileBytes(const std::string& path, std::string_view bytes) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, std::nullopt);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664));
   if (fd.get() < 0) return false;
   return WriteOnceAndClose(fd, bytes);
@@ -123,6 +127,7 @@ bool AppendFileBytes(const std::string& path, std::string_view bytes) {
 
 bool AppendFileBytes(const std::string& path, std::string_view bytes,
                      std::string_view prefixWhenNew) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, prefixWhenNew);
   for (int attempt = 0; attempt < 8; ++attempt) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
     if (fd.get() >= 0) return WriteOnceAndClose(fd, bytes);
@@ -140,6 +145,7 @@ bool AppendFileBytes(const std::string& path, std::string_view bytes,
 }
 
 bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredReplaceFileBytes(path, bytes);
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664));
@@ -154,19 +160,25 @@ bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
 }
 
 bool FileExists(const std::string& path) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredFileExists(path);
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }
 
-bool CreateFolder(const std::string& path) { return ::mkdir(path.c_str(), 0775) == 0; }
+bool CreateFolder(const std::string& path) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredCreateFolder(path);
+  return ::mkdir(path.c_str(), 0775) == 0;
+}
 
 std::vector<std::string> ListFilesBelow(const std::string& folder, std::string_view suffix) {
+  if (posix::IsBelowDataFolder(folder)) return posix::AnchoredListFilesBelow(folder, suffix);
   std::vector<std::string> out;
   ListInto(folder, suffix, out, 0);
   return out;
 }
 
 bool ForceRemoveFile(const std::string& path) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredForceRemoveFile(path);
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
     (void)::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
@@ -174,10 +186,15 @@ bool ForceRemoveFile(const std::string& path) {
 }
 
 FileLock::FileLock(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
-  // A lock file made by another account may be read-only to us; flock works
-  // on a descriptor opened for reading too.
-  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = -1;
+  if (posix::IsBelowDataFolder(path)) {
+    fd = posix::AnchoredOpenLockFile(path);
+  } else {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
+    // A lock file made by another account may be read-only to us; flock
+    // works on a descriptor opened for reading too.
+    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  }
   if (fd < 0) return;
   // Each lock opens its own file description, so flock excludes threads of
   // this process as well as other processes.
