@@ -199,12 +199,13 @@ Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out) {
   return out.valid() ? Walk::Opened : Walk::Refused;
 }
 
-UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode) {
+UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode,
+                       bool anyLinkCount) {
   UniqueFd fd(::openat(folder, leaf.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
   if (!fd.valid()) return fd;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return UniqueFd();
-  if (!S_ISREG(st.st_mode) || st.st_nlink != 1) {
+  if (!S_ISREG(st.st_mode) || (st.st_nlink != 1 && !anyLinkCount)) {
     fd.reset();
     errno = S_ISREG(st.st_mode) ? EMLINK : EINVAL;
   }
@@ -254,7 +255,10 @@ bool IsBelowDataFolder(const std::string& path) {
 std::optional<std::string> AnchoredReadFileBytes(const std::string& path) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::Opened) return std::nullopt;
-  UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY);
+  // A second name for a file is no way in: the kernel lets nobody link a
+  // file they could not read and write themselves. Refusing it here would
+  // only make the catalogue look empty to the edit that rewrites it.
+  UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY, 0, true);
   if (!fd.valid()) return std::nullopt;
   std::string bytes;
   char buf[65536];

@@ -67,10 +67,11 @@ Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out);
 
 // Opens the name `leaf` in `folder` without following a link, with the
 // O_* `flags` (O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC are added) and, when
-// creating, `mode`. The result is a regular file with one link, or
-// invalid (errno set: ELOOP for a link, EINVAL for another kind of file,
-// EMLINK for a hard-linked file).
-UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode = 0);
+// creating, `mode`. The result is a regular file with one link (any number
+// with `anyLinkCount`), or invalid (errno set: ELOOP for a link, EINVAL for
+// another kind of file, EMLINK for a hard-linked file).
+UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode = 0,
+                       bool anyLinkCount = false);
 
 // The mode for a new file in `folder`: 0640, plus group write when the
 // folder's group may write to it. `lock` drops the group's read too when

@@ -66,11 +66,12 @@ TEST_F(DataFolder, LinkedFilesAreNeitherReadNorWrittenNorTruncated) {
   EXPECT_FALSE(platform::AppendFileBytes(In("Logs/d_2.xml"), "record", "    "));
   EXPECT_FALSE(fs::exists(outside_ / "made"));
 
-  // A hard-linked file and a FIFO are not plain files either; the FIFO
-  // does not block.
+  // A hard-linked file is not written (it is read), a FIFO neither; the
+  // FIFO does not block.
   fs::create_hard_link(outside_ / "victim", data_ / "Logs/d_3.xml");
   EXPECT_FALSE(platform::AppendFileBytes(In("Logs/d_3.xml"), "record", "    "));
-  EXPECT_FALSE(platform::ReadFileBytes(In("Logs/d_3.xml")));
+  EXPECT_FALSE(platform::WriteFileBytes(In("Logs/d_3.xml"), "record"));
+  EXPECT_EQ(platform::ReadFileBytes(In("Logs/d_3.xml")), "victim");
   ASSERT_EQ(mkfifo((data_ / "Logs/d_4.xml").c_str(), 0600), 0);
   EXPECT_FALSE(platform::AppendFileBytes(In("Logs/d_4.xml"), "record", "    "));
   EXPECT_FALSE(platform::ReadFileBytes(In("Logs/d_4.xml")));
