@@ -1,6 +1,7 @@
 #include "engine/app_folder.h"
 
 #include "common/text_file.h"
+#include "platform/anchored_folder.h"
 
 namespace engine {
 namespace {
@@ -15,6 +16,8 @@ const std::string& AppFolder() { return Folder(); }
 void SetAppFolder(std::string folder) {
   while (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
   Folder() = std::move(folder);
+  // Nothing below it is reached through a link.
+  platform::SetDataFolder(Folder().empty() ? std::string() : common::NativePath(Folder()));
 }
 
 std::string AppFile(std::string_view relative) {

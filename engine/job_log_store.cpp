@@ -7,6 +7,7 @@
 
 #include "common/catalogue_file.h"
 #include "common/catalogue_text.h"
+#include "common/name_bound.h"
 #include "common/name_filter.h"
 #include "common/period_keys.h"
 #include "common/text_file.h"
@@ -63,9 +64,11 @@ void JobLogStore::log(int day, int month, int year, int hour, int minute,
                       std::string_view costText, std::string_view printerName,
                       std::string_view userName) {
   try {
-    const std::string doc = common::CleanXmlName(document);
+    // Over-long names are cut to one file name's length before anything
+    // uses them, so a record is never lost to a name the disk refuses.
+    const std::string doc = common::BoundName(common::CleanXmlName(document));
     const std::string printer = common::CleanXmlName(printerName);
-    const std::string user = common::CleanXmlName(userName);
+    const std::string user = common::BoundName(common::CleanXmlName(userName));
     const long long cost =
         static_cast<long long>(common::ParseLeadingInt(costText)) * static_cast<long long>(totalPages);
     const std::string record =

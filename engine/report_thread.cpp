@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
+#include "platform/program_folder.h"
 
 namespace engine {
 namespace {
@@ -98,8 +99,13 @@ std::chrono::milliseconds ReportThread::runPass(std::stop_token stop) {
   if (!platform::ReplaceFileBytes(destination, MakeReportDocument(*log, header))) return retry;
 
   CRegString(common::QuillmarkValue("ToSendFile")).Set(destination).Write();
-  std::optional<platform::Process> mailer =
-      platform::Process::Start(AppFile("\\" + platform::ExecutableName("Postrider")));
+  // The mailer comes from where the engine was installed, never from the
+  // data folder a setting names, and only when nobody else can change it.
+  const std::optional<std::string> program = platform::TrustedProgramFile(
+      options_.programFolder.empty() ? platform::ProgramFolder() : options_.programFolder,
+      platform::ExecutableName("Postrider"));
+  std::optional<platform::Process> mailer;
+  if (program) mailer = platform::Process::Start(*program);
   if (!mailer) {
     platform::ForceRemoveFile(destination);
     return retry;

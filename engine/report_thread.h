@@ -22,6 +22,9 @@ class ReportThread : public WorkerThread {
     // After a failed attempt the report is tried again this much later
     // (within the same day).
     std::chrono::milliseconds retryAfter{std::chrono::minutes(15)};
+    // The folder the mailer is started from: empty for the folder of the
+    // running program, where the engine was installed with it.
+    std::string programFolder;
   };
 
   ReportThread();

@@ -8,6 +8,7 @@
 #include "common/registry_keys.h"
 #include "engine/app_folder.h"
 #include "engine/retention_rules.h"
+#include "platform/anchored_folder.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 
@@ -17,15 +18,12 @@ RetentionThread::RetentionThread() : clock_(&platform::Clock::Default()) {}
 RetentionThread::RetentionThread(platform::Clock& clock) : clock_(&clock) {}
 
 std::size_t RetentionThread::runPass() {
-  std::size_t deleted = 0;
-  for (const std::string& path : platform::ListFilesBelow(AppFile("\\Logs"), ".xml")) {
+  // Each file is removed relative to the folder it was listed from; a file
+  // that cannot be removed stays and the pass goes on.
+  return platform::RemoveFilesBelow(AppFile("\\Logs"), ".xml", [&](const std::string& path) {
     const std::time_t now = std::chrono::system_clock::to_time_t(clock_->Now());
-    if (ShouldDeleteLogFile(path, common::ToLocalDateTime(now), common::WeekNumber(now))) {
-      // A file that cannot be removed stays; the pass goes on.
-      if (platform::ForceRemoveFile(path)) ++deleted;
-    }
-  }
-  return deleted;
+    return ShouldDeleteLogFile(path, common::ToLocalDateTime(now), common::WeekNumber(now));
+  });
 }
 
 std::uint32_t RetentionThread::run(std::int32_t, std::stop_token stop) {

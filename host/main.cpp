@@ -1,39 +1,21 @@
-// quillcore-host: loads the engine library, runs its entry on the main
-// thread, and ends it on SIGTERM or SIGINT.
+// quillcore-host: loads the engine library from its own folder, runs its
+// entry on the main thread, and ends it on SIGTERM or SIGINT.
 
 #include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 
-#include "common/reg_value.h"
-#include "common/registry_keys.h"
 #include "platform/message_queue.h"
+#include "platform/program_folder.h"
 
 namespace {
 
 constexpr const char* kLibraryName = "libquillcore.so";
-
-std::filesystem::path HostFolder() {
-  std::error_code ec;
-  auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path(".") : self.parent_path();
-}
-
-// The library in the application folder, else the one beside the host.
-std::filesystem::path FindLibrary() {
-  std::string appPath = CRegString(common::QuillmarkValue("AppPath")).Get();
-  if (!appPath.empty()) {
-    std::filesystem::path candidate = std::filesystem::path(appPath) / kLibraryName;
-    std::error_code ec;
-    if (std::filesystem::exists(candidate, ec)) return candidate;
-  }
-  return HostFolder() / kLibraryName;
-}
 
 }  // namespace
 
@@ -45,7 +27,19 @@ int main() {
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  std::filesystem::path library = FindLibrary();
+  // The engine comes from beside the host and nowhere else ("AppPath" names
+  // the data folder only), and only when nobody but root or this account
+  // can change it.
+  const std::optional<std::string> found =
+      platform::TrustedProgramFile(platform::ProgramFolder(), kLibraryName);
+  if (!found) {
+    std::fprintf(stderr,
+                 "quillcore-host: no engine library %s in %s that only its owner (root or this "
+                 "account) can change\n",
+                 kLibraryName, platform::ProgramFolder().c_str());
+    return 1;
+  }
+  const std::string& library = *found;
   void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     std::fprintf(stderr, "quillcore-host: cannot load the engine library %s: %s\n",

@@ -7,6 +7,7 @@
 #include "common/reg_value.h"
 #include "common/registry_keys.h"
 #include "common/scramble.h"
+#include "mailer/sendable_files.h"
 
 namespace mail {
 
@@ -71,7 +72,8 @@ void SendReport(const PostriderSettings& settings, CTernSMTPConnection& connecti
 
 int RunPostrider() noexcept {
     try {
-        const PostriderSettings settings = ReadPostriderSettings();
+        PostriderSettings settings = ReadPostriderSettings();
+        if (!HoldToLogsFolder(settings)) return 1;
         CTernSMTPConnection connection;
         SendReport(settings, connection);
         return 0;

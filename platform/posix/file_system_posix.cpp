@@ -10,6 +10,7 @@
 #include <random>
 
 #include "platform/file_system.h"
+#include "platform/posix/anchored_walk.h"
 
 namespace platform {
 namespace {
@@ -90,6 +91,7 @@ void ListInto(const std::string& folder, std::string_view suffix, std::vector<st
 }  // namespace
 
 std::optional<std::string> ReadFileBytes(const std::string& path) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredReadFileBytes(path);
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::nullopt;
   struct stat st {};
@@ -110,6 +112,7 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
 }
 
 bool WriteFileBytes(const std::string& path, std::string_view bytes) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredWriteFileBytes(path, bytes);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
   if (fd.get() < 0) return false;
   bool ok = WriteAll(fd.get(), bytes);
@@ -117,6 +120,7 @@ bool WriteFileBytes(const std::string& path, std::string_view bytes) {
 }
 
 bool AppendFileBytes(const std::string& path, std::string_view bytes) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, std::nullopt);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664));
   if (fd.get() < 0) return false;
   return WriteOnceAndClose(fd, bytes);
@@ -124,6 +128,7 @@ bool AppendFileBytes(const std::string& path, std::string_view bytes) {
 
 bool AppendFileBytes(const std::string& path, std::string_view bytes,
                      std::string_view prefixWhenNew) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, prefixWhenNew);
   for (int attempt = 0; attempt < 8; ++attempt) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
     if (fd.get() >= 0) return WriteOnceAndClose(fd, bytes);
@@ -162,27 +167,39 @@ bool WriteAndRename(const std::string& path, std::initializer_list<std::string_v
 }  // namespace
 
 bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredReplaceFileBytes(path, bytes);
   return WriteAndRename(path, {bytes}, true);
 }
 
 bool PublishFileBytes(const std::string& path, std::initializer_list<std::string_view> pieces) {
+  if (posix::IsBelowDataFolder(path)) {
+    std::string whole;
+    for (std::string_view piece : pieces) whole += piece;
+    return posix::AnchoredReplaceFileBytes(path, whole);
+  }
   return WriteAndRename(path, pieces, false);
 }
 
 bool FileExists(const std::string& path) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredFileExists(path);
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }
 
-bool CreateFolder(const std::string& path) { return ::mkdir(path.c_str(), 0775) == 0; }
+bool CreateFolder(const std::string& path) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredCreateFolder(path);
+  return ::mkdir(path.c_str(), 0775) == 0;
+}
 
 std::vector<std::string> ListFilesBelow(const std::string& folder, std::string_view suffix) {
+  if (posix::IsBelowDataFolder(folder)) return posix::AnchoredListFilesBelow(folder, suffix);
   std::vector<std::string> out;
   ListInto(folder, suffix, out, 0);
   return out;
 }
 
 bool ForceRemoveFile(const std::string& path) {
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredForceRemoveFile(path);
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
     (void)::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
@@ -190,10 +207,15 @@ bool ForceRemoveFile(const std::string& path) {
 }
 
 FileLock::FileLock(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
-  // A lock file made by another account may be read-only to us; flock works
-  // on a descriptor opened for reading too.
-  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = -1;
+  if (posix::IsBelowDataFolder(path)) {
+    fd = posix::AnchoredOpenLockFile(path);
+  } else {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
+    // A lock file made by another account may be read-only to us; flock
+    // works on a descriptor opened for reading too.
+    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  }
   if (fd < 0) return;
   // Each lock opens its own file description, so flock excludes threads of
   // this process as well as other processes.

@@ -12,15 +12,19 @@
 // renaming it over the old one: a reader sees the old or the new value,
 // never half of one.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 
+#include "platform/clock.h"
 #include "platform/registry.h"
 
 namespace platform {
@@ -155,6 +159,24 @@ bool MakeFolders(const fs::path& folder) {
   return true;
 }
 
+// A writer killed between creating its temporary file and renaming it
+// leaves the file behind. Writers remove such files once they are older
+// than any write can take; a younger one may still be in use.
+constexpr std::chrono::seconds kStaleTemporaryAge{60};
+
+void RemoveStaleTemporaries(const fs::path& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  const auto now = std::chrono::system_clock::to_time_t(Clock::Default().Now());
+  while (dirent* entry = ::readdir(dir)) {
+    if (std::strncmp(entry->d_name, ".tmp.", 5) != 0) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (now - st.st_mtime >= kStaleTemporaryAge.count()) ::unlinkat(::dirfd(dir), entry->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
 class FileKey final : public RegistryKey {
  public:
   explicit FileKey(fs::path folder) : folder_(std::move(folder)) {}
@@ -189,6 +211,7 @@ class FileKey final : public RegistryKey {
     content.append(name);
     if (size) content.append(static_cast<const char*>(data), size);
 
+    RemoveStaleTemporaries(folder_);
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     fs::path tmp = folder_ / (".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng()));
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);

@@ -41,6 +41,7 @@ class ReportThreadTest : public ::testing::Test {
     fs::create_directories(app_ / "Logs");
     previous_ = engine::AppFolder();
     engine::SetAppFolder(app_.string());
+    options_.programFolder = app_.string();  // where the stand-in mailer is
   }
   void TearDown() override { engine::SetAppFolder(previous_); }
 

@@ -1,0 +1,448 @@
+// The walk from the data folder: every folder below it is opened relative
+// to the one above with O_DIRECTORY|O_NOFOLLOW and checked, every file with
+// O_NOFOLLOW and checked, so that nobody who can write somewhere in the
+// tree can point this process at a file elsewhere.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <mutex>
+#include <random>
+
+#include "platform/anchored_folder.h"
+#include "platform/posix/anchored_walk.h"
+
+namespace platform {
+namespace posix {
+
+void UniqueFd::reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool UniqueFd::close() {
+  int fd = release();
+  return fd < 0 || ::close(fd) == 0;
+}
+
+namespace {
+
+constexpr mode_t kFolderMode = 0750;
+constexpr int kMaxDepth = 64;
+
+std::mutex& DataFolderMutex() {
+  static std::mutex m;
+  return m;
+}
+std::string& DataFolderText() {
+  static std::string folder;
+  return folder;
+}
+
+std::string WithoutTrailingSlashes(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder;
+}
+
+// The names of a path; false when one of them is "." or "..".
+bool SplitNames(std::string_view path, std::vector<std::string>& names) {
+  names.clear();
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view name = path.substr(start, end - start);
+    if (name == "." || name == "..") return false;
+    if (!name.empty()) names.emplace_back(name);
+    start = end + 1;
+  }
+  return true;
+}
+
+// The data folder: owned by root or by us, not writable by everyone. Its
+// group may write to it (the console's users replace the catalogue there).
+bool RootAcceptable(const struct stat& st) {
+  return S_ISDIR(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
+         (st.st_mode & S_IWOTH) == 0;
+}
+
+// A folder below it: only its owner may add, rename or remove names in it.
+bool FolderAcceptable(const struct stat& st) {
+  return S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+UniqueFd OpenRoot(const std::string& root) {
+  UniqueFd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !RootAcceptable(st)) return UniqueFd();
+  return fd;
+}
+
+// Opens the folder `name` in `parent` (making it when asked) and checks it.
+UniqueFd OpenSubfolder(int parent, const std::string& name, bool create) {
+  UniqueFd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid() && errno == ENOENT && create) {
+    MakeFolderAt(parent, name);
+    fd = UniqueFd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  }
+  struct stat st {};
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !FolderAcceptable(st)) return UniqueFd();
+  return fd;
+}
+
+// Walks `names` from `folder`; the open folder at the end, or invalid.
+UniqueFd WalkFolders(UniqueFd folder, const std::vector<std::string>& names, std::size_t count,
+                     bool create) {
+  for (std::size_t i = 0; i < count && folder.valid(); ++i)
+    folder = OpenSubfolder(folder.get(), names[i], create);
+  return folder;
+}
+
+// The names of `path` below the data folder, or false when it is not below.
+bool NamesBelowDataFolder(const std::string& path, std::string& root,
+                          std::vector<std::string>& names, bool& refused) {
+  root = DataFolder();
+  refused = false;
+  if (root.empty() || path.compare(0, root.size(), root) != 0) return false;
+  if (path.size() > root.size() && path[root.size()] != '/' && root != "/") return false;
+  if (!SplitNames(std::string_view(path).substr(root.size()), names)) refused = true;
+  return true;
+}
+
+bool EndsWithNoCase(std::string_view name, std::string_view suffix) {
+  if (name.size() < suffix.size()) return false;
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+  return std::equal(suffix.begin(), suffix.end(), name.end() - static_cast<long>(suffix.size()),
+                    [&](char a, char b) { return lower(a) == lower(b); });
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// One write call, so that appends of several writers never interleave.
+bool WriteOnceAndClose(UniqueFd& fd, std::string_view bytes) {
+  ssize_t n;
+  do {
+    n = ::write(fd.get(), bytes.data(), bytes.size());
+  } while (n < 0 && errno == EINTR);
+  bool ok = n == static_cast<ssize_t>(bytes.size());
+  return fd.close() && ok;
+}
+
+void ForEachFileIn(int folder, const std::string& base, std::string_view suffix, bool checked,
+                   const std::function<void(int, const std::string&, const std::string&)>& visit,
+                   int depth) {
+  if (depth > kMaxDepth) return;
+  int listed = ::dup(folder);
+  if (listed < 0) return;
+  DIR* dir = ::fdopendir(listed);
+  if (!dir) {
+    ::close(listed);
+    return;
+  }
+  std::vector<std::string> files, subfolders;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode))
+      subfolders.push_back(std::move(name));
+    else if (S_ISREG(st.st_mode) && EndsWithNoCase(name, suffix))
+      files.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  for (const auto& name : files) visit(folder, name, base + "/" + name);
+  for (const auto& name : subfolders) {
+    UniqueFd sub(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!sub.valid() || ::fstat(sub.get(), &st) != 0) continue;
+    if (checked && !FolderAcceptable(st)) continue;
+    ForEachFileIn(sub.get(), base + "/" + name, suffix, checked, visit, depth + 1);
+  }
+}
+
+}  // namespace
+
+Walk OpenAnchoredParent(const std::string& path, bool createFolders, AnchoredParent& out) {
+  std::string root;
+  std::vector<std::string> names;
+  bool refused = false;
+  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::Outside;
+  if (refused || names.empty()) return Walk::Refused;
+  out.folder = WalkFolders(OpenRoot(root), names, names.size() - 1, createFolders);
+  out.leaf = names.back();
+  return out.folder.valid() ? Walk::Opened : Walk::Refused;
+}
+
+Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out) {
+  std::string root;
+  std::vector<std::string> names;
+  bool refused = false;
+  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::Outside;
+  if (refused) return Walk::Refused;
+  out = WalkFolders(OpenRoot(root), names, names.size(), false);
+  return out.valid() ? Walk::Opened : Walk::Refused;
+}
+
+UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode,
+                       bool anyLinkCount) {
+  UniqueFd fd(::openat(folder, leaf.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
+  if (!fd.valid()) return fd;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return UniqueFd();
+  if (!S_ISREG(st.st_mode) || (st.st_nlink != 1 && !anyLinkCount)) {
+    fd.reset();
+    errno = S_ISREG(st.st_mode) ? EMLINK : EINVAL;
+  }
+  return fd;
+}
+
+mode_t NewFileMode(int folder, bool lock) {
+  struct stat st {};
+  const bool groupWrites = ::fstat(folder, &st) == 0 && (st.st_mode & S_IWGRP) != 0;
+  if (groupWrites) return 0660;
+  return lock ? 0600 : 0640;
+}
+
+bool MakeFolderAt(int parent, const std::string& leaf) {
+  if (::mkdirat(parent, leaf.c_str(), kFolderMode) != 0) return false;
+  // The umask may have cut the group's bits; the set-group-ID bit comes
+  // from the parent and stays, so the group sticks down the tree.
+  UniqueFd made(::openat(parent, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (made.valid() && ::fstat(made.get(), &st) == 0)
+    (void)::fchmod(made.get(), kFolderMode | (st.st_mode & S_ISGID));
+  return true;
+}
+
+void TakeOwnershipOf(int fd, int folder, const std::string& leaf) {
+  struct stat st {};
+  if (::fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return;
+  // Only root may give a file away; everyone else keeps the group, which
+  // is what lets the other programs' users go on writing it.
+  if (::fchown(fd, st.st_uid, st.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+  (void)::fchmod(fd, st.st_mode & 0770);  // after chown, which may clear bits
+}
+
+void ForEachFileBelow(
+    int folder, const std::string& base, std::string_view suffix,
+    const std::function<void(int folder, const std::string& name, const std::string& path)>& visit) {
+  ForEachFileIn(folder, base, suffix, true, visit, 0);
+}
+
+bool IsBelowDataFolder(const std::string& path) {
+  std::string root;
+  std::vector<std::string> names;
+  bool refused = false;
+  return NamesBelowDataFolder(path, root, names, refused);
+}
+
+std::optional<std::string> AnchoredReadFileBytes(const std::string& path) {
+  AnchoredParent at;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return std::nullopt;
+  // A second name for a file is no way in: the kernel lets nobody link a
+  // file they could not read and write themselves. Refusing it here would
+  // only make the catalogue look empty to the edit that rewrites it.
+  UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY, 0, true);
+  if (!fd.valid()) return std::nullopt;
+  std::string bytes;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+bool AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
+  AnchoredParent at;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  // Truncated only once it is known to be a plain file of its own.
+  UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_CREAT,
+                              NewFileMode(at.folder.get()));
+  if (!fd.valid() || ::ftruncate(fd.get(), 0) != 0) return false;
+  bool ok = WriteAll(fd.get(), bytes);
+  return fd.close() && ok;
+}
+
+bool AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
+                             std::optional<std::string_view> prefixWhenNew) {
+  AnchoredParent at;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  const mode_t mode = NewFileMode(at.folder.get());
+  if (!prefixWhenNew) {
+    UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_CREAT | O_APPEND, mode);
+    return fd.valid() && WriteOnceAndClose(fd, bytes);
+  }
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_APPEND);
+    if (fd.valid()) return WriteOnceAndClose(fd, bytes);
+    if (errno != ENOENT) return false;  // a link or another kind of file: skipped
+    UniqueFd fresh =
+        OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_CREAT | O_EXCL | O_APPEND, mode);
+    if (fresh.valid()) {
+      std::string all;
+      all.reserve(prefixWhenNew->size() + bytes.size());
+      all.append(*prefixWhenNew).append(bytes);
+      return WriteOnceAndClose(fresh, all);
+    }
+    if (errno != EEXIST) return false;  // someone else created it: append
+  }
+  return false;
+}
+
+bool AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes) {
+  AnchoredParent at;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  const std::string tmp = at.leaf + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
+  UniqueFd fd = OpenPlainFile(at.folder.get(), tmp, O_WRONLY | O_CREAT | O_EXCL,
+                              NewFileMode(at.folder.get()));
+  if (!fd.valid()) return false;
+  TakeOwnershipOf(fd.get(), at.folder.get(), at.leaf);
+  bool ok = WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  ok = fd.close() && ok;
+  // renameat replaces the name itself: a link there is replaced, not followed.
+  if (ok) ok = ::renameat(at.folder.get(), tmp.c_str(), at.folder.get(), at.leaf.c_str()) == 0;
+  if (!ok) ::unlinkat(at.folder.get(), tmp.c_str(), 0);
+  return ok;
+}
+
+bool AnchoredFileExists(const std::string& path) {
+  UniqueFd folder;
+  if (OpenAnchoredFolder(path, folder) == Walk::Opened) return true;
+  AnchoredParent at;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  struct stat st {};
+  return ::fstatat(at.folder.get(), at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         !S_ISLNK(st.st_mode);
+}
+
+bool AnchoredCreateFolder(const std::string& path) {
+  AnchoredParent at;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  return MakeFolderAt(at.folder.get(), at.leaf);
+}
+
+std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::string_view suffix) {
+  std::vector<std::string> out;
+  UniqueFd fd;
+  if (OpenAnchoredFolder(folder, fd) != Walk::Opened) return out;
+  ForEachFileBelow(fd.get(), WithoutTrailingSlashes(folder), suffix,
+                   [&](int, const std::string&, const std::string& path) { out.push_back(path); });
+  return out;
+}
+
+bool AnchoredForceRemoveFile(const std::string& path) {
+  AnchoredParent at;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  // Removing a name needs no right on the file; a link is removed itself.
+  return ::unlinkat(at.folder.get(), at.leaf.c_str(), 0) == 0;
+}
+
+int AnchoredOpenLockFile(const std::string& path) {
+  AnchoredParent at;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return -1;
+  const mode_t mode = NewFileMode(at.folder.get(), true);
+  UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDWR | O_CREAT, mode);
+  // A lock made by another account may be read-only to us; flock works on
+  // a descriptor opened for reading too.
+  if (!fd.valid() && errno == EACCES) fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY);
+  if (!fd.valid()) return -1;
+  // Whoever may open a lock may hold it for ever: keep ours to those who
+  // may write beside it.
+  struct stat st {};
+  if (::fstat(fd.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) != mode)
+    (void)::fchmod(fd.get(), mode);
+  return fd.release();
+}
+
+}  // namespace posix
+
+void SetDataFolder(const std::string& folder) {
+  std::lock_guard lock(posix::DataFolderMutex());
+  posix::DataFolderText() = folder.empty() ? std::string() : posix::WithoutTrailingSlashes(folder);
+}
+
+std::string DataFolder() {
+  std::lock_guard lock(posix::DataFolderMutex());
+  return posix::DataFolderText();
+}
+
+std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
+                             const std::function<bool(const std::string& path)>& shouldRemove) {
+  posix::UniqueFd fd;
+  bool checked = true;
+  switch (posix::OpenAnchoredFolder(folder, fd)) {
+    case posix::Walk::Refused:
+      return 0;
+    case posix::Walk::Outside:
+      fd = posix::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      checked = false;
+      break;
+    case posix::Walk::Opened:
+      break;
+  }
+  if (!fd.valid()) return 0;
+  std::size_t removed = 0;
+  posix::ForEachFileIn(
+      fd.get(), posix::WithoutTrailingSlashes(folder), suffix, checked,
+      [&](int in, const std::string& name, const std::string& path) {
+        if (shouldRemove(path) && ::unlinkat(in, name.c_str(), 0) == 0) ++removed;
+      },
+      0);
+  return removed;
+}
+
+std::optional<std::vector<std::string>> EnterFolderHolding(const std::string& root,
+                                                           std::string_view folder,
+                                                           const std::vector<std::string>& paths) {
+  std::vector<std::string> rootNames, folderNames, names;
+  if (root.empty() || !posix::SplitNames(root, rootNames) || !posix::SplitNames(folder, folderNames))
+    return std::nullopt;
+  posix::UniqueFd held =
+      posix::WalkFolders(posix::OpenRoot(root), folderNames, folderNames.size(), false);
+  if (!held.valid()) return std::nullopt;
+  std::vector<std::string> prefix = rootNames;
+  prefix.insert(prefix.end(), folderNames.begin(), folderNames.end());
+
+  std::vector<std::string> relative;
+  for (const std::string& path : paths) {
+    if (path.empty() || (path[0] == '/') != (root[0] == '/')) return std::nullopt;
+    if (!posix::SplitNames(path, names) || names.size() <= prefix.size() ||
+        !std::equal(prefix.begin(), prefix.end(), names.begin()))
+      return std::nullopt;
+    posix::UniqueFd at(::dup(held.get()));
+    for (std::size_t i = prefix.size(); i + 1 < names.size() && at.valid(); ++i)
+      at = posix::OpenSubfolder(at.get(), names[i], false);
+    if (!at.valid() || !posix::OpenPlainFile(at.get(), names.back(), O_RDONLY).valid())
+      return std::nullopt;
+    std::string rest;
+    for (std::size_t i = prefix.size(); i < names.size(); ++i) rest += (rest.empty() ? "" : "/") + names[i];
+    relative.push_back(std::move(rest));
+  }
+  if (::fchdir(held.get()) != 0) return std::nullopt;
+  return relative;
+}
+
+}  // namespace platform

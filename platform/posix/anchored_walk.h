@@ -1,0 +1,121 @@
+#pragma once
+
+// Folder descriptors for the POSIX file layer: the walk from the data
+// folder (platform/anchored_folder.h) that the file functions use for
+// paths below it.
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::posix {
+
+// One open descriptor, closed with the object.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      reset();
+      fd_ = other.release();
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset();
+  // Closes now; false when the close reported an error.
+  bool close();
+
+ private:
+  int fd_ = -1;
+};
+
+// The folder that holds a path's last name, opened by the walk.
+struct AnchoredParent {
+  UniqueFd folder;
+  std::string leaf;  // one name, never "." or ".."
+};
+
+enum class Walk {
+  Outside,  // not below the data folder: handle the path as it stands
+  Refused,  // below it, but a check failed or a folder is missing
+  Opened,
+};
+
+// For `path` below the data folder, opens the folder holding its last name.
+// With `createFolders`, missing folders on the way are made (0750).
+Walk OpenAnchoredParent(const std::string& path, bool createFolders, AnchoredParent& out);
+
+// Opens the folder `path` itself (the data folder or a folder below it).
+Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out);
+
+// Opens the name `leaf` in `folder` without following a link, with the
+// O_* `flags` (O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC are added) and, when
+// creating, `mode`. The result is a regular file with one link (any number
+// with `anyLinkCount`), or invalid (errno set: ELOOP for a link, EINVAL for
+// another kind of file, EMLINK for a hard-linked file).
+UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode = 0,
+                       bool anyLinkCount = false);
+
+// The mode for a new file in `folder`: 0640, plus group write when the
+// folder's group may write to it. `lock` drops the group's read too when
+// the group may not write, so that only the owner can open the lock.
+mode_t NewFileMode(int folder, bool lock = false);
+
+// Makes the folder `leaf` in `parent` with mode 0750 (the set-group-ID bit
+// is inherited); false when it exists or cannot be made.
+bool MakeFolderAt(int parent, const std::string& leaf);
+
+// Gives the file open as `fd` the owner, group and mode of the file `leaf`
+// in `folder` as far as this process may (without root, the owner stays
+// this process's user); a new file keeps its mode. Nothing below the data
+// folder is opened to others.
+void TakeOwnershipOf(int fd, int folder, const std::string& leaf);
+
+// Every file below the open `folder` whose name ends with `suffix`,
+// calling `visit(folderFd, name, path)` for each; `path` is `base`/name.
+// Links are not followed, and folders that fail the checks are skipped.
+void ForEachFileBelow(
+    int folder, const std::string& base, std::string_view suffix,
+    const std::function<void(int folder, const std::string& name, const std::string& path)>& visit);
+
+}  // namespace platform::posix
+
+namespace platform::posix {
+
+// True when `path` is the data folder or lies below it; the file functions
+// then use the Anchored* versions below, which follow no link.
+bool IsBelowDataFolder(const std::string& path);
+
+std::optional<std::string> AnchoredReadFileBytes(const std::string& path);
+bool AnchoredWriteFileBytes(const std::string& path, std::string_view bytes);
+// `prefixWhenNew` is written ahead of the bytes when this call creates the
+// file (nothing: plain append).
+bool AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
+                             std::optional<std::string_view> prefixWhenNew);
+bool AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes);
+bool AnchoredFileExists(const std::string& path);
+bool AnchoredCreateFolder(const std::string& path);
+std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::string_view suffix);
+bool AnchoredForceRemoveFile(const std::string& path);
+// The lock file opened (created 0600, or 0660 in a folder its group may
+// write to), or -1.
+int AnchoredOpenLockFile(const std::string& path);
+
+}  // namespace platform::posix
