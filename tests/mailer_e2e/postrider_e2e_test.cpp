@@ -61,6 +61,7 @@ TEST_F(PostriderEndToEnd, EmptyFileSettingSendsPlainTextWithoutMimeVersion) {
   EXPECT_EQ(m["text"], Json(std::string(mail::kReportBodyText) + "\r\n"));
   EXPECT_EQ(m["to"], R"([["", "a@x.test"], ["B", "b@x.test"]])");
   EXPECT_EQ(m["defects"], "[]");
+  EXPECT_EQ(m["strict"], "true");
 }
 
 TEST_F(PostriderEndToEnd, MethodNameInOtherCaseLogsInWithAuthLogin) {
