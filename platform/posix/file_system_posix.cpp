@@ -161,7 +161,8 @@ std::optional<std::string> NameFromNative(std::string_view name) {
 
 std::optional<std::string> ReadFileBytes(const std::string& text) {
   const std::string path = NativePath(text);
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking open: a FIFO without a writer must not hang the reader.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return std::nullopt;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
@@ -253,7 +254,8 @@ bool ForceRemoveFile(const std::string& text) {
 
 InputFile::InputFile(const std::string& text) {
   const std::string path = NativePath(text);
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking open: a FIFO without a writer must not hang the reader.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) throw std::system_error(errno, std::system_category(), "open");
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) throw std::system_error(errno, std::system_category(), "stat");

@@ -1,5 +1,6 @@
 // Latin-1 path text and the system's UTF-8 file names.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -96,6 +97,10 @@ TEST(FileNames, InputFileReadsInPieces) {
   EXPECT_EQ(file.Read(buffer, 4), 0u);
 
   EXPECT_THROW(platform::InputFile(scratch.folder().string()), std::system_error) << "a folder";
+  const std::string fifo = (scratch.folder() / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_THROW(platform::InputFile{fifo}, std::system_error) << "a FIFO nobody writes to";
+  EXPECT_FALSE(platform::ReadFileBytes(fifo));
   EXPECT_THROW(platform::InputFile((scratch.folder() / "none").string()), std::system_error);
 }
 
