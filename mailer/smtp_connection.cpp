@@ -127,7 +127,8 @@ bool CTernSMTPConnection::ExpectReply(int expectedCode) {
 void CTernSMTPConnection::Connect(std::string_view host, AuthMethod method, std::string_view user,
                                   std::string_view password, std::uint16_t port, std::string_view bindAddress) {
     // Every text that goes into a command is checked before anything is
-    // sent. Login and CRAM-MD5 send user and password base64-encoded.
+    // sent. LOGIN, CRAM-MD5 and RFC 4616 PLAIN send user and password
+    // base64-encoded; the old PLAIN dialogue sends them as they are.
     RequireSingleLine(host, "the host name");
     RequireSingleLine(heloHost_, "the greeting name");
     if (method == AuthMethod::Plain) {
