@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -426,6 +429,49 @@ TEST(SmtpMessageText, MissingAttachmentFailsBeforeMailFromAndQuitIsAnsweredAtOnc
   EXPECT_NO_THROW(c.Disconnect());  // 221 arrived: QUIT was a command, not data
   EXPECT_EQ(s.Finish(), "");
   EXPECT_TRUE(s.Data().empty());
+}
+
+TEST(SmtpMessageText, AttachmentFailingMidwayIsNeverDelivered) {
+  // The file passes the checks before MAIL FROM, then grows past the limit
+  // while it is sent: the client drops the connection instead of ending
+  // the data, so the server discards the half message.
+  const auto file = std::filesystem::temp_directory_path() /
+                    ("quillmark-growing-" + std::to_string(::getpid()) + ".bin");
+  std::ofstream{file};  // an empty file, made sparse to the limit at once
+  std::filesystem::resize_file(file, mail::CSMTPBodyPart::kMaxAttachmentSize);
+  ScriptServer s;
+  s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok")
+      .Expect("MAIL FROM:<from@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<to1@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<to2@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<cc@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<hidden@x.test>").Reply("250 ok")
+      .Expect("DATA")
+      .Do([file](smtptest::Session&, ScriptServer&) {
+        std::filesystem::resize_file(file, mail::CSMTPBodyPart::kMaxAttachmentSize + 100);
+      })
+      .Reply("354 go ahead")
+      .Do([](smtptest::Session& session, ScriptServer& server) {
+        std::string data;
+        if (!session.WaitForClose(data, 20s)) server.Fail("the client did not drop the connection");
+        if (data.find("\r\n.\r\n") != std::string::npos) server.Fail("the data was ended");
+        if (data.find("QUIT") != std::string::npos) server.Fail("QUIT inside the data");
+        if (data.size() < mail::CSMTPBodyPart::kMaxAttachmentSize) server.Fail("too little data");
+      });
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+  CSMTPMessage m = SimpleMessage();
+  m.AddAttachmentList(file.string());
+  try {
+    c.SendMessage(m);
+    ADD_FAILURE() << "SendMessage succeeded";
+  } catch (const CSMTPException& e) {
+    EXPECT_EQ(e.Number(), mail::kErrPartBody);
+  }
+  EXPECT_FALSE(c.IsConnected());
+  EXPECT_EQ(s.Finish(), "");
+  std::filesystem::remove(file);
 }
 
 }  // namespace
