@@ -47,6 +47,12 @@ std::string DecodeBase64(std::string_view text) {
     return coder.DecodedMessage();
 }
 
+// Whether a challenge is `prompt`, as it stands or base64-encoded (any
+// letter case).
+bool IsPrompt(std::string_view challenge, std::string_view prompt) {
+    return EqualsIgnoringCase(challenge, prompt) || EqualsIgnoringCase(DecodeBase64(challenge), prompt);
+}
+
 // Whether an EHLO reply names `keyword` as one of its extensions: the
 // first line greets, every further line names one extension as its first
 // word behind "250-" or "250 ".
@@ -228,12 +234,12 @@ void CTernSMTPConnection::AuthLogin(std::string_view user, std::string_view pass
 void CTernSMTPConnection::AuthPlain(std::string_view user, std::string_view password) {
     SendLine("AUTH PLAIN");
     if (!ExpectReply(334)) Fail(kErrPlainCommand);
-    if (EqualsIgnoringCase(ReplyArgument(lastReply_), "username:")) {
+    if (IsPrompt(ReplyArgument(lastReply_), "username:")) {
         // A server of the old two-prompt dialogue: user name and password
         // in plain text, each after its own prompt.
         SendLine(user);
         if (!ExpectReply(334)) Fail(kErrPlainUser);
-        if (!EqualsIgnoringCase(ReplyArgument(lastReply_), "password:")) Fail(kErrPlainPassPrompt);
+        if (!IsPrompt(ReplyArgument(lastReply_), "password:")) Fail(kErrPlainPassPrompt);
         SendLine(password);
         if (!ExpectReply(235)) Fail(kErrPlainPass);
         return;

@@ -96,6 +96,20 @@ TEST(SmtpConversation, AuthPlainIsATwoPromptDialogueInPlainText) {
   EXPECT_EQ(s.Finish(), "");
 }
 
+TEST(SmtpConversation, AuthPlainOldDialogueAlsoWithBase64Prompts) {
+  ScriptServer s;
+  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH PLAIN")
+      .Expect("AUTH PLAIN").Reply("334 VXNlcm5hbWU6")  // "Username:"
+      .Expect("jane").Reply("334 UGFzc3dvcmQ6")          // "Password:"
+      .Expect("s3cret").Reply("235 welcome")
+      .QuitReply();
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::Plain, "jane", "s3cret", s.Port());
+  c.Disconnect();
+  EXPECT_EQ(s.Finish(), "");
+}
+
 TEST(SmtpConversation, AuthPlainSendsOneBase64ResponseToAnEmptyChallenge) {
   // RFC 4616, as Postfix and aiosmtpd speak it: "\0jane\0s3cret".
   ScriptServer s;
