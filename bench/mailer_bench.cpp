@@ -1,12 +1,15 @@
-// Mailing a 50 MiB attachment: composes the message and sends it to a
-// local SMTP sink that discards what it gets, and compares the throughput
-// and the memory peak with reading and base64-encoding the file alone.
-// Then shows that a file one byte over the limit is refused before DATA.
+// Mailing a 50 MiB attachment: sends the message to a local SMTP sink that
+// discards what it gets, and prints the mailer's speed as a ratio to
+// reading and base64-encoding the file alone (target: at least 0.8), and
+// its peak resident memory as a ratio to the attachment's size (target: at
+// most 1.5). Then shows that a file one byte over the limit is refused
+// before DATA.
 
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -167,58 +170,52 @@ int main() {
   const bool peakResets = ResetPeak();
 
   // Baseline: read the whole file and base64-encode it into MIME lines.
-  std::uint64_t baseRss = StatusKiB("VmRSS");
-  auto t0 = Clock::now();
-  std::size_t encodedSize = 0;
-  {
+  auto baseline = [&] {
+    const auto t0 = Clock::now();
     std::ifstream in(file, std::ios::binary);
     std::string bytes(static_cast<std::size_t>(fs::file_size(file)), '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    encodedSize = mail::Base64Lines(bytes).size();
-  }
-  const double baseSeconds = Seconds(Clock::now() - t0);
-  const std::uint64_t basePeak = PeakBytes() - baseRss;
+    const std::size_t encoded = mail::Base64Lines(bytes).size();
+    if (encoded == 0) std::printf("nothing encoded\n");
+    return Seconds(Clock::now() - t0);
+  };
 
-  // Composing alone: the whole text that follows DATA.
-  if (peakResets) ResetPeak();
-  const std::uint64_t composeRss = StatusKiB("VmRSS");
-  t0 = Clock::now();
-  std::size_t composedSize = 0;
-  {
-    const mail::CSMTPMessage message = ReportMessage(file.string());
-    composedSize = message.BuildMessageText().size();
-  }
-  const double composeSeconds = Seconds(Clock::now() - t0);
-  const std::uint64_t composePeak = PeakBytes() - composeRss;
-
-  // The mailer: compose and send over a real socket to the sink.
+  // The mailer: compose and send over a real socket to the sink, the
+  // attachment encoded while it is sent.
   DiscardingSink sink;
-  if (peakResets) ResetPeak();
-  const std::uint64_t mailRss = StatusKiB("VmRSS");
-  t0 = Clock::now();
-  {
+  auto mailer = [&] {
+    const auto t0 = Clock::now();
     mail::CTernSMTPConnection connection;
+    connection.SetTlsMode(mail::TlsMode::Never);
     connection.Connect("127.0.0.1", mail::AuthMethod::None, {}, {}, sink.Port());
     connection.SendMessage(ReportMessage(file.string()));
     connection.Disconnect(true);
+    return Seconds(Clock::now() - t0);
+  };
+
+  // The mailer first, so that its peak is its own; then both alternately,
+  // the best of three runs each for the speed.
+  (void)baseline();  // the file in the page cache for both
+  if (peakResets) ResetPeak();
+  const std::uint64_t startRss = StatusKiB("VmRSS");
+  double mailSeconds = mailer();
+  const std::uint64_t mailPeak = PeakBytes();
+  double baseSeconds = baseline();
+  for (int round = 0; round < 2; ++round) {
+    mailSeconds = std::min(mailSeconds, mailer());
+    baseSeconds = std::min(baseSeconds, baseline());
   }
-  const double mailSeconds = Seconds(Clock::now() - t0);
-  const std::uint64_t mailPeak = PeakBytes() - mailRss;
 
   const double baseRate = MiB(kSize) / baseSeconds;
   const double mailRate = MiB(kSize) / mailSeconds;
-  std::printf("baseline  read + base64:      %8.1f MiB/s  (%zu encoded bytes)\n", baseRate, encodedSize);
-  const double composeRate = MiB(kSize) / composeSeconds;
-  std::printf("compose   message text:       %8.1f MiB/s  (%zu bytes)\n", composeRate, composedSize);
-  std::printf("mailer    compose + send:     %8.1f MiB/s  (%llu bytes after DATA)\n", mailRate,
+  std::printf("baseline  read + base64:   %8.1f MiB/s\n", baseRate);
+  std::printf("mailer    compose + send:  %8.1f MiB/s  (%llu bytes after DATA, 3 messages)\n", mailRate,
               static_cast<unsigned long long>(sink.Discarded()));
-  std::printf("ratio     compose / baseline: %8.2f\n", composeRate / baseRate);
-  std::printf("ratio     mailer / baseline:  %8.2f\n", mailRate / baseRate);
+  std::printf("speed     mailer / baseline:              %5.2f  (target >= 0.80)\n", mailRate / baseRate);
   auto times = [](std::uint64_t bytes) { return static_cast<double>(bytes) / static_cast<double>(kSize); };
-  std::printf("peak memory above start, as a multiple of the attachment size%s:\n",
+  std::printf("memory    mailer's peak RSS / attachment: %5.2f  (target <= 1.50; %.1f MiB, %.1f MiB at start)%s\n",
+              times(mailPeak), MiB(mailPeak), MiB(startRss),
               peakResets ? "" : " (process peak, not reset between phases)");
-  std::printf("  baseline %.2f x, compose %.2f x, compose + send %.2f x\n", times(basePeak),
-              times(composePeak), times(mailPeak));
 
   // One byte over the limit: refused before the server is asked for DATA.
   fs::resize_file(file, kSize + 1);

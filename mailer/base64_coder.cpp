@@ -94,6 +94,10 @@ void CBase64Coder::Decode(std::string_view text) {
     // Any 2..6 bits left over are padding from the final group and are dropped.
 }
 
+void AppendBase64Lines(std::string_view bytes, std::string& out) {
+    AppendBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), kLineLength, out);
+}
+
 std::string Base64Lines(std::string_view bytes) {
     std::string out;
     AppendBase64(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),

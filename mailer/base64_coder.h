@@ -32,5 +32,7 @@ private:
 // Base64 of `bytes` as MIME body lines: 76 characters per line, every line
 // (including the shorter last one) terminated by "\r\n". Empty input gives "".
 std::string Base64Lines(std::string_view bytes);
+// The same, appended to `out`.
+void AppendBase64Lines(std::string_view bytes, std::string& out);
 
 }  // namespace mail

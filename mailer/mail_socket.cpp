@@ -16,6 +16,8 @@ auto Guarded(Fn&& fn) -> decltype(fn()) {
         return fn();
     } catch (const std::system_error& error) {
         throw CSMTPException::System(error.code().value());
+    } catch (const platform::TlsError& error) {
+        throw CSMTPException::Protocol(kErrTlsHandshake, error.what());
     }
 }
 
@@ -43,6 +45,7 @@ int ParseCode(std::string_view line) {
 CMailSocket::~CMailSocket() { Close(); }
 
 void CMailSocket::Create() {
+    tls_.reset();
     pending_.clear();
     Guarded([&] { socket_.Create(); });
 }
@@ -57,21 +60,38 @@ void CMailSocket::Connect(std::string_view host, std::uint16_t port, std::string
 }
 
 void CMailSocket::Send(std::string_view bytes) {
-    Guarded([&] { socket_.SendAll(bytes); });
+    Guarded([&] {
+        if (tls_) {
+            tls_->SendAll(bytes);
+        } else {
+            socket_.SendAll(bytes);
+        }
+    });
 }
 
 std::size_t CMailSocket::Receive(char* buffer, std::size_t length) {
-    return Guarded([&] { return socket_.Receive(buffer, length); });
+    return Guarded([&] { return tls_ ? tls_->Receive(buffer, length) : socket_.Receive(buffer, length); });
 }
 
 bool CMailSocket::WaitReadable(std::chrono::milliseconds timeout) {
-    return Guarded([&] { return socket_.WaitReadable(timeout); });
+    return Guarded([&] { return tls_ ? tls_->WaitReadable(timeout) : socket_.WaitReadable(timeout); });
 }
 
 void CMailSocket::Close() {
+    if (tls_) tls_->Shutdown();
+    tls_.reset();
     socket_.Close();
     pending_.clear();
 }
+
+void CMailSocket::StartTls(std::string_view host, std::chrono::milliseconds timeout) {
+    // Anything the server sent ahead of the handshake came unprotected and
+    // must not be taken as part of the encrypted conversation.
+    pending_.clear();
+    Guarded([&] { tls_ = platform::StartTlsClient(socket_, host, timeout); });
+}
+
+std::string CMailSocket::TlsVersion() const { return tls_ ? tls_->Version() : std::string(); }
 
 SmtpReply CMailSocket::ReadReply(std::chrono::milliseconds timeout) {
     SmtpReply reply;
@@ -92,7 +112,11 @@ SmtpReply CMailSocket::ReadReply(std::chrono::milliseconds timeout) {
                 return reply;
             }
         }
-        if (text.size() > kMaxReplySize || !WaitReadable(timeout)) break;
+        if (text.size() > kMaxReplySize) break;
+        if (!WaitReadable(timeout)) {
+            reply.timedOut = true;
+            break;
+        }
         const std::size_t got = Receive(chunk, sizeof chunk);
         if (got == 0) break;
         // The unfinished line is scanned again from its start, so a CR LF

@@ -4,22 +4,27 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/socket.h"
+#include "platform/tls.h"
 
 namespace mail {
 
 // One reply of the server as read from the socket.
 struct SmtpReply {
     bool complete = false;  // the last line arrived; false on time-out or close
+    bool timedOut = false;  // the server was silent for the whole time-out
     int code = 0;           // the last line's three-digit code (0 if none)
     std::string text;       // every line, without the final CR LF
 };
 
-// A blocking IPv4 stream socket. Every failing call throws CSMTPException
-// with the system facility, the system's error code and no message.
+// A blocking IPv4 stream socket, plain or (after StartTls) encrypted.
+// Every failing socket call throws CSMTPException with the system
+// facility, the system's error code and no message; TLS failures throw the
+// protocol error kErrTlsHandshake with the TLS library's description.
 class CMailSocket {
 public:
     // Replies longer than this are treated as never completed.
@@ -42,8 +47,18 @@ public:
     std::size_t Receive(char* buffer, std::size_t length);
     // True when data (or the peer's close) can be read, false on time-out.
     bool WaitReadable(std::chrono::milliseconds timeout);
+    // Sends the TLS closing alert when encrypted, then closes.
     void Close();
     bool IsOpen() const { return socket_.IsOpen(); }
+
+    // Runs the TLS handshake on the open connection, checking that the
+    // server's certificate is trusted and names `host`; from then on every
+    // byte is encrypted. Bytes the server sent before the handshake that
+    // were not read yet are dropped.
+    void StartTls(std::string_view host, std::chrono::milliseconds timeout);
+    bool IsTls() const { return tls_ != nullptr; }
+    // The TLS version in use ("TLSv1.3"), empty when plain.
+    std::string TlsVersion() const;
 
     // Reads one reply to its last line (code followed by a space, or the
     // bare code): multi-line replies are read whole, pieces of several
@@ -53,6 +68,7 @@ public:
 
 private:
     platform::TcpSocket socket_;
+    std::unique_ptr<platform::TlsStream> tls_;  // borrows socket_
     std::string pending_;  // bytes received after the end of the last reply
 };
 

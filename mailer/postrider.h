@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,7 @@ struct PostriderSettings {
     std::string user;           // "SMTPEmailAddress4Server"
     std::string password;       // "SMTPPass4MailServer"
     std::uint32_t port = 0;     // "SMTPPORT"
+    std::uint32_t tls = 1;      // "SMTPTLS": 0 never, 1 when offered (missing), 2 required
 };
 
 PostriderSettings ReadPostriderSettings();
@@ -38,6 +40,9 @@ PostriderSettings ReadPostriderSettings();
 // "None", "CRAM MD5", "AUTH LOGIN", "AUTH PLAIN", "NTLM" exactly as
 // written; anything else means AUTH LOGIN.
 AuthMethod AuthMethodFromName(std::string_view name);
+
+// "SMTPTLS" as a mode: 0 never, 1 when offered, anything else required.
+TlsMode TlsModeFromValue(std::uint32_t value);
 
 // The fixed report message to the configured recipients, with one
 // attachment per listed file (none: a plain text message).
@@ -47,8 +52,23 @@ CSMTPMessage BuildReportMessage(const PostriderSettings& settings);
 // when the server did not accept the message.
 void SendReport(const PostriderSettings& settings, CTernSMTPConnection& connection);
 
+// The one line written to standard error when the program fails:
+// "Postrider: error 526: 535 5.7.8 Authentication credentials invalid" --
+// the protocol error number and the server's last reply line (or what
+// failed, when the server said nothing), or for a system error its code in
+// hexadecimal and the system's text ("error 0x8007006F: Connection
+// refused"). Printable ASCII only (other bytes become "?"), and never the
+// password, should a server echo it.
+std::string DiagnosticLine(const CSMTPException& error, std::string_view password);
+
+// Test hooks, read from the environment: QUILLMARK_SMTP_TIMEOUT_MS
+// shortens the reply time-out (1 to 60000 ms), QUILLMARK_SMTPS_PORT names
+// the port that means TLS from the first byte instead of 465.
+void ApplyTestHooks(CTernSMTPConnection& connection);
+
 // The whole program: 0 when the server accepted the message, 1 when
-// anything failed. Never throws and writes nothing.
-int RunPostrider() noexcept;
+// anything failed. Never throws; on failure writes the diagnostic line to
+// `diagnostics` (standard error in the program), on success nothing.
+int RunPostrider(std::FILE* diagnostics) noexcept;
 
 }  // namespace mail

@@ -1,6 +1,8 @@
-// Postrider takes no arguments and prints nothing: everything comes from
-// the registry, and the exit status says whether the server accepted the
-// message.
+// Postrider takes no arguments: everything comes from the registry, and
+// the exit status says whether the server accepted the message. It prints
+// nothing on success and one diagnostic line on standard error otherwise.
+#include <cstdio>
+
 #include "mailer/postrider.h"
 
-int main() { return mail::RunPostrider(); }
+int main() { return mail::RunPostrider(stderr); }

@@ -41,7 +41,7 @@ bool HoldToLogsFolder(PostriderSettings& settings) {
   const auto relative = platform::EnterFolderHolding(dataFolder, "Logs", paths);
   if (!relative) {
     std::fprintf(stderr,
-                 "Postrider: not sent: \"%s\" is not a regular file inside the data folder's Logs\n",
+                 "Postrider: error 514: not sent: \"%s\" is not a regular file inside the data folder's Logs\n",
                  settings.files.c_str());
     return false;
   }

@@ -1,16 +1,17 @@
 #include "mailer/smtp_body_part.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <system_error>
 
 #include "common/latin1.h"
 #include "common/text_file.h"
 #include "mailer/base64_coder.h"
+#include "mailer/message_sink.h"
+#include "mailer/parameter_encoding.h"
 #include "mailer/quoted_printable.h"
 #include "mailer/smtp_address.h"
 #include "mailer/smtp_exception.h"
+#include "platform/file_system.h"
 #include "platform/uuid.h"
 
 namespace mail {
@@ -19,17 +20,9 @@ namespace {
 
 // 57 input bytes make one 76-character base64 line, so chunks of a
 // multiple of 57 bytes encode to whole lines and can be joined as they are.
-constexpr std::size_t kReadChunk = 57 * 16384;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-std::size_t Base64LinesSize(std::uint64_t bytes) {
-    const std::uint64_t chars = (bytes + 2) / 3 * 4;
-    return static_cast<std::size_t>(chars + (chars + 75) / 76 * 2);
-}
+// About 200 KiB of text per write: large enough for the socket, small
+// beside the attachment.
+constexpr std::size_t kReadChunk = 57 * 2048;
 
 void RequireSingleLine(std::string_view value, const char* field) {
     if (HasLineBreak(value)) {
@@ -161,17 +154,13 @@ std::string CSMTPBodyPart::BuildHeader() const {
     const bool children = !children_.empty();
     std::string out;
     if (IsAttachment()) {
-        if (children) {
-            out = Format("\r\n\r\n--%s\r\nContent-Type: %s; charset=%s; name=\"%s\"; Boundary=\"%s\"\r\n"
-                         "Content-Transfer-Encoding: base64\r\n"
-                         "Content-Disposition: attachment; filename=\"%s\"\r\n",
-                         {parentBoundary, contentType_, charset_, title_, boundary_, title_});
-        } else {
-            out = Format("\r\n\r\n--%s\r\nContent-Type: %s; charset=%s; name=\"%s\"\r\n"
-                         "Content-Transfer-Encoding: base64\r\n"
-                         "Content-Disposition: attachment; filename=\"%s\"\r\n",
-                         {parentBoundary, contentType_, charset_, title_, title_});
-        }
+        // The names go on lines of their own: encoded, they can be long.
+        out = Format("\r\n\r\n--%s\r\nContent-Type: %s; charset=%s;\r\n\t", {parentBoundary, contentType_, charset_});
+        out += ContentTypeNameParameter(title_);
+        if (children) out += Format(";\r\n\tBoundary=\"%s\"", {boundary_});
+        out += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n\t";
+        out += FilenameParameter(title_);
+        out += "\r\n";
     } else {
         const std::string_view encoding = base64_            ? "Content-Transfer-Encoding: base64\r\n"
                                           : quotedPrintable_ ? "Content-Transfer-Encoding: quoted-printable\r\n"
@@ -192,43 +181,66 @@ std::string CSMTPBodyPart::BuildHeader() const {
     return out;
 }
 
-void CSMTPBodyPart::AppendAttachment(std::string& out) const {
-    const std::size_t start = out.size();
-    auto fail = [&](const char* why) {
-        out.resize(start);
+platform::InputFile CSMTPBodyPart::OpenAttachment() const {
+    auto fail = [&](const std::string& why) {
         return CSMTPException::Protocol(kErrPartBody, attachmentPath_ + ": " + why);
     };
+    try {
+        platform::InputFile file(common::NativePath(attachmentPath_));
+        if (file.Size() > kMaxAttachmentSize) throw fail("larger than the attachment limit");
+        return file;
+    } catch (const std::system_error& error) {
+        throw fail(error.code().value() == EISDIR ? std::string("not a regular file")
+                                                  : "cannot open the file: " + error.code().message());
+    }
+}
 
-    const std::string path = common::NativePath(attachmentPath_);
-    std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (ec || !std::filesystem::exists(status)) throw fail("cannot open the file");
-    if (!std::filesystem::is_regular_file(status)) throw fail("not a regular file");
-    const std::uint64_t size = std::filesystem::file_size(path, ec);
-    if (ec) throw fail("cannot read the file size");
-    if (size > kMaxAttachmentSize) throw fail("larger than the attachment limit");
+void CSMTPBodyPart::CheckHeaders(bool isRoot) const {
+    if (!isRoot) (void)BuildHeader();
+    for (const auto& child : children_) child->CheckHeaders(false);
+    if (!children_.empty()) (void)BuildTrailer();
+}
 
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) throw fail("cannot open the file");
+void CSMTPBodyPart::OpenAttachments(AttachmentFiles& files) const {
+    if (IsAttachment() && !files.contains(this)) files.emplace(this, OpenAttachment());
+    for (const auto& child : children_) child->OpenAttachments(files);
+}
 
-    out.reserve(start + Base64LinesSize(size));
+void CSMTPBodyPart::WriteAttachment(CMessageSink& sink, platform::InputFile& file) const {
     std::string chunk(kReadChunk, '\0');
+    std::string lines;
+    lines.reserve(kReadChunk / 57 * 78);
     std::uint64_t total = 0;
     for (;;) {
-        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
-        if (got < chunk.size() && std::ferror(file.get())) throw fail("read error");
+        std::size_t got = 0;
+        try {
+            got = file.Read(chunk.data(), chunk.size());
+        } catch (const std::system_error& error) {
+            throw CSMTPException::Protocol(kErrPartBody, attachmentPath_ + ": read error: " + error.code().message());
+        }
         total += got;
-        // The file may have grown since its size was taken.
-        if (total > kMaxAttachmentSize) throw fail("larger than the attachment limit");
+        // The file may have grown since it was opened.
+        if (total > kMaxAttachmentSize) {
+            throw CSMTPException::Protocol(kErrPartBody, attachmentPath_ + ": larger than the attachment limit");
+        }
         if (got == 0) break;
-        out += Base64Lines(std::string_view(chunk.data(), got));
+        lines.clear();
+        AppendBase64Lines(std::string_view(chunk.data(), got), lines);
+        sink.Write(lines);
         if (got < chunk.size()) break;
     }
 }
 
-void CSMTPBodyPart::AppendBody(std::string& out) const {
+void CSMTPBodyPart::WriteBody(CMessageSink& sink, AttachmentFiles* files) const {
     if (IsAttachment()) {
-        AppendAttachment(out);
+        if (files) {
+            if (auto found = files->find(this); found != files->end()) {
+                WriteAttachment(sink, found->second);
+                return;
+            }
+        }
+        platform::InputFile file = OpenAttachment();
+        WriteAttachment(sink, file);
         return;
     }
     std::string converted;
@@ -238,11 +250,22 @@ void CSMTPBodyPart::AppendBody(std::string& out) const {
         bytes = converted;
     }
     if (base64_) {
-        out += Base64Lines(bytes);
+        sink.Write(Base64Lines(bytes));
     } else if (quotedPrintable_) {
-        out += DotStuff(QuotedPrintableEncode(bytes));
+        sink.Write(DotStuff(QuotedPrintableEncode(bytes)));
     } else {
-        out += DotStuff(bytes);
+        sink.Write(DotStuff(bytes));
+    }
+}
+
+void CSMTPBodyPart::AppendBody(std::string& out) const {
+    const std::size_t start = out.size();
+    CStringSink sink(out);
+    try {
+        WriteBody(sink);
+    } catch (...) {
+        out.resize(start);
+        throw;
     }
 }
 
@@ -259,27 +282,11 @@ std::string CSMTPBodyPart::BuildTrailer() const {
     return "\r\n--" + boundary_ + "--";
 }
 
-void CSMTPBodyPart::AppendTree(std::string& out, bool isRoot) const {
-    if (!isRoot) out += BuildHeader();
-    AppendBody(out);
-    for (const auto& child : children_) child->AppendTree(out, false);
-    if (!children_.empty()) out += BuildTrailer();
-}
-
-std::size_t CSMTPBodyPart::EstimatedSize() const {
-    std::size_t size = 512 + contentType_.size() + charset_.size() + 2 * title_.size() +
-                       contentBase_.size() + contentId_.size() + contentLocation_.size();
-    if (IsAttachment()) {
-        std::error_code ec;
-        const std::uint64_t fileSize = std::filesystem::file_size(common::NativePath(attachmentPath_), ec);
-        if (!ec && fileSize <= kMaxAttachmentSize) size += Base64LinesSize(fileSize);
-    } else {
-        // Worst case of quoted-printable: every byte escaped (UTF-8 doubles
-        // Latin-1 first), plus soft breaks.
-        size += text_.size() * 7;
-    }
-    for (const auto& child : children_) size += child->EstimatedSize();
-    return size;
+void CSMTPBodyPart::WriteTree(CMessageSink& sink, bool isRoot, AttachmentFiles* files) const {
+    if (!isRoot) sink.Write(BuildHeader());
+    WriteBody(sink, files);
+    for (const auto& child : children_) child->WriteTree(sink, false, files);
+    if (!children_.empty()) sink.Write(BuildTrailer());
 }
 
 }  // namespace mail

@@ -4,12 +4,22 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace mail {
+
+class CMessageSink;
+class CSMTPBodyPart;
+
+// The attachment files of a message, opened before its transaction
+// begins and read while it is sent.
+using AttachmentFiles = std::map<const CSMTPBodyPart*, platform::InputFile>;
 
 class CSMTPBodyPart {
 public:
@@ -67,30 +77,44 @@ public:
     CSMTPBodyPart* FindChildByType(std::string_view contentType);
     const CSMTPBodyPart* Parent() const { return parent_; }
 
-    // The part's header lines, ending with the blank line. Throws
-    // CSMTPException (header error) when a field holds a line break.
+    // The part's header lines, ending with the blank line. Names that are
+    // not plain printable ASCII are given as RFC 2231 "filename*" (UTF-8)
+    // and an RFC 2047 "name" for older readers; quotes and backslashes
+    // are escaped. Throws CSMTPException (header error) when a field holds
+    // a line break.
     std::string BuildHeader() const;
-    // Appends the encoded content: base64 lines for an attachment or a
-    // base64 text, quoted-printable and dot-stuffed text otherwise. Throws
-    // CSMTPException (body error) when an attachment cannot be opened or
-    // read, is not a regular file, or is larger than kMaxAttachmentSize;
-    // `out` is then left as it was.
+
+    // Builds the header and trailer texts of the subtree (the root's header
+    // excepted), throwing what WriteTree would throw for them.
+    void CheckHeaders(bool isRoot) const;
+
+    // Opens the attachment files of the whole subtree into `files`: throws
+    // CSMTPException (body error) when one is missing, unreadable, not a
+    // regular file, or larger than kMaxAttachmentSize.
+    void OpenAttachments(AttachmentFiles& files) const;
+
+    // Writes the encoded content: base64 lines for an attachment or a
+    // base64 text, quoted-printable and dot-stuffed text otherwise. An
+    // attachment is read and encoded in pieces while it is written, from
+    // its file in `files` when opened there, else opened now. Throws
+    // CSMTPException (body error) when it cannot be opened or read, or
+    // outgrows the limit meanwhile.
+    void WriteBody(CMessageSink& sink, AttachmentFiles* files = nullptr) const;
+    // The same into a text; on failure `out` is left as it was.
     void AppendBody(std::string& out) const;
     std::string BuildBody() const;
     // "\r\n--boundary--", sent after the children of a part that has some.
     std::string BuildTrailer() const;
 
-    // Appends the whole subtree as it goes out after DATA: the header
+    // Writes the whole subtree as it goes out after DATA: the header
     // (except for the root), the body, every child, and the trailer when
     // there are children.
-    void AppendTree(std::string& out, bool isRoot) const;
-
-    // Bytes the subtree will take, close enough to reserve the buffer once.
-    std::size_t EstimatedSize() const;
+    void WriteTree(CMessageSink& sink, bool isRoot, AttachmentFiles* files = nullptr) const;
 
 private:
     void CopyFrom(const CSMTPBodyPart& other);
-    void AppendAttachment(std::string& out) const;
+    platform::InputFile OpenAttachment() const;
+    void WriteAttachment(CMessageSink& sink, platform::InputFile& file) const;
 
     std::string attachmentPath_;
     std::string title_;

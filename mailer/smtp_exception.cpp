@@ -35,6 +35,8 @@ const char* ProtocolText(std::uint16_t number) {
         case kErrPlainPass:
         case kErrCramResponse: return "The server refused the login: %s";
         case kErrNtlm: return "The server refused the NTLM login: %s";
+        case kErrTlsUnavailable: return "The server offers no TLS: %s";
+        case kErrTlsHandshake: return "The secure connection failed: %s";
         default: return nullptr;
     }
 }

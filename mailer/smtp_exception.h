@@ -21,19 +21,21 @@ enum SmtpError : std::uint16_t {
     kErrData = 520,            // DATA not answered with 354
     kErrEndOfData = 521,       // end of data not answered with 250
     kErrLineBreak = 522,       // a command argument holds a CR or LF
+    kErrTlsUnavailable = 523,  // TLS required, STARTTLS not offered or refused
     kErrRcptTo = 524,          // a RCPT TO not answered with 250
     kErrLoginCommand = 525,    // AUTH LOGIN: no 334 after the command
-    kErrLoginUserPrompt = 526, // AUTH LOGIN: first prompt not "username:"
+    kErrLoginUserPrompt = 526, // (unused: the prompts' wording is not checked)
     kErrLoginUser = 527,       // AUTH LOGIN: no 334 after the user name
-    kErrLoginPassPrompt = 528, // AUTH LOGIN: second prompt not "password:"
+    kErrLoginPassPrompt = 528, // (unused: the prompts' wording is not checked)
     kErrLoginPass = 529,       // AUTH LOGIN: no 235 after the password
-    kErrPlainCommand = 530,    // AUTH PLAIN: the same five steps
-    kErrPlainUserPrompt = 531,
-    kErrPlainUser = 532,
-    kErrPlainPassPrompt = 533,
-    kErrPlainPass = 534,
+    kErrPlainCommand = 530,    // AUTH PLAIN: no 334 after the command
+    kErrPlainUserPrompt = 531, // (unused: any other challenge gets RFC 4616)
+    kErrPlainUser = 532,       // AUTH PLAIN, old dialogue: no 334 after the user
+    kErrPlainPassPrompt = 533, // AUTH PLAIN, old dialogue: no "password:" prompt
+    kErrPlainPass = 534,       // AUTH PLAIN: no 235 after the credentials
     kErrCramCommand = 535,     // AUTH CRAM-MD5: no 334 after the command
     kErrCramResponse = 536,    // AUTH CRAM-MD5: no 235 after the response
+    kErrTlsHandshake = 537,    // TLS handshake or certificate check failed
     kErrNtlm = 538,            // AUTH NTLM: no 334 / no 235
 };
 

@@ -1,14 +1,18 @@
 #include "mailer/smtp_message.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 
 #include "mailer/header_encoding.h"
+#include "mailer/message_sink.h"
 #include "mailer/quoted_printable.h"
 #include "mailer/smtp_exception.h"
 #include "platform/clock.h"
 #include "platform/local_time.h"
+#include "platform/socket.h"
+#include "platform/uuid.h"
 
 namespace mail {
 
@@ -64,7 +68,19 @@ std::string DateLineText() {
     return text;
 }
 
-CSMTPMessage::CSMTPMessage() = default;
+std::string NewMessageId() {
+    std::string host = platform::LocalHostName();
+    const bool usable = !host.empty() && host.front() != '.' && host.back() != '.' &&
+                        host.find("..") == std::string::npos &&
+                        std::all_of(host.begin(), host.end(), [](char c) {
+                            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                                   c == '-' || c == '.';
+                        });
+    if (!usable) host = "localhost";
+    return "<" + platform::NewUuidText() + "@" + host + ">";
+}
+
+CSMTPMessage::CSMTPMessage() : messageId_(NewMessageId()) {}
 CSMTPMessage::~CSMTPMessage() = default;
 
 const std::vector<CSMTPAddress>* CSMTPMessage::List(int kind) const {
@@ -167,6 +183,11 @@ void CSMTPMessage::CheckAddresses() const {
     }
 }
 
+void CSMTPMessage::CheckTexts() const {
+    (void)BuildHeader();
+    root_.CheckHeaders(true);
+}
+
 std::string CSMTPMessage::BuildHeader() const {
     CheckAddresses();
     RequireSingleLine(subject_, "the subject");
@@ -175,6 +196,7 @@ std::string CSMTPMessage::BuildHeader() const {
     RequireSingleLine(root_.Charset(), "the charset");
     RequireSingleLine(root_.Boundary(), "the boundary");
     for (const auto& line : headerLines_) RequireSingleLine(line, "a header line");
+    RequireSingleLine(messageId_, "the message identifier");
 
     const std::string& charset = root_.Charset();
     std::string out = "From: " + sender_.FormatAddress(true, charset);
@@ -184,11 +206,8 @@ std::string CSMTPMessage::BuildHeader() const {
     if (!mailerName_.empty()) out += "\r\nX-Mailer: " + mailerName_;
     out += "\r\n";
     if (multipart_) {
-        if (root_.Base64()) {
-            out += "Content-Transfer-Encoding: base64\r\n";
-        } else if (root_.QuotedPrintable()) {
-            out += "Content-Transfer-Encoding: quoted-printable\r\n";
-        }
+        // A multipart body is never encoded as a whole (RFC 2045 6.4): its
+        // parts carry their own transfer encodings.
         out += "MIME-Version: 1.0\r\nContent-Type: " + root_.ContentType();
         if (root_.ChildCount() > 0) out += "; boundary=\"" + root_.Boundary() + "\"";
         out += "\r\n";
@@ -197,6 +216,7 @@ std::string CSMTPMessage::BuildHeader() const {
     }
     if (!replyTo_.IsEmpty()) out += "Reply-To: " + replyTo_.FormatAddress(true, charset) + "\r\n";
     out += "Date: " + DateLineText() + "\r\n";
+    if (!messageId_.empty()) out += "Message-ID: " + messageId_ + "\r\n";
     switch (priority_) {
         case kLowPriority: out += "X-Priority: 5\r\n"; break;
         case kNormalPriority: out += "X-Priority: 3\r\n"; break;
@@ -209,15 +229,18 @@ std::string CSMTPMessage::BuildHeader() const {
 
 std::string CSMTPMessage::BuildMessageText() const {
     std::string out;
-    out.reserve(root_.EstimatedSize() + 1024);
-    out += BuildHeader();
-    out += "\r\n";
-    if (multipart_ || root_.ChildCount() > 0) {
-        root_.AppendTree(out, true);
-    } else {
-        out += DotStuff(root_.Text());
-    }
+    CStringSink sink(out);
+    WriteMessageText(sink);
     return out;
+}
+
+void CSMTPMessage::WriteMessageText(CMessageSink& sink, AttachmentFiles* files) const {
+    sink.Write(BuildHeader() + "\r\n");
+    if (multipart_ || root_.ChildCount() > 0) {
+        root_.WriteTree(sink, true, files);
+    } else {
+        sink.Write(DotStuff(root_.Text()));
+    }
 }
 
 }  // namespace mail

@@ -56,17 +56,28 @@ public:
 
     // Everything the connection sends between its DATA command and the
     // final "\r\n.\r\n": header, blank line, and the body with every part
-    // encoded and every text dot-stuffed. All checks happen here, the
-    // attachment files are read and encoded here, so a connection that
-    // builds this before MAIL FROM sends nothing when it throws:
-    // CSMTPException with the header error (a line break in an address,
-    // name or field) or the body error (an attachment missing, unreadable
-    // or larger than the limit).
+    // encoded and every text dot-stuffed. Throws CSMTPException with the
+    // header error (a line break in an address, name or field) or the body
+    // error (an attachment missing, unreadable or larger than the limit).
     std::string BuildMessageText() const;
+
+    // The same text written piece by piece, attachments read from `files`
+    // (see OpenAttachments) and encoded while they are written, so memory
+    // stays small whatever their size. The header is built and checked
+    // before the first byte is written.
+    void WriteMessageText(CMessageSink& sink, AttachmentFiles* files = nullptr) const;
+
+    // Opens every attachment file: a connection does this before MAIL
+    // FROM, so that a missing, unreadable or too large file fails before
+    // the server hears of the message (CSMTPException, body error).
+    void OpenAttachments(AttachmentFiles& files) const { root_.OpenAttachments(files); }
 
     // Throws the header error when a recipient, the sender or the reply-to
     // address could end an SMTP command or a header line early.
     void CheckAddresses() const;
+    // Builds every header text of the message and its parts once, throwing
+    // the header or trailer error a send would meet.
+    void CheckTexts() const;
 
     void SetSender(CSMTPAddress sender) { sender_ = std::move(sender); }
     const CSMTPAddress& Sender() const { return sender_; }
@@ -79,6 +90,9 @@ public:
     void SetPriority(Priority priority) { priority_ = priority; }
     Priority GetPriority() const { return priority_; }
     void SetHeaderLines(std::vector<std::string> lines) { headerLines_ = std::move(lines); }
+    // "<uuid@host>", made once per message.
+    void SetMessageId(std::string id) { messageId_ = std::move(id); }
+    const std::string& MessageId() const { return messageId_; }
     const std::vector<std::string>& HeaderLines() const { return headerLines_; }
 
     CSMTPBodyPart& Root() { return root_; }
@@ -96,8 +110,13 @@ private:
     Priority priority_ = kNoPriority;
     std::vector<CSMTPAddress> to_, cc_, bcc_;
     std::vector<std::string> headerLines_;
+    std::string messageId_;
     bool multipart_ = false;
 };
+
+// A fresh "<uuid@host>" with the local host's name (a name that cannot
+// stand in a message identifier is replaced by "localhost").
+std::string NewMessageId();
 
 // "Thu, 09 Mar 2006 14:05:09 +0100" for the current time of
 // platform::Clock in the process's time zone.

@@ -2,10 +2,16 @@
 
 // Files and folders as the programs need them: whole-file reads and
 // writes, appends in one call, atomic replacement, folder creation, a
-// recursive listing, forced removal and an exclusive lock shared between
-// processes and threads. Paths are native paths.
+// recursive listing, forced removal, reading in pieces and an exclusive
+// lock shared between processes and threads.
+//
+// Paths are Latin-1 text like every other stored text (with the system's
+// separators: see common::NativePath for the backslashes). Each call turns
+// them into the system's file names with NativePath below.
 
 #include <initializer_list>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +20,18 @@
 #include "platform/export.h"
 
 namespace platform {
+
+// The system's name for the Latin-1 path text `path`: on POSIX the UTF-8
+// form of every folder and file name. A name that does not exist in UTF-8
+// but exists as the raw Latin-1 bytes (folders made before names were
+// converted) resolves to the raw bytes, so nothing written earlier
+// becomes unreachable and new files join the old folders. Plain ASCII
+// paths are returned unchanged.
+QM_PLATFORM_API std::string NativePath(std::string_view path);
+
+// The Latin-1 text of a system file name: the inverse of NativePath for
+// one name. Nothing when the name holds a character Latin-1 cannot hold.
+QM_PLATFORM_API std::optional<std::string> NameFromNative(std::string_view name);
 
 // The file's bytes, or nothing when it is missing, not a regular file or
 // unreadable.
@@ -51,13 +69,38 @@ QM_PLATFORM_API bool FileExists(const std::string& path);
 QM_PLATFORM_API bool CreateFolder(const std::string& path);
 
 // Every regular file below `folder`, at any depth, whose name ends with
-// `suffix` (case-insensitively). A missing folder yields an empty list.
-// Symbolic links are not followed.
+// `suffix` (case-insensitively), as Latin-1 path text beginning with
+// `folder`. A missing folder yields an empty list. Symbolic links are not
+// followed; names Latin-1 cannot hold (never written by these programs)
+// are left out.
 QM_PLATFORM_API std::vector<std::string> ListFilesBelow(const std::string& folder,
                                                         std::string_view suffix);
 
 // Makes the file writable (ignoring failures) and removes it.
 QM_PLATFORM_API bool ForceRemoveFile(const std::string& path);
+
+// A regular file opened for reading in pieces; closed on destruction.
+class QM_PLATFORM_API InputFile {
+ public:
+  // Opens an existing regular file. Throws std::system_error (ENOENT,
+  // EACCES, ..., EISDIR for anything but a regular file).
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(InputFile&& other) noexcept;
+  InputFile& operator=(InputFile&& other) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // The size when it was opened.
+  std::uint64_t Size() const { return size_; }
+  // Fills `buffer` as far as the file goes: fewer than `length` bytes only
+  // at its end. Throws std::system_error on a read error.
+  std::size_t Read(char* buffer, std::size_t length);
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
 
 // An exclusive lock on the file at `path` (created when missing), held for
 // the object's lifetime. It excludes other processes and other threads of

@@ -11,6 +11,8 @@ packages=(
   libxslt1-dev libxml2-dev xsltproc
   uuid-dev
   libkrb5-dev gss-ntlmssp
+  libssl-dev openssl
+  postfix sasl2-bin libsasl2-modules
   python3 python3-aiosmtpd
   xvfb xauth x11-utils imagemagick
   faketime
@@ -32,6 +34,11 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
+# The mailer's tests run private Postfix instances on loopback ports from
+# their own folders. The package itself is left unconfigured ("No
+# configuration": no main.cf), so installing it never starts a system mail
+# server listening on port 25.
+echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
 # cupsd is started by our own tests on private sockets; keep the package's
 # service from starting during installation where policy-rc.d allows it.
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -381,7 +381,7 @@ int AnchoredOpenLockFile(const std::string& path) {
 
 void SetDataFolder(const std::string& folder) {
   std::lock_guard lock(posix::DataFolderMutex());
-  posix::DataFolderText() = folder.empty() ? std::string() : posix::WithoutTrailingSlashes(folder);
+  posix::DataFolderText() = folder.empty() ? std::string() : posix::WithoutTrailingSlashes(NativePath(folder));
 }
 
 std::string DataFolder() {

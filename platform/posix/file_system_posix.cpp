@@ -8,8 +8,10 @@
 #include <initializer_list>
 #include <cerrno>
 #include <random>
+#include <system_error>
 
 #include "platform/file_system.h"
+#include "platform/latin1.h"
 #include "platform/posix/anchored_walk.h"
 
 namespace platform {
@@ -24,6 +26,11 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   bool close() {
     int fd = fd_;
     fd_ = -1;
@@ -66,33 +73,99 @@ bool EndsWithNoCase(std::string_view name, std::string_view suffix) {
                     });
 }
 
-void ListInto(const std::string& folder, std::string_view suffix, std::vector<std::string>& out,
-              int depth) {
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool IsUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > text.size()) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// `folder` and `text` are the same folder as system path and as Latin-1
+// text; the list receives Latin-1 text.
+void ListInto(const std::string& folder, const std::string& text, std::string_view suffix,
+              std::vector<std::string>& out, int depth) {
   if (depth > 64) return;
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return;
-  std::vector<std::string> subfolders;
+  std::vector<std::pair<std::string, std::string>> subfolders;
   while (dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
+    const std::optional<std::string> latin1 = NameFromNative(name);
+    if (!latin1) continue;
     std::string path = folder + "/" + name;
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) continue;
     if (S_ISDIR(st.st_mode)) {
-      subfolders.push_back(std::move(path));
+      subfolders.emplace_back(std::move(path), text + "/" + *latin1);
     } else if (S_ISREG(st.st_mode) && EndsWithNoCase(name, suffix)) {
-      out.push_back(std::move(path));
+      out.push_back(text + "/" + *latin1);
     }
   }
   ::closedir(dir);
-  for (const auto& sub : subfolders) ListInto(sub, suffix, out, depth + 1);
+  for (const auto& [sub, subText] : subfolders) ListInto(sub, subText, suffix, out, depth + 1);
 }
 
 }  // namespace
 
-std::optional<std::string> ReadFileBytes(const std::string& path) {
+std::string NativePath(std::string_view path) {
+  if (IsAscii(path)) return std::string(path);
+  // Name by name, so that each one can be looked up in the folder before
+  // it: a new name is made in UTF-8, an existing raw Latin-1 one is kept.
+  std::string out;
+  out.reserve(path.size() + path.size() / 4);
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view name = path.substr(start, end - start);
+    if (IsAscii(name)) {
+      out.append(name);
+    } else {
+      const std::size_t base = out.size();
+      out += Latin1ToUtf8(name);
+      if (!Exists(out)) {
+        std::string raw = out.substr(0, base);
+        raw.append(name);
+        if (Exists(raw)) out = std::move(raw);
+      }
+    }
+    if (end < path.size()) out.push_back('/');
+    start = end + 1;
+  }
+  return out;
+}
+
+std::optional<std::string> NameFromNative(std::string_view name) {
+  if (IsAscii(name)) return std::string(name);
+  // A name that is not UTF-8 is a raw Latin-1 name and stands as it is.
+  if (!IsUtf8(name)) return std::string(name);
+  std::string text = Utf8ToLatin1(name);
+  if (Latin1ToUtf8(text) != name) return std::nullopt;  // beyond Latin-1
+  return text;
+}
+
+std::optional<std::string> ReadFileBytes(const std::string& text) {
+  const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredReadFileBytes(path);
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking open: a FIFO without a writer must not hang the reader.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return std::nullopt;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
@@ -111,7 +184,8 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
   return bytes;
 }
 
-bool WriteFileBytes(const std::string& path, std::string_view bytes) {
+bool WriteFileBytes(const std::string& text, std::string_view bytes) {
+  const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredWriteFileBytes(path, bytes);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
   if (fd.get() < 0) return false;
@@ -119,15 +193,17 @@ bool WriteFileBytes(const std::string& path, std::string_view bytes) {
   return fd.close() && ok;
 }
 
-bool AppendFileBytes(const std::string& path, std::string_view bytes) {
+bool AppendFileBytes(const std::string& text, std::string_view bytes) {
+  const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, std::nullopt);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664));
   if (fd.get() < 0) return false;
   return WriteOnceAndClose(fd, bytes);
 }
 
-bool AppendFileBytes(const std::string& path, std::string_view bytes,
+bool AppendFileBytes(const std::string& text, std::string_view bytes,
                      std::string_view prefixWhenNew) {
+  const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, prefixWhenNew);
   for (int attempt = 0; attempt < 8; ++attempt) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
@@ -166,12 +242,14 @@ bool WriteAndRename(const std::string& path, std::initializer_list<std::string_v
 
 }  // namespace
 
-bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
+bool ReplaceFileBytes(const std::string& text, std::string_view bytes) {
+  const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredReplaceFileBytes(path, bytes);
   return WriteAndRename(path, {bytes}, true);
 }
 
-bool PublishFileBytes(const std::string& path, std::initializer_list<std::string_view> pieces) {
+bool PublishFileBytes(const std::string& text, std::initializer_list<std::string_view> pieces) {
+  const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) {
     std::string whole;
     for (std::string_view piece : pieces) whole += piece;
@@ -180,25 +258,34 @@ bool PublishFileBytes(const std::string& path, std::initializer_list<std::string
   return WriteAndRename(path, pieces, false);
 }
 
-bool FileExists(const std::string& path) {
+bool FileExists(const std::string& text) {
+  const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredFileExists(path);
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }
 
-bool CreateFolder(const std::string& path) {
+bool CreateFolder(const std::string& text) {
+  const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredCreateFolder(path);
   return ::mkdir(path.c_str(), 0775) == 0;
 }
 
 std::vector<std::string> ListFilesBelow(const std::string& folder, std::string_view suffix) {
-  if (posix::IsBelowDataFolder(folder)) return posix::AnchoredListFilesBelow(folder, suffix);
+  if (const std::string native = NativePath(folder); posix::IsBelowDataFolder(native)) {
+    std::vector<std::string> out;
+    for (const std::string& path : posix::AnchoredListFilesBelow(native, suffix)) {
+      if (auto text = NameFromNative(path)) out.push_back(std::move(*text));
+    }
+    return out;
+  }
   std::vector<std::string> out;
-  ListInto(folder, suffix, out, 0);
+  ListInto(NativePath(folder), folder, suffix, out, 0);
   return out;
 }
 
-bool ForceRemoveFile(const std::string& path) {
+bool ForceRemoveFile(const std::string& text) {
+  const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredForceRemoveFile(path);
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
@@ -206,7 +293,53 @@ bool ForceRemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
 }
 
-FileLock::FileLock(const std::string& path) {
+InputFile::InputFile(const std::string& text) {
+  const std::string path = NativePath(text);
+  // Non-blocking open: a FIFO without a writer must not hang the reader.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) throw std::system_error(errno, std::system_category(), "open");
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) throw std::system_error(errno, std::system_category(), "stat");
+  if (!S_ISREG(st.st_mode)) throw std::system_error(EISDIR, std::system_category(), "not a regular file");
+  (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  size_ = static_cast<std::uint64_t>(st.st_size);
+  fd_ = fd.get();
+  (void)fd.release();
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+InputFile::InputFile(InputFile&& other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
+
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    size_ = other.size_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+std::size_t InputFile::Read(char* buffer, std::size_t length) {
+  if (fd_ < 0) throw std::system_error(EBADF, std::system_category(), "read");
+  std::size_t total = 0;
+  while (total < length) {
+    const ssize_t n = ::read(fd_, buffer + total, length - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw std::system_error(errno, std::system_category(), "read");
+    }
+    if (n == 0) break;
+    total += static_cast<std::size_t>(n);
+  }
+  return total;
+}
+
+FileLock::FileLock(const std::string& text) {
+  const std::string path = NativePath(text);
   int fd = -1;
   if (posix::IsBelowDataFolder(path)) {
     fd = posix::AnchoredOpenLockFile(path);

@@ -41,6 +41,11 @@ def main(path):
     else:
         out("text", (msg.get_payload(decode=True) or b"").decode("latin-1"))
     out("defects", [type(d).__name__ for d in msg.defects])
+    try:
+        email.message_from_bytes(raw, policy=email.policy.strict)
+        out("strict", True)
+    except Exception as error:  # noqa: BLE001 - any complaint counts
+        out("strict", "%s: %s" % (type(error).__name__, error))
 
 
 if __name__ == "__main__":

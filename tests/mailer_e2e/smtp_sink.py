@@ -8,8 +8,14 @@ file appears whole (written to a temporary name, then renamed). The verbs
 of all commands received go to commands.log, one a line.
 
 --auth none   no login; HELO and EHLO both work
---auth login  AUTH LOGIN with "Username:" / "Password:" prompts, required
+--auth login  AUTH LOGIN, required; prompts "Username:" / "Password:", or
+              aiosmtpd's own "User Name" / "Password" with --own-prompts
+--auth plain  AUTH PLAIN (RFC 4616), required
 --auth cram   AUTH CRAM-MD5, required
+
+--tls starttls   offers STARTTLS with --cert/--key (not required)
+--tls implicit   TLS from the first byte with --cert/--key
+--silent         accepts connections and never says a word
 """
 
 import argparse
@@ -19,6 +25,7 @@ import hmac
 import json
 import os
 import signal
+import ssl
 import sys
 import time
 
@@ -44,6 +51,10 @@ class PromptingSMTP(SMTP):
     async def smtp_EHLO(self, arg):
         self._log("EHLO")
         return await super().smtp_EHLO(arg)
+
+    async def smtp_STARTTLS(self, arg):
+        self._log("STARTTLS")
+        return await super().smtp_STARTTLS(arg)
 
     async def smtp_AUTH(self, arg):
         self._log("AUTH")
@@ -120,24 +131,48 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--store", required=True)
-    parser.add_argument("--auth", choices=["none", "login", "cram"], default="none")
+    parser.add_argument("--auth", choices=["none", "login", "plain", "cram"], default="none")
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
+    parser.add_argument("--own-prompts", action="store_true")
+    parser.add_argument("--tls", choices=["none", "starttls", "implicit"], default="none")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--silent", action="store_true")
     args = parser.parse_args()
 
     store = Store(args.store, args.user, args.password)
     PromptingSMTP.command_log = os.path.join(args.store, "commands.log")
     options = {"hostname": "sink.test", "data_size_limit": 0}
+    if args.own_prompts:
+        PromptingSMTP.AuthLoginUsernameChallenge = SMTP.AuthLoginUsernameChallenge
+        PromptingSMTP.AuthLoginPasswordChallenge = SMTP.AuthLoginPasswordChallenge
+    context = None
+    if args.tls != "none":
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+    if args.tls == "starttls":
+        options.update(tls_context=context, require_starttls=False)
     if args.auth != "none":
-        keep = {"login": "LOGIN", "cram": "CRAM-MD5"}[args.auth]
+        keep = {"login": "LOGIN", "plain": "PLAIN", "cram": "CRAM-MD5"}[args.auth]
         others = [m for m in ("LOGIN", "PLAIN", "CRAM-MD5") if m != keep]
         options.update(auth_required=True, auth_require_tls=False,
                        auth_exclude_mechanism=others, authenticator=store.check_login)
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    server = loop.run_until_complete(
-        loop.create_server(lambda: PromptingSMTP(store, **options), "127.0.0.1", 0))
+    if args.silent:
+        quiet = []  # the connections, kept open and never answered
+
+        def factory():
+            protocol = asyncio.Protocol()
+            quiet.append(protocol)
+            return protocol
+    else:
+        def factory():
+            return PromptingSMTP(store, **options)
+    server = loop.run_until_complete(loop.create_server(
+        factory, "127.0.0.1", 0, ssl=context if args.tls == "implicit" else None))
     port = server.sockets[0].getsockname()[1]
     tmp = args.port_file + ".tmp"
     with open(tmp, "w") as f:

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "mailer/base64_coder.h"
+#include "mailer/parameter_encoding.h"
 #include "mailer/smtp_body_part.h"
 #include "mailer/smtp_exception.h"
 #include "message_fixture.h"
@@ -68,10 +69,52 @@ TEST_F(BodyPart, PartsWithChildrenNameTheirOwnBoundary) {
   file.SetQuotedPrintable(false);  // an attachment says base64 whatever its flags
   file.AddBodyPart(inner);
   EXPECT_EQ(Adopt(file).BuildHeader(),
-            "\r\n\r\n--" + p + "\r\nContent-Type: application/octet-stream; charset=iso-8859-1; "
-            "name=\"Report.xml\"; Boundary=\"" + CountingUuids::Nth(4) + "\"\r\n"
+            "\r\n\r\n--" + p + "\r\nContent-Type: application/octet-stream; charset=iso-8859-1;\r\n"
+            "\tname=\"Report.xml\";\r\n\tBoundary=\"" + CountingUuids::Nth(4) + "\"\r\n"
             "Content-Transfer-Encoding: base64\r\n"
-            "Content-Disposition: attachment; filename=\"Report.xml\"\r\n\r\n");
+            "Content-Disposition: attachment;\r\n\tfilename=\"Report.xml\"\r\n\r\n");
+}
+
+TEST_F(BodyPart, QuotesAndBackslashesInNamesAreEscaped) {
+  CSMTPBodyPart file;
+  file.SetAttachmentPath("/srv/r\" x=\"evil.exe");
+  const std::string header = Adopt(file).BuildHeader();
+  EXPECT_NE(header.find("\tname=\"r\\\" x=\\\"evil.exe\"\r\n"), std::string::npos) << header;
+  EXPECT_NE(header.find("\tfilename=\"r\\\" x=\\\"evil.exe\"\r\n"), std::string::npos) << header;
+  // A backslash separates folders in a path; in a name it is escaped too.
+  EXPECT_EQ(mail::QuotedParameterValue("a\\b\"c"), "\"a\\\\b\\\"c\"");
+}
+
+TEST_F(BodyPart, NonAsciiNamesAreEncodedIn7Bit) {
+  CSMTPBodyPart file;
+  file.SetAttachmentPath("/srv/Z\xFCrich.xml");
+  std::string header = Adopt(file).BuildHeader();
+  EXPECT_NE(header.find("\tname=\"=?utf-8?B?WsO8cmljaC54bWw=?=\"\r\n"), std::string::npos) << header;
+  EXPECT_NE(header.find("\tfilename*=utf-8''Z%C3%BCrich.xml\r\n"), std::string::npos) << header;
+
+  // A long name: several encoded words, numbered continuations, and no
+  // line near the 998-character limit.
+  file.SetAttachmentPath("/srv/" + std::string(120, '\xE9') + " \"x\".xml");
+  header = Adopt(file).BuildHeader();
+  for (unsigned char c : header) EXPECT_LT(c, 0x80);
+  EXPECT_NE(header.find("filename*0*=utf-8''%C3%A9"), std::string::npos) << header;
+  EXPECT_NE(header.find(";\r\n\tfilename*1*=%C3%A9"), std::string::npos) << header;
+  EXPECT_NE(header.find("%20%22x%22.xml\r\n"), std::string::npos) << header;
+  EXPECT_NE(header.find("?=\r\n =?utf-8?B?"), std::string::npos) << header;
+  std::size_t start = 0;
+  for (std::size_t end; (end = header.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    EXPECT_LE(end - start, 100u) << header.substr(start, end - start);
+  }
+}
+
+TEST_F(BodyPart, NonAsciiFileIsFoundUnderItsSystemName) {
+  // The path is Latin-1 text; the file on disk has the UTF-8 name.
+  const std::string bytes = "<log>Z\xC3\xBCrich</log>";
+  folder.File("Z\xC3\xBCrich.xml", bytes);
+  CSMTPBodyPart part;
+  part.SetAttachmentPath((folder.path() / "Z").string() + "\xFCrich.xml");
+  EXPECT_EQ(part.Title(), "Z\xFCrich.xml");
+  EXPECT_EQ(part.BuildBody(), mail::Base64Lines(bytes));
 }
 
 TEST_F(BodyPart, TitleIsTheBareFileName) {

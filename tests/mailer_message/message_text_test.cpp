@@ -1,6 +1,9 @@
 // The exact text a message puts on the wire after DATA.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "mailer/message_sink.h"
 #include "mailer/smtp_exception.h"
 #include "mailer/smtp_message.h"
 #include "message_fixture.h"
@@ -39,6 +42,7 @@ TEST_F(MessageText, PlainMessageHasNoMimeVersionAndStuffsItsText) {
             "X-Mailer: CTernSMTPConnection v2.49\r\n"
             "Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n"
             "Date: Thu, 09 Mar 2006 14:05:09 +0000\r\n"
+            "Message-ID: " + m.MessageId() + "\r\n"
             "\r\n"
             "Hello\r\n..dot");
 }
@@ -53,10 +57,10 @@ TEST_F(MessageText, AttachmentMakesAMultipartMessage) {
             "To: a@x.test,B <b@x.test>\r\n"
             "Subject: Log From Quillmark... LatestLog.xml\r\n"
             "X-Mailer: CTernSMTPConnection v2.49\r\n"
-            "Content-Transfer-Encoding: quoted-printable\r\n"
             "MIME-Version: 1.0\r\n"
             "Content-Type: multipart/mixed; boundary=\"" + root + "\"\r\n"
             "Date: Thu, 09 Mar 2006 14:05:09 +0000\r\n"
+            "Message-ID: " + m.MessageId() + "\r\n"
             "\r\n"
             "This is a multi-part message in MIME format"
             "\r\n--" + root + "\r\n"
@@ -65,9 +69,9 @@ TEST_F(MessageText, AttachmentMakesAMultipartMessage) {
             "\r\n"
             "Hello\r\n..dot"
             "\r\n\r\n--" + root + "\r\n"
-            "Content-Type: application/octet-stream; charset=iso-8859-1; name=\"Report.xml\"\r\n"
+            "Content-Type: application/octet-stream; charset=iso-8859-1;\r\n\tname=\"Report.xml\"\r\n"
             "Content-Transfer-Encoding: base64\r\n"
-            "Content-Disposition: attachment; filename=\"Report.xml\"\r\n"
+            "Content-Disposition: attachment;\r\n\tfilename=\"Report.xml\"\r\n"
             "\r\n"
             "PGxvZz4=\r\n"
             "\r\n--" + root + "--");
@@ -159,6 +163,7 @@ TEST_F(MessageText, OptionalHeaderLinesComeInTheirPlaces) {
   m.SetReplyTo(CSMTPAddress("back@x.test", "Back"));
   m.SetPriority(CSMTPMessage::kHighPriority);
   m.SetHeaderLines({"X-One: 1", "X-Two: 2"});
+  m.SetMessageId("<id@x.test>");
   EXPECT_EQ(m.BuildHeader(),
             "From: Quillmark Reports <reports@x.test>\r\n"
             "To: a@x.test,B <b@x.test>\r\n"
@@ -166,6 +171,7 @@ TEST_F(MessageText, OptionalHeaderLinesComeInTheirPlaces) {
             "Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n"
             "Reply-To: Back <back@x.test>\r\n"
             "Date: Thu, 09 Mar 2006 14:05:09 +0000\r\n"
+            "Message-ID: <id@x.test>\r\n"
             "X-Priority: 1\r\n"
             "X-One: 1\r\nX-Two: 2\r\n");
   m.SetPriority(CSMTPMessage::kLowPriority);
@@ -238,6 +244,52 @@ TEST_F(MessageText, MissingAttachmentFailsBeforeAnyTextIsMade) {
     EXPECT_EQ(e.Code(), 0x80040202u);
     EXPECT_EQ(e.Number(), mail::kErrPartBody);
   }
+}
+
+TEST_F(MessageText, EveryMessageHasItsOwnMessageId) {
+  const CSMTPMessage a = ReportMessage();
+  const CSMTPMessage b = ReportMessage();
+  EXPECT_NE(a.MessageId(), b.MessageId());
+  // "<" uuid "@" host ">", the host a dot-atom.
+  const std::string& id = a.MessageId();
+  ASSERT_GT(id.size(), 40u);
+  EXPECT_EQ(id.front(), '<');
+  EXPECT_EQ(id.back(), '>');
+  EXPECT_EQ(id.find('@'), 37u) << id;
+  EXPECT_EQ(id.find_first_not_of("<>@-.abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"),
+            std::string::npos) << id;
+  EXPECT_EQ(a.BuildHeader(), a.BuildHeader()) << "one identifier per message, however often built";
+}
+
+TEST_F(MessageText, MultipartTopHeaderNamesNoTransferEncoding) {
+  CSMTPMessage m = ReportMessage();
+  m.Root().SetBase64(true);  // whatever the root's flags say
+  m.AddAttachmentList(folder.File("Report.xml", "<log>"));
+  const std::string header = m.BuildHeader();
+  EXPECT_EQ(header.find("Content-Transfer-Encoding"), std::string::npos) << header;
+  EXPECT_NE(header.find("MIME-Version: 1.0\r\n"), std::string::npos);
+}
+
+TEST_F(MessageText, WrittenInPiecesEqualsTheWholeText) {
+  CSMTPMessage m = ReportMessage();
+  std::string bytes(300000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 >> 5);
+  m.AddAttachmentList(folder.File("a.bin", bytes) + ";" + folder.File("b.bin", "short"));
+  mail::AttachmentFiles files;
+  m.OpenAttachments(files);
+  EXPECT_EQ(files.size(), 2u);
+
+  struct Pieces : mail::CMessageSink {
+    std::string text;
+    std::size_t largest = 0;
+    void Write(std::string_view b) override {
+      text.append(b);
+      largest = std::max(largest, b.size());
+    }
+  } pieces;
+  m.WriteMessageText(pieces, &files);
+  EXPECT_EQ(pieces.text, m.BuildMessageText());
+  EXPECT_LT(pieces.largest, 200000u) << "the attachment is encoded a piece at a time";
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "../foundation/test_support.h"
 #include "common/reg_value.h"
 #include "common/registry_keys.h"
@@ -29,6 +32,7 @@ TEST(PostriderSettings, ScrambledValuesAreReadDescrambledAndOthersAsStored) {
   SetText("SMTPEmailAddress4Server", common::Scramble("user"));
   SetText("SMTPPass4MailServer", common::Scramble("p\xFB ss"));
   CRegDword(common::QuillmarkValue("SMTPPORT")).Set(2525);
+  CRegDword(common::QuillmarkValue("SMTPTLS")).Set(2);
 
   const mail::PostriderSettings s = mail::ReadPostriderSettings();
   EXPECT_EQ(s.recipients, "a@x.test;B <b@x.test>");
@@ -40,6 +44,7 @@ TEST(PostriderSettings, ScrambledValuesAreReadDescrambledAndOthersAsStored) {
   EXPECT_EQ(s.user, "user");
   EXPECT_EQ(s.password, "p\xFB ss");
   EXPECT_EQ(s.port, 2525u);
+  EXPECT_EQ(s.tls, 2u);
 }
 
 TEST(PostriderSettings, MissingKeyGivesEmptySettings) {
@@ -48,7 +53,41 @@ TEST(PostriderSettings, MissingKeyGivesEmptySettings) {
   EXPECT_EQ(s.recipients, "");
   EXPECT_EQ(s.host, "");
   EXPECT_EQ(s.port, 0u);
-  EXPECT_EQ(mail::RunPostrider(), 1);
+  EXPECT_EQ(s.tls, 1u) << "TLS when offered unless told otherwise";
+
+  // The failure is told in one line.
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* diagnostics = ::open_memstream(&text, &size);
+  ASSERT_NE(diagnostics, nullptr);
+  EXPECT_EQ(mail::RunPostrider(diagnostics), 1);
+  std::fclose(diagnostics);
+  const std::string line(text, size);
+  std::free(text);
+  EXPECT_EQ(line.rfind("Postrider: error ", 0), 0u) << line;
+  EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+}
+
+TEST(PostriderSettings, TlsValuesGiveModes) {
+  EXPECT_EQ(mail::TlsModeFromValue(0), mail::TlsMode::Never);
+  EXPECT_EQ(mail::TlsModeFromValue(1), mail::TlsMode::WhenOffered);
+  EXPECT_EQ(mail::TlsModeFromValue(2), mail::TlsMode::Required);
+  EXPECT_EQ(mail::TlsModeFromValue(7), mail::TlsMode::Required) << "never weaker than asked";
+}
+
+TEST(DiagnosticLine, NumberAndLastReplyLineWithoutThePassword) {
+  using mail::CSMTPException;
+  EXPECT_EQ(mail::DiagnosticLine(CSMTPException::Protocol(mail::kErrLoginPass,
+                                                          "535-5.7.8 first\r\n535 5.7.8 Authentication credentials invalid"),
+                                 "pw"),
+            "Postrider: error 529: 535 5.7.8 Authentication credentials invalid");
+  EXPECT_EQ(mail::DiagnosticLine(CSMTPException::Protocol(mail::kErrPlainPass, "535 bad s3cret for you \xE9\x01"),
+                                 "s3cret"),
+            "Postrider: error 534: 535 bad ******** for you ??");
+  EXPECT_EQ(mail::DiagnosticLine(CSMTPException::Protocol(mail::kErrGreeting, ""), "pw"),
+            "Postrider: error 512: no reply from the server");
+  EXPECT_EQ(mail::DiagnosticLine(CSMTPException::System(111), "pw"),
+            "Postrider: error 0x8007006F: Connection refused");
 }
 
 TEST(PostriderSettings, MethodNamesAreMatchedExactly) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,13 +23,14 @@ using namespace std::chrono_literals;
 
 constexpr const char* kHost = "127.0.0.1";
 
-// A connection that greets as "client.test" and gives up on a silent
-// server quickly, so that a broken script fails the test rather than
-// hanging it.
+// A connection that greets as "client.test", gives up on a silent server
+// quickly, so that a broken script fails the test rather than hanging it,
+// and (unless a test asks for TLS) never tries STARTTLS.
 struct TestConnection : CTernSMTPConnection {
-  TestConnection() {
+  explicit TestConnection(mail::TlsMode mode = mail::TlsMode::Never) {
     SetHeloHost("client.test");
     SetReplyTimeout(3s);
+    SetTlsMode(mode);
   }
 };
 
@@ -90,6 +94,52 @@ TEST(SmtpConversation, AuthPlainIsATwoPromptDialogueInPlainText) {
   c.Disconnect();
   EXPECT_FALSE(c.IsConnected());
   EXPECT_EQ(s.Finish(), "");
+}
+
+TEST(SmtpConversation, AuthPlainOldDialogueAlsoWithBase64Prompts) {
+  ScriptServer s;
+  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH PLAIN")
+      .Expect("AUTH PLAIN").Reply("334 VXNlcm5hbWU6")  // "Username:"
+      .Expect("jane").Reply("334 UGFzc3dvcmQ6")          // "Password:"
+      .Expect("s3cret").Reply("235 welcome")
+      .QuitReply();
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::Plain, "jane", "s3cret", s.Port());
+  c.Disconnect();
+  EXPECT_EQ(s.Finish(), "");
+}
+
+TEST(SmtpConversation, AuthPlainSendsOneBase64ResponseToAnEmptyChallenge) {
+  // RFC 4616, as Postfix and aiosmtpd speak it: "\0jane\0s3cret".
+  ScriptServer s;
+  s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250 AUTH PLAIN LOGIN")
+      .Expect("AUTH PLAIN").Reply("334 ")
+      .Expect("AGphbmUAczNjcmV0").Reply("235 2.7.0 Authentication successful")
+      .QuitReply();
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::Plain, "jane", "s3cret", s.Port());
+  c.Disconnect();
+  EXPECT_EQ(s.Finish(), "");
+}
+
+TEST(SmtpConversation, AuthLoginAnswersPromptsWhateverTheySay) {
+  // aiosmtpd's "User Name" / "Password", and a server that sends none.
+  for (const auto& [first, second] : {std::pair{"334 VXNlciBOYW1lAA==", "334 UGFzc3dvcmQA"},
+                                       std::pair{"334 ", "334 "}}) {
+    ScriptServer s;
+    s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH LOGIN")
+        .Expect("AUTH LOGIN").Reply(first)
+        .Expect("amFuZQ==").Reply(second)
+        .Expect("czNjcmV0").Reply("235 welcome")
+        .QuitReply();
+    s.Start();
+    TestConnection c;
+    c.Connect(kHost, AuthMethod::Login, "jane", "s3cret", s.Port());
+    c.Disconnect();
+    EXPECT_EQ(s.Finish(), "");
+  }
 }
 
 TEST(SmtpConversation, AuthLoginSendsBase64AndAcceptsPromptsInAnyCase) {
@@ -160,12 +210,10 @@ std::vector<WrongStep> WrongSteps() {
       {"helo", AuthMethod::None, {{"HELO client.test", nullptr}}, "421 busy", 517},
       {"ehlo", AuthMethod::Login, {{"EHLO client.test", nullptr}}, "421 busy", 516},
       {"login command", AuthMethod::Login, {ehlo, {"AUTH LOGIN", nullptr}}, "504 no such method", 525},
-      {"login user prompt", AuthMethod::Login, {ehlo, {"AUTH LOGIN", nullptr}}, "334 VXNlcjo=", 526},
       {"login user", AuthMethod::Login, {ehlo, login, {"dQ==", nullptr}}, "535 no", 527},
-      {"login password prompt", AuthMethod::Login, {ehlo, login, {"dQ==", nullptr}}, "334 VXNlcm5hbWU6", 528},
       {"login password", AuthMethod::Login, {ehlo, login, loginUser, {"cA==", nullptr}}, "535 wrong", 529},
       {"plain command", AuthMethod::Plain, {ehlo, {"AUTH PLAIN", nullptr}}, "504 no", 530},
-      {"plain empty challenge", AuthMethod::Plain, {ehlo, {"AUTH PLAIN", nullptr}}, "334 ", 531},
+      {"plain response", AuthMethod::Plain, {ehlo, {"AUTH PLAIN", "334 "}, {"AHUAcA==", nullptr}}, "535 5.7.8 no", 534},
       {"plain user", AuthMethod::Plain, {ehlo, plain, {"u", nullptr}}, "535 no", 532},
       {"plain password prompt", AuthMethod::Plain, {ehlo, plain, {"u", nullptr}}, "334 username:", 533},
       {"plain password", AuthMethod::Plain, {ehlo, plain, plainUser, {"p", nullptr}}, "535 wrong", 534},
@@ -381,6 +429,7 @@ TEST(SmtpMessageText, MissingAttachmentFailsBeforeMailFromAndQuitIsAnsweredAtOnc
   // The real time-out: a QUIT lost inside message data would wait for it.
   CTernSMTPConnection c;
   c.SetHeloHost("client.test");
+  c.SetTlsMode(mail::TlsMode::Never);
   c.Connect(kHost, AuthMethod::None, "", "", s.Port());
   CSMTPMessage m = SimpleMessage();
   m.AddAttachmentList(missing);
@@ -394,6 +443,49 @@ TEST(SmtpMessageText, MissingAttachmentFailsBeforeMailFromAndQuitIsAnsweredAtOnc
   EXPECT_NO_THROW(c.Disconnect());  // 221 arrived: QUIT was a command, not data
   EXPECT_EQ(s.Finish(), "");
   EXPECT_TRUE(s.Data().empty());
+}
+
+TEST(SmtpMessageText, AttachmentFailingMidwayIsNeverDelivered) {
+  // The file passes the checks before MAIL FROM, then grows past the limit
+  // while it is sent: the client drops the connection instead of ending
+  // the data, so the server discards the half message.
+  const auto file = std::filesystem::temp_directory_path() /
+                    ("quillmark-growing-" + std::to_string(::getpid()) + ".bin");
+  std::ofstream{file};  // an empty file, made sparse to the limit at once
+  std::filesystem::resize_file(file, mail::CSMTPBodyPart::kMaxAttachmentSize);
+  ScriptServer s;
+  s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok")
+      .Expect("MAIL FROM:<from@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<to1@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<to2@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<cc@x.test>").Reply("250 ok")
+      .Expect("RCPT TO:<hidden@x.test>").Reply("250 ok")
+      .Expect("DATA")
+      .Do([file](smtptest::Session&, ScriptServer&) {
+        std::filesystem::resize_file(file, mail::CSMTPBodyPart::kMaxAttachmentSize + 100);
+      })
+      .Reply("354 go ahead")
+      .Do([](smtptest::Session& session, ScriptServer& server) {
+        std::string data;
+        if (!session.WaitForClose(data, 20s)) server.Fail("the client did not drop the connection");
+        if (data.find("\r\n.\r\n") != std::string::npos) server.Fail("the data was ended");
+        if (data.find("QUIT") != std::string::npos) server.Fail("QUIT inside the data");
+        if (data.size() < mail::CSMTPBodyPart::kMaxAttachmentSize) server.Fail("too little data");
+      });
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+  CSMTPMessage m = SimpleMessage();
+  m.AddAttachmentList(file.string());
+  try {
+    c.SendMessage(m);
+    ADD_FAILURE() << "SendMessage succeeded";
+  } catch (const CSMTPException& e) {
+    EXPECT_EQ(e.Number(), mail::kErrPartBody);
+  }
+  EXPECT_FALSE(c.IsConnected());
+  EXPECT_EQ(s.Finish(), "");
+  std::filesystem::remove(file);
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ struct TestConnection : CTernSMTPConnection {
   TestConnection() {
     SetHeloHost("client.test");
     SetReplyTimeout(3s);
+    SetTlsMode(mail::TlsMode::Never);
   }
 };
 

@@ -21,6 +21,7 @@ struct TestConnection : CTernSMTPConnection {
   TestConnection() {
     SetHeloHost("client.test");
     SetReplyTimeout(3s);
+    SetTlsMode(mail::TlsMode::Never);
   }
 };
 
@@ -136,6 +137,27 @@ TEST(SmtpReply, SilentServerFailsTheStepAfterTheReplyTimeout) {
   EXPECT_EQ(o.number, mail::kErrHelo);
   EXPECT_EQ(o.message, "250-wait for");
   EXPECT_FALSE(c.IsConnected());
+  EXPECT_EQ(s.Finish(), "");
+}
+
+TEST(SmtpReply, AfterATimeOutQuitWaitsOnlyBriefly) {
+  // A server that accepts and never says a word: the greeting's full wait,
+  // then a short one for QUIT rather than a second full one.
+  ScriptServer s;
+  s.Do([](smtptest::Session& session, ScriptServer& server) {
+    std::string line;
+    if (!session.ReadLine(line, 10s) || line != "QUIT") server.Fail("no QUIT: \"" + line + "\"");
+  });
+  s.Start();
+  TestConnection c;
+  c.SetReplyTimeout(6s);
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome o = ConnectPlainly(c, s);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(o.number, mail::kErrGreeting);
+  EXPECT_GE(elapsed, 6s + CTernSMTPConnection::kQuitAfterTimeout - 100ms);
+  EXPECT_LT(elapsed, 6s + CTernSMTPConnection::kQuitAfterTimeout + 1s);
+  static_assert(CTernSMTPConnection::kDefaultReplyTimeout + CTernSMTPConnection::kQuitAfterTimeout < 65s);
   EXPECT_EQ(s.Finish(), "");
 }
 
