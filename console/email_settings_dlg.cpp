@@ -265,9 +265,13 @@ void CEmailSettingsDlg::SendTestMessage() {
     return;
   }
   CRegString(common::QuillmarkValue("ToSendFile")).Set(file);
-  const std::string mailer = AppFolderFile("\\" + platform::ExecutableName("Postrider"));
-  if (!run_.Start(mailer, mailerLimit_)) {
-    ShowMessage(this, std::string(kTestNotSent) + "\nThe mailer " + mailer + " could not be started.");
+  // The mailer comes from the console's own install folder, and only when
+  // nobody but root or this account can have changed it.
+  const std::string name = platform::ExecutableName("Postrider");
+  const std::optional<std::string> mailer = platform::TrustedProgramFile(mailerFolder_, name);
+  if (!mailer || !run_.Start(*mailer, mailerLimit_)) {
+    ShowMessage(this, std::string(kTestNotSent) + "\nThe mailer " + mailerFolder_ + "/" + name +
+                          " could not be started.");
     emit TestFinished(false);
     return;
   }

@@ -6,6 +6,7 @@
 
 #include "console/bitmap_dlg.h"
 #include "console/mailer_run.h"
+#include "platform/program_folder.h"
 
 class CSkinButton;
 class QComboBox;
@@ -43,6 +44,9 @@ class CEmailSettingsDlg : public CBitmapDlg {
 
   // The longest the test message may take before the mailer is ended.
   void SetMailerLimit(std::chrono::milliseconds limit) { mailerLimit_ = limit; }
+  // The folder the mailer is started from: the console's own program
+  // folder unless a test says otherwise. Never a folder a setting names.
+  void SetMailerFolder(std::string folder) { mailerFolder_ = std::move(folder); }
 
  signals:
   // The settings were stored (and the e-mail reports switched on).
@@ -86,6 +90,7 @@ class CEmailSettingsDlg : public CBitmapDlg {
 
   CMailerRun run_;
   std::chrono::milliseconds mailerLimit_;
+  std::string mailerFolder_ = platform::ProgramFolder();
   bool busy_ = false;
 };
 

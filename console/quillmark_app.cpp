@@ -8,6 +8,8 @@
 #include "console/main_dlg.h"
 #include "console/single_instance.h"
 #include "platform/desktop.h"
+#include "platform/file_system.h"
+#include "platform/program_folder.h"
 
 namespace {
 
@@ -62,8 +64,12 @@ std::string CQuillmarkApp::GetDefaultPrinterName() {
 }
 
 void CQuillmarkApp::ShowHelp(HelpCommand command, std::string_view query) {
-  // A missing help file is the browser's to report.
-  Opener().Open(HelpUrl(appPathText_, command, query));
+  // The help pages are installed with the programs; a build or an older
+  // install keeps them in the application folder. A missing help file is
+  // the browser's to report.
+  const std::string& programs = platform::ProgramFolder();
+  const bool beside = !programs.empty() && platform::FileExists(programs + "/help/Quillmark.htm");
+  Opener().Open(HelpUrl(beside ? programs : appPathText_, command, query));
 }
 
 void CQuillmarkApp::OpenWebPage(WebPage page) {
