@@ -37,6 +37,11 @@ QM_PLATFORM_API bool AppendFileBytes(const std::string& path, std::string_view b
 // part of one. The old file's permissions are kept.
 QM_PLATFORM_API bool ReplaceFileBytes(const std::string& path, std::string_view bytes);
 
+// The same without waiting for the disk: readers still see the old or the
+// new file whole, but a crash may lose the new one. For documents that are
+// made again on demand, where the wait would cost more than the write.
+QM_PLATFORM_API bool PublishFileBytes(const std::string& path, std::string_view bytes);
+
 QM_PLATFORM_API bool FileExists(const std::string& path);
 
 // Creates one folder. False when it exists already or cannot be made.
