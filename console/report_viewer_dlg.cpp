@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMarginsF>
+#include <QMetaObject>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QSizeGrip>
@@ -91,17 +92,24 @@ CReportViewerDlg::CReportViewerDlg(QWidget* parent) : CResizeDlg(res::IDD_REPORT
   savePdf_->setToolTip(QStringLiteral("Save the report as shown as a PDF file"));
   saveCsv_->setToolTip(QStringLiteral("Save every job of the period as a CSV file"));
 
+  savePdf_->setEnabled(false);
+
   connect(find_, &QAbstractButton::clicked, this, &CReportViewerDlg::FindKeyword);
   connect(close_, &QAbstractButton::clicked, this, &QDialog::reject);
   connect(savePdf_, &QAbstractButton::clicked, this, &CReportViewerDlg::SaveAsPdf);
   connect(saveCsv_, &QAbstractButton::clicked, this, &CReportViewerDlg::SaveAsCsv);
 
   connect(browser_, &QWebEngineView::loadFinished, this, [this](bool ok) {
+    // The "Preparing" page and the failure page are not the report.
+    if (!reportLoading_) return;
+    reportLoading_ = false;
     if (ok) {
       WaitForFirstPaint();
     } else {
       emit ReportFailed(QStringLiteral("The browser could not load the report."));
     }
+    // The PDF is printed from the page shown: only once it is the report.
+    savePdf_->setEnabled(ok);
   });
   connect(browser_->page(), &QWebEnginePage::pdfPrintingFinished, this,
           [this](const QString& path, bool ok) {
@@ -135,24 +143,41 @@ void CReportViewerDlg::LoadReport() {
     ShowFailure(QStringLiteral("No report was given."));
     return;
   }
-  const std::string html = common::ReportHtmlPath(reportPath_);
-  common::ReportResult r = common::TransformReportFile(reportPath_, html);
-  if (!r) {
-    ShowFailure(QString::fromLatin1(r.message.data(), static_cast<qsizetype>(r.message.size())));
+  // The browser starts its helper processes on this page while the worker
+  // writes the report's HTML.
+  browser_->setHtml(QStringLiteral(
+      "<html><body style=\"font-family: sans-serif; color: #808080; margin: 2em\">"
+      "Preparing the report\u2026</body></html>"));
+  transform_ = std::jthread([this, document = reportPath_] {
+    common::ReportResult r = common::TransformReportFile(document, common::ReportHtmlPath(document));
+    std::string html = r ? r.documentPath : std::string();
+    if (r && html.empty()) html = common::ReportHtmlPath(document);
+    // Runs on the dialog's thread; dropped if the dialog is gone.
+    QMetaObject::invokeMethod(
+        this, [this, html, failure = r ? std::string() : r.message] { ShowHtml(html, failure); },
+        Qt::QueuedConnection);
+  });
+}
+
+void CReportViewerDlg::ShowHtml(const std::string& htmlPath, const std::string& failure) {
+  if (htmlPath.empty()) {
+    ShowFailure(QString::fromLatin1(failure.data(), static_cast<qsizetype>(failure.size())));
     return;
   }
-  htmlPath_ = r.documentPath.empty() ? html : r.documentPath;
+  htmlPath_ = htmlPath;
+  reportLoading_ = true;
   browser_->load(QUrl::fromLocalFile(FromNative(htmlPath_)));
 }
 
 void CReportViewerDlg::ShowFailure(const QString& why) {
+  failure_ = why.isEmpty() ? QStringLiteral("The report could not be prepared.") : why;
   QString page = QStringLiteral(
                      "<html><body style=\"font-family: sans-serif; color: #505050; margin: 2em\">"
                      "<h3 style=\"color: #23415f\">The report cannot be shown</h3><p>%1</p>"
                      "</body></html>")
-                     .arg(why.toHtmlEscaped());
+                     .arg(failure_.toHtmlEscaped());
   browser_->setHtml(page);
-  emit ReportFailed(why);
+  emit ReportFailed(failure_);
 }
 
 void CReportViewerDlg::WaitForFirstPaint() {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <string>
+#include <thread>
 
 #include "console/resize_dlg.h"
 
@@ -15,7 +16,8 @@ class QWebEngineView;
 //
 // The browser never applies the stylesheet itself: the document is turned
 // into HTML in-process (written beside it as "DisplayReport.html") and the
-// browser loads that file.
+// browser loads that file. The transform runs on a worker thread while the
+// browser starts up behind a "Preparing" page.
 class CReportViewerDlg : public CResizeDlg {
   Q_OBJECT
 
@@ -44,6 +46,8 @@ class CReportViewerDlg : public CResizeDlg {
   QWebEngineView* Browser() const { return browser_; }
   CFindBar* FindBar() const { return findBar_; }
   bool Painted() const { return painted_; }
+  // Why the report is not shown; empty while it is being prepared or shown.
+  const QString& Failure() const { return failure_; }
 
  signals:
   // The report page finished loading and one frame of it was drawn.
@@ -57,6 +61,7 @@ class CReportViewerDlg : public CResizeDlg {
 
  private:
   void LoadReport();
+  void ShowHtml(const std::string& htmlPath, const std::string& failure);
   void ShowFailure(const QString& why);
   void WaitForFirstPaint();
   void PollFirstPaint(int triesLeft);
@@ -70,5 +75,9 @@ class CReportViewerDlg : public CResizeDlg {
   CSkinButton* close_ = nullptr;
   CSkinButton* savePdf_ = nullptr;
   CSkinButton* saveCsv_ = nullptr;
+  QString failure_;
+  bool reportLoading_ = false;
   bool painted_ = false;
+  // Declared last: joined before anything it reports to goes away.
+  std::jthread transform_;
 };

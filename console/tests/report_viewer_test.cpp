@@ -224,7 +224,8 @@ TEST_F(ReportViewerTest, ABrokenStylesheetIsShownNotFatal) {
   CReportsPage& page = Page();
   bool failed = false;
   QPointer<QTimer> watch = OnNextModalOf<CReportViewerDlg>([&](CReportViewerDlg* viewer) {
-    failed = viewer->HtmlPath().empty();
+    failed = WaitUntil([viewer] { return !viewer->Failure().isEmpty(); }) &&
+             viewer->HtmlPath().empty() && !viewer->Painted();
     QTest::keyClick(viewer, Qt::Key_Escape);
   });
   page.AggregatedButton()->click();
