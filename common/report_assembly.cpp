@@ -30,17 +30,20 @@ std::string DisplayReportPath(const std::string& appPath) {
   return NativePath(appPath + "\\Logs\\DisplayReport.xml");
 }
 
-ReportResult AssembleReportBytes(const std::string& logPath, std::string_view headerText,
-                                 std::string_view periodElement) {
+namespace {
+
+// The log file's bytes with the header written over the start of the
+// reservation; "</log>" is still to follow.
+ReportResult CompletedHead(const std::string& logPath, std::string_view headerText,
+                           std::string_view periodElement) {
   if (!platform::FileExists(logPath)) return Failure(kReportMissing);
   std::optional<std::string> log = platform::ReadFileBytes(logPath);
   if (!log) return Failure(kReportCannotBeDisplayed);
 
   const std::string header = DocumentHeader(headerText, periodElement);
-  // The header goes over the start of the reservation. A file too short to
-  // hold the reservation, or with something other than blanks where the
-  // header would land, has been damaged: writing over it would destroy a
-  // record, so it is not shown.
+  // A file too short to hold the reservation, or with something other than
+  // blanks where the header would land, has been damaged: writing the
+  // header over it would destroy a record, so it is not shown.
   if (log->size() < kLogReservation || header.size() > kLogReservation ||
       !std::all_of(log->begin(), log->begin() + static_cast<std::ptrdiff_t>(header.size()),
                    [](char c) { return c == ' '; }))
@@ -49,22 +52,31 @@ ReportResult AssembleReportBytes(const std::string& logPath, std::string_view he
   ReportResult r;
   r.ok = true;
   r.bytes = std::move(*log);
-  r.bytes.reserve(r.bytes.size() + 6);
   r.bytes.replace(0, header.size(), header);
-  r.bytes += "</log>";
+  return r;
+}
+
+constexpr std::string_view kDocumentEnd = "</log>";
+
+}  // namespace
+
+ReportResult AssembleReportBytes(const std::string& logPath, std::string_view headerText,
+                                 std::string_view periodElement) {
+  ReportResult r = CompletedHead(logPath, headerText, periodElement);
+  if (r) r.bytes += kDocumentEnd;
   return r;
 }
 
 ReportResult AssembleReportDocument(const std::string& logPath, std::string_view headerText,
                                     std::string_view periodElement,
                                     const std::string& documentPath) {
-  ReportResult r = AssembleReportBytes(logPath, headerText, periodElement);
+  ReportResult r = CompletedHead(logPath, headerText, periodElement);
   if (!r) return r;
   // Completed in a temporary file and renamed into place: another console or
   // quillmark-report showing the same document reads it whole.
-  if (!platform::PublishFileBytes(documentPath, r.bytes)) return Failure(kReportCannotBeDisplayed);
-  r.bytes.clear();
-  r.bytes.shrink_to_fit();
+  if (!platform::PublishFileBytes(documentPath, {r.bytes, kDocumentEnd}))
+    return Failure(kReportCannotBeDisplayed);
+  r.bytes = std::string();
   r.documentPath = documentPath;
   return r;
 }

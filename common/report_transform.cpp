@@ -10,6 +10,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -37,8 +38,9 @@ struct XmlCharFree {
 using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
 using StylePtr = std::unique_ptr<xsltStylesheet, StyleFree>;
 
-// libxml2 and libxslt report through process-wide callbacks; while a
-// transform runs on a thread, what they say is collected for that thread.
+// libxml2 reports through a callback of the calling thread, libxslt through
+// a process-wide one; while a transform runs, what they say is collected for
+// the thread that runs it instead of being printed.
 thread_local std::string* errorSink = nullptr;
 
 void CollectError(void*, const char* format, ...) {
@@ -53,7 +55,11 @@ void CollectError(void*, const char* format, ...) {
 
 class ErrorCapture {
  public:
-  explicit ErrorCapture(std::string& sink) : previous_(errorSink) { errorSink = &sink; }
+  explicit ErrorCapture(std::string& sink) : previous_(errorSink) {
+    errorSink = &sink;
+    xmlSetGenericErrorFunc(nullptr, CollectError);
+    xsltSetGenericErrorFunc(nullptr, CollectError);
+  }
   ~ErrorCapture() { errorSink = previous_; }
   ErrorCapture(const ErrorCapture&) = delete;
   ErrorCapture& operator=(const ErrorCapture&) = delete;
@@ -67,8 +73,6 @@ void InitOnce() {
   std::call_once(once, [] {
     xmlInitParser();
     exsltRegisterAll();
-    xmlSetGenericErrorFunc(nullptr, CollectError);
-    xsltSetGenericErrorFunc(nullptr, CollectError);
   });
 }
 
@@ -132,11 +136,11 @@ ReportResult TransformReportFile(const std::string& documentPath, const std::str
   InitOnce();
   std::string errors;
   ErrorCapture capture(errors);
-  DocPtr doc(xmlReadFile(documentPath.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_HUGE));
+  DocPtr doc(xmlReadFile(documentPath.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));
   if (!doc) return Failure("The report document could not be read", errors);
   ReportResult r = Transform(doc.get(), options, errors);
   if (!r) return r;
-  if (!platform::PublishFileBytes(htmlPath, r.bytes))
+  if (!platform::PublishFileBytes(htmlPath, {r.bytes}))
     return Failure("The report could not be written to " + htmlPath, {});
   r.bytes.clear();
   r.bytes.shrink_to_fit();
@@ -152,9 +156,11 @@ ReportResult TransformReportBytes(std::string_view documentBytes,
   ErrorCapture capture(errors);
   // The document is taken as if it lay in `stylesheetFolder`, so that its
   // relative stylesheet reference resolves there.
+  if (documentBytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+    return Failure("The report document is too large", {});
   const std::string base = stylesheetFolder + "/DisplayReport.xml";
   DocPtr doc(xmlReadMemory(documentBytes.data(), static_cast<int>(documentBytes.size()), base.c_str(),
-                           nullptr, XML_PARSE_NONET | XML_PARSE_HUGE));
+                           nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));
   if (!doc) return Failure("The report document could not be read", errors);
   return Transform(doc.get(), options, errors);
 }

@@ -5,6 +5,7 @@
 // recursive listing, forced removal and an exclusive lock shared between
 // processes and threads. Paths are native paths.
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,10 +38,12 @@ QM_PLATFORM_API bool AppendFileBytes(const std::string& path, std::string_view b
 // part of one. The old file's permissions are kept.
 QM_PLATFORM_API bool ReplaceFileBytes(const std::string& path, std::string_view bytes);
 
-// The same without waiting for the disk: readers still see the old or the
-// new file whole, but a crash may lose the new one. For documents that are
-// made again on demand, where the wait would cost more than the write.
-QM_PLATFORM_API bool PublishFileBytes(const std::string& path, std::string_view bytes);
+// The same without waiting for the disk, the new content given as pieces
+// written one after another: readers still see the old or the new file
+// whole, but a crash may lose the new one. For documents that are made
+// again on demand, where the wait would cost more than the write.
+QM_PLATFORM_API bool PublishFileBytes(const std::string& path,
+                                      std::initializer_list<std::string_view> pieces);
 
 QM_PLATFORM_API bool FileExists(const std::string& path);
 

@@ -16,6 +16,7 @@ export QUILLMARK_REGISTRY="$demo/registry"
 export QUILLMARK_SPOOLER="$demo/spool"
 mkdir -p "$app/Logs"
 cp -a build/app/. "$app/"
+cp data/printers.xsl data/users.xsl data/style.xsl data/report-layout.xsl "$app/Logs/"
 reg="$app/quillmark-reg"
 sim="$app/quillmark-sim"
 key='HKLM\Software\Quillmark'
@@ -96,5 +97,10 @@ anna_day=$(ls "$app/Logs/Users/anna"/d_*.xml | head -n1)
 echo "== first record of ${anna_day#"$app/"} =="
 tr -d '\r' <"$anna_day" | sed -n 's/^ *//; /<event>/{p;q}'
 echo "== records in the all-printing day file: $(grep -o '<event>' "$day" | wc -l) =="
+echo "== today's report for all printing (quillmark-report) =="
+"$app/quillmark-report" --period Today --all --format summary
+"$app/quillmark-report" --period Today --all --format html --output "$demo/today.html"
+"$app/quillmark-report" --period "This month" --user anna --format csv
+echo "The HTML report is $demo/today.html"
 echo "Demo files are in $demo"
 exit "$status"

@@ -14,6 +14,8 @@ getent group quillmark >/dev/null || groupadd --system quillmark
 install -d -m 0755 "$app"
 cp -a "$build/app/." "$app/"
 install -d -m 2775 -g quillmark "$app/Logs"
+# The report stylesheets sit beside the report documents that name them.
+install -m 0644 data/printers.xsl data/users.xsl data/style.xsl data/report-layout.xsl "$app/Logs/"
 [ -f "$app/settings.xml" ] && chgrp quillmark "$app/settings.xml" && chmod 0664 "$app/settings.xml"
 install -d -m 2770 -g quillmark "$root"
 export QUILLMARK_REGISTRY="$root"

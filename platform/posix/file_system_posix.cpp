@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <cerrno>
 #include <random>
 
@@ -141,14 +142,17 @@ bool AppendFileBytes(const std::string& path, std::string_view bytes,
 
 namespace {
 
-bool WriteAndRename(const std::string& path, std::string_view bytes, bool flush) {
+bool WriteAndRename(const std::string& path, std::initializer_list<std::string_view> pieces,
+                    bool flush) {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664));
   if (fd.get() < 0) return false;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) (void)::fchmod(fd.get(), st.st_mode & 07777);
-  bool ok = WriteAll(fd.get(), bytes) && (!flush || ::fsync(fd.get()) == 0);
+  bool ok = true;
+  for (std::string_view piece : pieces) ok = ok && WriteAll(fd.get(), piece);
+  ok = ok && (!flush || ::fsync(fd.get()) == 0);
   ok = fd.close() && ok;
   if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(tmp.c_str());
@@ -158,11 +162,11 @@ bool WriteAndRename(const std::string& path, std::string_view bytes, bool flush)
 }  // namespace
 
 bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
-  return WriteAndRename(path, bytes, true);
+  return WriteAndRename(path, {bytes}, true);
 }
 
-bool PublishFileBytes(const std::string& path, std::string_view bytes) {
-  return WriteAndRename(path, bytes, false);
+bool PublishFileBytes(const std::string& path, std::initializer_list<std::string_view> pieces) {
+  return WriteAndRename(path, pieces, false);
 }
 
 bool FileExists(const std::string& path) {

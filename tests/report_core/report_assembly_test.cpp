@@ -1,0 +1,216 @@
+#include "common/report_assembly.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <stop_token>
+#include <thread>
+
+#include "common/report_messages.h"
+#include "engine/app_folder.h"
+#include "platform/file_system.h"
+#include "report_support.h"
+#include "tests/support/fake_clock.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using common::ReportPeriod;
+using common::ReportScope;
+using report_test::AppFolder;
+using report_test::Job;
+
+const std::vector<Job> kThreeJobs = {
+    {9, 3, 2006, 8, 5, "Budget.xlsx", 3, 15, "Front Desk", "anna"},
+    {9, 3, 2006, 9, 30, "Minutes.docx", 2, 10, "Front Desk", "ben"},
+    {9, 3, 2006, 22, 15, "Poster.png", 1, 5, "Front Desk", "anna"},
+};
+
+std::string Bytes(const std::string& path) { return platform::ReadFileBytes(path).value_or("<missing>"); }
+
+TEST(ReportAssembly, DocumentKeepsTheReservationAndTheRecordsByteForByte) {
+  AppFolder folder;
+  const std::string log = folder.logs() + "/d_20060309.xml";
+  AppFolder::WriteLog(log, kThreeJobs);
+  const std::string header(common::ReportHeaderText(ReportScope::Printer));
+  const std::string period = "<period>03/09/2006</period>";
+  const std::string doc = common::DisplayReportPath(folder.app());
+  EXPECT_EQ(doc, folder.logs() + "/DisplayReport.xml");
+
+  const common::ReportResult r = common::AssembleReportDocument(log, header, period, doc);
+  ASSERT_TRUE(r) << r.message;
+  EXPECT_EQ(r.documentPath, doc);
+
+  const std::string in = Bytes(log), out = Bytes(doc);
+  ASSERT_EQ(out.size(), in.size() + 6);
+  const std::size_t headerEnd = header.size() + period.size();
+  EXPECT_EQ(out.substr(0, headerEnd), header + period);
+  EXPECT_EQ(out.substr(headerEnd, 525 - headerEnd), std::string(525 - headerEnd, ' '));
+  EXPECT_EQ(out.substr(525, in.size() - 525), in.substr(525));
+  EXPECT_EQ(out.substr(525, 9), "\r\n<event>");
+  EXPECT_EQ(out.substr(out.size() - 6), "</log>");
+  // The log file itself is never touched.
+  EXPECT_EQ(in.substr(0, 525), std::string(525, ' '));
+
+  // In memory, the same bytes.
+  const common::ReportResult mem = common::AssembleReportBytes(log, header, period);
+  ASSERT_TRUE(mem);
+  EXPECT_EQ(mem.bytes, out);
+}
+
+TEST(ReportAssembly, FailuresCarryTheirMessageAndLeaveTheLastDocument) {
+  AppFolder folder;
+  const std::string doc = common::DisplayReportPath(folder.app());
+  const std::string header(common::ReportHeaderText(ReportScope::AllPrinting));
+  const std::string good = folder.logs() + "/d_20060309.xml";
+  AppFolder::WriteLog(good, kThreeJobs);
+  ASSERT_TRUE(common::AssembleReportDocument(good, header, "<period>x</period>", doc));
+  const std::string before = Bytes(doc);
+
+  common::ReportResult r =
+      common::AssembleReportDocument(folder.logs() + "/d_20060310.xml", header, "", doc);
+  EXPECT_FALSE(r);
+  EXPECT_EQ(r.message, "The report your are trying to view does not exists.");
+
+  // Shortened by hand: the header would land on a record.
+  const std::string shortLog = folder.logs() + "/d_20060311.xml";
+  common::WriteTextFile(shortLog, std::string(100, ' ') + "\n<event><day>09</day></event>");
+  r = common::AssembleReportDocument(shortLog, header, "<period>x</period>", doc);
+  EXPECT_FALSE(r);
+  EXPECT_EQ(r.message,
+            "The report your are trying to view cannot be displayed. File could not be copyed to "
+            "report folder.");
+
+  // Long enough, but something other than blanks where the header goes.
+  const std::string damaged = folder.logs() + "/d_20060312.xml";
+  std::string text = report_test::LogText(kThreeJobs);
+  text.erase(0, 525);
+  text = std::string(30, ' ') + text + std::string(600, ' ');
+  common::WriteTextFile(damaged, text);
+  r = common::AssembleReportDocument(damaged, header, "<period>x</period>", doc);
+  EXPECT_FALSE(r);
+  EXPECT_EQ(r.message, common::kReportCannotBeDisplayed);
+
+  // A document that cannot be written.
+  r = common::AssembleReportDocument(good, header, "", folder.logs() + "/missing/DisplayReport.xml");
+  EXPECT_FALSE(r);
+  EXPECT_EQ(r.message, common::kReportCannotBeDisplayed);
+
+  EXPECT_EQ(Bytes(doc), before);
+  // Nothing but the logs and the document is left in the folder.
+  for (const auto& entry : fs::directory_iterator(folder.logs()))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST(ReportAssembly, ReadersNeverSeeAHalfWrittenDocument) {
+  AppFolder folder;
+  std::vector<Job> many;
+  for (int i = 0; i < 4000; ++i) many.push_back({9, 3, 2006, 8, i % 60, "Doc " + std::to_string(i), 1, 5, "P", "u"});
+  const std::string bigLog = folder.logs() + "/y_2006.xml";
+  const std::string smallLog = folder.logs() + "/d_20060309.xml";
+  AppFolder::WriteLog(bigLog, many);
+  AppFolder::WriteLog(smallLog, kThreeJobs);
+  const std::string doc = common::DisplayReportPath(folder.app());
+  const std::string header(common::ReportHeaderText(ReportScope::AllPrinting));
+  ASSERT_TRUE(common::AssembleReportDocument(smallLog, header, "<period>a</period>", doc));
+
+  // Two writers (two consoles, or a console and quillmark-report) and a
+  // reader on the same document.
+  std::atomic<int> written{0};
+  {
+    std::jthread writer([&](std::stop_token stop) {
+      for (int i = 0; !stop.stop_requested() && i < 400; ++i) {
+        common::AssembleReportDocument(i % 2 ? bigLog : smallLog, header, "<period>a</period>", doc);
+        ++written;
+      }
+    });
+    std::jthread other([&](std::stop_token stop) {
+      for (int i = 0; !stop.stop_requested() && i < 400; ++i)
+        common::AssembleReportDocument(i % 2 ? smallLog : bigLog, header, "<period>a</period>", doc);
+    });
+    int reads = 0;
+    while (written < 400) {
+      const std::string seen = Bytes(doc);
+      ASSERT_EQ(seen.rfind(header, 0), 0u);
+      ASSERT_EQ(seen.substr(seen.size() - 6), "</log>");
+      ASSERT_TRUE(seen.size() == Bytes(smallLog).size() + 6 || seen.size() == Bytes(bigLog).size() + 6);
+      ++reads;
+    }
+    EXPECT_GT(reads, 0);
+  }
+}
+
+class ReportRequests : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    common::WriteTextFile(folder.app() + "/settings.xml",
+                          "<log><printers>"
+                          "<name>Front Desk</name><ID>3</ID><cost>5</cost><monitored>1</monitored>"
+                          "<name>Old Laser</name><ID>7</ID><cost>2</cost><monitored>0</monitored>"
+                          "<name>Front Desk</name><ID>4</ID><cost>5</cost><monitored>0</monitored>"
+                          "</printers><users><username>anna</username></users></log>");
+  }
+  common::ReportResult Run(ReportScope scope, const std::string& name, bool defaultPrinter = false,
+                           ReportPeriod period = ReportPeriod::Today) {
+    common::ReportRequest request{period, scope, name, defaultPrinter};
+    return common::AssembleReport(folder.app(), request, clock, common::DisplayReportPath(folder.app()));
+  }
+  testing_support::TimeZone zone{"UTC"};
+  AppFolder folder;
+  testing_support::FakeClock clock{testing_support::LocalTime(2006, 3, 9, 12)};
+};
+
+TEST_F(ReportRequests, PrinterIdentifierComesFromTheCatalogue) {
+  AppFolder::WriteLog(folder.logs() + "/Printers/Printer_4/d_20060309.xml", kThreeJobs);
+  AppFolder::WriteLog(folder.logs() + "/Printers/Printer_7/d_20060309.xml", kThreeJobs);
+  // The last entry of a name wins; the monitored flag is not consulted.
+  const common::ReportResult r = Run(ReportScope::Printer, "Front Desk");
+  ASSERT_TRUE(r) << r.message;
+  EXPECT_EQ(Bytes(r.documentPath).rfind(std::string(common::ReportHeaderText(ReportScope::Printer)) +
+                                            "<period>03/09/2006</period>",
+                                        0),
+            0u);
+  EXPECT_TRUE(Run(ReportScope::Printer, "Old Laser", true));
+
+  EXPECT_EQ(Run(ReportScope::Printer, "Nowhere").message,
+            "The selected printer is not monitored. Please check the Printers menu.");
+  EXPECT_EQ(Run(ReportScope::Printer, "No default printer", true).message,
+            "The default printer is not monitored. Please check the Printers menu.");
+  EXPECT_EQ(Run(ReportScope::Printer, "Old Laser", false, ReportPeriod::Yesterday).message,
+            common::kReportMissing);
+}
+
+TEST_F(ReportRequests, UserReportReadsWhatTheEngineWroteAndNothingOutsideLogs) {
+  // The engine logs jobs for users with hostile names at the fake date.
+  engine::SetAppFolder(folder.app());
+  engine::JobLogStore store(clock);
+  store.log(9, 3, 2006, 11, 0, "Secret.pdf", 4, "5", "Front Desk", "../../x");
+  store.log(9, 3, 2006, 11, 5, "Plan.pdf", 2, "5", "Front Desk", "..");
+  // A planted file where the unmapped name would lead.
+  AppFolder::WriteLog(folder.root().string() + "/x/d_20060309.xml", kThreeJobs);
+
+  const common::ReportResult r = Run(ReportScope::User, "../../x");
+  ASSERT_TRUE(r) << r.message;
+  const std::string doc = Bytes(r.documentPath);
+  EXPECT_NE(doc.find("<doc>Secret.pdf</doc>"), std::string::npos);
+  EXPECT_EQ(doc.find("Plan.pdf"), std::string::npos);
+  EXPECT_EQ(doc.find("Budget"), std::string::npos);
+  EXPECT_NE(doc.find(std::string(common::ReportHeaderText(ReportScope::User)) +
+                     "<period>03/09/2006</period>"),
+            std::string::npos);
+
+  const common::ReportResult dots = Run(ReportScope::User, "..");
+  ASSERT_TRUE(dots) << dots.message;
+  EXPECT_NE(Bytes(dots.documentPath).find("Plan.pdf"), std::string::npos);
+
+  // The engine and the reports only ever touched files below "Logs".
+  for (const auto& entry : fs::recursive_directory_iterator(folder.app())) {
+    if (!entry.is_regular_file()) continue;
+    const std::string rel = fs::relative(entry.path(), folder.app()).string();
+    EXPECT_TRUE(rel.rfind("Logs/", 0) == 0 || rel.rfind("settings.xml", 0) == 0) << rel;
+  }
+  engine::SetAppFolder("");
+}
+
+}  // namespace
