@@ -87,6 +87,36 @@ TEST_F(ReportViewerTest, ShowsTheHtmlWrittenBesideTheDocument) {
   }));
 }
 
+TEST_F(ReportViewerTest, TheShippedStylesheetsShowThePeriodsTotals) {
+  QM_SKIP_WITHOUT_BROWSER();
+  for (const char* sheet : {"style.xsl", "printers.xsl", "users.xsl", "report-layout.xsl"}) {
+    std::filesystem::copy_file(std::filesystem::path(QM_SOURCE_DIR) / "data" / sheet, Logs() / sheet,
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  CReportsPage& page = Page();
+  auto shown = [](CReportViewerDlg* viewer, const char* id) {
+    QString text;
+    viewer->Browser()->page()->runJavaScript(
+        QStringLiteral("document.getElementById('%1').textContent.trim()").arg(QLatin1String(id)),
+        [&text](const QVariant& v) { text = v.toString(); });
+    EXPECT_TRUE(WaitUntil([&] { return !text.isEmpty(); })) << id;
+    return text;
+  };
+  // All printing: four jobs, 10 pages at 5 cents.
+  ASSERT_TRUE(InViewer([&] { page.AggregatedButton()->click(); }, [&](CReportViewerDlg* viewer) {
+    EXPECT_EQ(shown(viewer, "total-jobs"), "4");
+    EXPECT_EQ(shown(viewer, "total-pages"), "10");
+    EXPECT_EQ(shown(viewer, "total-cost"), "0.50");
+  }));
+  // The printer "Lab": ben's 3 pages and anna's 4.
+  page.PrinterList()->setCurrentIndex(1);
+  ASSERT_TRUE(InViewer([&] { page.PrinterButton()->click(); }, [&](CReportViewerDlg* viewer) {
+    EXPECT_EQ(shown(viewer, "total-jobs"), "2");
+    EXPECT_EQ(shown(viewer, "total-pages"), "7");
+    EXPECT_EQ(shown(viewer, "total-cost"), "0.35");
+  }));
+}
+
 TEST_F(ReportViewerTest, BrowserStretchesAndButtonsFollowTheirCorners) {
   QM_SKIP_WITHOUT_BROWSER();
   CReportsPage& page = Page();
