@@ -15,11 +15,14 @@
 //                       browser's helper processes), sampled every 50 ms
 //                       while the viewer runs and once more at the paint
 //
+// On standard error it also tells when the browser started and finished
+// loading the report page (the "Preparing" page comes first).
 // Run it on a display (xvfb-run -a) or with QT_QPA_PLATFORM=offscreen.
 // Exits 1 when the report cannot be shown (the message is printed).
 
 #include <QApplication>
 #include <QTimer>
+#include <QWebEngineView>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -152,6 +155,15 @@ int main(int argc, char** argv) {
         memory.Sample();
         viewer->reject();
       };
+      // Where the time goes, on standard error.
+      QObject::connect(viewer->Browser(), &QWebEngineView::loadStarted, viewer, [&] {
+        std::fprintf(stderr, "report load started: %.2f s\n",
+                     std::chrono::duration<double>(Steady::now() - start).count());
+      });
+      QObject::connect(viewer->Browser(), &QWebEngineView::loadFinished, viewer, [&] {
+        std::fprintf(stderr, "load finished: %.2f s\n",
+                     std::chrono::duration<double>(Steady::now() - start).count());
+      });
       if (viewer->Painted()) {
         done();
       } else {
