@@ -156,12 +156,14 @@ int main(int argc, char** argv) {
         viewer->reject();
       };
       // Where the time goes, on standard error.
-      QObject::connect(viewer->Browser(), &QWebEngineView::loadStarted, viewer, [&] {
-        std::fprintf(stderr, "report load started: %.2f s\n",
+      QObject::connect(viewer->Browser(), &QWebEngineView::loadStarted, viewer, [&, viewer] {
+        std::fprintf(stderr, "%s load started: %.2f s\n",
+                     viewer->HtmlPath().empty() ? "preparing page" : "report",
                      std::chrono::duration<double>(Steady::now() - start).count());
       });
-      QObject::connect(viewer->Browser(), &QWebEngineView::loadFinished, viewer, [&] {
-        std::fprintf(stderr, "load finished: %.2f s\n",
+      QObject::connect(viewer->Browser(), &QWebEngineView::loadFinished, viewer, [&, viewer] {
+        std::fprintf(stderr, "%s load finished: %.2f s\n",
+                     viewer->HtmlPath().empty() ? "preparing page" : "report",
                      std::chrono::duration<double>(Steady::now() - start).count());
       });
       if (viewer->Painted()) {
