@@ -6,8 +6,10 @@
 #include "console/qt_tray_area.h"
 #include "console/quillmark_app.h"
 #include "console/single_instance.h"
+#include "console/web_engine_setup.h"
 
 int main(int argc, char* argv[]) {
+  PrepareWebEngine();
   QApplication application(argc, argv);
   // Hidden into the notification area, the console has no window, and a
   // box closed then must not end it: only Exit does.

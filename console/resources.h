@@ -29,6 +29,16 @@ inline constexpr int IDB_BOX_BACKGROUND = 210;
 inline constexpr int IDB_OK_PRESSED = 211;
 inline constexpr int IDB_OK_NORMAL = 212;
 inline constexpr int IDB_EMAIL_BACKGROUND = 214;
+inline constexpr int IDB_SHOW_NORMAL = 185;
+inline constexpr int IDB_SHOW_PRESSED = 186;
+inline constexpr int IDB_FIND_PRESSED = 221;
+inline constexpr int IDB_FIND_NORMAL = 222;
+inline constexpr int IDB_VIEWER_OK_PRESSED = 223;
+inline constexpr int IDB_VIEWER_OK_NORMAL = 224;
+inline constexpr int IDB_SAVE_PDF_NORMAL = 225;
+inline constexpr int IDB_SAVE_PDF_PRESSED = 226;
+inline constexpr int IDB_SAVE_CSV_NORMAL = 227;
+inline constexpr int IDB_SAVE_CSV_PRESSED = 228;
 
 inline constexpr int IDB_STATUS_PRESSED = 142;
 inline constexpr int IDB_STATUS_NORMAL = 143;
@@ -131,6 +141,23 @@ inline constexpr int IDC_SAVE = 1038;
 // Controls of the About box and the message box.
 inline constexpr int IDC_OK = 1;
 inline constexpr int IDC_MESSAGE_TEXT = 1056;
+
+// Controls of the reports page.
+inline constexpr int IDC_REPORT_PERIOD = 1001;
+inline constexpr int IDC_REPORT_PRINTER = 1002;
+inline constexpr int IDC_SHOW_PRINTER_REPORT = 1003;
+inline constexpr int IDC_REPORT_USER = 1004;
+inline constexpr int IDC_SHOW_USER_REPORT = 1005;
+inline constexpr int IDC_SHOW_AGGREGATED_REPORT = 1057;
+
+// Controls of the report viewer: find (the OK command), close (the cancel
+// command), the browser, the find bar over it and the two exports.
+inline constexpr int IDC_FIND_KEYWORD = 1;
+inline constexpr int IDC_CANCEL = 2;
+inline constexpr int IDC_BROWSER = 1008;
+inline constexpr int IDC_FIND_BAR = 1070;
+inline constexpr int IDC_SAVE_PDF = 1071;
+inline constexpr int IDC_SAVE_CSV = 1072;
 
 // The size grip of a resizable dialog.
 inline constexpr int IDC_SIZE_GRIP = 50;

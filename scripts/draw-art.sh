@@ -125,6 +125,8 @@ faces 'Save'           207 208
 faces 'Test'           209 202
 faces 'Find keyword'   222 221
 faces 'OK'             224 223
+faces 'Save as PDF'    225 226
+faces 'Save as CSV'    227 228
 
 # Icons (32 x 32): a printer, with a green light when monitoring (230) and
 # greyed with a red bar when not (232).

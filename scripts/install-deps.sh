@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-webengine-dev
   libcups2-dev cups cups-client cups-bsd cups-ipp-utils
   libxslt1-dev libxml2-dev xsltproc
   uuid-dev

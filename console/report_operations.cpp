@@ -1,0 +1,45 @@
+#include "console/report_operations.h"
+
+#include "common/report_periods.h"
+#include "console/message_dlg.h"
+#include "console/quillmark_app.h"
+#include "console/report_viewer_dlg.h"
+#include "platform/clock.h"
+
+namespace {
+
+std::string AppFolder() {
+  CQuillmarkApp* app = CQuillmarkApp::Current();
+  return app != nullptr ? app->AppPathText() : std::string();
+}
+
+}  // namespace
+
+bool ShowReport(QWidget* parent, const std::string& appPath, const common::ReportRequest& request) {
+  common::ReportResult r = common::AssembleReport(appPath, request, platform::Clock::Default(),
+                                                  common::DisplayReportPath(appPath));
+  if (!r) {
+    ShowMessage(parent, r.message);
+    return false;
+  }
+  CReportViewerDlg viewer(parent);
+  viewer.SetReportPath(r.documentPath);
+  viewer.exec();
+  return true;
+}
+
+bool ShowAggregatedReport(QWidget* parent, const std::string& appPath, std::string_view periodLabel) {
+  std::optional<common::ReportPeriod> period = common::ReportPeriodFromLabel(periodLabel);
+  if (!period) return false;
+  return ShowReport(parent, appPath, {*period, common::ReportScope::AllPrinting, {}, false});
+}
+
+bool ShowDefaultPrinterReport(QWidget* parent, const std::string& defaultPrinterName) {
+  return ShowReport(parent, AppFolder(),
+                    {common::ReportPeriod::Today, common::ReportScope::Printer, defaultPrinterName, true});
+}
+
+bool ShowCurrentUserReport(QWidget* parent, const std::string& userName) {
+  return ShowReport(parent, AppFolder(),
+                    {common::ReportPeriod::Today, common::ReportScope::User, userName, false});
+}

@@ -1,0 +1,140 @@
+#pragma once
+
+// A console whose application folder is a scratch folder with a catalogue,
+// logs written by the engine's own log store at a fixed date, and simple
+// stylesheets beside them; plus the waits the report tests need.
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QFileDialog>
+#include <QPointer>
+#include <QTimer>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "console/tests/console_test_support.h"
+#include "engine/app_folder.h"
+#include "engine/job_log_store.h"
+#include "tests/support/fake_clock.h"
+
+// The browser inside Qt WebEngine is Chromium, built without the
+// sanitizers: in a sanitizer build it stops at its own allocations
+// (new-delete-type-mismatch inside libQt6WebEngineCore) and its leaks,
+// before a page is shown.
+#if defined(__SANITIZE_ADDRESS__)
+#define QM_SKIP_WITHOUT_BROWSER()                                                          \
+  GTEST_SKIP() << "The embedded browser (Chromium in Qt WebEngine) cannot run in the "    \
+                  "sanitizer build: it trips AddressSanitizer inside libQt6WebEngineCore"
+#else
+#define QM_SKIP_WITHOUT_BROWSER() static_cast<void>(0)
+#endif
+
+// Polls the event loop until `done` holds or the time is up.
+inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+// Runs `inside` on the next modal window of type T that opens above the
+// one active now (then closes it if it is still open); returns at once
+// with the watch, which the caller may delete when nothing opened.
+template <typename T>
+QPointer<QTimer> OnNextModalOf(std::function<void(T*)> inside) {
+  auto* timer = new QTimer(qApp);
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, inside] {
+    auto* modal = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (modal == nullptr) return;
+    timer->stop();
+    timer->deleteLater();
+    inside(modal);
+    if (modal->isVisible()) modal->reject();
+  });
+  timer->start();
+  return timer;
+}
+
+inline std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void WriteAll(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// Every event as a table row, the period above it.
+inline const char* kTestStylesheet =
+    "<?xml version=\"1.0\"?>\n"
+    "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">\n"
+    "<xsl:param name=\"max-jobs\" select=\"1000\"/>\n"
+    "<xsl:output method=\"html\" encoding=\"UTF-8\"/>\n"
+    "<xsl:template match=\"/log\"><html><head><title>Report</title></head><body>\n"
+    "<h1 id=\"period\"><xsl:value-of select=\"period\"/></h1><table>\n"
+    "<xsl:for-each select=\"event[position() &lt;= $max-jobs]\"><tr><td><xsl:value-of "
+    "select=\"doc\"/></td><td><xsl:value-of select=\"pages\"/></td><td><xsl:value-of "
+    "select=\"user\"/></td></tr></xsl:for-each>\n"
+    "</table></body></html></xsl:template>\n"
+    "</xsl:stylesheet>\n";
+
+class ReportFixture : public ConsoleFixture {
+ protected:
+  // Thursday 9 March 2006, 12:00 local time.
+  static std::time_t FixedNow() {
+    std::tm t{};
+    t.tm_year = 2006 - 1900;
+    t.tm_mon = 2;
+    t.tm_mday = 9;
+    t.tm_hour = 12;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+  }
+
+  void SetUp() override {
+    app_dir_ = registry_.folder() / "app";
+    std::filesystem::create_directories(app_dir_ / "Logs");
+    SetText("AppPath", app_dir_.string());
+    previous_clock_ = platform::Clock::SetDefault(&clock_);
+    engine::SetAppFolder(app_dir_.string());
+    WriteCatalogue(
+        "<log><printers><name>Front Desk</name><ID>1</ID><cost>5</cost><monitored>1</monitored>"
+        "<name>Back Office</name><ID>2</ID><cost>3</cost><monitored>0</monitored>"
+        "<name>Lab</name><ID>3</ID><cost>2</cost><monitored>1</monitored>"
+        "</printers><users><username>anna</username><username>ben</username></users></log>");
+    for (const char* sheet : {"style.xsl", "printers.xsl", "users.xsl"}) {
+      WriteAll(app_dir_ / "Logs" / sheet, kTestStylesheet);
+    }
+  }
+
+  void TearDown() override {
+    ConsoleFixture::TearDown();
+    platform::Clock::SetDefault(previous_clock_);
+  }
+
+  void WriteCatalogue(const std::string& text) { WriteAll(app_dir_ / "settings.xml", text); }
+
+  // One job today, through the engine's log store.
+  void LogJob(const std::string& document, std::uint32_t pages, const std::string& printer,
+              const std::string& user) {
+    engine::JobLogStore store(clock_);
+    store.log(9, 3, 2006, 10, 30, document, pages, "5", printer, user);
+  }
+
+  std::filesystem::path Logs() const { return app_dir_ / "Logs"; }
+
+  std::filesystem::path app_dir_;
+  testing_support::FakeClock clock_{FixedNow()};
+  platform::Clock* previous_clock_ = nullptr;
+};
