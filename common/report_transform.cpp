@@ -138,6 +138,13 @@ ReportResult TransformReportFile(const std::string& documentPath, const std::str
   ErrorCapture capture(errors);
   DocPtr doc(xmlReadFile(documentPath.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));
   if (!doc) return Failure("The report document could not be read", errors);
+  if (!options.stylesheetFolder.empty()) {
+    // Taken as if it lay in that folder, so that its relative stylesheet
+    // reference resolves there.
+    const std::string base = options.stylesheetFolder + "/DisplayReport.xml";
+    xmlFree(const_cast<xmlChar*>(doc->URL));
+    doc->URL = xmlStrdup(reinterpret_cast<const xmlChar*>(base.c_str()));
+  }
   ReportResult r = Transform(doc.get(), options, errors);
   if (!r) return r;
   if (!platform::PublishFileBytes(htmlPath, {r.bytes}))

@@ -22,6 +22,10 @@ struct TransformOptions {
   // The job list shows at most this many of the newest jobs (the
   // stylesheets' "max-jobs" parameter).
   std::size_t maxJobs = 1000;
+  // Where the stylesheet the document names is looked up; empty: beside
+  // the document. The console keeps its documents in a folder of the
+  // user's own, while the stylesheets stay in "<app>/Logs".
+  std::string stylesheetFolder;
 };
 
 // The HTML path beside a document: "DisplayReport.xml" -> "DisplayReport.html".

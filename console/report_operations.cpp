@@ -4,7 +4,10 @@
 #include "console/message_dlg.h"
 #include "console/quillmark_app.h"
 #include "console/report_viewer_dlg.h"
+#include "common/report_messages.h"
+#include "common/text_file.h"
 #include "platform/clock.h"
+#include "platform/report_folder.h"
 
 namespace {
 
@@ -16,13 +19,21 @@ std::string AppFolder() {
 }  // namespace
 
 bool ShowReport(QWidget* parent, const std::string& appPath, const common::ReportRequest& request) {
+  // The console's report documents go to a folder of the user's own: the
+  // data folder's Logs belongs to the engine. The stylesheets stay there.
+  const std::optional<std::string> folder = platform::UserReportFolder();
+  if (!folder) {
+    ShowMessage(parent, common::kReportCannotBeDisplayed);
+    return false;
+  }
   common::ReportResult r = common::AssembleReport(appPath, request, platform::Clock::Default(),
-                                                  common::DisplayReportPath(appPath));
+                                                  *folder + "/DisplayReport.xml");
   if (!r) {
     ShowMessage(parent, r.message);
     return false;
   }
   CReportViewerDlg viewer(parent);
+  viewer.SetStylesheetFolder(common::NativePath(appPath + "\\Logs"));
   viewer.SetReportPath(r.documentPath);
   viewer.exec();
   return true;

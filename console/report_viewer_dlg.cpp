@@ -148,8 +148,10 @@ void CReportViewerDlg::LoadReport() {
   browser_->setHtml(QStringLiteral(
       "<html><body style=\"font-family: sans-serif; color: #808080; margin: 2em\">"
       "Preparing the report\u2026</body></html>"));
-  transform_ = std::jthread([this, document = reportPath_] {
-    common::ReportResult r = common::TransformReportFile(document, common::ReportHtmlPath(document));
+  common::TransformOptions options;
+  options.stylesheetFolder = stylesheetFolder_;
+  transform_ = std::jthread([this, document = reportPath_, options] {
+    common::ReportResult r = common::TransformReportFile(document, common::ReportHtmlPath(document), options);
     std::string html = r ? r.documentPath : std::string();
     if (r && html.empty()) html = common::ReportHtmlPath(document);
     // Runs on the dialog's thread; dropped if the dialog is gone.

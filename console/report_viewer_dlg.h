@@ -29,6 +29,10 @@ class CReportViewerDlg : public CResizeDlg {
   // dialog is shown.
   void SetReportPath(std::string path);
   const std::string& ReportPath() const { return reportPath_; }
+  // Where the stylesheet the document names is found, when not beside it
+  // (the console's documents are in the user's own folder, the
+  // stylesheets in the application folder's Logs).
+  void SetStylesheetFolder(std::string folder) { stylesheetFolder_ = std::move(folder); }
   // The HTML the browser loads; empty until the document was transformed.
   const std::string& HtmlPath() const { return htmlPath_; }
 
@@ -68,6 +72,7 @@ class CReportViewerDlg : public CResizeDlg {
   QString AskForDestination(const QString& title, const QString& suffix, const QString& filter);
 
   std::string reportPath_;
+  std::string stylesheetFolder_;
   std::string htmlPath_;
   QWebEngineView* browser_ = nullptr;
   CFindBar* findBar_ = nullptr;

@@ -11,6 +11,7 @@
 #include "console/page_heading.h"
 #include "console/page_text.h"
 #include "console/quillmark_app.h"
+#include "console/report_operations.h"
 #include "console/resources.h"
 #include "console/skin_button.h"
 #include "platform/user_account.h"
@@ -70,6 +71,10 @@ CStatusPage::CStatusPage(CPagePanel* owner, QWidget* parent)
 
   connect(start_, &QAbstractButton::clicked, this, [this] { SetMonitoring(true); });
   connect(stop_, &QAbstractButton::clicked, this, [this] { SetMonitoring(false); });
+  // Today's report of the default printer and of the current user, by the
+  // texts of the last refresh.
+  connect(printerReport_, &QAbstractButton::clicked, this, [this] { ShowDefaultPrinterReport(this, printer_); });
+  connect(userReport_, &QAbstractButton::clicked, this, [this] { ShowCurrentUserReport(this, user_); });
 
   engineTimer_ = new QTimer(this);
   engineTimer_->setInterval(kEngineCheckMs);
