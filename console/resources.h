@@ -153,7 +153,6 @@ inline constexpr int IDC_SHOW_AGGREGATED_REPORT = 1057;
 // Controls of the report viewer: find (the OK command), close (the cancel
 // command), the browser, the find bar over it and the two exports.
 inline constexpr int IDC_FIND_KEYWORD = 1;
-inline constexpr int IDC_CANCEL = 2;
 inline constexpr int IDC_BROWSER = 1008;
 inline constexpr int IDC_FIND_BAR = 1070;
 inline constexpr int IDC_SAVE_PDF = 1071;

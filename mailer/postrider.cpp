@@ -142,7 +142,7 @@ void ApplyTestHooks(CTernSMTPConnection& connection) {
 int RunPostrider(std::FILE* diagnostics) noexcept {
     std::string password;
     try {
-        const PostriderSettings settings = ReadPostriderSettings();
+        PostriderSettings settings = ReadPostriderSettings();
         password = settings.password;
         if (!HoldToLogsFolder(settings)) return 1;
         CTernSMTPConnection connection;

@@ -8,6 +8,7 @@
 #include "common/registry_keys.h"
 #include "common/text_file.h"
 #include "platform/anchored_folder.h"
+#include "platform/file_system.h"
 
 namespace mail {
 namespace {
@@ -34,10 +35,11 @@ std::vector<std::string> Pieces(const std::string& list) {
 bool HoldToLogsFolder(PostriderSettings& settings) {
   const std::vector<std::string> files = Pieces(settings.files);
   if (files.empty()) return true;
+  // Stored texts are Latin-1; the folder walk takes the system's names.
   const std::string dataFolder =
-      common::NativePath(CRegString(common::QuillmarkValue("AppPath")).Get());
+      platform::NativePath(common::NativePath(CRegString(common::QuillmarkValue("AppPath")).Get()));
   std::vector<std::string> paths;
-  for (const auto& file : files) paths.push_back(common::NativePath(file));
+  for (const auto& file : files) paths.push_back(platform::NativePath(common::NativePath(file)));
   const auto relative = platform::EnterFolderHolding(dataFolder, "Logs", paths);
   if (!relative) {
     std::fprintf(stderr,
@@ -46,7 +48,11 @@ bool HoldToLogsFolder(PostriderSettings& settings) {
     return false;
   }
   std::string list;
-  for (const auto& name : *relative) list += (list.empty() ? "" : ";") + name;
+  for (const auto& name : *relative) {
+    // Back to stored text: the file layer makes the system's name again.
+    const std::optional<std::string> text = platform::NameFromNative(name);
+    list += (list.empty() ? "" : ";") + text.value_or(name);
+  }
   settings.files = list;
   return true;
 }

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,12 @@ QPointer<QTimer> OnNextModalOf(std::function<void(T*)> inside) {
   });
   timer->start();
   return timer;
+}
+
+// Where the console puts the report documents it shows.
+inline std::filesystem::path UserReports() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return std::filesystem::path(runtime != nullptr ? runtime : "/nonexistent") / "quillmark";
 }
 
 inline std::string ReadAll(const std::filesystem::path& path) {

@@ -62,8 +62,8 @@ TEST_F(ReportViewerTest, ShowsTheHtmlWrittenBesideTheDocument) {
   QM_SKIP_WITHOUT_BROWSER();
   CReportsPage& page = Page();
   ASSERT_TRUE(InViewer([&] { page.AggregatedButton()->click(); }, [&](CReportViewerDlg* viewer) {
-    const std::filesystem::path html = Logs() / "DisplayReport.html";
-    EXPECT_EQ(viewer->ReportPath(), (Logs() / "DisplayReport.xml").string());
+    const std::filesystem::path html = UserReports() / "DisplayReport.html";
+    EXPECT_EQ(viewer->ReportPath(), (UserReports() / "DisplayReport.xml").string());
     EXPECT_EQ(viewer->HtmlPath(), html.string());
     EXPECT_EQ(viewer->Browser()->url(), QUrl::fromLocalFile(QString::fromStdString(html.string())));
     const std::string text = ReadAll(html);
@@ -81,7 +81,7 @@ TEST_F(ReportViewerTest, ShowsTheHtmlWrittenBesideTheDocument) {
   // A user's report goes through the same viewer.
   page.UserList()->setCurrentIndex(0);
   ASSERT_TRUE(InViewer([&] { page.UserButton()->click(); }, [&](CReportViewerDlg*) {
-    const std::string text = ReadAll(Logs() / "DisplayReport.html");
+    const std::string text = ReadAll(UserReports() / "DisplayReport.html");
     EXPECT_NE(text.find("memo.txt"), std::string::npos);
     EXPECT_EQ(text.find("Budget notes.txt"), std::string::npos);  // ben's
   }));
@@ -250,7 +250,7 @@ TEST_F(ReportViewerTest, ExportsWriteAPdfAndACsvOfEveryJob) {
 TEST_F(ReportViewerTest, ABrokenStylesheetIsShownNotFatal) {
   QM_SKIP_WITHOUT_BROWSER();
   WriteAll(Logs() / "style.xsl", "not a stylesheet");
-  std::filesystem::remove(Logs() / "DisplayReport.html");
+  std::filesystem::remove(UserReports() / "DisplayReport.html");
   CReportsPage& page = Page();
   bool failed = false;
   QPointer<QTimer> watch = OnNextModalOf<CReportViewerDlg>([&](CReportViewerDlg* viewer) {
@@ -261,7 +261,7 @@ TEST_F(ReportViewerTest, ABrokenStylesheetIsShownNotFatal) {
   page.AggregatedButton()->click();
   delete watch.data();
   EXPECT_TRUE(failed);
-  EXPECT_FALSE(std::filesystem::exists(Logs() / "DisplayReport.html"));
+  EXPECT_FALSE(std::filesystem::exists(UserReports() / "DisplayReport.html"));
 }
 
 }  // namespace

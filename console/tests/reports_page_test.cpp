@@ -81,7 +81,7 @@ TEST_F(ReportsPageTest, ShowButtonsWithoutASelectionDoNothing) {
   EXPECT_EQ(MessageAfter([&] { page.UserButton()->click(); }), "");
   page.PeriodList()->setCurrentIndex(-1);
   EXPECT_EQ(MessageAfter([&] { page.AggregatedButton()->click(); }), "");
-  EXPECT_FALSE(std::filesystem::exists(Logs() / "DisplayReport.xml"));
+  EXPECT_FALSE(std::filesystem::exists(UserReports() / "DisplayReport.xml"));
   QApplication::processEvents();
 }
 
@@ -110,7 +110,7 @@ TEST_F(ReportsPageTest, MissingReportsAndUnmonitoredPrintersAreTold) {
   EXPECT_EQ(MessageAfter([&] { ShowDefaultPrinterReport(&page, "No default printer"); }),
             notMonitored);
   EXPECT_EQ(MessageAfter([&] { ShowCurrentUserReport(&page, "anna"); }), missing);
-  EXPECT_FALSE(std::filesystem::exists(Logs() / "DisplayReport.xml"));
+  EXPECT_FALSE(std::filesystem::exists(UserReports() / "DisplayReport.xml"));
 }
 
 TEST_F(ReportsPageTest, AUserNameNeverReadsOutsideTheLogs) {

@@ -15,6 +15,7 @@
 #include <random>
 
 #include "platform/anchored_folder.h"
+#include "platform/file_system.h"
 #include "platform/posix/anchored_walk.h"
 
 namespace platform {
