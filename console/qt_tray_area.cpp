@@ -1,5 +1,6 @@
 #include "console/qt_tray_area.h"
 
+#include <QMetaObject>
 #include <QSystemTrayIcon>
 
 #include "console/resource_table.h"
@@ -14,33 +15,42 @@ void QtTrayArea::Apply(QSystemTrayIcon& icon, const platform::TrayIconData& data
   if (data.flags & platform::kTrayTip) icon.setToolTip(QString::fromLatin1(data.tip));
 }
 
+void QtTrayArea::Report(const Key& key, bool wantsMessages, int reason) {
+  // The owner may have removed its icon (or gone) since the activation
+  // was queued; only a registered icon reports.
+  if (!wantsMessages || key.first == nullptr || icons_.count(key) == 0) return;
+  std::uint32_t mouse = 0;
+  switch (static_cast<QSystemTrayIcon::ActivationReason>(reason)) {
+    case QSystemTrayIcon::Trigger:
+      mouse = static_cast<std::uint32_t>(platform::TrayMouse::LButtonDown);
+      break;
+    case QSystemTrayIcon::DoubleClick:
+      mouse = static_cast<std::uint32_t>(platform::TrayMouse::LButtonDblClk);
+      break;
+    case QSystemTrayIcon::Context:
+      mouse = static_cast<std::uint32_t>(platform::TrayMouse::ContextMenu);
+      break;
+    default: return;
+  }
+  key.first->OnTrayNotify(key.second, mouse);
+}
+
 bool QtTrayArea::Add(const platform::TrayIconData& data) {
   Key key{data.owner, data.id};
   if (icons_.count(key) != 0) return false;
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
   auto* icon = new QSystemTrayIcon(this);
   Apply(*icon, data);
-  platform::TrayOwner* owner = data.owner;
-  std::uint32_t id = data.id;
   bool wantsMessages = (data.flags & platform::kTrayMessage) != 0;
-  connect(icon, &QSystemTrayIcon::activated, this,
-          [owner, id, wantsMessages](QSystemTrayIcon::ActivationReason reason) {
-            if (!wantsMessages || owner == nullptr) return;
-            std::uint32_t mouse = 0;
-            switch (reason) {
-              case QSystemTrayIcon::Trigger:
-                mouse = static_cast<std::uint32_t>(platform::TrayMouse::LButtonDown);
-                break;
-              case QSystemTrayIcon::DoubleClick:
-                mouse = static_cast<std::uint32_t>(platform::TrayMouse::LButtonDblClk);
-                break;
-              case QSystemTrayIcon::Context:
-                mouse = static_cast<std::uint32_t>(platform::TrayMouse::ContextMenu);
-                break;
-              default: return;
-            }
-            owner->OnTrayNotify(id, mouse);
-          });
+  // The activation is emitted from inside the icon's own mouse event. The
+  // owner's answer may run a menu or a dialog and remove this very icon,
+  // so it is delivered from the event loop once that event has returned.
+  connect(
+      icon, &QSystemTrayIcon::activated, this,
+      [this, key, wantsMessages](QSystemTrayIcon::ActivationReason reason) {
+        Report(key, wantsMessages, static_cast<int>(reason));
+      },
+      Qt::QueuedConnection);
   icon->show();
   icons_.emplace(key, icon);
   return true;
@@ -58,8 +68,15 @@ bool QtTrayArea::Delete(const platform::TrayIconData& data) {
   if (it == icons_.end()) return false;
   QSystemTrayIcon* icon = it->second;
   icons_.erase(it);
-  // The icon may be reporting the very activation that removes it.
-  icon->hide();
-  icon->deleteLater();
+  // Hiding an icon destroys the window that shows it, which may be the one
+  // delivering the event that led here: the icon goes once control is back
+  // in the event loop. Should the area go first, the icon goes with it.
+  icon->disconnect(this);
+  QMetaObject::invokeMethod(
+      this, [icon] {
+        icon->hide();
+        delete icon;
+      },
+      Qt::QueuedConnection);
   return true;
 }

@@ -13,6 +13,7 @@ packages=(
   libkrb5-dev gss-ntlmssp
   python3 python3-aiosmtpd
   xvfb xauth x11-utils imagemagick
+  openbox trayer xdotool
   faketime
 )
 
