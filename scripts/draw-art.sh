@@ -52,8 +52,8 @@ faces() {
   -draw 'roundrectangle 0,0 300,66 20,20' \
   -fill '#dde7f1' -draw 'roundrectangle 6,72 579,394 18,18' \
   -fill '#c9d8e8' -draw 'rectangle 8,86 148,392' \
-  -fill '#9fb3c8' -draw 'rectangle 158,78 581,382' \
-  -fill '#ffffff' -draw 'rectangle 159,79 580,381' \
+  -fill '#9fb3c8' -draw 'rectangle 159,79 572,380' \
+  -fill '#ffffff' -draw 'rectangle 160,80 571,379' \
   -antialias \
   -fill '#ffffff' -font "$BOLD" -pointsize 26 -annotate +22+38 'Quillmark' \
   -fill '#a9c4e0' -font "$FONT" -pointsize 11 -annotate +24+58 'print usage monitor' \
