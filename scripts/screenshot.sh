@@ -146,8 +146,8 @@ find_window() {
 step() {
   local verb=$1; shift
   case $verb in
-    click) xdotool mousemove --window "$current" --sync "$1" "$2" click 1 ;;
-    dblclick) xdotool mousemove --window "$current" --sync "$1" "$2" click --repeat 2 --delay 80 1 ;;
+    click) xdotool mousemove --window "$current" "$1" "$2" click 1 ;;
+    dblclick) xdotool mousemove --window "$current" "$1" "$2" click --repeat 2 --delay 80 1 ;;
     key) xdotool key --clearmodifiers "$@" ;;
     type) xdotool type --delay 20 -- "$*" ;;
     window)

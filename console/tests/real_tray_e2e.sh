@@ -141,6 +141,18 @@ hide_to_tray() {
   [ "$(icon_count)" -eq 1 ] || fail "expected one tray icon, found $(icon_count)"
 }
 
+# Moves the pointer and waits until it is there (xdotool's own --sync
+# waits for a motion, which never comes when the pointer is there already).
+pointer_at() {
+  local where
+  where=$(xdotool getmouselocation --shell 2>/dev/null) || return 1
+  grep -qx "X=$1" <<<"$where" && grep -qx "Y=$2" <<<"$where"
+}
+pointer_to() {
+  xdotool mousemove "$1" "$2"
+  wait_for 10 "the pointer at $1,$2" pointer_at "$1" "$2"
+}
+
 # Sets menu_* to the geometry of the console's open popup menu.
 menu_x="" menu_y="" menu_w="" menu_h=""
 menu_open() {
@@ -174,15 +186,17 @@ choose_from_tray_menu() {
   local which=$1
   settled=0 last_place=""
   wait_for 20 "the tray icon to settle" icon_settled
-  xdotool mousemove --sync "$icon_x" "$icon_y" mousedown 3
+  pointer_to "$icon_x" "$icon_y"
+  xdotool mousedown 3
   # The menu opens on the press, not on the release.
   wait_for 20 "the tray menu (icon at $icon_x,$icon_y)" menu_open
   xdotool mouseup 3
   local x=$((menu_x + menu_w / 2)) y
   if [ "$which" = first ]; then y=$((menu_y + 10)); else y=$((menu_y + menu_h - 10)); fi
-  xdotool mousemove --sync "$x" "$y"
+  pointer_to "$x" "$y"
   # Let the menu see the pointer over the entry before the click.
-  xdotool mousemove "$((x + 1))" "$y" click 1
+  pointer_to "$((x + 1))" "$y"
+  xdotool click 1
 }
 
 echo "hide to the tray"
@@ -198,7 +212,8 @@ echo "hide to the tray again; a double-click on the icon restores"
 hide_to_tray
 settled=0 last_place=""
 wait_for 20 "the tray icon to settle" icon_settled
-xdotool mousemove --sync "$icon_x" "$icon_y" click --repeat 2 --delay 80 1
+pointer_to "$icon_x" "$icon_y"
+xdotool click --repeat 2 --delay 80 1
 wait_for 20 "the window to come back" viewable "$window"
 wait_for 20 "the tray icon to go" icon_gone
 
