@@ -7,7 +7,6 @@
 
 QtTrayArea::QtTrayArea() = default;
 
-// The icons are children of the area and go with it.
 QtTrayArea::~QtTrayArea() = default;
 
 void QtTrayArea::Apply(QSystemTrayIcon& icon, const platform::TrayIconData& data) {
@@ -39,20 +38,20 @@ bool QtTrayArea::Add(const platform::TrayIconData& data) {
   Key key{data.owner, data.id};
   if (icons_.count(key) != 0) return false;
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
-  auto* icon = new QSystemTrayIcon(this);
+  auto icon = std::make_unique<QSystemTrayIcon>();
   Apply(*icon, data);
   bool wantsMessages = (data.flags & platform::kTrayMessage) != 0;
   // The activation is emitted from inside the icon's own mouse event. The
   // owner's answer may run a menu or a dialog and remove this very icon,
   // so it is delivered from the event loop once that event has returned.
   connect(
-      icon, &QSystemTrayIcon::activated, this,
+      icon.get(), &QSystemTrayIcon::activated, this,
       [this, key, wantsMessages](QSystemTrayIcon::ActivationReason reason) {
         Report(key, wantsMessages, static_cast<int>(reason));
       },
       Qt::QueuedConnection);
   icon->show();
-  icons_.emplace(key, icon);
+  icons_.emplace(key, std::move(icon));
   return true;
 }
 
@@ -66,17 +65,12 @@ bool QtTrayArea::Modify(const platform::TrayIconData& data) {
 bool QtTrayArea::Delete(const platform::TrayIconData& data) {
   auto it = icons_.find(Key{data.owner, data.id});
   if (it == icons_.end()) return false;
-  QSystemTrayIcon* icon = it->second;
+  it->second->disconnect(this);
+  removed_.push_back(std::move(it->second));
   icons_.erase(it);
-  // Hiding an icon destroys the window that shows it, which may be the one
-  // delivering the event that led here: the icon goes once control is back
-  // in the event loop. Should the area go first, the icon goes with it.
-  icon->disconnect(this);
-  QMetaObject::invokeMethod(
-      this, [icon] {
-        icon->hide();
-        delete icon;
-      },
-      Qt::QueuedConnection);
+  // Destroying an icon destroys the window that shows it, which may be the
+  // one delivering the event that led here: removed icons go once control
+  // is back in the event loop (or with the area, should it go first).
+  QMetaObject::invokeMethod(this, [this] { removed_.clear(); }, Qt::QueuedConnection);
   return true;
 }

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "platform/tray.h"
 
@@ -31,5 +32,7 @@ class QtTrayArea : public QObject, public platform::TrayArea {
   // Tells the owner of a still registered icon about an activation.
   void Report(const Key& key, bool wantsMessages, int reason);
 
-  std::map<Key, QSystemTrayIcon*> icons_;
+  std::map<Key, std::unique_ptr<QSystemTrayIcon>> icons_;
+  // Removed icons, destroyed from the event loop.
+  std::vector<std::unique_ptr<QSystemTrayIcon>> removed_;
 };
