@@ -159,7 +159,8 @@ menu_open() {
   local id
   for id in $(xdotool search --onlyvisible --pid "$console_pid" 2>/dev/null); do
     [ "$id" = "$window" ] && continue
-    eval "$(xdotool getwindowgeometry --shell "$id" | sed 's/^/G_/')"
+    local G_X=0 G_Y=0 G_WIDTH=0 G_HEIGHT=0 G_WINDOW="" G_SCREEN=""
+    eval "$(xdotool getwindowgeometry --shell "$id" 2>/dev/null | sed 's/^/G_/')"
     # The icon is small; the menu has thirteen entries.
     if [ "$G_HEIGHT" -gt 100 ] && [ "$G_WIDTH" -gt 40 ]; then
       menu_x=$G_X menu_y=$G_Y menu_w=$G_WIDTH menu_h=$G_HEIGHT
