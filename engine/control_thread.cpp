@@ -13,6 +13,18 @@ namespace engine {
 
 using common::QuillmarkValue;
 
+namespace {
+
+// Tells the console the loop is alive: the time of this pass in seconds
+// since 1970, UTC. A DWORD holds it until 2106.
+void WriteHeartbeat() {
+  auto now = platform::Clock::Default().Now();
+  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now.time_since_epoch()).count();
+  CRegDword(QuillmarkValue("Heartbeat")).Set(static_cast<std::uint32_t>(seconds));
+}
+
+}  // namespace
+
 ControlThread::ControlThread() : ControlThread(Options{}) {}
 
 ControlThread::ControlThread(Options options) : options_(std::move(options)) {
@@ -33,6 +45,7 @@ std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
   CRegDword(QuillmarkValue("Reset")).Set(1).Write();
 
   for (int pass = 1; !stop.stop_requested(); ++pass) {
+    WriteHeartbeat();
     std::uint32_t reset = CRegDword(QuillmarkValue("Reset")).Get();
     std::uint32_t monitoring = CRegDword(QuillmarkValue("Monitoring")).Get();
     std::uint32_t emailAlert = CRegDword(QuillmarkValue("EmailAlert")).Get();

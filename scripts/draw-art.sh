@@ -46,30 +46,34 @@ faces() {
 }
 
 # Main window background (586 x 401): a rounded body with a title tab on
-# its upper left; everything around them is colour key.
+# its upper left; everything around them is colour key. On the body: the
+# white paper behind the pages (at (160, 80), 420 x 300, of which the pages
+# paint all but an 8-pixel strip on the right, so the paper keeps the same
+# margin to the frame there as at the top) and the card behind the page
+# buttons, level with the paper.
 "$IM" -size 586x401 "xc:$KEY" +antialias \
   -fill '#23415f' -draw 'roundrectangle 0,22 585,400 26,26' \
   -draw 'roundrectangle 0,0 300,66 20,20' \
-  -fill '#dde7f1' -draw 'roundrectangle 6,72 579,394 18,18' \
-  -fill '#c9d8e8' -draw 'rectangle 8,86 148,392' \
-  -fill '#9fb3c8' -draw 'rectangle 158,78 581,382' \
-  -fill '#ffffff' -draw 'rectangle 159,79 580,381' \
+  -fill '#dde7f1' -draw 'roundrectangle 6,72 579,387 18,18' \
+  -fill '#9fb3c8' -draw 'rectangle 159,79 572,380' \
+  -fill '#ffffff' -draw 'rectangle 160,80 571,379' \
   -antialias \
+  \( -size 124x302 'gradient:#c9d8e8-#e9f0f7' -alpha set \
+     \( -size 124x302 xc:none -fill white -draw 'roundrectangle 0,0 123,301 10,10' \) \
+     -compose DstIn -composite -compose Over \
+     -fill none -stroke '#a9bdd2' -draw 'roundrectangle 0,0 123,301 10,10' -stroke none \) \
+  -geometry +13+79 -composite \
   -fill '#ffffff' -font "$BOLD" -pointsize 26 -annotate +22+38 'Quillmark' \
   -fill '#a9c4e0' -font "$FONT" -pointsize 11 -annotate +24+58 'print usage monitor' \
   -fill '#f2c14e' -draw 'polygon 182,16 196,30 190,36 176,22' \
   -fill '#f2c14e' -draw 'line 176,36 186,26' \
   "PNG24:$out/bmp151.png"
 
-# Page panel background (132 x 356). The panel sits at (10, 90) on the
-# main background and reaches below the window, so its lower part repeats
-# the main background there (the window's bottom edge and corner).
+# Page panel background (132 x 356): the panel sits at (10, 90) on the
+# main background, so it shows the same picture (the button card) and
+# reaches below the window, where it repeats the window's bottom edge.
 "$IM" "$out/bmp151.png" -crop 132x311+10+90 +repage \
   -background '#23415f' -gravity north -extent 132x356 -gravity northwest \
-  \( -size 132x300 'gradient:#c9d8e8-#e9f0f7' -alpha set \
-     \( -size 132x300 xc:none -fill white -draw 'roundrectangle 0,0 131,299 10,10' \) \
-     -compose DstIn -composite \) \
-  -compose Over -composite \
   "PNG24:$out/bmp152.png"
 
 # About box and message box background (378 x 169).

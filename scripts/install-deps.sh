@@ -16,6 +16,7 @@ packages=(
   postfix sasl2-bin libsasl2-modules
   python3 python3-aiosmtpd
   xvfb xauth x11-utils imagemagick
+  openbox trayer xdotool
   faketime
 )
 

@@ -98,6 +98,29 @@ TEST_F(MainDlgTest, BuildsTheWindowFromItsParts) {
   EXPECT_TRUE(tray_.Icons().empty());
 }
 
+TEST_F(MainDlgTest, EveryPageKeepsTheSameMarginToTheFrameOnTheRightAsAtTheTop) {
+  CMainDlg& main = Main();
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    Click(main.Panel()->Button(i));
+    QImage shot = main.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb frame = shot.pixel(2, 200);  // the dark border on the left
+    const QRgb white = qRgb(255, 255, 255);
+    QRect paper = main.Page(i)->PaperRect().translated(main.Page(i)->pos());
+    ASSERT_EQ(shot.pixel(paper.right(), paper.top()), white);
+    ASSERT_EQ(shot.pixel(paper.right(), paper.bottom()), white);
+    // From the paper's edge outwards to the dark frame.
+    int right = 0;
+    for (int x = paper.right() + 1; x < shot.width() && shot.pixel(x, 200) != frame; ++x) ++right;
+    int top = 0;
+    for (int y = paper.top() - 1; y >= 0 && shot.pixel(400, y) != frame; --y) ++top;
+    EXPECT_GE(top, 6);
+    EXPECT_EQ(right, top);
+    // The frame's rounded corner stays the frame's.
+    EXPECT_EQ(shot.pixel(main.width() - 7, paper.top()), shot.pixel(main.width() - 7, paper.top() - 2));
+  }
+}
+
 TEST_F(MainDlgTest, PageButtonsSwitchPagesAndRefreshEveryTime) {
   CMainDlg& main = Main();
   CPagePanel* panel = main.Panel();

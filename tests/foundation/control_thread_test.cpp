@@ -10,6 +10,7 @@
 #include "engine/app_folder.h"
 #include "engine/idle_body.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/fake_clock.h"
 
 using common::QuillmarkValue;
 using engine::ControlThread;
@@ -208,6 +209,44 @@ TEST_F(ControlThreadTest, StoppingTheControlThreadStopsEverythingItStarted) {
   }
   EXPECT_EQ(g_running, 0);
   EXPECT_EQ(retention, 0);
+}
+
+// Installs a clock as the process's clock for the life of the object.
+class ClockGuard {
+ public:
+  explicit ClockGuard(platform::Clock& clock) : previous_(platform::Clock::SetDefault(&clock)) {}
+  ~ClockGuard() { platform::Clock::SetDefault(previous_); }
+  ClockGuard(const ClockGuard&) = delete;
+  ClockGuard& operator=(const ClockGuard&) = delete;
+
+ private:
+  platform::Clock* previous_;
+};
+
+TEST_F(ControlThreadTest, EveryPassWritesTheTimeOfThePassAsHeartbeat) {
+  // Seconds since 1970 in UTC, whatever the local zone says.
+  testing_support::TimeZone zone("America/New_York");
+  testing_support::FakeClock clock(1'700'000'000);
+  ClockGuard guard(clock);
+  // A heartbeat left over from an engine that died long ago.
+  CRegDword(QuillmarkValue("Heartbeat")).Set(1'000);
+  // Written whether or not anything is monitored.
+  CRegDword(QuillmarkValue("Monitoring")).Set(0);
+  writeCatalogue("");
+
+  ControlLoop loop(retention, report);
+  loop.waitPass(1);
+  EXPECT_EQ(CRegDword(QuillmarkValue("Heartbeat")).Get(), 1'700'000'000u);
+
+  clock.set(1'700'000'061);
+  loop.step();
+  EXPECT_EQ(CRegDword(QuillmarkValue("Heartbeat")).Get(), 1'700'000'061u);
+
+  CRegDword(QuillmarkValue("Monitoring")).Set(1);
+  clock.set(1'700'000'090);
+  loop.step();
+  EXPECT_EQ(CRegDword(QuillmarkValue("Heartbeat")).Get(), 1'700'000'090u);
+  loop.stop();
 }
 
 TEST(WorkerThreadFlags, ABodyThatReturnsKeepsItsRunningFlag) {

@@ -62,6 +62,12 @@ TEST(Host, SwitchesMonitoringOnAndStopsCleanlyOnSigterm) {
                         "</printers></log>");
   CRegString(QuillmarkValue("AppPath")).Set(app);
 
+  auto seconds = [] {
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
+  };
+  const std::uint32_t started = seconds();
   pid_t host = StartHost(scratch);
   ASSERT_GT(host, 0);
   EXPECT_TRUE(WaitFor([] { return CRegDword(QuillmarkValue("Monitoring")).Get() == 1; }, 5s));
@@ -71,6 +77,10 @@ TEST(Host, SwitchesMonitoringOnAndStopsCleanlyOnSigterm) {
     std::uint32_t v = 1, size = 4;
     return key && key->QueryValue("Reset", nullptr, &v, &size) == platform::RegStatus::Ok && v == 0;
   }, 5s));
+  // ... and told the time it ran, by the system clock.
+  const std::uint32_t heartbeat = CRegDword(QuillmarkValue("Heartbeat")).Get();
+  EXPECT_GE(heartbeat, started);
+  EXPECT_LE(heartbeat, seconds());
 
   auto before = std::chrono::steady_clock::now();
   kill(host, SIGTERM);
