@@ -23,6 +23,14 @@ key='HKLM\Software\Quillmark'
 "$app/quillmark-reg" add "$key" /v DeleteLogsDays /t REG_DWORD /d 30 /f
 "$app/quillmark-reg" add "$key" /v EmailAlertFreq /t REG_DWORD /d 1 /f
 chgrp -R quillmark "$root"
+# The engine's CUPS notifier: cupsd runs it, as its own user, for the
+# "quillmark:" subscriptions that wake the watchers.
+for notifiers in /usr/lib/cups/notifier /usr/libexec/cups/notifier; do
+  if [ -d "$notifiers" ]; then
+    install -m 0755 "$build/app/quillmark-cups-notifier" "$notifiers/quillmark"
+    break
+  fi
+done
 if [ -d /lib/systemd/system ]; then
   install -m 0644 data/quillcore-host.service /lib/systemd/system/quillcore-host.service
 fi
