@@ -1,6 +1,7 @@
 #include "platform/posix/cups_change_notification.h"
 
 #include <algorithm>
+#include <climits>
 #include <string_view>
 #include <utility>
 
@@ -120,12 +121,14 @@ void CupsChangeNotification::Subscribe() {
 
 void CupsChangeNotification::RenewIfDue() {
   if (std::chrono::steady_clock::now() < renewAt_) return;
-  Ipp request = Connection::NewRequest(IPP_OP_RENEW_SUBSCRIPTION, uri_);
-  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                subscriptionId_);
-  ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
-                kLeaseSeconds);
-  connection_.Do(std::move(request), kErrorInvalidHandle);
+  for (int id : {subscriptionId_, relayId_}) {
+    if (id == 0) continue;
+    Ipp request = Connection::NewRequest(IPP_OP_RENEW_SUBSCRIPTION, uri_);
+    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
+    ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                  kLeaseSeconds);
+    connection_.Do(std::move(request), kErrorInvalidHandle);
+  }
   renewAt_ = std::chrono::steady_clock::now() + std::chrono::seconds(kLeaseSeconds / 2);
 }
 
@@ -164,26 +167,11 @@ void CupsChangeNotification::SubscribeRelay() noexcept {
   }
 }
 
-// Renews the notifier's subscription, which also shows that it still
-// exists; one that has gone is made again. Events that came meanwhile are
-// kept by the other subscription and fetched by the Poll that follows.
+// Where the scheduler refused the notifier's subscription, asks again
+// (the notifier may have been installed since).
 void CupsChangeNotification::CheckRelay() {
   checkAt_ = std::chrono::steady_clock::now() + kCheckInterval;
-  if (!events_) return;
-  if (relayId_ != 0) {
-    try {
-      Ipp request = Connection::NewRequest(IPP_OP_RENEW_SUBSCRIPTION, uri_);
-      ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", relayId_);
-      ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
-                    kLeaseSeconds);
-      connection_.Do(std::move(request), kErrorInvalidHandle);
-      return;
-    } catch (const SpoolerError& e) {
-      if (e.code() != kErrorInvalidHandle) throw;
-      relayId_ = 0;
-    }
-  }
-  SubscribeRelay();
+  if (events_ && relayId_ == 0) SubscribeRelay();
 }
 
 bool CupsChangeNotification::Queued() {
@@ -202,21 +190,26 @@ void CupsChangeNotification::Poll() {
   try {
     RenewIfDue();
     Ipp request = Connection::NewRequest(IPP_OP_GET_NOTIFICATIONS, uri_);
-    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids",
-                  subscriptionId_);
-    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers",
-                  nextSequence_);
+    // The notifier's subscription is named too, so that its loss shows
+    // here as well; none of its events are wanted (they are the same).
+    const int ids[] = {subscriptionId_, relayId_};
+    const int sequences[] = {nextSequence_, INT_MAX};
+    const int count = relayId_ != 0 ? 2 : 1;
+    ippAddIntegers(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids", count, ids);
+    ippAddIntegers(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers", count,
+                   sequences);
     ippAddBoolean(request.get(), IPP_TAG_OPERATION, "notify-wait", 0);
     response = connection_.Do(std::move(request), kErrorInvalidHandle);
   } catch (const SpoolerError& e) {
     if (e.code() != kErrorInvalidHandle) throw;
-    // The subscription has gone (the scheduler restarted, or the lease
-    // ran out): start again and treat everything as possibly missed. The
-    // notifier's subscription is likely gone too.
-    subscriptionId_ = 0;
+    // A subscription has gone (the scheduler restarted, the lease ran
+    // out, someone cancelled it): start both again and treat everything
+    // as possibly missed.
+    CancelSubscription(relayId_);
+    CancelSubscription(subscriptionId_);
     Subscribe();
     gap_ = dirty_ = true;
-    CheckRelay();
+    SubscribeRelay();
     return;
   }
 

@@ -9,9 +9,10 @@
 // own CUPS notifier as recipient (cups_event_relay.h): the scheduler starts
 // it at the first event and it wakes Wait(), which then fetches the
 // events. While nothing is queued the watcher thus sleeps; it looks by
-// itself only every kCheckInterval, to renew both subscriptions and to
-// notice one that has gone (scheduler restarted, lease ran out), which is
-// then made again and the jobs missed meanwhile caught up. Where the
+// itself only every kCheckInterval, with one Get-Notifications that names
+// both subscriptions, to notice one that has gone (scheduler restarted,
+// lease ran out), whereupon both are made again and the jobs missed
+// meanwhile caught up. Where the
 // notifier is not installed the scheduler refuses that subscription and
 // Wait() asks for events at a short fixed interval instead. The events only
 // say that something changed and which jobs; the values come from the

@@ -356,15 +356,15 @@ TEST_F(CupsSpoolerTest, SilencedEventsAreNoticedAtTheNextCheckAndNoJobIsLost) {
   std::stop_source never;
   EXPECT_EQ(n->Wait(milliseconds(100), never.get_token()), platform::WaitResult::TimedOut);
 
-  // The notifier's subscription disappears: nothing wakes the watcher any
-  // more, until its next check finds out and subscribes again.
+  // The notifier's subscription disappears while the watcher sleeps:
+  // nothing wakes it any more, until its next check finds out and
+  // subscribes again.
   const auto ids = cupsd().SubscriptionIds(q);
   ASSERT_EQ(ids.size(), 2u);
-  cupsd().CancelSubscription(q, ids.back());
   std::uint32_t id = 0;
-  // Submitted once the wait below has looked and gone to sleep.
   std::jthread submitter([&] {
     std::this_thread::sleep_for(seconds(1));
+    cupsd().CancelSubscription(q, ids.back());
     id = static_cast<std::uint32_t>(cupsd().Submit(q, 2, "Unheard", "dave"));
   });
   const auto start = steady_clock::now();
