@@ -68,7 +68,7 @@ class CupsChangeNotification final : public ChangeNotification {
   static constexpr std::chrono::milliseconds kPollInterval{500};
   static constexpr std::chrono::milliseconds kBusyPollInterval{50};
   // With the notifier: how often an idle watcher looks by itself.
-  static constexpr std::chrono::milliseconds kCheckInterval{30000};
+  static constexpr std::chrono::milliseconds kCheckInterval{45000};
 
   // Whether the scheduler signals this watcher through the notifier.
   bool relayed() const { return relayId_ != 0; }
