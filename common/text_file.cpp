@@ -16,10 +16,15 @@ std::string ToTextMode(std::string_view text) {
 std::string FromTextMode(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-    out.push_back(bytes[i]);
+  // Whole runs between carriage returns at a time.
+  std::size_t from = 0;
+  for (std::size_t cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r', cr + 1)) {
+    if (cr + 1 < bytes.size() && bytes[cr + 1] == '\n') {
+      out.append(bytes.substr(from, cr - from));
+      from = cr + 1;
+    }
   }
+  out.append(bytes.substr(from));
   return out;
 }
 

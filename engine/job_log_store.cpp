@@ -5,7 +5,6 @@
 #include <ctime>
 #include <exception>
 
-#include "common/catalogue_file.h"
 #include "common/catalogue_text.h"
 #include "common/name_bound.h"
 #include "common/name_filter.h"
@@ -77,11 +76,9 @@ void JobLogStore::log(int day, int month, int year, int hour, int minute,
     const std::time_t now = std::chrono::system_clock::to_time_t(clock_->Now());
     const common::PeriodKeys k = common::ComputePeriodKeys(now);
 
-    const std::string catalogue = AppFile("\\settings.xml");
-    const std::string id = common::FindPrinterId(common::ReadCatalogue(catalogue), printer);
+    const std::string id = catalogue_.PrinterIdRegisteringUser(AppFile("\\settings.xml"), printer, user);
     const std::string printerFolder = id.empty() ? std::string() : common::SafeFolderName("Printer_" + id);
     const std::string userFolder = common::SafeFolderName(user);
-    common::RegisterCatalogueUser(catalogue, user);
 
     platform::CreateFolder(AppFile("\\Logs"));
     platform::CreateFolder(AppFile("\\Logs\\Users"));

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/catalogue_cache.h"
+
 namespace platform {
 class Clock;
 }
@@ -15,7 +17,8 @@ namespace engine {
 // printing, the user and the printer), registering the user in the
 // catalogue on the way. Holds no state that affects what is written: the
 // output depends on the arguments, the application folder, the catalogue
-// and the clock.
+// and the clock. The catalogue is kept in memory between jobs and read
+// again only when the file changed.
 class JobLogStore {
  public:
   // The number of spaces every new log file starts with, reserved for a
@@ -33,8 +36,12 @@ class JobLogStore {
                    std::string_view costText, std::string_view printerName,
                    std::string_view userName);
 
+  // How often the catalogue file was read.
+  unsigned long long catalogueReads() const { return catalogue_.reads(); }
+
  private:
   platform::Clock* clock_;
+  common::CatalogueCache catalogue_;
 };
 
 // The event record, beginning with its line feed.

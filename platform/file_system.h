@@ -65,6 +65,25 @@ QM_PLATFORM_API bool PublishFileBytes(const std::string& path,
 
 QM_PLATFORM_API bool FileExists(const std::string& path);
 
+// What identifies one version of a file: a file replaced by renaming
+// another over it has a new inode, one rewritten in place a new size or
+// change time. Equal stamps mean the content read with the first is still
+// the content.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modifiedNs = 0;
+  std::int64_t changedNs = 0;
+
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// The stamp of the file at `path` (symbolic links followed); a missing or
+// unreadable file gives a stamp with exists == false.
+QM_PLATFORM_API FileStamp StampOf(const std::string& path);
+
 // Creates one folder. False when it exists already or cannot be made.
 QM_PLATFORM_API bool CreateFolder(const std::string& path);
 

@@ -51,7 +51,7 @@ usermod -a -G lpadmin "$account"
 
 # The install folder: root's alone.
 install -d -o root -g root -m 0755 "$app"
-for program in quillcore-host Postrider Quillmark quillmark-reg quillmark-sim; do
+for program in quillcore-host Postrider Quillmark quillmark-reg quillmark-sim quillmark-report; do
   [ -f "$build/app/$program" ] && install -o root -g root -m 0755 "$build/app/$program" "$app/$program"
 done
 for library in libquillcore.so libqmplatform.so; do
@@ -98,6 +98,14 @@ key='HKLM\Software\Quillmark'
 chgrp -R "$account" "$registry"
 find "$registry" -type d -exec chmod 2770 {} +
 find "$registry" -type f -exec chmod 0660 {} +
+# The engine's CUPS notifier: cupsd runs it, as its own user, for the
+# "quillmark:" subscriptions that wake the watchers.
+for notifiers in /usr/lib/cups/notifier /usr/libexec/cups/notifier; do
+  if [ -d "$notifiers" ]; then
+    install -D -o root -g root -m 0755 "$build/app/quillmark-cups-notifier" "$root$notifiers/quillmark"
+    break
+  fi
+done
 
 # The unit, with the paths and the account of this install.
 if [ -n "$root" ] || [ -d /lib/systemd/system ]; then

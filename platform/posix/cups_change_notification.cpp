@@ -1,6 +1,7 @@
 #include "platform/posix/cups_change_notification.h"
 
 #include <algorithm>
+#include <climits>
 #include <string_view>
 #include <utility>
 
@@ -64,6 +65,8 @@ CupsChangeNotification::CupsChangeNotification(std::string printer, std::uint32_
   // Subscribe first, then look at the queue: a job that arrives in
   // between is both listed and announced by an event.
   Subscribe();
+  events_ = EventSocket::Open();
+  SubscribeRelay();
   try {
     Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, uri_);
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
@@ -75,13 +78,15 @@ CupsChangeNotification::CupsChangeNotification(std::string printer, std::uint32_
     }
     lastQueued_ = static_cast<std::uint32_t>(tracker_->tracked.size());
   } catch (...) {
-    CancelSubscription();
+    CancelSubscription(relayId_);
+    CancelSubscription(subscriptionId_);
     throw;
   }
 }
 
 CupsChangeNotification::~CupsChangeNotification() {
-  CancelSubscription();
+  CancelSubscription(relayId_);
+  CancelSubscription(subscriptionId_);
   std::lock_guard lock(tracker_->mutex);
   tracker_->active = false;
   tracker_->tracked.clear();
@@ -116,26 +121,63 @@ void CupsChangeNotification::Subscribe() {
 
 void CupsChangeNotification::RenewIfDue() {
   if (std::chrono::steady_clock::now() < renewAt_) return;
-  Ipp request = Connection::NewRequest(IPP_OP_RENEW_SUBSCRIPTION, uri_);
-  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                subscriptionId_);
-  ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
-                kLeaseSeconds);
-  connection_.Do(std::move(request), kErrorInvalidHandle);
+  for (int id : {subscriptionId_, relayId_}) {
+    if (id == 0) continue;
+    Ipp request = Connection::NewRequest(IPP_OP_RENEW_SUBSCRIPTION, uri_);
+    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
+    ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                  kLeaseSeconds);
+    connection_.Do(std::move(request), kErrorInvalidHandle);
+  }
   renewAt_ = std::chrono::steady_clock::now() + std::chrono::seconds(kLeaseSeconds / 2);
 }
 
-void CupsChangeNotification::CancelSubscription() noexcept {
-  if (subscriptionId_ == 0) return;
+void CupsChangeNotification::CancelSubscription(int& id) noexcept {
+  if (id == 0) return;
   try {
     Ipp request = Connection::NewRequest(IPP_OP_CANCEL_SUBSCRIPTION, uri_);
-    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id",
-                  subscriptionId_);
+    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
     connection_.Do(std::move(request), kErrorInvalidHandle);
   } catch (...) {
     // The lease ends it anyway.
   }
-  subscriptionId_ = 0;
+  id = 0;
+}
+
+void CupsChangeNotification::SubscribeRelay() noexcept {
+  checkAt_ = std::chrono::steady_clock::now() + kCheckInterval;
+  if (!events_) return;
+  try {
+    Ipp request = Connection::NewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, uri_);
+    ippAddString(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_URI, "notify-recipient-uri", nullptr,
+                 events_->recipient().c_str());
+    ippAddStrings(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
+                  static_cast<int>(std::size(kEvents)), nullptr, kEvents);
+    ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
+                  kLeaseSeconds);
+    Ipp response = connection_.Do(std::move(request), kErrorInvalidPrinterName);
+    if (ipp_attribute_t* id = ippFindAttribute(response.get(), "notify-subscription-id", IPP_TAG_INTEGER)) {
+      relayId_ = ippGetInteger(id, 0);
+    }
+  } catch (const SpoolerError&) {
+    // No notifier installed (the scheduler refuses the scheme), or no
+    // scheduler: events are asked for at short intervals, and the
+    // notifier tried again at the next check.
+    relayId_ = 0;
+  }
+}
+
+// Where the scheduler refused the notifier's subscription, asks again
+// (the notifier may have been installed since).
+void CupsChangeNotification::CheckRelay() {
+  checkAt_ = std::chrono::steady_clock::now() + kCheckInterval;
+  if (events_ && relayId_ == 0) SubscribeRelay();
+}
+
+bool CupsChangeNotification::Queued() {
+  if (lastQueued_ != 0) return true;
+  std::lock_guard lock(tracker_->mutex);
+  return !tracker_->tracked.empty();
 }
 
 void CupsChangeNotification::Poll() {
@@ -148,19 +190,26 @@ void CupsChangeNotification::Poll() {
   try {
     RenewIfDue();
     Ipp request = Connection::NewRequest(IPP_OP_GET_NOTIFICATIONS, uri_);
-    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids",
-                  subscriptionId_);
-    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers",
-                  nextSequence_);
+    // The notifier's subscription is named too, so that its loss shows
+    // here as well; none of its events are wanted (they are the same).
+    const int ids[] = {subscriptionId_, relayId_};
+    const int sequences[] = {nextSequence_, INT_MAX};
+    const int count = relayId_ != 0 ? 2 : 1;
+    ippAddIntegers(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-ids", count, ids);
+    ippAddIntegers(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-sequence-numbers", count,
+                   sequences);
     ippAddBoolean(request.get(), IPP_TAG_OPERATION, "notify-wait", 0);
     response = connection_.Do(std::move(request), kErrorInvalidHandle);
   } catch (const SpoolerError& e) {
     if (e.code() != kErrorInvalidHandle) throw;
-    // The subscription has gone (the scheduler restarted, or the lease
-    // ran out): start again and treat everything as possibly missed.
-    subscriptionId_ = 0;
+    // A subscription has gone (the scheduler restarted, the lease ran
+    // out, someone cancelled it): start both again and treat everything
+    // as possibly missed.
+    CancelSubscription(relayId_);
+    CancelSubscription(subscriptionId_);
     Subscribe();
     gap_ = dirty_ = true;
+    SubscribeRelay();
     return;
   }
 
@@ -233,8 +282,13 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
   for (;;) {
     if (stop.stop_requested()) return WaitResult::Stopped;
     if (Pending()) return WaitResult::Signalled;
+    // Signals that come from here on are for events the Poll below may
+    // not see yet.
+    if (events_) events_->Drain();
     std::chrono::milliseconds interval = interval_;
+    bool failed = false;
     try {
+      if (events_ && std::chrono::steady_clock::now() >= checkAt_) CheckRelay();
       Poll();
       // Back to the normal interval by doubling.
       interval_ = std::min(interval_ * 2, kPollInterval);
@@ -243,10 +297,18 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
       // that does not answer is asked again, less often.
       if (e.code() == kErrorInvalidPrinterName) return WaitResult::Signalled;
       interval = kPollInterval * 4;
+      failed = true;
     }
     if (Pending()) {
       interval_ = kBusyPollInterval;
       return WaitResult::Signalled;
+    }
+    if (relayed() && !failed) {
+      // The notifier wakes this wait; looking by itself is needed only for
+      // jobs cancelled silently, and for the next check.
+      const auto untilCheck = std::chrono::duration_cast<std::chrono::milliseconds>(
+          checkAt_ - std::chrono::steady_clock::now());
+      interval = std::max(std::chrono::milliseconds(1), Queued() ? std::min(kPollInterval, untilCheck) : untilCheck);
     }
     if (timeout != kInfinite) {
       auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -254,7 +316,11 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
       if (elapsed >= timeout) return WaitResult::TimedOut;
       interval = std::min(interval, timeout - elapsed);
     }
-    if (!InterruptibleSleep(interval, stop) && stop.stop_requested()) return WaitResult::Stopped;
+    if (relayed()) {
+      if (events_->Wait(interval, stop) == EventSocket::Result::Stopped) return WaitResult::Stopped;
+    } else if (!InterruptibleSleep(interval, stop) && stop.stop_requested()) {
+      return WaitResult::Stopped;
+    }
   }
 }
 

@@ -4,10 +4,19 @@
 //
 // The scheduler keeps events for a printer subscription (pull method
 // "ippget") and hands them out through Get-Notifications; it never holds
-// such a request open until an event comes, so Wait() asks again at a short
-// fixed interval, which costs one small request while nothing happens. The
-// events only say that something changed and which jobs; the values come
-// from the scheduler's job list, so no value is lost when events are.
+// such a request open until an event comes (notify-wait is answered at
+// once). So a second subscription on the same events names the engine's
+// own CUPS notifier as recipient (cups_event_relay.h): the scheduler starts
+// it at the first event and it wakes Wait(), which then fetches the
+// events. While nothing is queued the watcher thus sleeps; it looks by
+// itself only every kCheckInterval, with one Get-Notifications that names
+// both subscriptions, to notice one that has gone (scheduler restarted,
+// lease ran out), whereupon both are made again and the jobs missed
+// meanwhile caught up. Where the
+// notifier is not installed the scheduler refuses that subscription and
+// Wait() asks for events at a short fixed interval instead. The events only
+// say that something changed and which jobs; the values come from the
+// scheduler's job list, so no value is lost when events are.
 //
 // A subscription keeps only its last events (100 by default). When the
 // sequence numbers show a gap, or the subscription is gone, the jobs that
@@ -16,8 +25,8 @@
 //
 // The scheduler sends no event when a job that is not printing is
 // cancelled (nor when it is moved to another queue). While jobs are
-// queued, each poll therefore also compares the queue's job count with
-// the one last fetched.
+// queued, Wait() therefore also looks every kPollInterval and compares the
+// queue's job count with the one last fetched.
 //
 // A job that leaves the queue is reported in two fetches: first its final
 // values (pages printed, total pages, state) in a fetch without
@@ -36,6 +45,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/cups_event_socket.h"
 #include "platform/posix/cups_ipp.h"
 #include "platform/posix/cups_job_tracker.h"
 #include "platform/spooler.h"
@@ -57,6 +67,11 @@ class CupsChangeNotification final : public ChangeNotification {
   // created, a page printed) usually means more are about to follow.
   static constexpr std::chrono::milliseconds kPollInterval{500};
   static constexpr std::chrono::milliseconds kBusyPollInterval{50};
+  // With the notifier: how often an idle watcher looks by itself.
+  static constexpr std::chrono::milliseconds kCheckInterval{45000};
+
+  // Whether the scheduler signals this watcher through the notifier.
+  bool relayed() const { return relayId_ != 0; }
   // How long a subscription lives unless renewed; it is renewed at half of
   // that, so a process that dies leaves nothing behind for long.
   static constexpr int kLeaseSeconds = 900;
@@ -66,8 +81,11 @@ class CupsChangeNotification final : public ChangeNotification {
 
   void Subscribe();
   void RenewIfDue();
-  void CancelSubscription() noexcept;
+  void CancelSubscription(int& id) noexcept;
   void Poll();
+  void SubscribeRelay() noexcept;
+  void CheckRelay();
+  bool Queued();
 
   std::uint32_t PrinterStatus();
   std::uint32_t QueuedJobCount();
@@ -87,6 +105,11 @@ class CupsChangeNotification final : public ChangeNotification {
   int subscriptionId_ = 0;
   int nextSequence_ = 1;
   std::chrono::steady_clock::time_point renewAt_;
+
+  // The notifier's subscription (0: none) and the socket it signals.
+  std::unique_ptr<EventSocket> events_;
+  int relayId_ = 0;
+  std::chrono::steady_clock::time_point checkAt_;
 
   // From events not yet fetched.
   bool dirty_ = false;

@@ -265,6 +265,20 @@ bool FileExists(const std::string& text) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+FileStamp StampOf(const std::string& text) {
+  const std::string path = NativePath(text);
+  struct stat st {};
+  FileStamp stamp;
+  if (::stat(path.c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = static_cast<std::uint64_t>(st.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changedNs = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
+}
+
 bool CreateFolder(const std::string& text) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredCreateFolder(path);

@@ -10,8 +10,9 @@
 // letters, digits, '-' and '_' written as %XX. Files are replaced whole by
 // renaming a temporary file over them, so a reader never sees half a file.
 // The first line of a queue holds its change sequence; a waiting process
-// reads just that line every few milliseconds and the whole queue only
-// when the sequence moved.
+// is woken by a watch on the printer's folder when the queue file is
+// replaced, reads just that line, and the whole queue only when the
+// sequence moved.
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -23,6 +24,7 @@
 #include <random>
 
 #include "platform/clock.h"
+#include "platform/folder_watch.h"
 #include "platform/sim/sim_store.h"
 
 namespace platform::sim {
@@ -251,6 +253,9 @@ class FolderStore final : public Store {
     auto deadline = std::chrono::steady_clock::now();
     bool forever = timeout == kInfinite;
     if (!forever) deadline += timeout;
+    // Opened before the first look, so that a change made after it wakes
+    // the wait below.
+    std::unique_ptr<FolderWatch> watch = FolderWatch::ForFile(queueFile.string());
     std::optional<std::uint64_t> checked;
     for (;;) {
       if (stop.stop_requested()) return WaitResult::Stopped;
@@ -262,13 +267,19 @@ class FolderStore final : public Store {
         if (!queue || ready(*queue)) return WaitResult::Signalled;
         checked = queue->sequence;
       }
-      auto pause = kFolderPollInterval;
+      std::chrono::milliseconds left = std::chrono::milliseconds::max();
       if (!forever) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left <= std::chrono::milliseconds::zero()) return WaitResult::TimedOut;
-        pause = std::min(pause, left);
       }
-      if (!InterruptibleSleep(pause, stop)) return WaitResult::Stopped;
+      if (watch && watch->lost()) watch = FolderWatch::ForFile(queueFile.string());
+      if (watch) {
+        if (watch->Wait(left, stop) == FolderWatch::Result::Stopped) return WaitResult::Stopped;
+      } else if (!InterruptibleSleep(std::min(kFolderPollInterval, left), stop)) {
+        // No watch to be had (the system's limit reached): look every few
+        // milliseconds instead.
+        return WaitResult::Stopped;
+      }
     }
   }
 

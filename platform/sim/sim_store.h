@@ -56,7 +56,9 @@ class Store {
 };
 
 std::shared_ptr<Store> MakeMemoryStore();
-// How often a folder store looks for changes made by other processes.
+// A folder store is woken by a watch on the printer's folder when another
+// process changes a queue; where the system gives no watch it looks this
+// often instead.
 inline constexpr std::chrono::milliseconds kFolderPollInterval{10};
 std::shared_ptr<Store> MakeFolderStore(std::filesystem::path folder);
 

@@ -36,9 +36,18 @@ start)
            "$dir/spool/tmp" "$dir/log" "$dir/bin/backend"
   # Helpers, filters and the rest come from the system; backends are only
   # ours, so no queue can reach a real device.
-  for sub in daemon filter cgi-bin notifier monitor driver; do
+  for sub in daemon filter cgi-bin monitor driver; do
     [ -e /usr/lib/cups/$sub ] && ln -sfn /usr/lib/cups/$sub "$dir/bin/$sub"
   done
+  # The system's notifiers, and the engine's own ("quillmark") from
+  # $QUILLMARK_CUPS_NOTIFIER or the build beside this script, when built.
+  mkdir -p "$dir/bin/notifier"
+  for n in /usr/lib/cups/notifier/*; do
+    [ -e "$n" ] && ln -sfn "$n" "$dir/bin/notifier/$(basename "$n")"
+  done
+  notifier=${QUILLMARK_CUPS_NOTIFIER:-$here/../../build/app/quillmark-cups-notifier}
+  [ -x "$notifier" ] && install -m 755 "$notifier" "$dir/bin/notifier/quillmark"
+  chmod 755 "$dir/bin/notifier"
   install -m 755 "$here/qmpages" "$dir/bin/backend/qmpages"
   chmod 755 "$dir/bin" "$dir/bin/backend"
 

@@ -29,6 +29,11 @@ class PrivateCupsd {
       return;
     }
     folder_ = tmpl;
+#ifdef QM_APP_DIR
+    // The engine's CUPS notifier of this build goes into the scheduler's
+    // notifier folder.
+    ::setenv("QUILLMARK_CUPS_NOTIFIER", QM_APP_DIR "/quillmark-cups-notifier", 0);
+#endif
     int rc = 0;
     std::string out = Shell(Script() + " start " + Quote(folder_.string()) + " " +
                                 std::to_string(::getpid()),

@@ -1,7 +1,9 @@
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 
+#include "platform/posix/cups_change_notification.h"
 #include "tests/cups_spooler/cups_test_support.h"
 
 namespace {
@@ -213,9 +215,10 @@ TEST_F(CupsSpoolerTest, ALostSubscriptionIsReplacedWithoutLosingJobs) {
   auto printer = spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
+  // The events' subscription and the notifier's: the scheduler drops both.
   auto ids = cupsd().SubscriptionIds(q);
-  ASSERT_EQ(ids.size(), 1u);
-  cupsd().CancelSubscription(q, ids[0]);
+  ASSERT_EQ(ids.size(), 2u);
+  for (int sub : ids) cupsd().CancelSubscription(q, sub);
 
   auto id = static_cast<std::uint32_t>(cupsd().Submit(q, 2, "After the loss", "bob"));
   ASSERT_TRUE(cupsd().WaitIdle(q));
@@ -224,7 +227,7 @@ TEST_F(CupsSpoolerTest, ALostSubscriptionIsReplacedWithoutLosingJobs) {
   ASSERT_EQ(c.finished.count(id), 1u);
   EXPECT_EQ(c.finished.at(id).totalPages, 2u);
   EXPECT_EQ(c.finished.at(id).user, std::string("bob"));
-  EXPECT_EQ(cupsd().SubscriptionIds(q).size(), 1u) << "subscribed again";
+  EXPECT_EQ(cupsd().SubscriptionIds(q).size(), 2u) << "subscribed again";
 
   n.reset();
   EXPECT_TRUE(cupsd().SubscriptionIds(q).empty()) << "closing cancels the subscription";
@@ -285,6 +288,97 @@ TEST_F(CupsSpoolerTest, WaitEndsOnTimeoutAndOnStop) {
   auto start = steady_clock::now();
   EXPECT_EQ(n->Wait(platform::kInfinite, stop.get_token()), platform::WaitResult::Stopped);
   EXPECT_LT(steady_clock::now() - start, seconds(10)) << "an infinite wait must end on a stop request";
+}
+
+// The scheduler's requests, as its access log counts them.
+std::size_t Requests(PrivateCupsd& cupsd) {
+  std::ifstream log(cupsd.folder() / "log" / "access_log");
+  std::size_t lines = 0;
+  for (std::string line; std::getline(log, line);) ++lines;
+  return lines;
+}
+
+// The queue's subscriptions that name the engine's notifier.
+std::size_t RelaySubscriptions(PrivateCupsd& cupsd, const std::string& queue) {
+  std::filesystem::path test = cupsd.folder() / "relay-subscriptions.test";
+  {
+    std::ofstream out(test);
+    out << "{\n OPERATION Get-Subscriptions\n GROUP operation-attributes-tag\n"
+        << " ATTR charset attributes-charset utf-8\n"
+        << " ATTR naturalLanguage attributes-natural-language en\n"
+        << " ATTR uri printer-uri $uri\n ATTR name requesting-user-name root\n"
+        << " ATTR boolean my-subscriptions false\n"
+        << " STATUS successful-ok\n STATUS client-error-not-found\n}\n";
+  }
+  std::string out = PrivateCupsd::Run("ipptool -tv '" + cupsd.IppUri("/printers/" + queue) + "' '" +
+                                      test.string() + "'");
+  std::size_t count = 0;
+  const std::string key = "notify-recipient-uri (uri) = quillmark:";
+  for (auto at = out.find(key); at != std::string::npos; at = out.find(key, at + 1)) ++count;
+  return count;
+}
+
+TEST_F(CupsSpoolerTest, AnIdleWaitAsksNothingAndEventsEndItAtOnce) {
+  std::string q = NewQueue();
+  auto printer = spooler().OpenPrinter(q);
+  auto options = WatcherOptions(true);
+  auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
+  ASSERT_EQ(RelaySubscriptions(cupsd(), q), 1u) << "the scheduler took no subscription for the notifier";
+
+  std::stop_source never;
+  const std::size_t before = Requests(cupsd());
+  EXPECT_EQ(n->Wait(milliseconds(3000), never.get_token()), platform::WaitResult::TimedOut);
+  // One look when the wait begins, none while it sleeps (polling asked
+  // six times in three seconds).
+  EXPECT_LE(Requests(cupsd()) - before, 2u);
+
+  std::jthread submitter([&] {
+    std::this_thread::sleep_for(milliseconds(200));
+    cupsd().Submit(q, 1, "Wake up", "carol");
+  });
+  const auto start = steady_clock::now();
+  EXPECT_EQ(n->Wait(seconds(20), never.get_token()), platform::WaitResult::Signalled);
+  // The lp run takes its time; the wait ends with its event, not after
+  // a check interval.
+  EXPECT_LT(steady_clock::now() - start, seconds(5));
+  submitter.join();
+  Collector c;
+  c.Run(*n, *printer, options, 1);
+  EXPECT_EQ(c.finished.size(), 1u);
+}
+
+TEST_F(CupsSpoolerTest, SilencedEventsAreNoticedAtTheNextCheckAndNoJobIsLost) {
+  std::string q = NewQueue();
+  auto printer = spooler().OpenPrinter(q);
+  auto options = WatcherOptions(true);
+  auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
+  ASSERT_EQ(RelaySubscriptions(cupsd(), q), 1u);
+  std::stop_source never;
+  EXPECT_EQ(n->Wait(milliseconds(100), never.get_token()), platform::WaitResult::TimedOut);
+
+  // The notifier's subscription disappears while the watcher sleeps:
+  // nothing wakes it any more, until its next check finds out and
+  // subscribes again.
+  const auto ids = cupsd().SubscriptionIds(q);
+  ASSERT_EQ(ids.size(), 2u);
+  std::uint32_t id = 0;
+  std::jthread submitter([&] {
+    std::this_thread::sleep_for(seconds(1));
+    cupsd().CancelSubscription(q, ids.back());
+    id = static_cast<std::uint32_t>(cupsd().Submit(q, 2, "Unheard", "dave"));
+  });
+  const auto start = steady_clock::now();
+  EXPECT_EQ(n->Wait(seconds(90), never.get_token()), platform::WaitResult::Signalled);
+  const auto waited = steady_clock::now() - start;
+  EXPECT_GT(waited, seconds(5)) << "woken by an event nobody should have sent";
+  EXPECT_LT(waited, platform::cups::CupsChangeNotification::kCheckInterval + seconds(10));
+  submitter.join();
+  Collector c;
+  c.Run(*n, *printer, options, 1);
+  ASSERT_EQ(c.finished.count(id), 1u);
+  EXPECT_EQ(c.finished.at(id).totalPages, 2u);
+  EXPECT_EQ(RelaySubscriptions(cupsd(), q), 1u);
+  EXPECT_EQ(cupsd().SubscriptionIds(q).size(), 2u);
 }
 
 }  // namespace

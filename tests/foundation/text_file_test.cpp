@@ -30,6 +30,14 @@ TEST(TextFiles, WrittenWithCrLfAndReadBackWithLf) {
   EXPECT_EQ(ReadTextFile(scratch.folder().string()), "");  // a folder is not a file
 }
 
+TEST(TextFiles, OnlyCarriageReturnsBeforeALineFeedAreDropped) {
+  EXPECT_EQ(common::FromTextMode("a\r\nb\r\n"), "a\nb\n");
+  EXPECT_EQ(common::FromTextMode("\r\r\n\r"), "\r\n\r");
+  EXPECT_EQ(common::FromTextMode("\rx\n\r"), "\rx\n\r");
+  EXPECT_EQ(common::FromTextMode(""), "");
+  EXPECT_EQ(common::FromTextMode(std::string("a\0\r\nb", 5)), std::string("a\0\nb", 4));
+}
+
 TEST(TextFiles, ConcurrentAppendsNeverInterleave) {
   ScratchRegistry scratch;
   std::string file = (scratch.folder() / "log.xml").string();

@@ -1,0 +1,163 @@
+// The log store keeps the catalogue in memory: what it reads and writes
+// must be what a store reading the file on every job would read and write.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "common/catalogue_file.h"
+#include "common/catalogue_text.h"
+#include "common/text_file.h"
+#include "engine/app_folder.h"
+#include "engine/job_log_store.h"
+#include "tests/foundation/test_support.h"
+#include "tests/support/fake_clock.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::FakeClock;
+using testing_support::LocalTime;
+using testing_support::TimeZone;
+
+template <typename F>
+pid_t Spawn(F body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    body();
+    ::_exit(0);
+  }
+  return pid;
+}
+
+int Wait(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
+
+class CatalogueCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app_ = scratch_.folder() / "app";
+    fs::create_directories(app_);
+    previousApp_ = engine::AppFolder();
+    engine::SetAppFolder(app_.string());
+  }
+  void TearDown() override { engine::SetAppFolder(previousApp_); }
+
+  std::string path() const { return (app_ / "settings.xml").string(); }
+  void Log(engine::JobLogStore& store, const std::string& printer, const std::string& user) {
+    store.log(9, 3, 2006, 10, 0, "doc", 1, "2", printer, user);
+  }
+  bool Logged(const std::string& folder) const {
+    return fs::exists(app_ / "Logs" / "Printers" / folder / "d_20060309.xml");
+  }
+
+  ScratchRegistry scratch_;
+  TimeZone zone_{"UTC"};
+  FakeClock clock_{LocalTime(2006, 3, 9, 10, 30)};
+  fs::path app_;
+  std::string previousApp_;
+};
+
+TEST_F(CatalogueCacheTest, KnownNamesReadTheFileOnceAndNeverWriteIt) {
+  // "ann" occurs inside a printer name and "bob" inside a longer user
+  // name: neither is added, as a search over the whole text decides.
+  const std::string text =
+      "<log><printers><name>Laser</name><ID>3</ID><cost>2</cost><monitored>1</monitored>"
+      "<name>Hannah's</name><ID>4</ID><cost>0</cost><monitored>0</monitored></printers>"
+      "<users><username>carl</username><username>bobby</username></users></log>";
+  common::WriteTextFile(path(), text);
+  const platform::FileStamp before = platform::StampOf(path());
+
+  engine::JobLogStore store(clock_);
+  for (int i = 0; i < 20; ++i) {
+    Log(store, "Laser", "carl");
+    Log(store, "Laser", "bob");
+    Log(store, "Laser", "ann");
+  }
+  EXPECT_EQ(store.catalogueReads(), 1u);
+  EXPECT_EQ(platform::StampOf(path()), before);
+  EXPECT_EQ(ReadTextFile(path()), text);
+  EXPECT_TRUE(Logged("Printer_3"));
+}
+
+TEST_F(CatalogueCacheTest, ChangesByOtherProcessesAreSeenOnTheNextJob) {
+  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  engine::JobLogStore store(clock_);
+  Log(store, "Ink", "anna");
+  EXPECT_TRUE(fs::exists(app_ / "Logs" / "Printers" / "d_20060309.xml"));
+
+  // The console adds the printer.
+  EXPECT_EQ(Wait(Spawn([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
+  Log(store, "Ink", "anna");
+  EXPECT_TRUE(Logged("Printer_1"));
+
+  // Another writer swaps two identifiers: same size, a new file.
+  EXPECT_EQ(Wait(Spawn([&] {
+              common::EditCatalogue(path(), [](std::string& t) {
+                t = "<log><printers><name>Ink</name><ID>2</ID><cost>3</cost><monitored>1</monitored>"
+                    "<name>Old</name><ID>1</ID><cost>3</cost><monitored>0</monitored></printers>"
+                    "<users><username>anna</username></users></log>";
+                return true;
+              });
+            })),
+            0);
+  Log(store, "Ink", "anna");
+  EXPECT_TRUE(Logged("Printer_2"));
+
+  // The file is removed and made again without users: anna is listed anew.
+  fs::remove(path());
+  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  Log(store, "Ink", "anna");
+  EXPECT_EQ(common::ListUsers(ReadTextFile(path())), std::vector<std::string>{"anna"});
+}
+
+TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
+  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  engine::JobLogStore store(clock_);
+  Log(store, "P", "first");  // the store now holds a copy
+
+  auto writer = [&](const char* prefix) {
+    return [&, prefix] {
+      engine::JobLogStore own(clock_);
+      for (int i = 0; i < 100; ++i) Log(own, "P", std::string(prefix) + std::to_string(i) + "x");
+    };
+  };
+  pid_t a = Spawn(writer("alpha"));
+  pid_t b = Spawn(writer("beta"));
+  EXPECT_EQ(Wait(a), 0);
+  EXPECT_EQ(Wait(b), 0);
+  Log(store, "P", "last");
+
+  const auto users = common::ListUsers(ReadTextFile(path()));
+  EXPECT_EQ(users.size(), 202u);
+  EXPECT_EQ(std::set<std::string>(users.begin(), users.end()).size(), 202u);
+  EXPECT_EQ(users.front(), "last");
+  EXPECT_EQ(users.back(), "first");
+}
+
+TEST_F(CatalogueCacheTest, NewUserRewritesTheFileWithTheSameBytesAsBefore) {
+  const std::string text =
+      "<log><printers><name>Laser</name><ID>1</ID><cost>2</cost><monitored>1</monitored>"
+      "</printers></log>";
+  common::WriteTextFile(path(), text);
+  engine::JobLogStore store(clock_);
+  Log(store, "Laser", "dora");
+  Log(store, "Laser", "emil");
+
+  std::string expected = text;
+  common::AddUserIfMissing(expected, "dora");
+  common::AddUserIfMissing(expected, "emil");
+  auto bytes = platform::ReadFileBytes(path());
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(*bytes, common::ToTextMode(expected));
+  EXPECT_EQ(store.catalogueReads(), 1u);  // its own writes are not read back
+}
+
+}  // namespace

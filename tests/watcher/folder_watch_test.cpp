@@ -1,0 +1,99 @@
+// The folder watch behind the spool folder's waits, on the real inotify.
+
+#include "platform/folder_watch.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tests/foundation/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::FolderWatch;
+using namespace std::chrono_literals;
+
+void Write(const fs::path& file, const std::string& text) {
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+// Replaces `file` the way the spool folder does: a temporary file renamed
+// over it.
+void Replace(const fs::path& file, const std::string& text) {
+  fs::path tmp = file.parent_path() / ".tmp.replace";
+  Write(tmp, text);
+  fs::rename(tmp, file);
+}
+
+class FolderWatchTest : public ::testing::Test {
+ protected:
+  fs::path folder() const { return scratch_.folder() / "printer"; }
+  void SetUp() override {
+    fs::create_directories(folder());
+    Write(folder() / "queue", "one");
+  }
+  ScratchRegistry scratch_;
+};
+
+TEST_F(FolderWatchTest, TheFileReplacedOrRemovedWakesOtherFilesDoNot) {
+  auto watch = FolderWatch::ForFile((folder() / "queue").string());
+  ASSERT_NE(watch, nullptr);
+  // Temporary files, lock files and the other files of the folder.
+  Write(folder() / "lock", "");
+  Write(folder() / "printer", "x");
+  EXPECT_EQ(watch->Wait(50ms, {}), FolderWatch::Result::TimedOut);
+
+  // A change made before the wait is reported at once.
+  Replace(folder() / "queue", "two");
+  EXPECT_EQ(watch->Wait(0ms, {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(20ms, {}), FolderWatch::Result::TimedOut);
+
+  std::jthread changer([&] {
+    std::this_thread::sleep_for(30ms);
+    Replace(folder() / "queue", "three");
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), {}), FolderWatch::Result::Changed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  changer.join();
+
+  fs::remove(folder() / "queue");
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  EXPECT_FALSE(watch->lost());
+}
+
+TEST_F(FolderWatchTest, AStopRequestEndsAWaitWithoutEnd) {
+  auto watch = FolderWatch::ForFile((folder() / "queue").string());
+  ASSERT_NE(watch, nullptr);
+  std::stop_source source;
+  std::jthread stopper([&] {
+    std::this_thread::sleep_for(30ms);
+    source.request_stop();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), source.get_token()), FolderWatch::Result::Stopped);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(watch->Wait(1s, source.get_token()), FolderWatch::Result::Stopped);
+}
+
+TEST_F(FolderWatchTest, ARemovedFolderLosesTheWatch) {
+  auto watch = FolderWatch::ForFile((folder() / "queue").string());
+  ASSERT_NE(watch, nullptr);
+  fs::remove_all(folder());
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  // The queue file's own removal may come first; the folder's follows.
+  if (!watch->lost()) {
+    EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  }
+  EXPECT_TRUE(watch->lost());
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);  // at once
+
+  EXPECT_EQ(FolderWatch::ForFile((scratch_.folder() / "missing" / "queue").string()), nullptr);
+}
+
+}  // namespace
