@@ -37,9 +37,6 @@
 
 namespace fs = std::filesystem;
 
-// The harness finds its script beside this source tree.
-static const std::string kSourceDir = QM_BENCH_SOURCE_DIR;
-#define QM_SOURCE_DIR kSourceDir
 #include "tests/cups_e2e/private_cupsd.h"
 
 using SystemClock = std::chrono::system_clock;

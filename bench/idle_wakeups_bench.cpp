@@ -33,8 +33,6 @@
 
 namespace fs = std::filesystem;
 
-static const std::string kSourceDir = QM_BENCH_SOURCE_DIR;
-#define QM_SOURCE_DIR kSourceDir
 #include "tests/cups_e2e/private_cupsd.h"
 
 namespace {
