@@ -10,6 +10,8 @@ SpoolerError::SpoolerError(std::int32_t code, const std::string& what)
 
 ChangeNotification::~ChangeNotification() = default;
 SpoolPrinter::~SpoolPrinter() = default;
+
+std::vector<SpoolJob> SpoolPrinter::EndedJobs() { return {}; }
 Spooler::~Spooler() = default;
 
 std::optional<std::filesystem::path> SpoolFolderFromEnvironment() {
