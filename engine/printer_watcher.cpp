@@ -73,7 +73,9 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
       }
     }
     try {
-      if (connection->wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, stop) == 1) {
+      // Until the catch-up has worked, the wait ends in time to try again.
+      const auto timeout = caughtUp ? platform::kInfinite : timing_.retry;
+      if (connection->wait(platform::kPrinterChangeDeleteJob, timeout, stop) == 1) {
         logFinishedJobs(*connection);
       }
     } catch (const EPrinter&) {
