@@ -28,7 +28,7 @@ std::vector<platform::SpoolJob> JobsToCatchUp(const std::optional<JobMark>& mark
     if (!fresh) continue;
     // Ended while the printer was not monitored. A job whose end time the
     // spooler does not tell is logged: it was not seen ending.
-    if (mark->paused && timed && completed > *mark->paused && completed <= monitoringSince) continue;
+    if (mark->paused && timed && completed > *mark->paused + kPauseSlack && completed <= monitoringSince) continue;
     out.push_back(job);
   }
   std::sort(out.begin(), out.end(),

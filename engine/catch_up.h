@@ -21,6 +21,11 @@ namespace engine {
 // may differ a little, and some servers keep whole seconds).
 inline constexpr std::chrono::seconds kMarkClockSlack{2};
 
+// A job that ended this soon after monitoring was switched off counts as
+// ended before: the registry's change times come from a coarse clock, and
+// a job that ended just before the switch must never be lost.
+inline constexpr std::chrono::milliseconds kPauseSlack{50};
+
 // The jobs of `ended` (a spooler's history) to log now, in id order, given
 // the printer's mark and the jobs `queued` that the watcher found in the
 // queue (listed before the history was read). Without a mark the printer

@@ -156,6 +156,7 @@ TEST_F(NoJobLost, JobsEndingWhileMonitoringIsOffAreNeverLoggedTheOthersOnce) {
     auto switched = std::chrono::steady_clock::now();
     ASSERT_TRUE(WaitPaused());
     EXPECT_LT(std::chrono::steady_clock::now() - switched, 1s) << "monitoring stopped late";
+    std::this_thread::sleep_for(100ms);  // clearly after the switch
     Print("while off " + r);
     Print("cancelled while off " + r, true);
     std::this_thread::sleep_for(5ms);
@@ -164,7 +165,7 @@ TEST_F(NoJobLost, JobsEndingWhileMonitoringIsOffAreNeverLoggedTheOthersOnce) {
     Print("after on " + r);  // most likely before the watcher is back
     expected.push_back("before off " + r);
     expected.push_back("after on " + r);
-    ASSERT_TRUE(WaitLogged(expected));
+    ASSERT_TRUE(WaitLogged(expected)) << ::testing::PrintToString(testing_support::LoggedDocuments(app_));
   }
   Print("marker");
   expected.push_back("marker");

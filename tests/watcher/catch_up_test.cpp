@@ -63,6 +63,7 @@ TEST(CatchUpRules, NewIdsOpenJobsAndLateEndsAreLoggedPausedOnesAreNot) {
       << "a job found queued is the watcher's own";
 
   // Paused from t0 + 35 s until t0 + 4 min: job 11 ended then.
+  EXPECT_GT(std::chrono::seconds(5), engine::kPauseSlack);
   mark.paused = t0 + std::chrono::seconds(35);
   EXPECT_EQ(Ids(engine::JobsToCatchUp(mark, {}, ended, t0 + std::chrono::minutes(4))),
             (std::set<std::uint32_t>{3, 7}));
@@ -163,8 +164,8 @@ TEST(CatchUp, JobsThatEndWhileThePrinterIsNotMonitoredAreNeverLogged) {
   w.sim.Complete(kLaser, first);
   const auto off = Clock::now();
   w.watcher->suspend(off);     // monitoring switched off
-  // The spooler keeps end times in milliseconds.
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  // Clearly after the switch.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   w.sim.Complete(kLaser, second);
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   w.watcher->setMonitoringSince(Clock::now());
