@@ -6,6 +6,7 @@
 // simulated spool folder or (when empty) the CUPS server of CUPS_SERVER.
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +31,8 @@ class EngineHost {
   bool start() {
     pid_ = ::fork();
     if (pid_ == 0) {
+      // A caller that dies takes the host with it.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       ::setenv("QUILLMARK_REGISTRY", registryRoot_.c_str(), 1);
       if (spool_.empty()) {
         ::unsetenv("QUILLMARK_SPOOLER");
