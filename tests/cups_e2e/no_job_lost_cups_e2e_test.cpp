@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/reg_value.h"
 #include "common/registry_keys.h"
@@ -154,6 +155,87 @@ TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing)
     std::string record = "<doc>" + title + "</doc><pages>" + std::to_string(count) + "</pages>";
     EXPECT_NE(day.find(record), std::string::npos) << record;
   }
+}
+
+TEST_F(CupsNoJobLost, FifteenReloadsWithJobsFlowingLoseNothing) {
+  ASSERT_TRUE(host_.start());
+  ASSERT_TRUE(WaitCaughtUp({}));
+  std::vector<std::string> titles;
+  std::mutex mutex;
+  std::atomic<bool> feeding{true};
+  std::jthread feeder([&] {
+    for (int n = 0; feeding; ++n) {
+      const std::string title = "reload-" + std::to_string(n);
+      try {
+        cupsd_.Submit("FrontDesk", 1, title, "bob");
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what();
+        return;
+      }
+      std::lock_guard lock(mutex);
+      titles.push_back(title);
+      std::this_thread::sleep_for(50ms);
+    }
+  });
+  for (int reset = 0; reset < 15; ++reset) {
+    std::this_thread::sleep_for(300ms);
+    CRegDword(QuillmarkValue("Reset")).Set(1).Write();
+  }
+  feeding = false;
+  feeder.join();
+  ASSERT_TRUE(cupsd_.WaitIdle("FrontDesk"));
+  ASSERT_EQ(EndedJobIds().size(), titles.size());
+  auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (testing_support::LoggedDocuments(app_).size() < titles.size() &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(50ms);
+  }
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(host_.stop(), 0);
+  auto logged = testing_support::LoggedDocuments(app_);
+  for (const auto& title : titles) EXPECT_EQ(logged[title], 1) << title;
+  EXPECT_EQ(logged.size(), titles.size());
+}
+
+TEST_F(CupsNoJobLost, JobsEndingWhileMonitoringIsOffAreNotLoggedTheOthersAre) {
+  ASSERT_TRUE(host_.start());
+  ASSERT_TRUE(WaitCaughtUp({}));
+  auto paused = [&] {
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      auto mark = engine::ParseJobMark(ReadTextFile((app_ / "Logs" / "Marks" / "FrontDesk.mark").string()));
+      if (mark && mark->paused) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  };
+  std::vector<std::string> expected;
+  for (int round = 0; round < 2; ++round) {
+    const std::string r = std::to_string(round);
+    cupsd_.Submit("FrontDesk", 2, "before off " + r, "ann");
+    ASSERT_TRUE(cupsd_.WaitIdle("FrontDesk"));
+    CRegDword(QuillmarkValue("Monitoring")).Set(0);
+    ASSERT_TRUE(paused()) << "monitoring did not stop within seconds";
+    std::this_thread::sleep_for(1100ms);  // the scheduler keeps whole seconds
+    cupsd_.Submit("FrontDesk", 1, "while off " + r, "ann");
+    ASSERT_TRUE(cupsd_.WaitIdle("FrontDesk"));
+    std::this_thread::sleep_for(1100ms);
+    CRegDword(QuillmarkValue("Monitoring")).Set(1);
+    cupsd_.Submit("FrontDesk", 3, "after on " + r, "ann");  // likely before the watcher is back
+    expected.push_back("before off " + r);
+    expected.push_back("after on " + r);
+  }
+  ASSERT_TRUE(cupsd_.WaitIdle("FrontDesk"));
+  auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (testing_support::LoggedDocuments(app_).size() < expected.size() &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(50ms);
+  }
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(host_.stop(), 0);
+  auto logged = testing_support::LoggedDocuments(app_);
+  for (const auto& title : expected) EXPECT_EQ(logged[title], 1) << title;
+  EXPECT_EQ(logged.size(), expected.size()) << ::testing::PrintToString(logged);
 }
 
 TEST_F(CupsNoJobLost, CopiesCountInThePages) {
