@@ -97,29 +97,56 @@ void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName)
 
 void PrinterWatcher::catchUp(PrinterConnection& connection) {
   platform::Clock& clock = platform::Clock::Default();
-  std::optional<JobMark> old = marks_->load(printerName_);
-  // The queue as just taken in, before the history is read: a job that
-  // ends in between is in both, and is logged now rather than forgotten.
-  std::set<std::uint32_t> queued;
-  for (std::size_t i = 0; i < connection.jobCount(); ++i) queued.insert(connection.job(i).jobId);
-  std::vector<platform::SpoolJob> ended = connection.endedJobs();
-
-  const auto since = monitoringSince_.value_or(clock.Now());
-  for (const platform::SpoolJob& job : JobsToCatchUp(old, queued, ended, since)) {
-    if (connection.retired(job.jobId)) continue;
+  auto queuedIds = [&] {
+    std::set<std::uint32_t> ids;
+    for (std::size_t i = 0; i < connection.jobCount(); ++i) {
+      if (connection.job(i).status != JobFinished) ids.insert(connection.job(i).jobId);
+    }
+    return ids;
+  };
+  auto logEnded = [&](const platform::SpoolJob& job) {
     PrintJob copy;
     try {
       copy = PrintJob::FromSpooler(job);
     } catch (const std::bad_alloc&) {
-      continue;
+      return;
     }
     logJob(copy, connection.name());
     connection.retireJob(job.jobId);
+  };
+
+  std::optional<JobMark> old = marks_->load(printerName_);
+  // The queue as just taken in, before the history is read: a job that
+  // ends in between is in both, and is logged now rather than forgotten.
+  std::set<std::uint32_t> queued = queuedIds();
+  std::vector<platform::SpoolJob> ended = connection.endedJobs();
+  const auto since = monitoringSince_.value_or(clock.Now());
+  for (const platform::SpoolJob& job : JobsToCatchUp(old, queued, ended, since)) {
+    if (!connection.retired(job.jobId)) logEnded(job);
   }
   // Every job of the history has been dealt with, logged now or before.
-  for (const platform::SpoolJob& job : ended) connection.retireJob(job.jobId);
+  std::set<std::uint32_t> dealt;
+  for (const platform::SpoolJob& job : ended) {
+    dealt.insert(job.jobId);
+    connection.retireJob(job.jobId);
+  }
 
-  mark_ = MarkAfterCatchUp(old, queued, ended, clock.Now());
+  // Jobs that came after the queue was taken in may have lower ids than
+  // some in the history (when a later one was cancelled at once): the queue
+  // is taken in again, so that the mark keeps them open.
+  connection.refreshJobs();
+  std::set<std::uint32_t> later = queuedIds();
+  queued.insert(later.begin(), later.end());
+  JobMark mark = MarkAfterCatchUp(old, queued, ended, clock.Now());
+
+  // A job under the mark that ended between the history and the second
+  // look at the queue is in neither: the history, read again, has it.
+  for (const platform::SpoolJob& job : connection.endedJobs()) {
+    if (dealt.count(job.jobId) || later.count(job.jobId) || job.jobId > mark.highest) continue;
+    if (!connection.retired(job.jobId)) logEnded(job);
+    mark.open.erase(job.jobId);
+  }
+  mark_ = mark;
   marks_->save(printerName_, *mark_);
 }
 

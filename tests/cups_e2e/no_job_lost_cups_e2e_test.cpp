@@ -148,6 +148,10 @@ TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing)
   EXPECT_EQ(lost, 0);
   EXPECT_EQ(twice, 0);
   EXPECT_EQ(logged.size(), titles.size());
+  if (lost || twice) {
+    ADD_FAILURE() << "mark:\n" << ReadTextFile((app_ / "Logs" / "Marks" / "FrontDesk.mark").string())
+                  << "\nended jobs:\n" << cupsd_.JobList("FrontDesk", "completed");
+  }
   // Printed jobs with the pages the printer reported, copies included (a
   // cancelled one may have printed some or none).
   for (const auto& [title, count] : pages) {
