@@ -20,7 +20,7 @@ std::vector<platform::SpoolJob> JobsToCatchUp(const std::optional<JobMark>& mark
       out.push_back(job);
       continue;
     }
-    if (!mark) continue;
+    if (!mark || mark->done.count(job.jobId)) continue;
     const bool timed = Known(job.completed);
     const auto completed = timed ? platform::FromSpoolTime(job.completed) : JobMark::time_point{};
     const bool fresh = job.jobId > mark->highest || mark->open.count(job.jobId) != 0 ||
@@ -63,6 +63,7 @@ void AdvanceMark(JobMark& mark, const std::set<std::uint32_t>& logged, const std
   for (std::uint32_t id : logged) mark.open.erase(id);
   mark.updated = now;
   mark.paused.reset();
+  mark.done.clear();
 }
 
 }  // namespace engine

@@ -26,6 +26,11 @@ std::string FormatJobMark(const JobMark& mark) {
   out << '\n';
   out << "updated " << ToMilliseconds(mark.updated) << '\n';
   if (mark.paused) out << "paused " << ToMilliseconds(*mark.paused) << '\n';
+  if (!mark.done.empty()) {
+    out << "done";
+    for (std::uint32_t id : mark.done) out << ' ' << id;
+    out << '\n';
+  }
   return out.str();
 }
 
@@ -43,9 +48,9 @@ std::optional<JobMark> ParseJobMark(std::string_view text) {
     if (tag == "highest") {
       if (!(words >> mark.highest)) return std::nullopt;
       highest = true;
-    } else if (tag == "open") {
+    } else if (tag == "open" || tag == "done") {
       std::uint32_t id = 0;
-      while (words >> id) mark.open.insert(id);
+      while (words >> id) (tag == "open" ? mark.open : mark.done).insert(id);
       if (!words.eof()) return std::nullopt;
     } else if (tag == "updated" || tag == "paused") {
       long long ms = 0;

@@ -29,6 +29,9 @@ struct JobMark {
   // Set while the printer is not monitored: when monitoring stopped. Jobs
   // that end from then until monitoring starts again are not logged.
   std::optional<time_point> paused;
+  // Jobs logged by a catch-up that has not finished yet: should the engine
+  // end before it has, the next one leaves them out.
+  std::set<std::uint32_t> done;
 
   friend bool operator==(const JobMark&, const JobMark&) = default;
 };
@@ -40,6 +43,7 @@ struct JobMark {
 //   open <id> <id> ...
 //   updated <milliseconds since 1970, UTC>
 //   paused <milliseconds since 1970, UTC>      (only while paused)
+//   done <id> <id> ...                         (only during a catch-up)
 std::string FormatJobMark(const JobMark& mark);
 std::optional<JobMark> ParseJobMark(std::string_view text);
 

@@ -104,6 +104,10 @@ void PrinterWatcher::catchUp(PrinterConnection& connection) {
     }
     return ids;
   };
+  std::optional<JobMark> old = marks_->load(printerName_);
+  // Until the catch-up is over, the old mark stands, with the jobs logged
+  // so far: an engine killed meanwhile logs none of them again.
+  std::optional<JobMark> progress = old;
   auto logEnded = [&](const platform::SpoolJob& job) {
     PrintJob copy;
     try {
@@ -113,9 +117,12 @@ void PrinterWatcher::catchUp(PrinterConnection& connection) {
     }
     logJob(copy, connection.name());
     connection.retireJob(job.jobId);
+    if (progress) {
+      progress->done.insert(job.jobId);
+      marks_->save(printerName_, *progress);
+    }
   };
 
-  std::optional<JobMark> old = marks_->load(printerName_);
   // The queue as just taken in, before the history is read: a job that
   // ends in between is in both, and is logged now rather than forgotten.
   std::set<std::uint32_t> queued = queuedIds();
@@ -154,22 +161,23 @@ void PrinterWatcher::logFinishedJobs(PrinterConnection& connection) {
   // Every finished job is logged whole before the watcher looks at its stop
   // request again, then retired so that it is never logged a second time,
   // and the mark moved on past it.
+  // The mark moves on with every job, the jobs not logged yet kept open,
+  // so that an engine killed in the middle of a batch repeats none.
   std::set<std::uint32_t> finished;
-  std::set<std::uint32_t> queued;
+  std::set<std::uint32_t> pending;
+  for (std::size_t i = 0; i < connection.jobCount(); ++i) pending.insert(connection.job(i).jobId);
   for (std::size_t i = 0; i < connection.jobCount(); ++i) {
     PrintJob& job = connection.job(i);
-    if (job.status != JobFinished) {
-      queued.insert(job.jobId);
-      continue;
-    }
+    if (job.status != JobFinished) continue;
     finished.insert(job.jobId);
     logJob(job, connection.name());
+    pending.erase(job.jobId);
+    if (mark_) {
+      AdvanceMark(*mark_, {job.jobId}, pending, platform::Clock::Default().Now());
+      marks_->save(printerName_, *mark_);
+    }
   }
   for (std::uint32_t jobId : finished) connection.retireJob(jobId);
-  if (mark_ && !finished.empty()) {
-    AdvanceMark(*mark_, finished, queued, platform::Clock::Default().Now());
-    marks_->save(printerName_, *mark_);
-  }
 }
 
 }  // namespace engine

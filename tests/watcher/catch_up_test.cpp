@@ -62,6 +62,11 @@ TEST(CatchUpRules, NewIdsOpenJobsAndLateEndsAreLoggedPausedOnesAreNot) {
   EXPECT_EQ(Ids(engine::JobsToCatchUp(std::nullopt, {5}, ended, t0)), (std::set<std::uint32_t>{5}))
       << "a job found queued is the watcher's own";
 
+  // A catch-up cut short had logged job 11 already.
+  engine::JobMark interrupted = mark;
+  interrupted.done = {11};
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(interrupted, {}, ended, t0)), (std::set<std::uint32_t>{3, 7}));
+
   // Paused from t0 + 35 s until t0 + 4 min: job 11 ended then.
   EXPECT_GT(std::chrono::seconds(5), engine::kPauseSlack);
   mark.paused = t0 + std::chrono::seconds(35);
@@ -84,6 +89,7 @@ TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
   mark.open = {1, 99, 3'999'999'999u};
   mark.updated = Clock::from_time_t(1'700'000'000) + std::chrono::milliseconds(123);
   mark.paused = Clock::from_time_t(1'700'000'100);
+  mark.done = {5, 6};
   std::string text = engine::FormatJobMark(mark);
   EXPECT_EQ(engine::ParseJobMark(text), mark);
   EXPECT_FALSE(engine::ParseJobMark(text.substr(0, text.find("updated"))));
