@@ -18,7 +18,10 @@ std::optional<JobMark> FileJobMarkStore::load(std::string_view printer) {
 bool FileJobMarkStore::save(std::string_view printer, const JobMark& mark) {
   platform::CreateFolder(AppFile("\\Logs"));
   platform::CreateFolder(AppFile("\\Logs\\Marks"));
-  return common::ReplaceTextFile(PathOf(printer), FormatJobMark(mark));
+  // Saved after every job logged: the moment between a record and its
+  // mark, when a killed engine would log the job again, stays as short as
+  // the rename. Not flushed to disk: the log records are not either.
+  return platform::ReplaceFileBytes(PathOf(printer), common::ToTextMode(FormatJobMark(mark)), false);
 }
 
 std::optional<JobMark> MemoryJobMarkStore::load(std::string_view printer) {

@@ -139,14 +139,14 @@ bool AppendFileBytes(const std::string& path, std::string_view bytes,
   return false;
 }
 
-bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
+bool ReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush) {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664));
   if (fd.get() < 0) return false;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) (void)::fchmod(fd.get(), st.st_mode & 07777);
-  bool ok = WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  bool ok = WriteAll(fd.get(), bytes) && (!flush || ::fsync(fd.get()) == 0);
   ok = fd.close() && ok;
   if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(tmp.c_str());

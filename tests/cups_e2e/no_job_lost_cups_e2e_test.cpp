@@ -151,6 +151,8 @@ TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing)
   if (lost || twice) {
     ADD_FAILURE() << "mark:\n" << ReadTextFile((app_ / "Logs" / "Marks" / "FrontDesk.mark").string())
                   << "\nended jobs:\n" << cupsd_.JobList("FrontDesk", "completed");
+    std::error_code ec;  // kept with the scheduler's logs (QUILLMARK_KEEP_CUPSD)
+    fs::copy(app_ / "Logs", cupsd_.folder() / "engine-logs", fs::copy_options::recursive, ec);
   }
   // Printed jobs with the pages the printer reported, copies included (a
   // cancelled one may have printed some or none).
