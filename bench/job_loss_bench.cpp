@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(300ms);
     {
       std::lock_guard lock(switching);
-      std::this_thread::sleep_for(20ms);  // clearly before the switch
+      std::this_thread::sleep_for(50ms);  // clearly before the switch (change times are coarse)
       CRegDword(QuillmarkValue("Monitoring")).Set(1);
       monitoring = true;
     }
