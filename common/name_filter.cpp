@@ -14,7 +14,7 @@ bool IsXmlSpecial(char c)
 bool IsUnsafeFolderByte(char c)
 {
     const auto u = static_cast<unsigned char>(c);
-    return c == '/' || c == '\\' || c == ':' || u < 0x20 || u == 0x7F;
+    return c == '/' || c == '\\' || c == ':' || c == '%' || u < 0x20 || u == 0x7F;
 }
 
 }  // namespace
@@ -45,15 +45,20 @@ std::string SafeFolderName(std::string_view name)
     if (safe || name.empty())
         return std::string(name);
 
-    std::string out(name);
-    for (char& c : out) {
-        if (IsUnsafeFolderByte(c))
-            c = '_';
-    }
-    for (char& c : out) {
-        if (c != '.')
-            break;
-        c = '_';
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(name.size() + 8);
+    bool leading = true;
+    for (const char c : name) {
+        leading = leading && c == '.';
+        if (IsUnsafeFolderByte(c) || leading) {
+            const auto u = static_cast<unsigned char>(c);
+            out.push_back('%');
+            out.push_back(hex[u >> 4]);
+            out.push_back(hex[u & 15]);
+        } else {
+            out.push_back(c);
+        }
     }
     return out;
 }

@@ -1,13 +1,17 @@
 #include "engine/control_thread.h"
 
+#include <algorithm>
+
 #include "common/catalogue_text.h"
 #include "common/reg_value.h"
 #include "common/registry_keys.h"
 #include "common/text_file.h"
+#include "common/value_write_time.h"
 #include "engine/app_folder.h"
 #include "engine/report_thread.h"
 #include "engine/retention_thread.h"
 #include "platform/clock.h"
+#include "platform/registry.h"
 
 namespace engine {
 
@@ -42,6 +46,11 @@ std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
   std::unique_ptr<WorkerThread> retention = options_.makeRetention();
   std::unique_ptr<WorkerThread> report = options_.makeReport();
 
+  // A change of a switch wakes the loop before its interval is up. Made
+  // before the first pass reads them, so no change is missed.
+  std::unique_ptr<platform::ValueWatch> switches = platform::Registry::Default().WatchValues(
+      platform::Hive::LocalMachine, common::kQuillmarkKey, {"Reset", "Monitoring", "EmailAlert", "DeleteOldLogs"});
+
   CRegDword(QuillmarkValue("Reset")).Set(1).Write();
 
   for (int pass = 1; !stop.stop_requested(); ++pass) {
@@ -50,6 +59,11 @@ std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
     std::uint32_t monitoring = CRegDword(QuillmarkValue("Monitoring")).Get();
     std::uint32_t emailAlert = CRegDword(QuillmarkValue("EmailAlert")).Get();
     std::uint32_t deleteOldLogs = CRegDword(QuillmarkValue("DeleteOldLogs")).Get();
+    // When the switches were thrown: monitoring of a printer starts or
+    // ends at the change that caused it, not when this pass noticed it.
+    const auto now = platform::Clock::Default().Now();
+    const auto resetTime = common::QuillmarkValueWriteTime("Reset", now);
+    const auto monitoringTime = common::QuillmarkValueWriteTime("Monitoring", now);
 
     if (reset == 1) {
       // Every running watcher is stopped before its name and cost change.
@@ -57,6 +71,12 @@ std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
         if (watcher->running()) watcher->stop(true);
       }
       auto printers = common::ScanMonitoredPrinters(ReadTextFile(AppFile("\\settings.xml")), kCapacity);
+      // A printer that is no longer monitored stops being so at the reload.
+      for (std::size_t i = 0; i < n; ++i) {
+        bool kept = std::any_of(printers.begin(), printers.end(),
+                                [&](const auto& p) { return p.name == watchers[i]->printerName(); });
+        if (!kept) watchers[i]->suspend(resetTime);
+      }
       n = printers.size();
       for (std::size_t i = 0; i < n; ++i) watchers[i]->configure(printers[i].name, printers[i].cost);
       CRegDword(QuillmarkValue("Reset")).Set(0).Write();
@@ -64,9 +84,12 @@ std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
 
     for (std::size_t i = 0; i < n; ++i) {
       if (monitoring == 1) {
-        if (!watchers[i]->running()) watchers[i]->start();
+        if (!watchers[i]->running()) {
+          watchers[i]->setMonitoringSince(std::max(resetTime, monitoringTime));
+          watchers[i]->start();
+        }
       } else if (watchers[i]->running()) {
-        watchers[i]->stop(true);
+        watchers[i]->suspend(monitoringTime);
       }
     }
 
@@ -83,7 +106,7 @@ std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
     }
 
     if (options_.afterPass) options_.afterPass(pass);
-    platform::Clock::Default().SleepFor(options_.interval, stop);
+    switches->Wait(options_.interval, stop);
   }
 
   // Nothing the engine started outlives it.

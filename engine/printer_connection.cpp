@@ -55,6 +55,16 @@ void PrinterConnection::registerChanges(std::uint32_t filter) {
 
 std::size_t PrinterConnection::refreshJobs() { return jobs_.refresh(printer_.get(), 1); }
 
+std::vector<platform::SpoolJob> PrinterConnection::endedJobs() {
+  try {
+    return printer_->EndedJobs();
+  } catch (const platform::SpoolerError& e) {
+    throw EPrinter(e.code(), "Couldn't refresh the printer queue");
+  } catch (const std::bad_alloc&) {
+    throw EPrinter(8, "Couldn't refresh the printer queue");
+  }
+}
+
 int PrinterConnection::wait(std::uint32_t mask, std::chrono::milliseconds timeout, std::stop_token stop) {
   if (!notification_) throw EPrinter(-1, "Must be created an change notification object.");
   for (;;) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <stop_token>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,11 @@ class PrinterConnection {
 
   // Takes in every job now in the queue and marks those that left it.
   std::size_t refreshJobs();
+
+  // The spooler's history of jobs that have left the queue (empty for a
+  // spooler that keeps none). Raises EPrinter.
+  std::vector<platform::SpoolJob> endedJobs();
+  bool retired(std::uint32_t jobId) const { return jobs_.retired(jobId); }
 
   std::size_t jobCount() const { return jobs_.count(); }
   PrintJob& job(std::size_t index) { return jobs_.at(index); }

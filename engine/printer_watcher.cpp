@@ -2,8 +2,10 @@
 
 #include <exception>
 #include <new>
+#include <set>
 #include <vector>
 
+#include "engine/catch_up.h"
 #include "engine/eprinter.h"
 #include "engine/printer_connection.h"
 #include "platform/clock.h"
@@ -11,12 +13,25 @@
 
 namespace engine {
 
-PrinterWatcher::PrinterWatcher(platform::Spooler* spooler, std::unique_ptr<JobLogStore> store, Timing timing)
-    : spooler_(spooler), store_(std::move(store)), timing_(timing) {
+PrinterWatcher::PrinterWatcher(platform::Spooler* spooler, std::unique_ptr<JobLogStore> store, Timing timing,
+                               std::shared_ptr<JobMarkStore> marks)
+    : spooler_(spooler), store_(std::move(store)), timing_(timing), marks_(std::move(marks)) {
   if (!store_) store_ = std::make_unique<JobLogStore>();
+  if (!marks_) marks_ = std::make_shared<FileJobMarkStore>();
 }
 
 PrinterWatcher::~PrinterWatcher() { stop(); }
+
+void PrinterWatcher::suspend(time_point since) {
+  stop();
+  if (printerName_.empty()) return;
+  // The earliest pause holds until a catch-up has dealt with it. A printer
+  // never watched has no mark: its first watch starts afresh anyway.
+  std::optional<JobMark> mark = marks_->load(printerName_);
+  if (!mark || mark->paused) return;
+  mark->paused = since;
+  marks_->save(printerName_, *mark);
+}
 
 std::unique_ptr<PrinterConnection> PrinterWatcher::connect() {
   try {
@@ -41,18 +56,26 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
     connection = connect();
   }
 
+  mark_.reset();
+  bool caughtUp = false;
   for (;;) {
-    if (!connection->registered()) {
-      // Registration is tried again on every pass until it works. Jobs
-      // already in the queue are taken in once it does.
+    if (!caughtUp) {
+      // Registration, then the catch-up, are tried again on every pass
+      // until they work: from the registration on every job that ends is
+      // reported, the jobs in the queue are taken in, and what ended before
+      // is in the spooler's history.
       try {
-        connection->registerChanges(platform::kPrinterChangeJob);
+        if (!connection->registered()) connection->registerChanges(platform::kPrinterChangeJob);
         connection->refreshJobs();
+        catchUp(*connection);
+        caughtUp = true;
       } catch (const EPrinter&) {
       }
     }
     try {
-      if (connection->wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, stop) == 1) {
+      // Until the catch-up has worked, the wait ends in time to try again.
+      const auto timeout = caughtUp ? platform::kInfinite : timing_.retry;
+      if (connection->wait(platform::kPrinterChangeDeleteJob, timeout, stop) == 1) {
         logFinishedJobs(*connection);
       }
     } catch (const EPrinter&) {
@@ -62,20 +85,96 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
   }
 }
 
+void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName) {
+  try {
+    store_->log(job.submitted.day, job.submitted.month, job.submitted.year, job.submitted.hour,
+                job.submitted.minute, job.document.value_or(""), job.totalPages, costText_, printerName,
+                job.userName.value_or(""));
+  } catch (const std::exception&) {
+    // The store does not throw; should it, the job still counts as logged.
+  }
+}
+
+void PrinterWatcher::catchUp(PrinterConnection& connection) {
+  platform::Clock& clock = platform::Clock::Default();
+  auto queuedIds = [&] {
+    std::set<std::uint32_t> ids;
+    for (std::size_t i = 0; i < connection.jobCount(); ++i) {
+      if (connection.job(i).status != JobFinished) ids.insert(connection.job(i).jobId);
+    }
+    return ids;
+  };
+  std::optional<JobMark> old = marks_->load(printerName_);
+  // Until the catch-up is over, the old mark stands, with the jobs logged
+  // so far: an engine killed meanwhile logs none of them again.
+  std::optional<JobMark> progress = old;
+  auto logEnded = [&](const platform::SpoolJob& job) {
+    PrintJob copy;
+    try {
+      copy = PrintJob::FromSpooler(job);
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    logJob(copy, connection.name());
+    connection.retireJob(job.jobId);
+    if (progress) {
+      progress->done.insert(job.jobId);
+      marks_->save(printerName_, *progress);
+    }
+  };
+
+  // The queue as just taken in, before the history is read: a job that
+  // ends in between is in both, and is logged now rather than forgotten.
+  std::set<std::uint32_t> queued = queuedIds();
+  std::vector<platform::SpoolJob> ended = connection.endedJobs();
+  const auto since = monitoringSince_.value_or(clock.Now());
+  for (const platform::SpoolJob& job : JobsToCatchUp(old, queued, ended, since)) {
+    if (!connection.retired(job.jobId)) logEnded(job);
+  }
+  // Every job of the history has been dealt with, logged now or before.
+  std::set<std::uint32_t> dealt;
+  for (const platform::SpoolJob& job : ended) {
+    dealt.insert(job.jobId);
+    connection.retireJob(job.jobId);
+  }
+
+  // Jobs that came after the queue was taken in may have lower ids than
+  // some in the history (when a later one was cancelled at once): the queue
+  // is taken in again, so that the mark keeps them open.
+  connection.refreshJobs();
+  std::set<std::uint32_t> later = queuedIds();
+  queued.insert(later.begin(), later.end());
+  JobMark mark = MarkAfterCatchUp(old, queued, ended, clock.Now());
+
+  // A job under the mark that ended between the history and the second
+  // look at the queue is in neither: the history, read again, has it.
+  for (const platform::SpoolJob& job : connection.endedJobs()) {
+    if (dealt.count(job.jobId) || later.count(job.jobId) || job.jobId > mark.highest) continue;
+    if (!connection.retired(job.jobId)) logEnded(job);
+    mark.open.erase(job.jobId);
+  }
+  mark_ = mark;
+  marks_->save(printerName_, *mark_);
+}
+
 void PrinterWatcher::logFinishedJobs(PrinterConnection& connection) {
   // Every finished job is logged whole before the watcher looks at its stop
-  // request again, then retired so that it is never logged a second time.
-  std::vector<std::uint32_t> finished;
+  // request again, then retired so that it is never logged a second time,
+  // and the mark moved on past it.
+  // The mark moves on with every job, the jobs not logged yet kept open,
+  // so that an engine killed in the middle of a batch repeats none.
+  std::set<std::uint32_t> finished;
+  std::set<std::uint32_t> pending;
+  for (std::size_t i = 0; i < connection.jobCount(); ++i) pending.insert(connection.job(i).jobId);
   for (std::size_t i = 0; i < connection.jobCount(); ++i) {
     PrintJob& job = connection.job(i);
     if (job.status != JobFinished) continue;
-    finished.push_back(job.jobId);
-    try {
-      store_->log(job.submitted.day, job.submitted.month, job.submitted.year, job.submitted.hour,
-                  job.submitted.minute, job.document.value_or(""), job.totalPages, costText_, connection.name(),
-                  job.userName.value_or(""));
-    } catch (const std::exception&) {
-      // The store does not throw; should it, the job still counts as logged.
+    finished.insert(job.jobId);
+    logJob(job, connection.name());
+    pending.erase(job.jobId);
+    if (mark_) {
+      AdvanceMark(*mark_, {job.jobId}, pending, platform::Clock::Default().Now());
+      marks_->save(printerName_, *mark_);
     }
   }
   for (std::uint32_t jobId : finished) connection.retireJob(jobId);

@@ -53,8 +53,11 @@ QM_PLATFORM_API bool AppendFileBytes(const std::string& path, std::string_view b
 
 // Writes a temporary file beside `path`, flushes it to disk and renames it
 // over `path`: readers and crashes see the old or the new file, never a
-// part of one. The old file's permissions are kept.
-QM_PLATFORM_API bool ReplaceFileBytes(const std::string& path, std::string_view bytes);
+// part of one. The old file's permissions are kept. Without `flush` the
+// data is left to the system to write back: still whole for readers and
+// for a process that is killed, and much quicker, but not proof against a
+// power cut.
+QM_PLATFORM_API bool ReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush = true);
 
 // The same without waiting for the disk, the new content given as pieces
 // written one after another: readers still see the old or the new file

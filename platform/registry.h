@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +58,21 @@ class QM_PLATFORM_API RegistryKey {
 
   virtual std::vector<RegValueInfo> Values() = 0;
   virtual std::vector<std::string> SubKeys() = 0;
+
+  // When the value was last written; nothing when the store cannot tell
+  // (this base version) or the value does not exist.
+  virtual std::optional<std::chrono::system_clock::time_point> ValueWriteTime(std::string_view name);
+};
+
+// Tells when some values of one key change. Changes made between two waits
+// are not lost: the next wait returns at once.
+class QM_PLATFORM_API ValueWatch {
+ public:
+  virtual ~ValueWatch();
+  // Waits until one of the watched values may have been written (true),
+  // `timeout` passed or `stop` was requested (false). A stop request ends
+  // the wait at once.
+  virtual bool Wait(std::chrono::milliseconds timeout, std::stop_token stop) = 0;
 };
 
 // The registry. Key paths use backslashes between components and are
@@ -73,6 +91,13 @@ class QM_PLATFORM_API Registry {
 
   // Deletes a key with everything below it.
   virtual RegStatus DeleteKey(Hive hive, std::string_view path) = 0;
+
+  // A watch on the values `names` of the key `path` (which need not exist
+  // yet). This base version reads the values every kValuePollInterval and
+  // compares them; a store that is told of changes overrides it.
+  virtual std::unique_ptr<ValueWatch> WatchValues(Hive hive, std::string_view path,
+                                                  std::vector<std::string> names);
+  static constexpr std::chrono::milliseconds kValuePollInterval{100};
 
   // The process-wide registry. Unless replaced, the file-backed store rooted
   // at RegistryRootFromEnvironment().

@@ -10,6 +10,10 @@ SpoolerError::SpoolerError(std::int32_t code, const std::string& what)
 
 ChangeNotification::~ChangeNotification() = default;
 SpoolPrinter::~SpoolPrinter() = default;
+
+// No history: a spooler that forgets a job as soon as it leaves the queue.
+std::vector<SpoolJob> SpoolPrinter::EndedJobs() { return {}; }
+
 Spooler::~Spooler() = default;
 
 std::optional<std::filesystem::path> SpoolFolderFromEnvironment() {

@@ -127,6 +127,9 @@ struct SpoolJob {
   std::uint32_t totalPages = 0;
   std::uint32_t pagesPrinted = 0;
   SpoolTime submitted;  // UTC
+  // When the job left the queue (UTC); all zero while it is queued or when
+  // the spooler does not tell.
+  SpoolTime completed;
 };
 
 // ---- Change notifications --------------------------------------------------
@@ -257,6 +260,13 @@ class QM_PLATFORM_API SpoolPrinter {
   // looked at here).
   virtual std::unique_ptr<ChangeNotification> FindFirstChangeNotification(
       std::uint32_t filter, const NotifyOptions& options) = 0;
+
+  // The jobs that have left the queue and that the spooler still keeps a
+  // history of, oldest first, each with its final values and `completed`
+  // time. A spooler that keeps no history of ended jobs (the Windows
+  // spooler forgets a job as soon as it leaves) returns nothing: this base
+  // version.
+  virtual std::vector<SpoolJob> EndedJobs();
 };
 
 // PRINTER_INFO_5 of an installed printer.

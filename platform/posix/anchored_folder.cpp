@@ -312,7 +312,7 @@ bool AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
   return false;
 }
 
-bool AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes) {
+bool AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
   static thread_local std::mt19937_64 rng{std::random_device{}()};
@@ -321,7 +321,7 @@ bool AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes) {
                               NewFileMode(at.folder.get()));
   if (!fd.valid()) return false;
   TakeOwnershipOf(fd.get(), at.folder.get(), at.leaf);
-  bool ok = WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  bool ok = WriteAll(fd.get(), bytes) && (!flush || ::fsync(fd.get()) == 0);
   ok = fd.close() && ok;
   // renameat replaces the name itself: a link there is replaced, not followed.
   if (ok) ok = ::renameat(at.folder.get(), tmp.c_str(), at.folder.get(), at.leaf.c_str()) == 0;

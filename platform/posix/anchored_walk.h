@@ -109,7 +109,7 @@ bool AnchoredWriteFileBytes(const std::string& path, std::string_view bytes);
 // file (nothing: plain append).
 bool AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
                              std::optional<std::string_view> prefixWhenNew);
-bool AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes);
+bool AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush = true);
 bool AnchoredFileExists(const std::string& path);
 bool AnchoredCreateFolder(const std::string& path);
 std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::string_view suffix);

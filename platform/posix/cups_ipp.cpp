@@ -77,6 +77,8 @@ const std::vector<const char*>& JobAttributes() {
       "job-impressions-completed",
       "job-media-sheets-completed",
       "time-at-creation",
+      "time-at-completed",
+      "copies",
   };
   return names;
 }
@@ -104,14 +106,19 @@ namespace {
 
 std::uint32_t Count(int value) { return value > 0 ? static_cast<std::uint32_t>(value) : 0; }
 
-void Finish(CupsJob& cj, int impressions, int impressionsCompleted, int sheetsCompleted) {
+void Finish(CupsJob& cj, int impressions, int impressionsCompleted, int sheetsCompleted, int copies) {
   std::uint32_t printed = Count(impressionsCompleted);
   if (printed == 0) printed = Count(sheetsCompleted);
   cj.job.pagesPrinted = printed;
-  // The scheduler knows a job's size only when the client sent it; else
-  // the pages the printer reported are the job's size once it has ended.
-  if (impressions > 0) {
-    cj.job.totalPages = Count(impressions);
+  // A job's pages are the pages actually printed, copies included: the
+  // count the printer reported once the job has ended. The size a client
+  // sent (job-impressions) is that of one copy; it stands in while the job
+  // is queued, and for a job that ended without reporting any page.
+  const std::uint32_t sized = Count(impressions) * std::max<std::uint32_t>(1, Count(copies));
+  if (cj.ended() && printed > 0) {
+    cj.job.totalPages = printed;
+  } else if (sized > 0) {
+    cj.job.totalPages = sized;
   } else {
     cj.job.totalPages = cj.ended() ? printed : 0;
   }
@@ -136,6 +143,18 @@ std::vector<CupsJob> QueuedJobs(Connection& connection, const std::string& print
                "not-completed");
   AddRequestedAttributes(request.get());
   return JobsOf(connection.Do(std::move(request), kErrorInvalidPrinterName).get());
+}
+
+std::vector<CupsJob> EndedJobs(Connection& connection, const std::string& printerUri) {
+  Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, printerUri);
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
+               "completed");
+  AddRequestedAttributes(request.get());
+  std::vector<CupsJob> jobs = JobsOf(connection.Do(std::move(request), kErrorInvalidPrinterName).get());
+  std::erase_if(jobs, [](const CupsJob& j) { return !j.ended(); });
+  std::sort(jobs.begin(), jobs.end(),
+            [](const CupsJob& a, const CupsJob& b) { return a.job.jobId < b.job.jobId; });
+  return jobs;
 }
 
 std::vector<CupsJob> EndedJobsFrom(Connection& connection, const std::string& printerUri,
@@ -171,15 +190,16 @@ std::vector<CupsJob> JobsOf(ipp_t* response) {
   std::vector<CupsJob> jobs;
   CupsJob current;
   bool open = false;
-  int impressions = 0, impressionsCompleted = 0, sheetsCompleted = 0;
+  int impressions = 0, impressionsCompleted = 0, sheetsCompleted = 0, copies = 1;
   auto close = [&] {
     if (open && current.job.jobId != 0) {
-      Finish(current, impressions, impressionsCompleted, sheetsCompleted);
+      Finish(current, impressions, impressionsCompleted, sheetsCompleted, copies);
       jobs.push_back(std::move(current));
     }
     current = CupsJob{};
     open = false;
     impressions = impressionsCompleted = sheetsCompleted = 0;
+    copies = 1;
   };
   for (ipp_attribute_t* attr = ippFirstAttribute(response); attr;
        attr = ippNextAttribute(response)) {
@@ -204,8 +224,13 @@ std::vector<CupsJob> JobsOf(ipp_t* response) {
       impressionsCompleted = ippGetInteger(attr, 0);
     } else if (n == "job-media-sheets-completed" && integer) {
       sheetsCompleted = ippGetInteger(attr, 0);
+    } else if (n == "copies" && integer) {
+      copies = ippGetInteger(attr, 0);
     } else if (n == "time-at-creation" && integer) {
       current.job.submitted =
+          ToSpoolTime(std::chrono::system_clock::from_time_t(ippGetInteger(attr, 0)));
+    } else if (n == "time-at-completed" && integer && ippGetInteger(attr, 0) > 0) {
+      current.job.completed =
           ToSpoolTime(std::chrono::system_clock::from_time_t(ippGetInteger(attr, 0)));
     } else if (text) {
       const char* value = ippGetString(attr, 0, nullptr);

@@ -78,6 +78,9 @@ std::vector<CupsJob> JobsOf(ipp_t* response);
 // Get-Jobs: the jobs of a queue that have not ended, in queue order.
 std::vector<CupsJob> QueuedJobs(Connection& connection, const std::string& printerUri);
 
+// Get-Jobs: every ended job of a queue the scheduler still keeps, by id.
+std::vector<CupsJob> EndedJobs(Connection& connection, const std::string& printerUri);
+
 // Get-Jobs: the ended jobs of a queue with ids from `firstId` on, by id.
 std::vector<CupsJob> EndedJobsFrom(Connection& connection, const std::string& printerUri,
                                    std::uint32_t firstId);

@@ -242,10 +242,10 @@ bool WriteAndRename(const std::string& path, std::initializer_list<std::string_v
 
 }  // namespace
 
-bool ReplaceFileBytes(const std::string& text, std::string_view bytes) {
+bool ReplaceFileBytes(const std::string& text, std::string_view bytes, bool flush) {
   const std::string path = NativePath(text);
-  if (posix::IsBelowDataFolder(path)) return posix::AnchoredReplaceFileBytes(path, bytes);
-  return WriteAndRename(path, {bytes}, true);
+  if (posix::IsBelowDataFolder(path)) return posix::AnchoredReplaceFileBytes(path, bytes, flush);
+  return WriteAndRename(path, {bytes}, flush);
 }
 
 bool PublishFileBytes(const std::string& text, std::initializer_list<std::string_view> pieces) {
@@ -253,7 +253,7 @@ bool PublishFileBytes(const std::string& text, std::initializer_list<std::string
   if (posix::IsBelowDataFolder(path)) {
     std::string whole;
     for (std::string_view piece : pieces) whole += piece;
-    return posix::AnchoredReplaceFileBytes(path, whole);
+    return posix::AnchoredReplaceFileBytes(path, whole, false);
   }
   return WriteAndRename(path, pieces, false);
 }

@@ -23,8 +23,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
 
 #include "platform/clock.h"
+#include "platform/posix/inotify_value_watch.h"
 #include "platform/registry.h"
 
 namespace platform {
@@ -244,6 +246,14 @@ class FileKey final : public RegistryKey {
     return RegStatus::Ok;
   }
 
+  std::optional<std::chrono::system_clock::time_point> ValueWriteTime(std::string_view name) override {
+    struct stat st {};
+    if (::stat(ValueFile(name).c_str(), &st) != 0) return std::nullopt;
+    auto since = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
+  }
+
   RegStatus DeleteValue(std::string_view name) override {
     if (::unlink(ValueFile(name).c_str()) != 0) return FromErrno(errno);
     return RegStatus::Ok;
@@ -305,6 +315,16 @@ class FileRegistry final : public Registry {
     if (!fs::is_directory(folder, ec)) return RegStatus::NotFound;
     fs::remove_all(folder, ec);
     return ec ? RegStatus::Error : RegStatus::Ok;
+  }
+
+  // Value files are replaced by a rename into the key's folder, which the
+  // kernel reports; polling stands in while the folder does not exist.
+  std::unique_ptr<ValueWatch> WatchValues(Hive hive, std::string_view path,
+                                          std::vector<std::string> names) override {
+    std::set<std::string> files;
+    for (const auto& name : names) files.insert("=" + Encode(name));
+    auto fallback = Registry::WatchValues(hive, path, std::move(names));
+    return MakeInotifyValueWatch(KeyFolder(hive, path), std::move(files), std::move(fallback));
   }
 
  private:

@@ -59,6 +59,14 @@ class CupsPrinter final : public SpoolPrinter {
     return jobs;
   }
 
+  // The scheduler's job history (PreserveJobHistory): the ended jobs it
+  // still keeps, with their final values.
+  std::vector<SpoolJob> EndedJobs() override {
+    std::vector<SpoolJob> jobs;
+    for (cups::CupsJob& job : cups::EndedJobs(connection_, uri_)) jobs.push_back(std::move(job.job));
+    return jobs;
+  }
+
   std::unique_ptr<ChangeNotification> FindFirstChangeNotification(
       std::uint32_t filter, const NotifyOptions& options) override {
     auto tracker = std::make_shared<cups::JobTracker>();

@@ -149,6 +149,9 @@ void SimQueue::Remove(std::uint32_t jobId, std::uint32_t finalStatus) {
   SpoolJob job = state_.jobs[index];
   state_.jobs.erase(state_.jobs.begin() + static_cast<std::ptrdiff_t>(index));
   job.status = finalStatus;
+  job.completed = ToSpoolTime(Clock::Default().Now());
+  state_.ended.push_back(job);
+  while (state_.ended.size() > kHistoryKeep) state_.ended.pop_front();
   ChangeEntry& entry = Begin(kPrinterChangeDeleteJob);
   entry.records.push_back(JobRecord(job, kJobNotifyStatus));
   entry.records.push_back(PrinterRecord(state_, printerName_, kPrinterNotifyCJobs));
@@ -177,6 +180,7 @@ void SimQueue::Cancel(std::uint32_t jobId) {
 //   next <next job id>
 //   pstatus <printer status>
 //   job <id> <status> <total> <printed> <8 time members> <document> <user> <status text>
+//   ended <the same as job> <8 completion time members>
 //   change <sequence> <change bits> <record count>
 //   rec <type> <field> <id> <kind> <number 0> <number 1> <text> <8 time members>
 //
@@ -248,11 +252,20 @@ std::string FormatQueue(const QueueState& state) {
   out << "qmsim-queue 1 " << state.sequence << '\n';
   out << "next " << state.nextJobId << '\n';
   out << "pstatus " << state.printerStatus << '\n';
-  for (const SpoolJob& job : state.jobs) {
-    out << "job " << job.jobId << ' ' << job.status << ' ' << job.totalPages << ' ' << job.pagesPrinted;
+  auto putJob = [&](const char* tag, const SpoolJob& job) {
+    out << tag << ' ' << job.jobId << ' ' << job.status << ' ' << job.totalPages << ' ' << job.pagesPrinted;
     PutTime(out, job.submitted);
     out << ' ' << OptionalWord(job.document) << ' ' << OptionalWord(job.userName) << ' '
-        << OptionalWord(job.statusText) << '\n';
+        << OptionalWord(job.statusText);
+  };
+  for (const SpoolJob& job : state.jobs) {
+    putJob("job", job);
+    out << '\n';
+  }
+  for (const SpoolJob& job : state.ended) {
+    putJob("ended", job);
+    PutTime(out, job.completed);
+    out << '\n';
   }
   for (const ChangeEntry& entry : state.journal) {
     out << "change " << entry.sequence << ' ' << entry.changes << ' ' << entry.records.size() << '\n';
@@ -294,7 +307,7 @@ std::optional<QueueState> ParseQueue(std::string_view text) {
       if (!(words >> state.nextJobId)) return std::nullopt;
     } else if (tag == "pstatus") {
       if (!(words >> state.printerStatus)) return std::nullopt;
-    } else if (tag == "job") {
+    } else if (tag == "job" || tag == "ended") {
       SpoolJob job;
       std::string document, user, statusText;
       if (!(words >> job.jobId >> job.status >> job.totalPages >> job.pagesPrinted) ||
@@ -304,7 +317,12 @@ std::optional<QueueState> ParseQueue(std::string_view text) {
       job.document = ReadOptionalWord(document);
       job.userName = ReadOptionalWord(user);
       job.statusText = ReadOptionalWord(statusText);
-      state.jobs.push_back(std::move(job));
+      if (tag == "ended") {
+        if (!GetTime(words, job.completed)) return std::nullopt;
+        state.ended.push_back(std::move(job));
+      } else {
+        state.jobs.push_back(std::move(job));
+      }
     } else if (tag == "change") {
       if (recordsLeft != 0) return std::nullopt;
       ChangeEntry entry;

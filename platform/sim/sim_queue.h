@@ -31,7 +31,13 @@ struct QueueState {
   std::uint32_t printerStatus = 0;
   std::vector<SpoolJob> jobs;  // queue order
   std::deque<ChangeEntry> journal;
+  // The jobs that have left the queue, oldest first, with their final
+  // values and completion time, as a print server keeps its job history.
+  std::deque<SpoolJob> ended;
 };
+
+// The history keeps this many ended jobs.
+inline constexpr std::size_t kHistoryKeep = 500;
 
 // The journal keeps this many entries; a registration that fell further
 // behind has lost changes.

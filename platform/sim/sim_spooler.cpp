@@ -174,6 +174,13 @@ class SimPrinter final : public SpoolPrinter {
     return out;
   }
 
+  // The queue's history of ended jobs, oldest first.
+  std::vector<SpoolJob> EndedJobs() override {
+    auto counted = faults_->Enter(SimCall::EndedJobs);
+    QueueState queue = ReadQueue(*store_, name_);
+    return {queue.ended.begin(), queue.ended.end()};
+  }
+
   std::unique_ptr<ChangeNotification> FindFirstChangeNotification(std::uint32_t filter,
                                                                   const NotifyOptions& options) override {
     auto counted = faults_->Enter(SimCall::FindFirst);

@@ -10,6 +10,9 @@
 // Kept in memory for one process (tests), or in a spool folder that every
 // process opening it shares (the host and the quillmark-sim tool).
 //
+// Like a CUPS server, and unlike the Windows spooler, it keeps a history
+// of the jobs that have left each queue (EndedJobs).
+//
 // Besides the spooler interface it lets a caller play the print server:
 // add printers, submit jobs, print their pages, complete or cancel them, and
 // make chosen spooler calls fail.
@@ -32,7 +35,7 @@ namespace platform::sim {
 class Store;
 
 // The spooler calls that can be made to fail.
-enum class SimCall { OpenPrinter, JobCount, EnumJobs, FindFirst, FindNext, EnumPrinters };
+enum class SimCall { OpenPrinter, JobCount, EnumJobs, FindFirst, FindNext, EnumPrinters, EndedJobs };
 
 struct SimFaults;
 

@@ -186,6 +186,22 @@ TEST_F(LogStoreTest, HostileNamesStayInsideTheLogsTreeAndKeepFilesWellFormed) {
   }
 }
 
+TEST_F(LogStoreTest, UsersWhoseNamesOnceSharedAFolderEachGetTheirOwn) {
+  FakeClock clock(LocalTime(2006, 3, 9, 12));
+  engine::JobLogStore store(clock);
+  const std::pair<const char*, const char*> pairs[] = {{"../../evil", "___.._evil"}, {"..", "__"}, {".", "_"}};
+  for (const auto& [odd, plain] : pairs) {
+    store.log(9, 3, 2006, 1, 2, std::string("by ") + odd, 1, "1", "P", odd);
+    store.log(9, 3, 2006, 1, 2, std::string("by ") + plain, 1, "1", "P", plain);
+    const std::string plainDay = Bytes(app_ / "Logs/Users" / plain / "d_20060309.xml");
+    EXPECT_NE(plainDay.find(std::string("<doc>by ") + plain + "</doc>"), std::string::npos) << plain;
+    EXPECT_EQ(plainDay.find(std::string("<doc>by ") + odd + "</doc>"), std::string::npos)
+        << odd << " is in the reports of " << plain;
+  }
+  EXPECT_NE(Bytes(app_ / "Logs/Users/%2E%2E%2F..%2Fevil/d_20060309.xml").find("<doc>by ../../evil</doc>"),
+            std::string::npos);
+}
+
 TEST_F(LogStoreTest, FileThatCannotBeOpenedIsSkippedAndTheOthersWritten) {
   FakeClock clock(LocalTime(2006, 3, 9, 12));
   fs::create_directories(app_ / "Logs/m_03_2006.xml");  // a folder where a file should be

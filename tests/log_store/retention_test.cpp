@@ -1,4 +1,5 @@
 #include "engine/retention_rules.h"
+#include "engine/job_mark_store.h"
 #include "engine/retention_thread.h"
 
 #include <gtest/gtest.h>
@@ -140,6 +141,18 @@ TEST_F(RetentionPass, WalksTheWholeTreeAndRemovesReadOnlyFiles) {
   for (const char* f : {"Logs/y_2001.xml", "Logs/DisplayReport.xml", "Logs/Users/ann/d_20070514.xml",
                         "Logs/Printers/Printer_1/y_2007.xml", "Logs/Printers/Printer_1/notes.txt"})
     EXPECT_TRUE(fs::exists(app_ / f)) << f;
+}
+
+TEST_F(RetentionPass, PrinterMarksAreNeverDeletedWhateverThePrinterIsCalled) {
+  engine::FileJobMarkStore marks;
+  engine::JobMark mark;
+  mark.highest = 7;
+  const char* printers[] = {"d_20070501.xml", "q_1_2005", "Laser"};
+  for (const char* printer : printers) ASSERT_TRUE(marks.save(printer, mark));
+  FakeClock clock(LocalTime(2007, 5, 15, 8));
+  engine::RetentionThread thread(clock);
+  EXPECT_EQ(thread.runPass(), 0u);
+  for (const char* printer : printers) EXPECT_EQ(marks.load(printer), mark) << printer;
 }
 
 TEST_F(RetentionPass, MissingLogsFolderIsAnEmptyPass) {

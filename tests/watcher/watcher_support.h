@@ -102,7 +102,7 @@ class WatchedPrinter {
                           bool addPrinter = true) {
     if (addPrinter) sim.AddPrinter(kPrinter);
     watcher = std::make_unique<engine::PrinterWatcher>(
-        &sim, std::make_unique<CapturingStore>(book, std::move(duringLog)), timing);
+        &sim, std::make_unique<CapturingStore>(book, std::move(duringLog)), timing, marks);
     watcher->configure(kPrinter, "5");
   }
   ~WatchedPrinter() { watcher->stop(); }
@@ -121,7 +121,7 @@ class WatchedPrinter {
     ready();
   }
   bool ready() {
-    return WaitUntil([&] { return sim.Calls(platform::sim::SimCall::EnumJobs) >= 1; });
+    return WaitUntil([&] { return sim.Calls(platform::sim::SimCall::EndedJobs) >= 1; });
   }
   // Waits until the watcher has fetched `more` further times.
   std::size_t fetches() { return sim.Calls(platform::sim::SimCall::FindNext); }
@@ -131,6 +131,7 @@ class WatchedPrinter {
 
   platform::sim::SimSpooler sim;
   LogBook book;
+  std::shared_ptr<engine::MemoryJobMarkStore> marks = std::make_shared<engine::MemoryJobMarkStore>();
   std::unique_ptr<engine::PrinterWatcher> watcher;
 };
 

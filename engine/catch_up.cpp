@@ -1,0 +1,69 @@
+#include "engine/catch_up.h"
+
+#include <algorithm>
+
+namespace engine {
+namespace {
+
+bool Known(const platform::SpoolTime& time) { return time != platform::SpoolTime{}; }
+
+}  // namespace
+
+std::vector<platform::SpoolJob> JobsToCatchUp(const std::optional<JobMark>& mark,
+                                              const std::set<std::uint32_t>& queued,
+                                              const std::vector<platform::SpoolJob>& ended,
+                                              JobMark::time_point monitoringSince) {
+  std::vector<platform::SpoolJob> out;
+  for (const platform::SpoolJob& job : ended) {
+    // A job found queued ended since the watcher started.
+    if (queued.count(job.jobId)) {
+      out.push_back(job);
+      continue;
+    }
+    if (!mark || mark->done.count(job.jobId)) continue;
+    const bool timed = Known(job.completed);
+    const auto completed = timed ? platform::FromSpoolTime(job.completed) : JobMark::time_point{};
+    const bool fresh = job.jobId > mark->highest || mark->open.count(job.jobId) != 0 ||
+                       (timed && completed > mark->updated + kMarkClockSlack);
+    if (!fresh) continue;
+    // Ended while the printer was not monitored. A job whose end time the
+    // spooler does not tell is logged: it was not seen ending.
+    if (mark->paused && timed && completed > *mark->paused + kPauseSlack && completed <= monitoringSince) continue;
+    out.push_back(job);
+  }
+  std::sort(out.begin(), out.end(),
+            [](const platform::SpoolJob& a, const platform::SpoolJob& b) { return a.jobId < b.jobId; });
+  return out;
+}
+
+JobMark MarkAfterCatchUp(const std::optional<JobMark>& mark, const std::set<std::uint32_t>& queued,
+                         const std::vector<platform::SpoolJob>& ended, JobMark::time_point now) {
+  JobMark next;
+  next.highest = mark ? mark->highest : 0;
+  std::set<std::uint32_t> gone;
+  for (const platform::SpoolJob& job : ended) {
+    gone.insert(job.jobId);
+    next.highest = std::max(next.highest, job.jobId);
+  }
+  for (std::uint32_t id : queued) {
+    next.highest = std::max(next.highest, id);
+    if (!gone.count(id)) next.open.insert(id);
+  }
+  next.updated = now;
+  return next;
+}
+
+void AdvanceMark(JobMark& mark, const std::set<std::uint32_t>& logged, const std::set<std::uint32_t>& queued,
+                 JobMark::time_point now) {
+  for (std::uint32_t id : logged) mark.highest = std::max(mark.highest, id);
+  for (std::uint32_t id : queued) {
+    mark.highest = std::max(mark.highest, id);
+    mark.open.insert(id);
+  }
+  for (std::uint32_t id : logged) mark.open.erase(id);
+  mark.updated = now;
+  mark.paused.reset();
+  mark.done.clear();
+}
+
+}  // namespace engine

@@ -1,0 +1,110 @@
+#pragma once
+
+// The real engine host (quillcore-host) run as a child process for one
+// test or benchmark, and a look at what it logged. The host's registry,
+// application folder and spooler are the caller's: a registry root, and a
+// simulated spool folder or (when empty) the CUPS server of CUPS_SERVER.
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
+
+namespace testing_support {
+
+class EngineHost {
+ public:
+  EngineHost(std::filesystem::path hostProgram, std::filesystem::path registryRoot, std::filesystem::path spool)
+      : program_(std::move(hostProgram)), registryRoot_(std::move(registryRoot)), spool_(std::move(spool)) {}
+  ~EngineHost() { kill(); }
+  EngineHost(const EngineHost&) = delete;
+  EngineHost& operator=(const EngineHost&) = delete;
+
+  bool start() {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // A caller that dies takes the host with it.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      ::setenv("QUILLMARK_REGISTRY", registryRoot_.c_str(), 1);
+      if (spool_.empty()) {
+        ::unsetenv("QUILLMARK_SPOOLER");
+      } else {
+        ::setenv("QUILLMARK_SPOOLER", spool_.c_str(), 1);
+      }
+      ::execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return pid_ > 0;
+  }
+
+  // kill -9, as a crash would end it.
+  void kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+  // SIGTERM; the exit status, or -1 when it did not end within 10 s.
+  int stop() {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill();
+    return -1;
+  }
+
+  bool running() const { return pid_ > 0; }
+
+ private:
+  std::filesystem::path program_;
+  std::filesystem::path registryRoot_;
+  std::filesystem::path spool_;
+  pid_t pid_ = -1;
+};
+
+inline std::string ReadWholeFile(const std::filesystem::path& file) {
+  std::string bytes;
+  if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
+    char buffer[65536];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+// How often each document occurs in the all-printing day files under
+// `app`/Logs.
+inline std::map<std::string, int> LoggedDocuments(const std::filesystem::path& app) {
+  std::map<std::string, int> counts;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(app / "Logs", ec)) {
+    if (entry.path().filename().string().rfind("d_", 0) != 0) continue;
+    std::string bytes = ReadWholeFile(entry.path());
+    for (std::size_t p = bytes.find("<doc>"); p != std::string::npos; p = bytes.find("<doc>", p + 5)) {
+      std::size_t end = bytes.find("</doc>", p);
+      if (end == std::string::npos) break;
+      ++counts[bytes.substr(p + 5, end - p - 5)];
+    }
+  }
+  return counts;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,203 @@
+// Watchers that start again log exactly the jobs that ended while none
+// ran: after a stop (engine ended, crash, catalogue reload), never those
+// that ended while the printer was not monitored, and nothing twice.
+
+#include "engine/catch_up.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "engine/app_folder.h"
+#include "engine/job_mark_store.h"
+#include "platform/file_system.h"
+#include "tests/foundation/test_support.h"
+#include "tests/watcher/watcher_support.h"
+
+using platform::sim::SimQueue;
+using watcher_test::Job;
+using watcher_test::WaitUntil;
+using watcher_test::WatchedPrinter;
+
+namespace {
+
+constexpr const char* kLaser = WatchedPrinter::kPrinter;
+using Clock = std::chrono::system_clock;
+
+std::multiset<std::string> Documents(WatchedPrinter& w) {
+  auto documents = w.book.documents();
+  return {documents.begin(), documents.end()};
+}
+
+platform::SpoolJob Ended(std::uint32_t id, Clock::time_point completed) {
+  platform::SpoolJob job;
+  job.jobId = id;
+  job.completed = platform::ToSpoolTime(completed);
+  return job;
+}
+
+std::set<std::uint32_t> Ids(const std::vector<platform::SpoolJob>& jobs) {
+  std::set<std::uint32_t> ids;
+  for (const auto& job : jobs) ids.insert(job.jobId);
+  return ids;
+}
+
+}  // namespace
+
+TEST(CatchUpRules, NewIdsOpenJobsAndLateEndsAreLoggedPausedOnesAreNot) {
+  const auto t0 = Clock::from_time_t(1'700'000'000);
+  engine::JobMark mark;
+  mark.highest = 10;
+  mark.open = {7};
+  mark.updated = t0;
+  std::vector<platform::SpoolJob> ended = {
+      Ended(5, t0 - std::chrono::minutes(5)),    // logged before
+      Ended(7, t0 + std::chrono::seconds(30)),   // was queued at the mark
+      Ended(11, t0 + std::chrono::seconds(40)),  // came after the mark
+      Ended(3, t0 + std::chrono::minutes(5)),    // ids started again after the mark
+      Ended(9, t0 + std::chrono::seconds(1)),    // within the clock slack: looked at
+  };
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(mark, {}, ended, t0)), (std::set<std::uint32_t>{3, 7, 11}));
+  EXPECT_TRUE(engine::JobsToCatchUp(std::nullopt, {}, ended, t0).empty()) << "a first watch logs no history";
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(std::nullopt, {5}, ended, t0)), (std::set<std::uint32_t>{5}))
+      << "a job found queued is the watcher's own";
+
+  // A catch-up cut short had logged job 11 already.
+  engine::JobMark interrupted = mark;
+  interrupted.done = {11};
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(interrupted, {}, ended, t0)), (std::set<std::uint32_t>{3, 7}));
+
+  // Paused from t0 + 35 s until t0 + 4 min: job 11 ended then.
+  EXPECT_GT(std::chrono::seconds(5), engine::kPauseSlack);
+  mark.paused = t0 + std::chrono::seconds(35);
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(mark, {}, ended, t0 + std::chrono::minutes(4))),
+            (std::set<std::uint32_t>{3, 7}));
+
+  // The mark after the catch-up: every id seen, only the queued ones open.
+  engine::JobMark next = engine::MarkAfterCatchUp(mark, {12, 7}, ended, t0 + std::chrono::minutes(6));
+  EXPECT_EQ(next.highest, 12u);
+  EXPECT_EQ(next.open, (std::set<std::uint32_t>{12}));
+  EXPECT_FALSE(next.paused);
+  engine::AdvanceMark(next, {12}, {14}, t0 + std::chrono::minutes(7));
+  EXPECT_EQ(next.highest, 14u);
+  EXPECT_EQ(next.open, (std::set<std::uint32_t>{14}));
+}
+
+TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
+  engine::JobMark mark;
+  mark.highest = 4'000'000'000u;
+  mark.open = {1, 99, 3'999'999'999u};
+  mark.updated = Clock::from_time_t(1'700'000'000) + std::chrono::milliseconds(123);
+  mark.paused = Clock::from_time_t(1'700'000'100);
+  mark.done = {5, 6};
+  std::string text = engine::FormatJobMark(mark);
+  EXPECT_EQ(engine::ParseJobMark(text), mark);
+  EXPECT_FALSE(engine::ParseJobMark(text.substr(0, text.find("updated"))));
+  EXPECT_FALSE(engine::ParseJobMark(""));
+  EXPECT_FALSE(engine::ParseJobMark("<log>"));
+}
+
+TEST(JobMarks, FilesLiveUnderLogsMarksWithCrLfAndOnePerPrinter) {
+  ScratchRegistry scratch;
+  engine::SetAppFolder(scratch.folder().string());
+  engine::FileJobMarkStore store;
+  engine::JobMark a;
+  a.highest = 3;
+  a.updated = Clock::from_time_t(1'700'000'000);
+  engine::JobMark b = a;
+  b.highest = 8;
+  ASSERT_TRUE(store.save("../../evil", a));
+  ASSERT_TRUE(store.save("___.._evil", b));
+  EXPECT_EQ(store.load("../../evil"), a);
+  EXPECT_EQ(store.load("___.._evil"), b);
+  EXPECT_FALSE(store.load("never"));
+  const std::string path = engine::FileJobMarkStore::PathOf("___.._evil");
+  EXPECT_EQ(path, (scratch.folder() / "Logs" / "Marks" / "___.._evil.mark").string());
+  auto bytes = platform::ReadFileBytes(path);
+  ASSERT_TRUE(bytes);
+  EXPECT_NE(bytes->find("quillmark-mark 1\r\n"), std::string::npos);
+  engine::SetAppFolder("");
+}
+
+TEST(CatchUp, JobsThatEndedWhileTheWatcherWasStoppedAreLoggedOnceOnItsReturn) {
+  WatchedPrinter w;
+  w.start();
+  std::uint32_t held = w.sim.Submit(kLaser, Job("held", "ann", 2));
+  w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("before", "ann", 1))); });
+  ASSERT_TRUE(w.book.waitFor(1));
+  ASSERT_TRUE(WaitUntil([&] { return w.marks->load(kLaser).has_value(); }));
+  w.watcher->stop();
+
+  // While no watcher runs: a job queued all along ends, new ones come and
+  // go, one stays.
+  w.sim.Complete(kLaser, held);
+  w.sim.Edit(kLaser, [&](SimQueue& q) {
+    q.Complete(q.Submit(Job("printed meanwhile", "bob", 3)));
+    q.Cancel(q.Submit(Job("cancelled meanwhile", "bob", 4)));
+  });
+  std::uint32_t later = w.sim.Submit(kLaser, Job("still queued", "cyd", 5));
+
+  w.start();
+  ASSERT_TRUE(w.book.waitFor(4));
+  w.sim.Complete(kLaser, later);
+  ASSERT_TRUE(w.book.waitFor(5));
+  // A stop and start with nothing new logs nothing again.
+  w.watcher->stop();
+  w.start();
+  w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("marker", "m", 1))); });
+  ASSERT_TRUE(w.book.waitFor(6));
+  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"before", "held", "printed meanwhile", "cancelled meanwhile",
+                                                      "still queued", "marker"}));
+  for (const auto& entry : w.book.entries()) {
+    if (entry.document == "printed meanwhile") {
+      EXPECT_EQ(entry.pages, 3u);
+    }
+    if (entry.document == "held") {
+      EXPECT_EQ(entry.user, "ann");
+    }
+  }
+}
+
+TEST(CatchUp, JobsThatEndWhileThePrinterIsNotMonitoredAreNeverLogged) {
+  WatchedPrinter w;
+  w.start();
+  std::uint32_t first = w.sim.Submit(kLaser, Job("monitored", "ann", 1));
+  std::uint32_t second = w.sim.Submit(kLaser, Job("unmonitored", "ann", 1));
+  std::uint32_t third = w.sim.Submit(kLaser, Job("monitored again", "ann", 1));
+  ASSERT_TRUE(WaitUntil([&] { return w.marks->load(kLaser).has_value(); }));
+
+  w.watcher->stop();           // crashed: the next ending is still counted
+  w.sim.Complete(kLaser, first);
+  const auto off = Clock::now();
+  w.watcher->suspend(off);     // monitoring switched off
+  // Clearly after the switch.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  w.sim.Complete(kLaser, second);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  w.watcher->setMonitoringSince(Clock::now());
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  w.sim.Complete(kLaser, third);  // after monitoring came back, before the watcher
+  w.start();
+  ASSERT_TRUE(w.book.waitFor(2));
+  w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("marker", "m", 1))); });
+  ASSERT_TRUE(w.book.waitFor(3));
+  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"monitored", "monitored again", "marker"}));
+  EXPECT_FALSE(w.marks->load(kLaser)->paused) << "the pause is over once caught up";
+}
+
+TEST(CatchUp, AFirstWatchLogsNothingFromBeforeAndAnUnreadableHistoryIsReadAgain) {
+  WatchedPrinter w;
+  w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("long ago", "ann", 1))); });
+  w.start();
+  w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("now", "ann", 1))); });
+  ASSERT_TRUE(w.book.waitFor(1));
+  w.watcher->stop();
+  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"now"}));
+
+  // The history cannot be read: the watcher keeps trying, then catches up.
+  w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("while down", "ann", 1))); });
+  w.sim.FailNext(platform::sim::SimCall::EndedJobs, platform::kErrorServerUnavailable, 2);
+  w.start();
+  ASSERT_TRUE(w.book.waitFor(2));
+  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"now", "while down"}));
+}
