@@ -28,7 +28,11 @@ std::vector<platform::SpoolJob> JobsToCatchUp(const std::optional<JobMark>& mark
     if (!fresh) continue;
     // Ended while the printer was not monitored. A job whose end time the
     // spooler does not tell is logged: it was not seen ending.
-    if (mark->paused && timed && completed > *mark->paused + kPauseSlack && completed <= monitoringSince) continue;
+    // An end time on a whole second may have been cut down to it.
+    const bool coarse = timed && completed.time_since_epoch() % kEndTimeResolution == decltype(completed.time_since_epoch()){};
+    const auto latestEnd = coarse ? completed + kEndTimeResolution : completed;
+    if (mark->paused && timed && completed > *mark->paused + kPauseSlack && latestEnd <= monitoringSince)
+      continue;
     out.push_back(job);
   }
   std::sort(out.begin(), out.end(),

@@ -26,6 +26,12 @@ inline constexpr std::chrono::seconds kMarkClockSlack{2};
 // a job that ended just before the switch must never be lost.
 inline constexpr std::chrono::milliseconds kPauseSlack{50};
 
+// How coarse a spooler's end times may be: CUPS keeps whole seconds, cut
+// down. A job whose end time is a whole second within this of the moment
+// monitoring came back may have ended after it, and is logged rather than
+// lost.
+inline constexpr std::chrono::seconds kEndTimeResolution{1};
+
 // The jobs of `ended` (a spooler's history) to log now, in id order, given
 // the printer's mark and the jobs `queued` that the watcher found in the
 // queue (listed before the history was read). Without a mark the printer

