@@ -1,6 +1,7 @@
 #include "common/catalogue_text.h"
 
 #include <climits>
+#include <vector>
 
 #include "common/name_filter.h"
 
@@ -25,6 +26,48 @@ constexpr std::string_view kUsername = "<username>";
 constexpr std::string_view kUsernameEnd = "</username>";
 constexpr std::string_view kLog = "<log>";
 
+// Finds tags in one text, remembering for each tag the last search: a
+// search from a later position reuses it when the occurrence found then is
+// still ahead, or when there was none. A damaged catalogue (entries without
+// their closing or value tags) would otherwise have every entry search to
+// the end of the text for a tag that is not there.
+class TagSearch
+{
+public:
+    explicit TagSearch(std::string_view text) : text_(text) {}
+
+    std::size_t Find(std::string_view tag, std::size_t from)
+    {
+        for (Memo& m : memos_) {
+            if (m.tag != tag.data())
+                continue;
+            if (from < m.from || (m.found != npos && m.found < from)) {
+                m.from = from;
+                m.found = text_.find(tag, from);
+            }
+            return m.found;
+        }
+        memos_.push_back({tag.data(), from, text_.find(tag, from)});
+        return memos_.back().found;
+    }
+
+    // After the text changed: nothing remembered holds any more.
+    void Reset(std::string_view text)
+    {
+        text_ = text;
+        memos_.clear();
+    }
+
+private:
+    struct Memo {
+        const char* tag;
+        std::size_t from;
+        std::size_t found;
+    };
+    std::string_view text_;
+    std::vector<Memo> memos_;
+};
+
 // Where a value sits in the text: [begin, end). `found` is false when either
 // tag is missing, in which case the value reads as empty.
 struct Span {
@@ -40,14 +83,14 @@ std::string_view SpanText(std::string_view text, const Span& s)
 
 // The value between `open` and `close`, both tags searched from `from`.
 // A closing tag that comes before the opening one gives an empty value.
-Span ValueAfter(std::string_view text, std::size_t from, std::string_view open,
-                std::string_view close)
+Span ValueAfter(TagSearch& search, std::string_view text, std::size_t from,
+                std::string_view open, std::string_view close)
 {
     Span s;
     if (from == npos || from > text.size())
         return s;
-    const std::size_t o = text.find(open, from);
-    const std::size_t c = text.find(close, from);
+    const std::size_t o = search.Find(open, from);
+    const std::size_t c = search.Find(close, from);
     if (o == npos || c == npos)
         return s;
     s.found = true;
@@ -67,22 +110,22 @@ struct Entry {
     std::size_t next = 0;    // where to look for the following "<name>"
 };
 
-Entry EntryAt(std::string_view text, std::size_t p)
+Entry EntryAt(TagSearch& search, std::string_view text, std::size_t p)
 {
     Entry e;
     e.next = p + kName.size();
     const std::size_t nameBegin = p + kName.size();
-    const std::size_t nameEnd = text.find(kNameEnd, nameBegin);
+    const std::size_t nameEnd = search.Find(kNameEnd, nameBegin);
     if (nameEnd == npos)
         return e;
     e.named = true;
     e.nameEnd = nameEnd;
     e.name = text.substr(nameBegin, nameEnd - nameBegin);
-    e.id = ValueAfter(text, nameEnd, kId, kIdEnd);
-    e.cost = ValueAfter(text, nameEnd, kCost, kCostEnd);
+    e.id = ValueAfter(search, text, nameEnd, kId, kIdEnd);
+    e.cost = ValueAfter(search, text, nameEnd, kCost, kCostEnd);
     if (!e.cost.found)
         return e;
-    e.monitored = ValueAfter(text, text.find(kCostEnd, nameEnd), kMonitored, kMonitoredEnd);
+    e.monitored = ValueAfter(search, text, search.Find(kCostEnd, nameEnd), kMonitored, kMonitoredEnd);
     if (e.monitored.found)
         e.next = e.monitored.begin;
     return e;
@@ -92,12 +135,13 @@ Entry EntryAt(std::string_view text, std::size_t p)
 template <typename Fn>
 void ForEachEntry(std::string_view text, Fn fn)
 {
-    std::size_t p = text.find(kName);
+    TagSearch search(text);
+    std::size_t p = search.Find(kName, 0);
     while (p != npos) {
-        const Entry e = EntryAt(text, p);
+        const Entry e = EntryAt(search, text, p);
         if (!fn(e))
             return;
-        p = text.find(kName, e.next);
+        p = search.Find(kName, e.next);
     }
 }
 
@@ -106,24 +150,26 @@ void ForEachEntry(std::string_view text, Fn fn)
 template <typename Match>
 void SetMonitoredWhere(std::string& text, std::string_view value, Match match)
 {
-    std::size_t p = text.find(kName);
+    TagSearch search(text);
+    std::size_t p = search.Find(kName, 0);
     while (p != npos) {
-        const Entry e = EntryAt(text, p);
+        const Entry e = EntryAt(search, text, p);
         std::size_t next = p + kName.size();
         if (e.named) {
             next = e.nameEnd + kNameEnd.size();
-            const std::size_t open = text.find(kMonitored, e.nameEnd);
+            const std::size_t open = search.Find(kMonitored, e.nameEnd);
             const std::size_t close =
-                open == npos ? npos : text.find(kMonitoredEnd, open + kMonitored.size());
+                open == npos ? npos : search.Find(kMonitoredEnd, open + kMonitored.size());
             if (close != npos) {
                 const std::size_t begin = open + kMonitored.size();
                 if (match(e.name)) {
                     text.replace(begin, close - begin, value);
+                    search.Reset(text);
                     next = begin + value.size();
                 }
             }
         }
-        p = text.find(kName, next);
+        p = search.Find(kName, next);
     }
 }
 
@@ -270,7 +316,12 @@ void ApplyMonitoredSet(std::string& text, const std::vector<ChosenPrinter>& chos
             continue;
         }
 
-        const long id = LargestId(text) + 1;
+        // Ids only grow; a catalogue that already holds the largest there is
+        // gets no new printer rather than one sharing another's folder.
+        const long largest = LargestId(text);
+        if (largest == LONG_MAX)
+            continue;
+        const long id = largest + 1;
         const std::string entry = "<name>" + name + "</name><ID>" + std::to_string(id) +
                                   "</ID><cost>" + cost + "</cost><monitored>1</monitored>";
         const std::size_t printers = text.find(kPrinters);
@@ -281,21 +332,23 @@ void ApplyMonitoredSet(std::string& text, const std::vector<ChosenPrinter>& chos
 void SetPrinterCost(std::string& text, std::string_view name, int cost)
 {
     const std::string value = std::to_string(cost);
-    std::size_t p = text.find(kName);
+    TagSearch search(text);
+    std::size_t p = search.Find(kName, 0);
     while (p != npos) {
-        const Entry e = EntryAt(text, p);
+        const Entry e = EntryAt(search, text, p);
         std::size_t next = e.next;
         if (e.named && e.name == name) {
-            const std::size_t open = text.find(kCost, e.nameEnd);
+            const std::size_t open = search.Find(kCost, e.nameEnd);
             const std::size_t close =
-                open == npos ? npos : text.find(kCostEnd, open + kCost.size());
+                open == npos ? npos : search.Find(kCostEnd, open + kCost.size());
             if (close != npos) {
                 const std::size_t begin = open + kCost.size();
                 text.replace(begin, close - begin, value);
+                search.Reset(text);
                 next = begin + value.size();
             }
         }
-        p = text.find(kName, next);
+        p = search.Find(kName, next);
     }
 }
 

@@ -1,6 +1,8 @@
 #include "common/reg_value.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -89,7 +91,9 @@ std::string CRegString::read() {
   if (key->QueryValue(valueName_, nullptr, buffer.data(), &size) != platform::RegStatus::Ok) {
     return default_;
   }
-  value_.assign(buffer.data(), strnlen(buffer.data(), size));
+  // The text ends at its first NUL, if any; an empty value has no buffer at all.
+  const std::string_view text(buffer.data(), std::min<std::size_t>(size, buffer.size()));
+  value_.assign(text.substr(0, text.find('\0')));
   readOnce_ = true;
   return value_;
 }

@@ -50,6 +50,9 @@ class QM_PLATFORM_API TcpSocket {
   void ShutdownSend();
   void Close() noexcept;
   bool IsOpen() const { return handle_ != kInvalid; }
+  // The connected peer's IPv4 address as a dotted quad (empty when not
+  // connected).
+  std::string PeerAddress() const;
   // The system's handle, for backends that drive the socket themselves
   // (TLS); the socket keeps owning it.
   std::intptr_t NativeHandle() const { return handle_; }

@@ -18,6 +18,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   openbox trayer xdotool
   faketime
+  clang libclang-rt-14-dev
 )
 
 missing=()

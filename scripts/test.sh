@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quillmark twice (plain, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both.
+# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both,
+# then runs each fuzz target briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,3 +22,6 @@ echo "== sanitizer build (ASan + UBSan) =="
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLMARK_SANITIZE=ON -DQUILLMARK_BUILD_BENCH=OFF
+
+echo "== fuzz targets (libFuzzer, a short fixed number of runs each) =="
+./scripts/fuzz.sh 2000

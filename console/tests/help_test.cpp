@@ -84,9 +84,4 @@ TEST(HelpFile, TheTopicListNamesEveryTopicAndTheSearchFindsTheLesson) {
   for (const auto& name : listed) EXPECT_TRUE(fs::exists(kHelp / name)) << name;
   // The tray's search looks for "lesson": some topic must hold the word.
   EXPECT_TRUE(topics.contains(QRegularExpression(R"re(keywords:[^\]]*"lesson")re")));
-  // The navigation page reads the pane and query from both the query and
-  // the fragment.
-  QString shell = Read(kHelp / "Quillmark.htm");
-  EXPECT_TRUE(shell.contains("params.get(\"q\")"));
-  EXPECT_TRUE(shell.contains("window.location.hash"));
 }

@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -62,15 +63,29 @@ std::string Encode(std::string_view name) {
   return out;
 }
 
-std::string Decode(std::string_view name) {
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The name a folder or file name encodes; nothing when it is not one this
+// store writes (a '%' without two hex digits after it).
+std::optional<std::string> Decode(std::string_view name) {
   std::string out;
+  out.reserve(name.size());
   for (size_t i = 0; i < name.size(); ++i) {
-    if (name[i] == '%' && i + 2 < name.size()) {
-      out.push_back(static_cast<char>(std::stoi(std::string(name.substr(i + 1, 2)), nullptr, 16)));
-      i += 2;
-    } else {
+    if (name[i] != '%') {
       out.push_back(name[i]);
+      continue;
     }
+    if (i + 2 >= name.size()) return std::nullopt;
+    const int high = HexDigit(name[i + 1]);
+    const int low = HexDigit(name[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
   }
   return out;
 }
@@ -103,25 +118,46 @@ RegStatus FromErrno(int err) {
   return RegStatus::Error;
 }
 
-// Reads a whole file; false with errno set on failure.
+// A file descriptor, closed when the object goes.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads a whole value file; false with errno set on failure. Only a regular
+// file is read: a FIFO or device planted where a value belongs would block
+// or feed its reader forever, and a symbolic link could point outside the
+// store, so the file is opened without blocking and without following links
+// and refused (EINVAL) when it is anything else.
 bool ReadWhole(const fs::path& file, std::string& out) {
-  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY));
+  if (fd.get() < 0) return false;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
   out.clear();
   char buf[4096];
   for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      errno = err;
-      return false;
+      return false;  // the descriptor's close leaves errno as read set it
     }
     if (n == 0) break;
     out.append(buf, static_cast<size_t>(n));
   }
-  ::close(fd);
   return true;
 }
 
@@ -279,7 +315,9 @@ class FileKey final : public RegistryKey {
     for (const auto& entry : fs::directory_iterator(folder_, ec)) {
       std::string file = entry.path().filename().string();
       if (file.empty() || file[0] == '=' || file[0] == '.') continue;
-      if (entry.is_directory(ec)) out.push_back(Decode(file));
+      if (!entry.is_directory(ec)) continue;
+      // A folder this store did not name is not one of its keys.
+      if (auto name = Decode(file)) out.push_back(std::move(*name));
     }
     return out;
   }

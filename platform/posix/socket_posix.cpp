@@ -160,6 +160,17 @@ void TcpSocket::ShutdownSend() {
   if (IsOpen() && shutdown(Fd(handle_), SHUT_WR) != 0) ThrowErrno("shutdown");
 }
 
+std::string TcpSocket::PeerAddress() const {
+  if (!IsOpen()) return {};
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (getpeername(Fd(handle_), reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET)
+    return {};
+  char text[INET_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) == nullptr) return {};
+  return text;
+}
+
 void TcpSocket::Close() noexcept {
   if (IsOpen()) {
     ::close(Fd(handle_));

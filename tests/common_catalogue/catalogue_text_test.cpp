@@ -348,3 +348,52 @@ TEST(CatalogueNumbers, NonNumericIdsDoNotBreakNextId)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Damaged catalogues
+
+TEST(CatalogueDamaged, EntriesWithoutTheirTagsAreListedEmptyAndLeftAlone)
+{
+    // A whole entry, then entries that lost their value tags and one that
+    // lost its "</name>".
+    const std::string tail = "<name>A</name><name>B</name>junk<name>lost";
+    const std::string text = Catalogue(Entry("C", "7", "2", "1") + tail);
+    const auto printers = ListPrinters(text);
+    ASSERT_EQ(printers.size(), 3u);
+    EXPECT_EQ(printers[0].name, "C");
+    EXPECT_EQ(printers[0].id, "7");
+    EXPECT_EQ(printers[0].monitored, "1");
+    EXPECT_EQ(printers[1].name, "A");
+    EXPECT_EQ(printers[1].id, "");
+    EXPECT_EQ(printers[2].name, "B");
+    EXPECT_EQ(printers[2].cost, "");
+    EXPECT_EQ(FindPrinterId(text, "C"), "7");
+    EXPECT_EQ(ScanMonitoredPrinters(text).size(), 1u);
+
+    std::string edited = text;
+    SetPrinterCost(edited, "C", 9);
+    EXPECT_EQ(edited, Catalogue(Entry("C", "7", "9", "1") + tail));
+    ApplyMonitoredSet(edited, {});
+    EXPECT_EQ(edited, Catalogue(Entry("C", "7", "9", "0") + tail));
+}
+
+TEST(CatalogueDamaged, ManyEntriesWithoutTagsAreReadInOnePass)
+{
+    // Entries without their value tags, then entries without "</name>": each
+    // missing tag is looked for once, not once per entry (which would take
+    // hours here).
+    std::string text = "<log><printers>";
+    for (int i = 0; i < 200000; ++i) text += "<name>y</name>";
+    for (int i = 0; i < 200000; ++i) text += "<name>x";
+    EXPECT_EQ(ListPrinters(text).size(), 200000u);
+    EXPECT_TRUE(ScanMonitoredPrinters(text).empty());
+    EXPECT_EQ(FindPrinterId(text, "y"), "");
+}
+
+TEST(CatalogueApply, TheLargestIdThereIsGetsNoSuccessor)
+{
+    std::string text = Catalogue(Entry("Top", "9223372036854775807", "1", "0"));
+    ApplyMonitoredSet(text, {{"New", "3"}, {"Top", ""}});
+    EXPECT_EQ(text, Catalogue(Entry("Top", "9223372036854775807", "1", "1")));
+    EXPECT_EQ(FindPrinterId(text, "New"), "");
+}

@@ -154,6 +154,25 @@ class CupsMonitoringRun : public ::testing::Test {
     return false;
   }
 
+  // Prints a marker job on `queue` and waits for its record: once it is
+  // logged, the queue's watcher has looked again at every job that left
+  // before it, so a job logged twice would show.
+  void PassMarker(const std::string& queue) {
+    const std::string document = "marker-" + std::to_string(markers_++) + ".txt";
+    cupsd_.Submit(queue, 1, document, "marker");
+    auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (AllDay().find("<doc>" + document + "</doc>") != std::string::npos) return;
+      std::this_thread::sleep_for(50ms);
+    }
+    FAIL() << "the marker job on " << queue << " was never logged\n" << AllDay();
+  }
+
+  // The records in `bytes` other than marker jobs.
+  static std::size_t Events(const std::string& bytes) {
+    return Count(bytes, "<event>") - Count(bytes, "<doc>marker-");
+  }
+
   // The six period files of a scope folder, named after the day file.
   std::vector<fs::path> PeriodFiles(const fs::path& folder) const {
     std::string stamp, week;
@@ -178,6 +197,7 @@ class CupsMonitoringRun : public ::testing::Test {
   ScratchRegistry scratch_;
   fs::path app_;
   pid_t host_ = -1;
+  int markers_ = 0;
 };
 
 TEST_F(CupsMonitoringRun, JobsLeavingMonitoredQueuesAreLoggedOnceInTheirEighteenFiles) {
@@ -199,8 +219,8 @@ TEST_F(CupsMonitoringRun, JobsLeavingMonitoredQueuesAreLoggedOnceInTheirEighteen
   cupsd_.Cancel("BackOffice", never);  // deleted before printing
   for (const char* queue : {"FrontDesk", "BackOffice", "Idle"}) cupsd_.Enable(queue);
   ASSERT_TRUE(WaitForRecords(6)) << AllDay() << cupsd_.ErrorLogTail();
-  // One more watcher pass, so that a job logged twice would show.
-  std::this_thread::sleep_for(2500ms);
+  ASSERT_NO_FATAL_FAILURE(PassMarker("FrontDesk"));
+  ASSERT_NO_FATAL_FAILURE(PassMarker("BackOffice"));
 
   const std::string report = RecordTail("report.pdf", 3, 15, "FrontDesk", "ann");
   const std::string plan = RecordTail("plan  notes.doc", 2, 10, "FrontDesk", "bob");
@@ -226,7 +246,7 @@ TEST_F(CupsMonitoringRun, JobsLeavingMonitoredQueuesAreLoggedOnceInTheirEighteen
       ASSERT_TRUE(fs::exists(file)) << file;
       std::string bytes = ReadBytes(file);
       EXPECT_EQ(bytes.substr(0, 527), std::string(525, ' ') + "\r\n") << file;
-      EXPECT_EQ(Count(bytes, "<event>"), scope.present.size()) << file << bytes;
+      EXPECT_EQ(Events(bytes), scope.present.size()) << file << bytes;
       for (const auto& record : scope.present) {
         EXPECT_EQ(Count(bytes, record), 1u) << file << "\n" << record << "\n" << bytes;
         EXPECT_TRUE(Count(bytes, headFrom + record) == 1u || Count(bytes, headTo + record) == 1u)
@@ -247,12 +267,12 @@ TEST_F(CupsMonitoringRun, JobsLeavingMonitoredQueuesAreLoggedOnceInTheirEighteen
   ASSERT_EQ(CRegDword(QuillmarkValue("Reset")).Get(), 0u) << "the engine never reloaded";
   WaitUntilWatched("FrontDesk");
   cupsd_.Submit("FrontDesk", 2, "after reset.txt", "bob");
-  ASSERT_TRUE(WaitForRecords(7)) << AllDay();
-  std::this_thread::sleep_for(2500ms);
+  ASSERT_TRUE(WaitForRecords(7 + markers_)) << AllDay();
+  ASSERT_NO_FATAL_FAILURE(PassMarker("FrontDesk"));
   EXPECT_EQ(StopHost(), 0);
 
   std::string all = AllDay();
-  EXPECT_EQ(Count(all, "<event>"), 7u) << all;
+  EXPECT_EQ(Events(all), 7u) << all;
   for (const auto& record : scopes.front().present) EXPECT_EQ(Count(all, record), 1u) << record;
   EXPECT_EQ(Count(all, RecordTail("after reset.txt", 2, 10, "FrontDesk", "bob")), 1u) << all;
   EXPECT_TRUE(cupsd_.SubscriptionIds("FrontDesk").empty()) << "the stopped host left a subscription";

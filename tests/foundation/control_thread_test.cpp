@@ -1,8 +1,10 @@
 #include "engine/control_thread.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "common/reg_value.h"
 #include "common/registry_keys.h"
@@ -18,6 +20,18 @@ using engine::ControlThread;
 namespace {
 
 std::atomic<int> g_running{0};
+
+// Waits up to five seconds for `counter` to read `expected`; true when it did.
+// Threads start and stop on their own time, so a count is waited for rather
+// than read once.
+bool Reaches(const std::atomic<int>& counter, int expected) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (counter != expected) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
 
 class CountingWatcher : public engine::PrinterWatcher {
  protected:
@@ -131,8 +145,7 @@ TEST_F(ControlThreadTest, FirstPassLoadsTheCatalogueAndClearsReset) {
   loop.waitPass(1);
   EXPECT_EQ(CRegDword(QuillmarkValue("Reset")).Get(), 0u);
   // Only the entry flagged exactly "1" runs.
-  for (int i = 0; i < 200 && g_running != 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(g_running, 1);
+  EXPECT_TRUE(Reaches(g_running, 1)) << g_running;
 }
 
 TEST_F(ControlThreadTest, SwitchesFollowTheRegistry) {
@@ -142,11 +155,9 @@ TEST_F(ControlThreadTest, SwitchesFollowTheRegistry) {
   CRegDword(QuillmarkValue("EmailAlert")).Set(1);
   ControlLoop loop(retention, report);
   loop.waitPass(1);
-  auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); };
-  settle();
-  EXPECT_EQ(g_running, 2);
-  EXPECT_EQ(retention, 1);
-  EXPECT_EQ(report, 1);
+  EXPECT_TRUE(Reaches(g_running, 2)) << g_running;
+  EXPECT_TRUE(Reaches(retention, 1)) << retention;
+  EXPECT_TRUE(Reaches(report, 1)) << report;
 
   // Monitoring off stops every watcher and the report thread in one pass;
   // retention goes on.
@@ -170,14 +181,12 @@ TEST_F(ControlThreadTest, ResetReloadsAndRestartsInTheSamePass) {
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
   ControlLoop loop(retention, report);
   loop.waitPass(1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(g_running, 3);
+  EXPECT_TRUE(Reaches(g_running, 3)) << g_running;
 
   writeCatalogue(Entry("A", "0") + Entry("C", "1"));
   CRegDword(QuillmarkValue("Reset")).Set(1);
   loop.step();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(g_running, 1);  // slots beyond the new count stay stopped
+  EXPECT_TRUE(Reaches(g_running, 1)) << g_running;  // slots beyond the new count stay stopped
   EXPECT_EQ(CRegDword(QuillmarkValue("Reset")).Get(), 0u);
 }
 
@@ -188,8 +197,7 @@ TEST_F(ControlThreadTest, MoreThanThreeMonitoredPrintersAreAllStoppedOnReload) {
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
   ControlLoop loop(retention, report);
   loop.waitPass(1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(g_running, 5);
+  EXPECT_TRUE(Reaches(g_running, 5)) << g_running;
   writeCatalogue("");
   CRegDword(QuillmarkValue("Reset")).Set(1);
   loop.step();
@@ -203,8 +211,7 @@ TEST_F(ControlThreadTest, StoppingTheControlThreadStopsEverythingItStarted) {
   {
     ControlLoop loop(retention, report);
     loop.waitPass(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(g_running, 1);
+    EXPECT_TRUE(Reaches(g_running, 1)) << g_running;
     loop.stop();
   }
   EXPECT_EQ(g_running, 0);

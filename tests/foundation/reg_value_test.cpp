@@ -108,3 +108,11 @@ TEST(RegValueTexts, CachingAndWritingRules) {
   wkey->SetValue("SMTPName", RegType::Sz, "ab\0cd", 6);
   EXPECT_EQ(CRegString(QuillmarkValue("SMTPName")).Get(), "ab");
 }
+
+TEST(RegValueTexts, AValueWithNoBytesReadsAsEmptyText) {
+  ScratchRegistry scratch;
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  ASSERT_NE(key, nullptr);
+  ASSERT_EQ(key->SetValue("SMTPName", RegType::Sz, nullptr, 0), platform::RegStatus::Ok);
+  EXPECT_EQ(CRegString(QuillmarkValue("SMTPName"), "dflt").Get(), "");
+}

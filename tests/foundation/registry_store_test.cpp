@@ -1,9 +1,19 @@
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <future>
+#include <string>
+#include <utility>
+#include <vector>
 #include <thread>
 
+#include "common/text_file.h"
 #include "tests/foundation/test_support.h"
 
 using platform::Hive;
@@ -132,4 +142,80 @@ TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
   for (auto& e : std::filesystem::recursive_directory_iterator(scratch.registryRoot())) {
     EXPECT_EQ(e.path().filename().string().rfind(".tmp", 0), std::string::npos) << e.path();
   }
+}
+
+namespace {
+
+// Runs quillmark-reg with `args` on the scratch store; its output lands in
+// `out`. A command still running after ten seconds is ended (status 124).
+int RunRegCommand(const ScratchRegistry& scratch, const std::string& args, std::string& out) {
+  const std::string file = (scratch.folder() / "reg-out").string();
+  const std::string command = "QUILLMARK_REGISTRY=" + scratch.registryRoot().string() + " timeout 10 " +
+                              QM_APP_DIR + "/quillmark-reg " + args + " >" + file + " 2>&1 </dev/null";
+  const int status = std::system(command.c_str());
+  out = ReadTextFile(file);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+}  // namespace
+
+// A FIFO planted where a value file belongs must not hold up its readers:
+// the value reads as damaged, at once, for the store and for the command.
+TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
+  ScratchRegistry scratch;
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  ASSERT_NE(key, nullptr);
+  std::uint32_t one = 1;
+  ASSERT_EQ(key->SetValue("Monitoring", RegType::Dword, &one, 4), RegStatus::Ok);
+  const auto folder = scratch.registryRoot() / "HKLM" / "software" / "quillmark";
+  ASSERT_EQ(::mkfifo((folder / "=smtpsrv").c_str(), 0600), 0) << std::strerror(errno);
+
+  // Run on a thread of its own, so that a reader that does block fails the
+  // test instead of hanging the run.
+  std::promise<std::pair<RegStatus, std::size_t>> done;
+  auto result = done.get_future();
+  std::thread([&scratch, &done] {
+    auto reader = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+    std::uint32_t size = 0;
+    const RegStatus status = reader->QueryValue("SMTPSRV", nullptr, nullptr, &size);
+    done.set_value({status, reader->Values().size()});
+  }).detach();
+  if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    // Release the reader by opening the FIFO for writing (as often as it
+    // opens it), then fail.
+    do {
+      const int fd = ::open((folder / "=smtpsrv").c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+    } while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready);
+    FAIL() << "a reader blocked on the FIFO";
+  }
+  const auto [status, values] = result.get();
+  EXPECT_NE(status, RegStatus::Ok);
+  EXPECT_NE(status, RegStatus::NotFound);
+  EXPECT_EQ(values, 1u);  // the real value, not the FIFO
+
+  std::string out;
+  EXPECT_NE(RunRegCommand(scratch, "query 'HKLM\\Software\\Quillmark' /v SMTPSRV", out), 0);
+  EXPECT_EQ(RunRegCommand(scratch, "query 'HKLM\\Software\\Quillmark'", out), 0) << out;
+  EXPECT_NE(out.find("Monitoring"), std::string::npos) << out;
+}
+
+// A folder under a key whose name this store did not write (a '%' without
+// two hex digits) is not a subkey; listing the key goes on without it.
+TEST(RegistryStore, FoldersWithMalformedEscapesAreNotSubkeys) {
+  ScratchRegistry scratch;
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Good%Name", platform::kKeyWrite);
+  ASSERT_NE(key, nullptr);
+  const auto folder = scratch.registryRoot() / "HKLM" / "software" / "quillmark";
+  for (const char* bad : {"%zz", "bad%", "bad%4", "%g1"}) ASSERT_EQ(::mkdir((folder / bad).c_str(), 0700), 0) << bad;
+
+  auto parent = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+  ASSERT_NE(parent, nullptr);
+  std::vector<std::string> subkeys;
+  ASSERT_NO_THROW(subkeys = parent->SubKeys());
+  EXPECT_EQ(subkeys, std::vector<std::string>{"good%name"});
+
+  std::string out;
+  EXPECT_EQ(RunRegCommand(scratch, "query 'HKLM\\Software\\Quillmark'", out), 0) << out;
+  EXPECT_NE(out.find("good%name"), std::string::npos) << out;
 }

@@ -57,6 +57,8 @@ class Session {
   void Send(std::string_view bytes) { socket_.SendAll(bytes); }
   void Close() { socket_.Close(); }
   bool IsOpen() const { return socket_.IsOpen(); }
+  // The client's address as the server sees it.
+  std::string PeerAddress() const { return socket_.PeerAddress(); }
 
   // True when the client closed the connection within `timeout`; bytes it
   // sent meanwhile land in `rest`.
@@ -143,6 +145,13 @@ class ScriptServer {
       std::string data;
       if (!s.ReadData(data)) server.Fail("no end of data; got \"" + data + "\"");
       server.Record(std::move(data));
+    });
+  }
+  // Checks the client connected from `address`.
+  ScriptServer& ExpectPeer(std::string address) {
+    return Do([address](Session& s, ScriptServer& server) {
+      const std::string got = s.PeerAddress();
+      if (got != address) server.Fail("expected a client from " + address + ", got one from \"" + got + "\"");
     });
   }
   // Closes the connection from the server's side.

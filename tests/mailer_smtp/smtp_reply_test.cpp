@@ -203,12 +203,24 @@ TEST(SmtpSocket, UnresolvableBindAddressFailsBeforeAnyConnect) {
   EXPECT_FALSE(s.Connected());
 }
 
+// The server listens on 127.0.0.1; a client left to itself comes from
+// there too, so only a bind to another loopback address shows in the peer.
 TEST(SmtpSocket, BindAddressIsUsedForTheConnection) {
   ScriptServer s;
-  s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok").QuitReply();
+  s.ExpectPeer("127.0.0.2").Reply("220 ready").Expect("HELO client.test").Reply("250 ok").QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::None, "", "", s.Port(), "127.0.0.1");
+  c.Connect(kHost, AuthMethod::None, "", "", s.Port(), "127.0.0.2");
+  c.Disconnect();
+  EXPECT_EQ(s.Finish(), "");
+}
+
+TEST(SmtpSocket, WithoutBindAddressTheSystemChoosesTheSource) {
+  ScriptServer s;
+  s.ExpectPeer("127.0.0.1").Reply("220 ready").Expect("HELO client.test").Reply("250 ok").QuitReply();
+  s.Start();
+  TestConnection c;
+  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
 }

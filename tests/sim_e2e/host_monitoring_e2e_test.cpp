@@ -203,8 +203,11 @@ TEST_F(MonitoringRun, FinishedJobsOfMonitoredPrintersGoIntoTheirEighteenFiles) {
   while (std::chrono::steady_clock::now() < deadline && Count(AllDay(), "<event>") < 3u + loggedProbes_) {
     std::this_thread::sleep_for(50ms);
   }
-  // One more watcher pass, so that a job logged twice would show.
-  std::this_thread::sleep_for(1500ms);
+  // A marker job on each printer, finished after the others: once it is
+  // logged, its watcher has looked at the queue again since, so a job logged
+  // twice would show.
+  WaitUntilWatched("Front Desk");
+  WaitUntilWatched("Back Office");
   EXPECT_EQ(StopHost(), 0);
 
   ASSERT_EQ(DayFiles().size(), 1u);

@@ -179,7 +179,9 @@ TEST(PrinterWatcher, AJobThatCameAndWentBetweenFetchesIsLoggedOnceWithItsData) {
   EXPECT_EQ(brief->user, "ann");
   EXPECT_EQ(brief->pages, 6u);
   EXPECT_EQ(brief->year, 2006);
-  EXPECT_EQ(Find(entries, "known")->pages, 9u);
+  const Logged* knownJob = Find(entries, "known");
+  ASSERT_NE(knownJob, nullptr);
+  EXPECT_EQ(knownJob->pages, 9u);
 }
 
 TEST(PrinterWatcher, DiscardedChangesAreMadeUpByARefresh) {
