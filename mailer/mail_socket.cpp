@@ -31,7 +31,9 @@ bool IsLastLine(std::string_view line) {
     return line.size() > 3 && line[3] == ' ';
 }
 
+// A reply code is three digits, the first 1 to 5; anything else is no code.
 int ParseCode(std::string_view line) {
+    if (line.empty() || line[0] < '1' || line[0] > '5') return 0;
     int code = 0;
     for (std::size_t i = 0; i < 3; ++i) {
         if (i >= line.size() || !std::isdigit(static_cast<unsigned char>(line[i]))) return 0;

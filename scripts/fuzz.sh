@@ -22,7 +22,7 @@ for target in "${targets[@]}"; do
   corpus=build-fuzz/corpus/$target
   mkdir -p "$corpus"
   echo "== $target: $n runs =="
-  (cd build-fuzz && "./$target" -runs="$n" -max_len=4096 -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
+  (cd build-fuzz && "./$target" -seed=1 -runs="$n" -max_len=4096 -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
       "corpus/$target" "../tests/fuzz/corpus/$target" 2>"$target.log") || {
     tail -n 40 "build-fuzz/$target.log"
     echo "fuzz target $target failed (input and log in build-fuzz/)" >&2
