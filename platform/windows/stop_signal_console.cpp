@@ -1,22 +1,15 @@
 #include "platform/windows/win32.h"  // first: before any other system header
 
-#include <memory>
-#include <type_traits>
-
 #include "platform/stop_signal.h"
+#include "platform/windows/unique_handle.h"
 
 namespace platform {
 
 namespace {
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
-
 // Set once a stop request came; manual reset, so it stays set.
 HANDLE StopEvent() {
-  static const UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  static const windows::UniqueHandle event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   return event.get();
 }
 
