@@ -32,7 +32,8 @@ class QM_PLATFORM_API DesktopOpener {
 // leaves no child behind.
 QM_PLATFORM_API std::unique_ptr<DesktopOpener> MakeProgramOpener(std::string program);
 
-// The desktop's own opener: "xdg-open" on POSIX desktops.
+// The desktop's own opener: "xdg-open" on POSIX desktops, the shell's
+// choice (ShellExecute) on Windows.
 QM_PLATFORM_API std::unique_ptr<DesktopOpener> MakeSystemOpener();
 
 }  // namespace platform
