@@ -1,30 +1,31 @@
 #include "common/period_keys.h"
 
+#include <chrono>
 #include <cstdio>
+
+#include "platform/local_time.h"
 
 namespace common {
 
 namespace {
 
-std::tm LocalTm(std::time_t now)
+platform::LocalTime Local(std::time_t now)
 {
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return tm;
+    return platform::ToLocalTime(std::chrono::system_clock::from_time_t(now));
 }
 
 }  // namespace
 
 LocalDateTime ToLocalDateTime(std::time_t now)
 {
-    const std::tm tm = LocalTm(now);
+    const platform::LocalTime local = Local(now);
     LocalDateTime t;
-    t.year = tm.tm_year + 1900;
-    t.month = tm.tm_mon + 1;
-    t.day = tm.tm_mday;
-    t.hour = tm.tm_hour;
-    t.minute = tm.tm_min;
-    t.second = tm.tm_sec;
+    t.year = local.year;
+    t.month = local.month;
+    t.day = local.day;
+    t.hour = local.hour;
+    t.minute = local.minute;
+    t.second = local.second;
     return t;
 }
 
@@ -37,13 +38,9 @@ std::string DayStamp(int year, int month, int day)
 
 int WeekNumber(std::time_t now)
 {
-    const std::tm local = LocalTm(now);
-    std::tm jan1{};
-    jan1.tm_year = local.tm_year;
-    jan1.tm_mon = 0;
-    jan1.tm_mday = 1;
-    jan1.tm_isdst = -1;
-    const std::time_t start = std::mktime(&jan1);
+    const platform::LocalTime local = Local(now);
+    const std::time_t start =
+        std::chrono::system_clock::to_time_t(platform::FromLocalTime(local.year, 1, 1, 0, 0, 0));
     const long long elapsed = static_cast<long long>(now) - static_cast<long long>(start);
     return static_cast<int>(elapsed / 3600 / 24 / 7 + 1);
 }

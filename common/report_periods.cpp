@@ -7,6 +7,7 @@
 #include "common/period_keys.h"
 #include "common/text_file.h"
 #include "platform/clock.h"
+#include "platform/local_time.h"
 
 namespace common {
 namespace {
@@ -35,13 +36,8 @@ std::string DayText(int year, int month, int day) {
 // 23-hour day at the start of summer time.
 LocalDateTime DayBefore(std::time_t now) {
   const LocalDateTime today = ToLocalDateTime(now);
-  std::tm tm{};
-  tm.tm_year = today.year - 1900;
-  tm.tm_mon = today.month - 1;
-  tm.tm_mday = today.day - 1;
-  tm.tm_hour = 12;
-  tm.tm_isdst = -1;
-  return ToLocalDateTime(std::mktime(&tm));
+  return ToLocalDateTime(std::chrono::system_clock::to_time_t(
+      platform::FromLocalTime(today.year, today.month, today.day - 1, 12, 0, 0)));
 }
 
 struct StemAndElement {

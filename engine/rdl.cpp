@@ -17,7 +17,15 @@ struct LoadApplicationFolder {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) void rdl() {
+// The library's only export, on Windows by dllexport (which also keeps the
+// linker from exporting everything else), elsewhere by visibility.
+#if defined(_WIN32)
+#  define QUILLCORE_ENTRY __declspec(dllexport)
+#else
+#  define QUILLCORE_ENTRY __attribute__((visibility("default")))
+#endif
+
+extern "C" QUILLCORE_ENTRY void rdl() {
   CRegDword(common::QuillmarkValue("Monitoring")).Set(1);
 
   engine::ControlThread control;

@@ -10,6 +10,7 @@
 #include "engine/app_folder.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/local_time.h"
 #include "platform/process.h"
 #include "platform/program_folder.h"
 
@@ -25,28 +26,18 @@ std::string Stamp(std::time_t t) {
 // 86400 seconds would skip a day shortly after midnight following the
 // 23-hour day at the start of summer time.
 std::string YesterdayStamp(std::time_t now) {
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  tm.tm_mday -= 1;
-  tm.tm_hour = 12;
-  tm.tm_min = 0;
-  tm.tm_sec = 0;
-  tm.tm_isdst = -1;
-  return Stamp(std::mktime(&tm));
+  const platform::LocalTime today = platform::ToLocalTime(std::chrono::system_clock::from_time_t(now));
+  return Stamp(std::chrono::system_clock::to_time_t(
+      platform::FromLocalTime(today.year, today.month, today.day - 1, 12, 0, 0)));
 }
 
 // Seconds from `now` to the next 00:00:00 local time. The date is stepped
 // by one calendar day rather than by 86400 seconds, so the 25-hour day at
 // the end of summer time does not end early.
 long long SecondsToNextMidnight(std::time_t now) {
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  tm.tm_mday += 1;
-  tm.tm_hour = 0;
-  tm.tm_min = 0;
-  tm.tm_sec = 0;
-  tm.tm_isdst = -1;
-  const std::time_t midnight = std::mktime(&tm);
+  const platform::LocalTime today = platform::ToLocalTime(std::chrono::system_clock::from_time_t(now));
+  const std::time_t midnight = std::chrono::system_clock::to_time_t(
+      platform::FromLocalTime(today.year, today.month, today.day + 1, 0, 0, 0));
   long long wait = static_cast<long long>(midnight) - static_cast<long long>(now);
   return wait > 0 ? wait : 1;
 }

@@ -1,31 +1,30 @@
 // quillcore-host: loads the engine library from its own folder, runs its
-// entry on the main thread, and ends it on SIGTERM or SIGINT.
-
-#include <dlfcn.h>
-#include <signal.h>
-#include <unistd.h>
+// entry on the main thread, and ends it on the system's stop request
+// (SIGTERM or SIGINT on POSIX).
 
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <thread>
 
+#include "platform/dynamic_library.h"
 #include "platform/message_queue.h"
 #include "platform/program_folder.h"
+#include "platform/stop_signal.h"
 
 namespace {
 
+#if defined(_WIN32)
+constexpr const char* kLibraryName = "Quillcore.dll";
+#else
 constexpr const char* kLibraryName = "libquillcore.so";
+#endif
 
 }  // namespace
 
 int main() {
-  // Block the stop signals in every thread; one thread waits for them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Hold the stop signals in every thread; one thread waits for them.
+  platform::HoldStopSignals();
 
   // The engine comes from beside the host and nowhere else ("AppPath" names
   // the data folder only), and only when nobody but root or this account
@@ -40,24 +39,24 @@ int main() {
     return 1;
   }
   const std::string& library = *found;
-  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    std::fprintf(stderr, "quillcore-host: cannot load the engine library %s: %s\n",
-                 library.c_str(), dlerror());
+  std::optional<platform::DynamicLibrary> engine;
+  try {
+    engine.emplace(library);
+  } catch (const platform::DynamicLibraryError& error) {
+    std::fprintf(stderr, "quillcore-host: cannot load the engine library %s: %s\n", library.c_str(),
+                 error.what());
     return 1;
   }
-  auto rdl = reinterpret_cast<void (*)()>(dlsym(handle, "rdl"));
+  const platform::DynamicLibrary::Function rdl = engine->FindFunction("rdl");
   if (!rdl) {
     std::fprintf(stderr, "quillcore-host: %s has no entry point rdl\n", library.c_str());
-    dlclose(handle);
     return 1;
   }
 
   platform::EnsureMessageQueue();
   platform::ThreadId mainThread = platform::CurrentThreadId();
   std::thread waiter([&] {
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    platform::WaitForStopSignal();
     platform::PostThreadMessage(mainThread, platform::Message{platform::kQuitMessage, 0, 0});
   });
 
@@ -65,6 +64,5 @@ int main() {
 
   // rdl only returns after the quit message, so the waiter has finished.
   waiter.join();
-  dlclose(handle);
   return 0;
 }

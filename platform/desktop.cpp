@@ -16,7 +16,7 @@ DesktopOpener& DesktopOpener::Default() {
   if (DesktopOpener* o = g_override.load()) return *o;
   static const std::unique_ptr<DesktopOpener> standard = [] {
     const char* env = std::getenv("QUILLMARK_OPENER");
-    return MakeProgramOpener(env != nullptr && *env != '\0' ? env : kDefaultDesktopOpener);
+    return env != nullptr && *env != '\0' ? MakeProgramOpener(env) : MakeSystemOpener();
   }();
   return *standard;
 }

@@ -20,7 +20,7 @@ class QM_PLATFORM_API DesktopOpener {
   virtual bool Open(const std::string& target) = 0;
 
   // The process-wide opener: the program named by $QUILLMARK_OPENER when
-  // set and not empty, else the desktop's own ("xdg-open").
+  // set and not empty, else the desktop's own (MakeSystemOpener).
   static DesktopOpener& Default();
   // Replaces the process-wide opener (tests); returns the previous one.
   // The caller keeps ownership and must restore it before destroying it.
@@ -32,6 +32,8 @@ class QM_PLATFORM_API DesktopOpener {
 // leaves no child behind.
 QM_PLATFORM_API std::unique_ptr<DesktopOpener> MakeProgramOpener(std::string program);
 
-inline constexpr const char* kDefaultDesktopOpener = "xdg-open";
+// The desktop's own opener: "xdg-open" on POSIX desktops, the shell's
+// choice (ShellExecute) on Windows.
+QM_PLATFORM_API std::unique_ptr<DesktopOpener> MakeSystemOpener();
 
 }  // namespace platform

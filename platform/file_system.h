@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/export.h"
+#include "platform/native_handle.h"
 
 namespace platform {
 
@@ -120,7 +121,7 @@ class QM_PLATFORM_API InputFile {
   std::size_t Read(char* buffer, std::size_t length);
 
  private:
-  int fd_ = -1;
+  NativeHandle handle_ = kNoHandle;
   std::uint64_t size_ = 0;
 };
 
@@ -135,10 +136,10 @@ class QM_PLATFORM_API FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  bool locked() const { return fd_ >= 0; }
+  bool locked() const { return handle_ != kNoHandle; }
 
  private:
-  int fd_ = -1;
+  NativeHandle handle_ = kNoHandle;
 };
 
 }  // namespace platform

@@ -24,4 +24,11 @@ struct LocalTime {
 // so a changed TZ takes effect at once).
 QM_PLATFORM_API LocalTime ToLocalTime(std::chrono::system_clock::time_point when);
 
+// The moment at which the wall clock of the process's time zone shows the
+// given date and time. Fields out of range carry over (day 0 is the last
+// day of the month before, month 13 January of the next year), and whether
+// daylight saving is in force is decided by the zone for that date.
+QM_PLATFORM_API std::chrono::system_clock::time_point FromLocalTime(int year, int month, int day,
+                                                                   int hour, int minute, int second);
+
 }  // namespace platform

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/export.h"
+#include "platform/native_handle.h"
 
 namespace platform {
 
@@ -50,13 +51,16 @@ class QM_PLATFORM_API Process {
   static constexpr std::size_t kErrorOutputLimit = 64 * 1024;
 
  private:
-  Process(long id, int errorFd) : id_(id), errorFd_(errorFd) {}
+  Process(NativeHandle id, NativeHandle errorOutput) : id_(id), errorOutput_(errorOutput) {}
   void CollectErrorOutput();
   void Release();  // drops the program (see the destructor)
   void CloseErrorOutput();
 
-  long id_ = -1;       // -1 once the program was reaped or the object moved from
-  int errorFd_ = -1;   // read end of the program's standard error, or -1
+  // The program (its process id on POSIX, its process handle on Windows);
+  // kNoHandle once it was reaped or the object moved from.
+  NativeHandle id_ = kNoHandle;
+  // The read end of the program's standard error, or kNoHandle.
+  NativeHandle errorOutput_ = kNoHandle;
   std::string errors_;
 };
 

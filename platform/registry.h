@@ -112,9 +112,8 @@ class QM_PLATFORM_API Registry {
 // never see half a value. Folders are created 2770 and files 0660.
 QM_PLATFORM_API std::unique_ptr<Registry> MakeFileRegistry(std::filesystem::path root);
 
-// $QUILLMARK_REGISTRY when set and not empty, else kDefaultRegistryRoot.
+// $QUILLMARK_REGISTRY when set and not empty, else the store's standard
+// root on this system (/var/lib/quillmark/registry on POSIX).
 QM_PLATFORM_API std::filesystem::path RegistryRootFromEnvironment();
-
-inline constexpr const char* kDefaultRegistryRoot = "/var/lib/quillmark/registry";
 
 }  // namespace platform

@@ -24,7 +24,7 @@ std::optional<std::filesystem::path> SpoolFolderFromEnvironment() {
 
 std::unique_ptr<Spooler> MakeSpooler() {
   if (auto folder = SpoolFolderFromEnvironment()) return MakeFolderSpooler(*folder);
-  return MakeCupsSpooler();
+  return MakeSystemSpooler();
 }
 
 namespace {

@@ -305,11 +305,14 @@ QM_PLATFORM_API std::unique_ptr<Spooler> MakeFolderSpooler(std::filesystem::path
 // The system's spooler through CUPS. Defined in platform/posix/spooler_cups.cpp.
 QM_PLATFORM_API std::unique_ptr<Spooler> MakeCupsSpooler();
 
+// The system's own spooler, chosen by the build: CUPS on POSIX.
+QM_PLATFORM_API std::unique_ptr<Spooler> MakeSystemSpooler();
+
 // $QUILLMARK_SPOOLER when set and not empty.
 QM_PLATFORM_API std::optional<std::filesystem::path> SpoolFolderFromEnvironment();
 
 // The simulated spooler when QUILLMARK_SPOOLER names a spool folder, else
-// the CUPS spooler.
+// the system's own spooler (MakeSystemSpooler).
 QM_PLATFORM_API std::unique_ptr<Spooler> MakeSpooler();
 
 }  // namespace platform

@@ -9,8 +9,6 @@
 // /scramble stores a REG_SZ text scrambled, as the mail settings are kept,
 // and shows REG_SZ texts descrambled.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +20,7 @@
 #include "common/latin1.h"
 #include "common/scramble.h"
 #include "platform/registry.h"
+#include "platform/terminal.h"
 
 namespace {
 
@@ -65,7 +64,7 @@ bool SplitKey(const std::string& key, Hive& hive, std::string& path, std::string
 }
 
 bool Confirm(const std::string& question) {
-  if (!isatty(STDIN_FILENO)) return false;
+  if (!platform::StandardInputIsTerminal()) return false;
   std::cout << question << " (Yes/No)? " << std::flush;
   std::string answer;
   std::getline(std::cin, answer);

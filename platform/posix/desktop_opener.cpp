@@ -81,4 +81,6 @@ std::unique_ptr<DesktopOpener> MakeProgramOpener(std::string program) {
   return std::make_unique<ProgramOpener>(std::move(program));
 }
 
+std::unique_ptr<DesktopOpener> MakeSystemOpener() { return MakeProgramOpener("xdg-open"); }
+
 }  // namespace platform

@@ -317,31 +317,33 @@ InputFile::InputFile(const std::string& text) {
   if (!S_ISREG(st.st_mode)) throw std::system_error(EISDIR, std::system_category(), "not a regular file");
   (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   size_ = static_cast<std::uint64_t>(st.st_size);
-  fd_ = fd.get();
+  handle_ = fd.get();
   (void)fd.release();
 }
 
 InputFile::~InputFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));
 }
 
-InputFile::InputFile(InputFile&& other) noexcept : fd_(other.fd_), size_(other.size_) { other.fd_ = -1; }
+InputFile::InputFile(InputFile&& other) noexcept : handle_(other.handle_), size_(other.size_) {
+  other.handle_ = kNoHandle;
+}
 
 InputFile& InputFile::operator=(InputFile&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.fd_;
+    if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));
+    handle_ = other.handle_;
     size_ = other.size_;
-    other.fd_ = -1;
+    other.handle_ = kNoHandle;
   }
   return *this;
 }
 
 std::size_t InputFile::Read(char* buffer, std::size_t length) {
-  if (fd_ < 0) throw std::system_error(EBADF, std::system_category(), "read");
+  if (handle_ == kNoHandle) throw std::system_error(EBADF, std::system_category(), "read");
   std::size_t total = 0;
   while (total < length) {
-    const ssize_t n = ::read(fd_, buffer + total, length - total);
+    const ssize_t n = ::read(static_cast<int>(handle_), buffer + total, length - total);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw std::system_error(errno, std::system_category(), "read");
@@ -372,11 +374,11 @@ FileLock::FileLock(const std::string& text) {
       return;
     }
   }
-  fd_ = fd;
+  handle_ = fd;
 }
 
 FileLock::~FileLock() {
-  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));  // closing releases the lock
 }
 
 }  // namespace platform

@@ -22,4 +22,18 @@ LocalTime ToLocalTime(std::chrono::system_clock::time_point when) {
   return out;
 }
 
+std::chrono::system_clock::time_point FromLocalTime(int year, int month, int day, int hour, int minute,
+                                                   int second) {
+  ::tzset();
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return std::chrono::system_clock::from_time_t(::mktime(&tm));
+}
+
 }  // namespace platform

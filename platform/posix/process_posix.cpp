@@ -87,28 +87,28 @@ std::optional<Process> Process::Start(const std::string& path, Options options) 
 }
 
 Process::Process(Process&& other) noexcept
-    : id_(other.id_), errorFd_(other.errorFd_), errors_(std::move(other.errors_)) {
+    : id_(other.id_), errorOutput_(other.errorOutput_), errors_(std::move(other.errors_)) {
   other.id_ = -1;
-  other.errorFd_ = -1;
+  other.errorOutput_ = -1;
 }
 
 Process& Process::operator=(Process&& other) noexcept {
   if (this != &other) {
     Release();
     id_ = other.id_;
-    errorFd_ = other.errorFd_;
+    errorOutput_ = other.errorOutput_;
     errors_ = std::move(other.errors_);
     other.id_ = -1;
-    other.errorFd_ = -1;
+    other.errorOutput_ = -1;
   }
   return *this;
 }
 
 void Process::CollectErrorOutput() {
-  if (errorFd_ < 0) return;
+  if (errorOutput_ < 0) return;
   char buffer[4096];
   for (;;) {
-    const ssize_t n = ::read(errorFd_, buffer, sizeof buffer);
+    const ssize_t n = ::read(static_cast<int>(errorOutput_), buffer, sizeof buffer);
     if (n > 0) {
       const std::size_t room = kErrorOutputLimit - std::min(errors_.size(), kErrorOutputLimit);
       errors_.append(buffer, std::min(static_cast<std::size_t>(n), room));
@@ -121,8 +121,8 @@ void Process::CollectErrorOutput() {
 }
 
 void Process::CloseErrorOutput() {
-  if (errorFd_ >= 0) ::close(errorFd_);
-  errorFd_ = -1;
+  if (errorOutput_ >= 0) ::close(static_cast<int>(errorOutput_));
+  errorOutput_ = -1;
 }
 
 Process::~Process() { Release(); }

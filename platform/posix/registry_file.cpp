@@ -28,6 +28,7 @@
 
 #include "platform/clock.h"
 #include "platform/posix/inotify_value_watch.h"
+#include "platform/posix/registry_root.h"
 #include "platform/registry.h"
 
 namespace platform {
@@ -387,7 +388,7 @@ std::unique_ptr<Registry> MakeFileRegistry(std::filesystem::path root) {
 std::filesystem::path RegistryRootFromEnvironment() {
   const char* env = std::getenv("QUILLMARK_REGISTRY");
   if (env && *env) return env;
-  return kDefaultRegistryRoot;
+  return posix::kDefaultRegistryRoot;
 }
 
 namespace {

@@ -151,4 +151,6 @@ class CupsSpooler final : public Spooler {
 
 std::unique_ptr<Spooler> MakeCupsSpooler() { return std::make_unique<CupsSpooler>(); }
 
+std::unique_ptr<Spooler> MakeSystemSpooler() { return MakeCupsSpooler(); }
+
 }  // namespace platform

@@ -14,17 +14,11 @@
 // replaced, reads just that line, and the whole queue only when the
 // sequence moved.
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <random>
 
 #include "platform/clock.h"
 #include "platform/folder_watch.h"
+#include "platform/group_files.h"
 #include "platform/sim/sim_store.h"
 
 namespace platform::sim {
@@ -32,9 +26,6 @@ namespace platform::sim {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr mode_t kFolderMode = 02770;
-constexpr mode_t kFileMode = 0660;
 
 std::string Key(std::string_view name) {
   static const char* hex = "0123456789ABCDEF";
@@ -54,74 +45,25 @@ std::string Key(std::string_view name) {
   return out.empty() ? std::string("%") : out;
 }
 
-bool MakeFolder(const fs::path& folder) {
-  if (::mkdir(folder.c_str(), kFolderMode) == 0) {
-    ::chmod(folder.c_str(), kFolderMode);
-    return true;
-  }
-  struct stat st {};
-  return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool MakeFolder(const fs::path& folder) { return MakeGroupFolder(folder); }
 
 std::optional<std::string> ReadFile(const fs::path& file, std::size_t limit = SIZE_MAX) {
-  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string out;
-  char buffer[8192];
-  while (out.size() < limit) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return out;
+  return ReadGroupFile(file, limit);
 }
 
 void ReplaceFile(const fs::path& file, std::string_view content) {
-  static thread_local std::mt19937_64 rng{std::random_device{}()};
-  fs::path tmp = file.parent_path() / (".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng()));
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
-  if (fd < 0) throw SpoolerError(kErrorAccessDenied, "cannot write " + file.string());
-  ::fchmod(fd, kFileMode);
-  const char* p = content.data();
-  std::size_t left = content.size();
-  bool ok = true;
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) ok = false;
-  if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    throw SpoolerError(kErrorAccessDenied, "cannot write " + file.string());
-  }
+  if (!ReplaceGroupFile(file, content)) throw SpoolerError(kErrorAccessDenied, "cannot write " + file.string());
 }
 
-// flock on a printer's lock file, released on destruction.
+// A printer's lock file, taken shared to read and exclusive to edit.
 class FileLock {
  public:
-  FileLock(const fs::path& file, bool exclusive) {
-    fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
-    if (fd_ < 0) return;
-    while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
-    }
-  }
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  bool held() const { return fd_ >= 0; }
+  FileLock(const fs::path& file, bool exclusive)
+      : lock_(file, exclusive ? GroupFileLock::Kind::Exclusive : GroupFileLock::Kind::Shared) {}
+  bool held() const { return lock_.held(); }
 
  private:
-  int fd_ = -1;
+  GroupFileLock lock_;
 };
 
 std::string FormatPrinter(const PrinterEntry& printer) {
@@ -189,8 +131,8 @@ class FolderStore final : public Store {
     {
       FileLock lock(folder / "lock", true);
       // Gone for readers first, then the rest.
-      ::unlink((folder / "printer").c_str());
-      ::unlink((folder / "queue").c_str());
+      RemoveGroupFile(folder / "printer");
+      RemoveGroupFile(folder / "queue");
     }
     fs::remove_all(folder, ec);
     return true;
@@ -206,7 +148,7 @@ class FolderStore final : public Store {
 
   void SetDefaultPrinter(std::string_view name) override {
     if (name.empty()) {
-      ::unlink((folder_ / "default").c_str());
+      RemoveGroupFile(folder_ / "default");
     } else {
       ReplaceFile(folder_ / "default", "=" + EscapeWord(name) + "\n");
     }

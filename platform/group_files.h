@@ -1,0 +1,56 @@
+#pragma once
+
+// Files in a folder that several accounts of one group share, such as the
+// simulated spooler's store: every process of the group reads and replaces
+// them, and nobody outside the group may. Folders are made shared with the
+// group (on POSIX set-group-id, mode 2770) and files readable and writable
+// by the group only (0660). Paths are the system's own names, unchanged.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/export.h"
+#include "platform/native_handle.h"
+
+namespace platform {
+
+// Makes the folder (its parent must exist). True when it was made or is a
+// folder already.
+QM_PLATFORM_API bool MakeGroupFolder(const std::filesystem::path& folder);
+
+// At most `limit` bytes from the start of the file (more may come, up to
+// one read's worth), or nothing when it cannot be opened.
+QM_PLATFORM_API std::optional<std::string> ReadGroupFile(const std::filesystem::path& file,
+                                                         std::size_t limit = SIZE_MAX);
+
+// Writes a temporary file beside `file` and renames it over `file`, without
+// a flush to disk: readers see the old or the new content whole. False,
+// with the temporary file removed, when it fails.
+QM_PLATFORM_API bool ReplaceGroupFile(const std::filesystem::path& file, std::string_view content);
+
+// Removes the file; a missing file is no failure.
+QM_PLATFORM_API void RemoveGroupFile(const std::filesystem::path& file);
+
+// A lock on a lock file (created when missing), shared between readers or
+// exclusive for one writer, held for the object's lifetime. It excludes
+// other processes and other threads of this process alike. held() is
+// false when the lock file could not be opened.
+class QM_PLATFORM_API GroupFileLock {
+ public:
+  enum class Kind { Shared, Exclusive };
+  GroupFileLock(const std::filesystem::path& file, Kind kind);
+  ~GroupFileLock();
+  GroupFileLock(const GroupFileLock&) = delete;
+  GroupFileLock& operator=(const GroupFileLock&) = delete;
+
+  bool held() const { return handle_ != kNoHandle; }
+
+ private:
+  NativeHandle handle_ = kNoHandle;
+};
+
+}  // namespace platform

@@ -1,0 +1,88 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+#include "platform/group_files.h"
+
+namespace platform {
+
+namespace {
+
+constexpr mode_t kFolderMode = 02770;
+constexpr mode_t kFileMode = 0660;
+
+}  // namespace
+
+bool MakeGroupFolder(const std::filesystem::path& folder) {
+  if (::mkdir(folder.c_str(), kFolderMode) == 0) {
+    // The mode given to mkdir is narrowed by the umask; the group must
+    // get its rights whatever the umask is.
+    ::chmod(folder.c_str(), kFolderMode);
+    return true;
+  }
+  struct stat st {};
+  return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> ReadGroupFile(const std::filesystem::path& file, std::size_t limit) {
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string out;
+  char buffer[8192];
+  while (out.size() < limit) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
+bool ReplaceGroupFile(const std::filesystem::path& file, std::string_view content) {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  const std::filesystem::path tmp =
+      file.parent_path() / (".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng()));
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
+  if (fd < 0) return false;
+  ::fchmod(fd, kFileMode);
+  const char* p = content.data();
+  std::size_t left = content.size();
+  bool ok = true;
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) ok = false;
+  if (!ok || ::rename(tmp.c_str(), file.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+void RemoveGroupFile(const std::filesystem::path& file) { ::unlink(file.c_str()); }
+
+GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
+  const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
+  if (fd < 0) return;
+  while (::flock(fd, kind == Kind::Exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+  }
+  handle_ = fd;
+}
+
+GroupFileLock::~GroupFileLock() {
+  if (handle_ != kNoHandle) ::close(static_cast<int>(handle_));  // closing releases the lock
+}
+
+}  // namespace platform

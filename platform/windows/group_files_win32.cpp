@@ -1,0 +1,97 @@
+#include "platform/windows/win32.h"  // first: before any other system header
+
+#include <random>
+#include <string>
+
+#include "platform/group_files.h"
+#include "platform/windows/unique_handle.h"
+
+// Who may use the files is left to the folder's inherited access list:
+// Windows has no group mode bits to set per file.
+
+namespace platform {
+
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
+bool MakeGroupFolder(const std::filesystem::path& folder) {
+  if (::CreateDirectoryW(folder.c_str(), nullptr)) return true;
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::optional<std::string> ReadGroupFile(const std::filesystem::path& file, std::size_t limit) {
+  // Shared for deletion too, so that a writer can rename over the file
+  // while it is read, as on POSIX.
+  const windows::UniqueHandle handle = windows::MakeUniqueFileHandle(::CreateFileW(
+      file.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return std::nullopt;
+  std::string out;
+  char buffer[8192];
+  while (out.size() < limit) {
+    DWORD n = 0;
+    if (!::ReadFile(handle.get(), buffer, sizeof buffer, &n, nullptr) || n == 0) break;
+    out.append(buffer, n);
+  }
+  return out;
+}
+
+bool ReplaceGroupFile(const std::filesystem::path& file, std::string_view content) {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  const std::filesystem::path tmp =
+      file.parent_path() /
+      (".tmp." + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(rng()));
+  bool ok = true;
+  {
+    const windows::UniqueHandle handle = windows::MakeUniqueFileHandle(::CreateFileW(
+        tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!handle) return false;
+    const char* p = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+      const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
+      DWORD n = 0;
+      if (!::WriteFile(handle.get(), p, chunk, &n, nullptr) || n == 0) {
+        ok = false;
+        break;
+      }
+      p += n;
+      left -= n;
+    }
+  }  // closed before the rename
+  if (!ok || !::MoveFileExW(tmp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    ::DeleteFileW(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+void RemoveGroupFile(const std::filesystem::path& file) { ::DeleteFileW(file.c_str()); }
+
+GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
+  windows::UniqueHandle handle = windows::MakeUniqueFileHandle(
+      ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return;
+  // Byte-range locks belong to the handle, so each lock object excludes
+  // other threads of this process as well as other processes. The whole
+  // possible range is locked; the file stays empty.
+  OVERLAPPED at{};
+  ::LockFileEx(handle.get(), kind == Kind::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD,
+               &at);
+  handle_ = reinterpret_cast<NativeHandle>(handle.release());
+}
+
+GroupFileLock::~GroupFileLock() {
+  if (handle_ == kNoHandle) return;
+  const HANDLE handle = reinterpret_cast<HANDLE>(handle_);
+  OVERLAPPED at{};
+  ::UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &at);
+  ::CloseHandle(handle);
+}
+
+}  // namespace platform
