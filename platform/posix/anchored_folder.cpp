@@ -21,6 +21,35 @@
 namespace platform {
 namespace posix {
 
+bool EndsWithNoCase(std::string_view name, std::string_view suffix) {
+  if (name.size() < suffix.size()) return false;
+  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+  return std::equal(suffix.begin(), suffix.end(), name.end() - static_cast<long>(suffix.size()),
+                    [&](char a, char b) { return lower(a) == lower(b); });
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool WriteOnceAndClose(UniqueFd& fd, std::string_view bytes) {
+  ssize_t n;
+  do {
+    n = ::write(fd.get(), bytes.data(), bytes.size());
+  } while (n < 0 && errno == EINTR);
+  bool ok = n == static_cast<ssize_t>(bytes.size());
+  return fd.close() && ok;
+}
+
+
 void UniqueFd::reset() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -113,35 +142,6 @@ bool NamesBelowDataFolder(const std::string& path, std::string& root,
   if (path.size() > root.size() && path[root.size()] != '/' && root != "/") return false;
   if (!SplitNames(std::string_view(path).substr(root.size()), names)) refused = true;
   return true;
-}
-
-bool EndsWithNoCase(std::string_view name, std::string_view suffix) {
-  if (name.size() < suffix.size()) return false;
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
-  return std::equal(suffix.begin(), suffix.end(), name.end() - static_cast<long>(suffix.size()),
-                    [&](char a, char b) { return lower(a) == lower(b); });
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// One write call, so that appends of several writers never interleave.
-bool WriteOnceAndClose(UniqueFd& fd, std::string_view bytes) {
-  ssize_t n;
-  do {
-    n = ::write(fd.get(), bytes.data(), bytes.size());
-  } while (n < 0 && errno == EINTR);
-  bool ok = n == static_cast<ssize_t>(bytes.size());
-  return fd.close() && ok;
 }
 
 void ForEachFileIn(int folder, const std::string& base, std::string_view suffix, bool checked,

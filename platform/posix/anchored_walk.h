@@ -46,6 +46,16 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// Writes every byte, going on after short writes; false on an error.
+bool WriteAll(int fd, std::string_view bytes);
+
+// One write call, so that appends of several writers never interleave;
+// then the file is closed. True when every byte went out.
+bool WriteOnceAndClose(UniqueFd& fd, std::string_view bytes);
+
+// Whether `name` ends with `suffix`, ASCII letters compared without case.
+bool EndsWithNoCase(std::string_view name, std::string_view suffix);
+
 // The folder that holds a path's last name, opened by the walk.
 struct AnchoredParent {
   UniqueFd folder;

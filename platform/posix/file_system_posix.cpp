@@ -17,61 +17,10 @@
 namespace platform {
 namespace {
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  bool close() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// One write call, so that appends of several writers never interleave;
-// then the file is closed. True when every byte went out.
-bool WriteOnceAndClose(Fd& fd, std::string_view bytes) {
-  ssize_t n;
-  do {
-    n = ::write(fd.get(), bytes.data(), bytes.size());
-  } while (n < 0 && errno == EINTR);
-  bool ok = n == static_cast<ssize_t>(bytes.size());
-  return fd.close() && ok;
-}
-
-bool EndsWithNoCase(std::string_view name, std::string_view suffix) {
-  if (name.size() < suffix.size()) return false;
-  return std::equal(suffix.begin(), suffix.end(), name.end() - static_cast<long>(suffix.size()),
-                    [](char a, char b) {
-                      auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
-                      return lower(a) == lower(b);
-                    });
-}
+using Fd = posix::UniqueFd;
+using posix::EndsWithNoCase;
+using posix::WriteAll;
+using posix::WriteOnceAndClose;
 
 bool IsAscii(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
