@@ -1,0 +1,59 @@
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/log.h"
+#include "platform/status.h"
+
+namespace {
+
+using platform::Status;
+using platform::StatusCode;
+
+TEST(StatusTest, SystemErrorsKeepTheirNumberContextAndReason) {
+  const Status missing = Status::FromSystem(ENOENT, "open /x/Day.xml");
+  EXPECT_FALSE(missing.ok());
+  EXPECT_FALSE(missing);
+  EXPECT_TRUE(missing.IsNotFound());
+  EXPECT_EQ(missing.system_error(), ENOENT);
+  EXPECT_EQ(missing.ToString(), "open /x/Day.xml: " + platform::SystemErrorText(ENOENT));
+  EXPECT_EQ(Status::FromSystem(EACCES, "x").code(), StatusCode::kAccessDenied);
+  // A failure whose number was lost is still a failure.
+  EXPECT_FALSE(Status::FromSystem(0, "x").ok());
+  EXPECT_EQ(Status().ToString(), "OK");
+  EXPECT_EQ(Status(StatusCode::kUnavailable, "Get-Jobs on Office").ToString(), "Get-Jobs on Office: unavailable");
+}
+
+TEST(StatusTest, ResultCarriesTheValueOrTheReason) {
+  platform::Result<std::string> good(std::string("text"));
+  ASSERT_TRUE(good);
+  EXPECT_EQ(*good, "text");
+  EXPECT_EQ(good->size(), 4u);
+  platform::Result<std::string> bad(Status::FromSystem(EACCES, "read f"));
+  EXPECT_FALSE(bad);
+  EXPECT_EQ(bad.status().code(), StatusCode::kAccessDenied);
+  EXPECT_EQ(bad.value_or("none"), "none");
+  // An OK status cannot stand for a missing value.
+  platform::Result<int> odd{Status()};
+  EXPECT_FALSE(odd);
+  EXPECT_FALSE(odd.status().ok());
+}
+
+TEST(LogTest, OneEventIsOneLineAndDebugLinesAreOffByDefault) {
+  std::vector<std::pair<platform::LogLevel, std::string>> lines;
+  platform::SetLogSink([&](platform::LogLevel level, std::string_view line) {
+    lines.emplace_back(level, std::string(line));
+  });
+  platform::LogWarning("reply was\r\n554 no\n");
+  platform::LogWarning("cannot save mark", Status::FromSystem(EROFS, "write /m"));
+  platform::LogDebug("not shown");
+  platform::SetLogSink({});
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].first, platform::LogLevel::kWarning);
+  EXPECT_EQ(lines[0].second, "reply was  554 no");
+  EXPECT_EQ(lines[1].second, "cannot save mark: write /m: " + platform::SystemErrorText(EROFS));
+}
+
+}  // namespace
