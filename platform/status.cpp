@@ -97,6 +97,7 @@ std::string Status::ToString() const {
 }
 
 StatusError::StatusError(Status status)
-    : std::runtime_error(status.ToString()), status_(std::move(status)) {}
+    : std::system_error(std::error_code(status.system_error(), std::system_category()), status.context()),
+      status_(std::move(status)) {}
 
 }  // namespace platform

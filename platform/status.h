@@ -12,7 +12,7 @@
 // distinct threads freely.
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
+#include <system_error>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -117,8 +117,11 @@ class Result {
   Status status_;
 };
 
-// Thrown by constructors and by calls whose callers expect exceptions.
-class QM_PLATFORM_API StatusError : public std::runtime_error {
+// Thrown by constructors and by calls whose callers expect exceptions. It
+// is a std::system_error whose code() is the system's error number (in
+// std::system_category()), so code written against the standard's error
+// type reads it too; status() has the whole story.
+class QM_PLATFORM_API StatusError : public std::system_error {
  public:
   explicit StatusError(Status status);
   const Status& status() const noexcept { return status_; }

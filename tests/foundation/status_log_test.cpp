@@ -57,3 +57,19 @@ TEST(LogTest, OneEventIsOneLineAndDebugLinesAreOffByDefault) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(StatusTest, StatusErrorIsASystemErrorWithTheWholeStatus) {
+  try {
+    throw platform::StatusError(Status::FromSystem(ENOENT, "open /x"));
+  } catch (const std::system_error& error) {
+    EXPECT_EQ(error.code().value(), ENOENT);
+    const auto* full = dynamic_cast<const platform::StatusError*>(&error);
+    ASSERT_NE(full, nullptr);
+    EXPECT_TRUE(full->status().IsNotFound());
+    EXPECT_EQ(full->status().context(), "open /x");
+  }
+}
+
+}  // namespace
