@@ -115,6 +115,7 @@ TEST_F(CatalogueCacheTest, ChangesByOtherProcessesAreSeenOnTheNextJob) {
   fs::remove(path());
   common::WriteTextFile(path(), "<log><printers></printers></log>");
   Log(store, "Ink", "anna");
+  store.flushCatalogue();
   EXPECT_EQ(common::ListUsers(ReadTextFile(path())), std::vector<std::string>{"anna"});
 }
 
@@ -122,6 +123,7 @@ TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
   common::WriteTextFile(path(), "<log><printers></printers></log>");
   engine::JobLogStore store(clock_);
   Log(store, "P", "first");  // the store now holds a copy
+  store.flushCatalogue();
 
   auto writer = [&](const char* prefix) {
     return [&, prefix] {
@@ -134,6 +136,7 @@ TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
   EXPECT_EQ(Wait(a), 0);
   EXPECT_EQ(Wait(b), 0);
   Log(store, "P", "last");
+  store.flushCatalogue();
 
   const auto users = common::ListUsers(ReadTextFile(path()));
   EXPECT_EQ(users.size(), 202u);
@@ -150,6 +153,7 @@ TEST_F(CatalogueCacheTest, NewUserRewritesTheFileWithTheSameBytesAsBefore) {
   engine::JobLogStore store(clock_);
   Log(store, "Laser", "dora");
   Log(store, "Laser", "emil");
+  store.flushCatalogue();
 
   std::string expected = text;
   common::AddUserIfMissing(expected, "dora");
