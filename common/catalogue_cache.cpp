@@ -47,7 +47,7 @@ void CatalogueCache::Refresh(const std::string& path) {
 
 bool CatalogueCache::Occurs(std::string_view user) {
   if (present_.count(std::string(user))) return true;
-  if (text_.find(user) == std::string::npos) return false;
+  if (!OccursInText(text_, user)) return false;
   present_.insert(std::string(user));
   return true;
 }
@@ -73,7 +73,7 @@ std::string CatalogueCache::PrinterIdRegisteringUser(const std::string& path,
   if (auto it = ids_.find(std::string(printer)); it != ids_.end()) id = it->second;
 
   if (!user.empty() && !Occurs(user)) {
-    AddUserIfMissing(text_, user);
+    AddUserEntry(text_, user);  // what AddUserIfMissing adds, without a second search
     present_.insert(std::string(user));
     pending_.emplace_back(user);
     ++added_;
