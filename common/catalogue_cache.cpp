@@ -66,20 +66,27 @@ std::string CatalogueCache::PrinterIdRegisteringUser(const std::string& path,
       --flushWaiters_;
     }
   }
-  std::lock_guard guard(mutex_);
-  platform::FileLock lock(path + ".lock");
-  Refresh(path);
   std::string id;
-  if (auto it = ids_.find(std::string(printer)); it != ids_.end()) id = it->second;
+  bool wake = false;
+  {
+    std::lock_guard guard(mutex_);
+    platform::FileLock lock(path + ".lock");
+    Refresh(path);
+    if (auto it = ids_.find(std::string(printer)); it != ids_.end()) id = it->second;
 
-  if (!user.empty() && !Occurs(user)) {
-    AddUserEntry(text_, user);  // what AddUserIfMissing adds, without a second search
-    present_.insert(std::string(user));
-    pending_.emplace_back(user);
-    ++added_;
-    if (!writer_.joinable()) writer_ = std::jthread([this](std::stop_token stop) { Write(stop); });
-    changed_.notify_all();
+    if (!user.empty() && !Occurs(user)) {
+      AddUserEntry(text_, user);  // what AddUserIfMissing adds, without a second search
+      present_.insert(std::string(user));
+      // Only the first user of a burst wakes the writer: it then waits out
+      // the gathering time by itself, and a wake for every user would only
+      // make this thread yield to it.
+      wake = pending_.empty();
+      pending_.emplace_back(user);
+      ++added_;
+      if (!writer_.joinable()) writer_ = std::jthread([this](std::stop_token stop) { Write(stop); });
+    }
   }
+  if (wake) changed_.notify_all();
   return id;
 }
 
