@@ -36,6 +36,10 @@ class JobLogStore {
                    std::string_view costText, std::string_view printerName,
                    std::string_view userName);
 
+  // Waits until the users this store added are in the catalogue file (a
+  // moment after their first job; see common::CatalogueCache).
+  void flushCatalogue() { catalogue_.Flush(); }
+
   // How often the catalogue file was read.
   unsigned long long catalogueReads() const { return catalogue_.reads(); }
 

@@ -115,6 +115,7 @@ TEST_F(CatalogueCacheTest, ChangesByOtherProcessesAreSeenOnTheNextJob) {
   fs::remove(path());
   common::WriteTextFile(path(), "<log><printers></printers></log>");
   Log(store, "Ink", "anna");
+  store.flushCatalogue();
   EXPECT_EQ(common::ListUsers(ReadTextFile(path())), std::vector<std::string>{"anna"});
 }
 
@@ -122,6 +123,7 @@ TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
   common::WriteTextFile(path(), "<log><printers></printers></log>");
   engine::JobLogStore store(clock_);
   Log(store, "P", "first");  // the store now holds a copy
+  store.flushCatalogue();
 
   auto writer = [&](const char* prefix) {
     return [&, prefix] {
@@ -134,6 +136,7 @@ TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
   EXPECT_EQ(Wait(a), 0);
   EXPECT_EQ(Wait(b), 0);
   Log(store, "P", "last");
+  store.flushCatalogue();
 
   const auto users = common::ListUsers(ReadTextFile(path()));
   EXPECT_EQ(users.size(), 202u);
@@ -150,6 +153,7 @@ TEST_F(CatalogueCacheTest, NewUserRewritesTheFileWithTheSameBytesAsBefore) {
   engine::JobLogStore store(clock_);
   Log(store, "Laser", "dora");
   Log(store, "Laser", "emil");
+  store.flushCatalogue();
 
   std::string expected = text;
   common::AddUserIfMissing(expected, "dora");
@@ -158,6 +162,38 @@ TEST_F(CatalogueCacheTest, NewUserRewritesTheFileWithTheSameBytesAsBefore) {
   ASSERT_TRUE(bytes);
   EXPECT_EQ(*bytes, common::ToTextMode(expected));
   EXPECT_EQ(store.catalogueReads(), 1u);  // its own writes are not read back
+}
+
+// A new user reaches the file a moment after its job, from a background
+// writer. Whatever another process writes in that moment is kept, and the
+// result is what writing at once would have made.
+TEST_F(CatalogueCacheTest, AChangeMadeWhileANewUserWaitsIsKeptAndTheUserWritten) {
+  const std::string text = "<log><printers></printers><users><username>carl</username></users></log>";
+  common::WriteTextFile(path(), text);
+  engine::JobLogStore store(clock_);
+  Log(store, "Ink", "dora");
+  EXPECT_EQ(Wait(Spawn([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
+  store.flushCatalogue();
+
+  std::string expected = text;
+  common::ApplyMonitoredSet(expected, {{"Ink", "3"}});
+  common::AddUserIfMissing(expected, "dora");
+  EXPECT_EQ(ReadTextFile(path()), expected);
+  // The store goes on with the new text: the printer has its identifier.
+  Log(store, "Ink", "dora");
+  EXPECT_TRUE(Logged("Printer_1"));
+}
+
+TEST_F(CatalogueCacheTest, UsersStillWaitingAreWrittenWhenTheStoreEnds) {
+  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  {
+    engine::JobLogStore store(clock_);
+    for (int i = 0; i < 5; ++i) Log(store, "P", "late" + std::to_string(i) + "x");
+  }
+  const auto users = common::ListUsers(ReadTextFile(path()));
+  EXPECT_EQ(users, (std::vector<std::string>{"late4x", "late3x", "late2x", "late1x", "late0x"}));
+  for (const auto& e : fs::directory_iterator(app_))
+    EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << e.path();
 }
 
 }  // namespace

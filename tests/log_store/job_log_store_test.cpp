@@ -69,6 +69,7 @@ TEST_F(LogStoreTest, OneJobWritesExactlyTheEighteenFilesByteForByte) {
   FakeClock clock(LocalTime(2006, 3, 9, 10, 30));
   engine::JobLogStore store(clock);
   store.log(8, 3, 2006, 9, 5, "Q&A <draft>.txt", 12, "5", "Laser 1", "bob");
+  store.flushCatalogue();
 
   const std::string record =
       "\r\n<event><day>08</day><month>03</month><year>2006</year><hour>09</hour><min>05</min>"
@@ -96,6 +97,7 @@ TEST_F(LogStoreTest, OneJobWritesExactlyTheEighteenFilesByteForByte) {
                 "\r\n<event><day>09</day><month>03</month><year>2006</year><hour>10</hour>"
                 "<min>00</min><doc>b</doc><pages>1</pages><cost>5</cost><printer>Laser 1</printer>"
                 "<user>bob</user></event>");
+  store.flushCatalogue();
   EXPECT_EQ(catalogueText().find("<users><username>bob</username></users>") != std::string::npos,
             true);
 }
