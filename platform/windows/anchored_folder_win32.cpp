@@ -309,10 +309,9 @@ void KeepAttributesOf(const std::wstring& old, HANDLE file) {
     if (!::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic))
       LogWarning("attributes not kept on the replacement", Status::LastError("set attributes"));
   }
-  // The old file's own access list: inherited entries come back from the
-  // folder by themselves, explicit ones are copied.
-  // Read through a handle of our own, shared with everything and closed at
-  // once, so that the old file is free to be replaced.
+  // The access list: the replacement inherits the folder's like every new
+  // file there. Only a list set on the old file itself, cut off from the
+  // folder's (protected), is copied over.
   const UniqueHandle source = MakeUniqueFileHandle(::CreateFileW(
       old.c_str(), READ_CONTROL, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!source) {
@@ -329,16 +328,13 @@ void KeepAttributesOf(const std::wstring& old, HANDLE file) {
   }
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  const bool isProtected = ::GetSecurityDescriptorControl(descriptor, &control, &revision) &&
-                           (control & SE_DACL_PROTECTED) != 0;
-  if (dacl != nullptr) {
-    error = ::SetSecurityInfo(file, SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION |
-                                  (isProtected ? PROTECTED_DACL_SECURITY_INFORMATION : 0),
+  const bool isProtected =
+      ::GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED) != 0;
+  if (isProtected && dacl != nullptr) {
+    error = ::SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, dacl, nullptr);
     if (error != ERROR_SUCCESS)
-      LogWarning("access list not kept on the replacement",
-                 Status::FromSystem(static_cast<int>(error), "set it"));
+      LogWarning("access list not kept on the replacement", Status::FromSystem(static_cast<int>(error), "set it"));
   }
   ::LocalFree(descriptor);
 }
@@ -360,6 +356,32 @@ Status ReplaceByRename(const std::wstring& target, std::initializer_list<std::st
   if (status) status = RenameOver(tmp, target, what);
   if (!status) ::DeleteFileW(tmp.c_str());
   return status;
+}
+
+Status AppendOrCreate(const std::function<Result<UniqueHandle>(DWORD disposition, DWORD share)>& open,
+                      std::string_view bytes, std::string_view prefixWhenNew, const std::string& what) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (;;) {
+    Result<UniqueHandle> file = open(OPEN_EXISTING, kShareAll);
+    if (file) return AppendLocked(file->get(), bytes, what);
+    if (file.status().system_error() == ERROR_SHARING_VIOLATION) {
+      // Its creator is writing the first record.
+      if (std::chrono::steady_clock::now() >= deadline) return file.status();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    if (!file.status().IsNotFound()) return file.status();  // a link or another kind of file
+    // Other writers are kept out until the prefix and the first record are
+    // in; readers are not.
+    Result<UniqueHandle> fresh = open(CREATE_NEW, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    if (fresh) {
+      std::string all;
+      all.reserve(prefixWhenNew.size() + bytes.size());
+      all.append(prefixWhenNew).append(bytes);
+      return AppendLocked(fresh->get(), all, what);
+    }
+    if (fresh.status().code() != StatusCode::kAlreadyExists) return fresh.status();  // else: append
+  }
 }
 
 bool IsBelowDataFolder(const std::string& path) {
@@ -390,9 +412,10 @@ Walk OpenAnchoredFolder(const std::string& path, AnchoredParent& out) {
   return WalkFolders(root, names, names.size(), out) ? Walk::Opened : Walk::Refused;
 }
 
-Result<UniqueHandle> OpenPlainFile(const AnchoredParent& at, DWORD access, DWORD disposition, bool anyLinkCount) {
+Result<UniqueHandle> OpenPlainFile(const AnchoredParent& at, DWORD access, DWORD disposition, bool anyLinkCount,
+                                   DWORD share) {
   const std::string what = Latin1FromWide(at.Path()).value_or("?");
-  Result<UniqueHandle> file = OpenFile(at.Path(), access | FILE_READ_ATTRIBUTES, kShareAll, disposition,
+  Result<UniqueHandle> file = OpenFile(at.Path(), access | FILE_READ_ATTRIBUTES, share, disposition,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, what);
   if (!file) return file;
   if (Status plain = CheckPlainFile(file->get(), anyLinkCount, what); !plain) return plain;
@@ -429,26 +452,14 @@ Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
                                std::optional<std::string_view> prefixWhenNew) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
-  constexpr DWORD kAppend = FILE_APPEND_DATA | SYNCHRONIZE;
   if (!prefixWhenNew) {
     Result<UniqueHandle> file = OpenPlainFile(at, kAppend, OPEN_ALWAYS);
     if (!file) return file.status();
     return AppendLocked(file->get(), bytes, path);
   }
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    Result<UniqueHandle> file = OpenPlainFile(at, kAppend, OPEN_EXISTING);
-    if (file) return AppendLocked(file->get(), bytes, path);
-    if (!file.status().IsNotFound()) return file.status();  // a link or another kind of file
-    Result<UniqueHandle> fresh = OpenPlainFile(at, kAppend, CREATE_NEW);
-    if (fresh) {
-      std::string all;
-      all.reserve(prefixWhenNew->size() + bytes.size());
-      all.append(*prefixWhenNew).append(bytes);
-      return AppendLocked(fresh->get(), all, path);
-    }
-    if (fresh.status().code() != StatusCode::kAlreadyExists) return fresh.status();
-  }
-  return Status(StatusCode::kIoError, "append to " + path + ": created and removed again and again");
+  return AppendOrCreate(
+      [&](DWORD disposition, DWORD share) { return OpenPlainFile(at, kAppend, disposition, false, share); }, bytes,
+      *prefixWhenNew, path);
 }
 
 Status AnchoredReplaceFileBytes(const std::string& path, std::initializer_list<std::string_view> pieces,

@@ -75,7 +75,7 @@ Result<UniqueHandle> OpenFile(const std::wstring& path, DWORD access, DWORD shar
 // (a reader holding the old file open keeps reading it); elsewhere a
 // reader holding it makes the system refuse the rename for a moment, and
 // it is tried again for up to two seconds. The new file gets the old one's
-// attributes and access list as far as this process may.
+// attributes (KeepAttributesOf).
 Status ReplaceByRename(const std::wstring& target, std::initializer_list<std::string_view> pieces, bool flush,
                        const std::string& what);
 
@@ -85,6 +85,23 @@ Status ReplaceByRename(const std::wstring& target, std::initializer_list<std::st
 // programs, so that appends never overwrite one another even where the
 // system's own append is not atomic (a network share, an emulation).
 Status AppendLocked(HANDLE file, std::string_view bytes, const std::string& what);
+
+// Appends handles with FILE_APPEND_DATA only.
+inline constexpr DWORD kAppend = FILE_APPEND_DATA | SYNCHRONIZE;
+
+// Appends `bytes` to the file that `open(disposition, share)` opens, or
+// creates it with `prefixWhenNew` ahead of them when it is missing. Whether
+// it is new is decided by the creation (CREATE_NEW); the creator keeps
+// other writers out until its first write is in, so the prefix always
+// comes first.
+Status AppendOrCreate(const std::function<Result<UniqueHandle>(DWORD disposition, DWORD share)>& open,
+                      std::string_view bytes, std::string_view prefixWhenNew, const std::string& what);
+
+// Gives the new file open as `file` the hidden and system attributes of the
+// file at `old`, and its access list when that was set on the file itself
+// (protected from the folder's); otherwise the new file inherits the
+// folder's like any other. Failures are logged.
+void KeepAttributesOf(const std::wstring& old, HANDLE file);
 
 // The folder holding a path's last name, opened by the walk: the handles
 // of the data folder and every folder on the way down, held open until
@@ -114,7 +131,7 @@ Walk OpenAnchoredFolder(const std::string& path, AnchoredParent& out);
 // Opens the name `leaf` in the walked folder without following a reparse
 // point and checks it with CheckPlainFile.
 Result<UniqueHandle> OpenPlainFile(const AnchoredParent& at, DWORD access, DWORD disposition,
-                                   bool anyLinkCount = false);
+                                   bool anyLinkCount = false, DWORD share = kShareAll);
 
 // Every plain file below the folder `folder` (a held path) whose name ends
 // with `suffix`, calling `visit(systemPath, text)` for each: the file's

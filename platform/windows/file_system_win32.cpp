@@ -24,7 +24,7 @@ using windows::UniqueHandle;
 
 // Appends with a handle that may only append: every WriteFile lands at the
 // end of the file as it is then, whoever else appends.
-constexpr DWORD kAppend = FILE_APPEND_DATA | SYNCHRONIZE;
+using windows::kAppend;
 
 std::wstring Wide(const std::string& native) { return windows::WideFromLatin1(native); }
 
@@ -71,20 +71,11 @@ Status Append(const std::string& path, std::string_view bytes) {
 
 Status AppendWithPrefix(const std::string& path, std::string_view bytes, std::string_view prefixWhenNew) {
   const std::wstring wide = Wide(path);
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    Result<UniqueHandle> file = OpenFile(wide, kAppend, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, path);
-    if (file) return windows::AppendLocked(file->get(), bytes, path);
-    if (!file.status().IsNotFound()) return file.status();
-    Result<UniqueHandle> fresh = OpenFile(wide, kAppend, kShareAll, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, path);
-    if (fresh) {
-      std::string all;
-      all.reserve(prefixWhenNew.size() + bytes.size());
-      all.append(prefixWhenNew).append(bytes);
-      return windows::AppendLocked(fresh->get(), all, path);
-    }
-    if (fresh.status().code() != StatusCode::kAlreadyExists) return fresh.status();  // else: append
-  }
-  return Status(StatusCode::kIoError, "append to " + path + ": created and removed again and again");
+  return windows::AppendOrCreate(
+      [&](DWORD disposition, DWORD share) {
+        return OpenFile(wide, kAppend, share, disposition, FILE_ATTRIBUTE_NORMAL, path);
+      },
+      bytes, prefixWhenNew, path);
 }
 
 Status WriteAndRename(const std::string& path, std::initializer_list<std::string_view> pieces, bool flush) {

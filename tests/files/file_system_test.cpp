@@ -240,34 +240,39 @@ TEST(FileReplace, ReadersSeeTheOldOrTheNewFileWhole) {
   ASSERT_TRUE(platform::ReplaceFileBytes(path, one));
   std::atomic<int> reads{0};
   std::atomic<int> mixed{0};
+  const std::string* last = &one;
   {
     std::jthread reader([&](std::stop_token stop) {
       char buffer[4096];
       while (!stop.stop_requested()) {
         const auto whole = platform::ReadFileBytes(path);
         if (!whole || (*whole != one && *whole != two)) ++mixed;
-        // Reading in pieces, the file held open for a while.
-        platform::InputFile file(path);
-        std::string pieces;
-        while (const std::size_t n = file.Read(buffer, sizeof buffer)) pieces.append(buffer, n);
-        if (pieces != one && pieces != two) ++mixed;
+        {
+          // Reading in pieces, the file held open for a while.
+          platform::InputFile file(path);
+          std::string pieces;
+          while (const std::size_t n = file.Read(buffer, sizeof buffer)) pieces.append(buffer, n);
+          if (pieces != one && pieces != two) ++mixed;
+        }
         ++reads;
         // Readers come and go: where the system refuses to replace a file
         // that is open, the writer gets its turn in between.
-        std::this_thread::sleep_for(20ms);
+        std::this_thread::sleep_for(5ms);
       }
     });
-    for (int i = 0; i < 100; ++i) {
-      ASSERT_TRUE(platform::ReplaceFileBytes(path, i % 2 ? one : two, i % 4 == 0)) << "replacement " << i << " after " << reads << " reads";
+    for (int i = 0; i < 60; ++i) {
+      last = i % 2 ? &one : &two;
+      ASSERT_TRUE(platform::ReplaceFileBytes(path, *last, i % 4 == 0)) << "replacement " << i;
       if (i % 3 == 0) {
         const std::string_view whole = two;
         ASSERT_TRUE(platform::PublishFileBytes(path, {whole.substr(0, 1000), whole.substr(1000)}));
+        last = &two;
       }
     }
     EXPECT_TRUE(WaitUntil([&] { return reads > 10; }));
   }
   EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
-  EXPECT_EQ(platform::ReadFileBytes(path), one);
+  EXPECT_TRUE(platform::ReadFileBytes(path) == *last) << "the last one written";
 
   // No temporary file is left beside it.
   EXPECT_EQ(platform::ListFilesBelow(Text(scratch.folder()), ""), std::vector<std::string>{path});
@@ -410,7 +415,7 @@ TEST_F(DataFolderWalk, PlainFilesBelowItAreWrittenAsEverywhere) {
   EXPECT_EQ(listed, expected);
 
   EXPECT_EQ(platform::RemoveFilesBelow(In("Logs"), ".xml",
-                                       [&](const std::string& path) { return path == user; }),
+                                       [&](const std::string& path) { return path.ends_with("y_2006.xml"); }),
             1u);
   EXPECT_FALSE(platform::FileExists(user));
   EXPECT_TRUE(platform::ForceRemoveFile(day));
