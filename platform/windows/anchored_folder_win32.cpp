@@ -452,14 +452,9 @@ Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
                                std::optional<std::string_view> prefixWhenNew) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
-  if (!prefixWhenNew) {
-    Result<UniqueHandle> file = OpenPlainFile(at, kAppend, OPEN_ALWAYS);
-    if (!file) return file.status();
-    return AppendLocked(file->get(), bytes, path);
-  }
   return AppendOrCreate(
       [&](DWORD disposition, DWORD share) { return OpenPlainFile(at, kAppend, disposition, false, share); }, bytes,
-      *prefixWhenNew, path);
+      prefixWhenNew.value_or(std::string_view()), path);
 }
 
 Status AnchoredReplaceFileBytes(const std::string& path, std::initializer_list<std::string_view> pieces,

@@ -63,12 +63,6 @@ Status Write(const std::string& path, std::string_view bytes) {
   return windows::WriteAll(file->get(), bytes, path);
 }
 
-Status Append(const std::string& path, std::string_view bytes) {
-  Result<UniqueHandle> file = OpenFile(Wide(path), kAppend, kShareAll, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, path);
-  if (!file) return file.status();
-  return windows::AppendLocked(file->get(), bytes, path);
-}
-
 Status AppendWithPrefix(const std::string& path, std::string_view bytes, std::string_view prefixWhenNew) {
   const std::wstring wide = Wide(path);
   return windows::AppendOrCreate(
@@ -77,6 +71,10 @@ Status AppendWithPrefix(const std::string& path, std::string_view bytes, std::st
       },
       bytes, prefixWhenNew, path);
 }
+
+// A plain append is one whose new file gets no prefix: it waits for a
+// creator's first record like the others.
+Status Append(const std::string& path, std::string_view bytes) { return AppendWithPrefix(path, bytes, {}); }
 
 Status WriteAndRename(const std::string& path, std::initializer_list<std::string_view> pieces, bool flush) {
   return windows::ReplaceByRename(Wide(path), pieces, flush, path);
