@@ -8,9 +8,8 @@
 
 #include "platform/windows/win32.h"  // first: before any other system header
 
-#include <aclapi.h>
-
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -318,25 +317,21 @@ void KeepAttributesOf(const std::wstring& old, HANDLE file) {
     LogWarning("access list not kept on the replacement", Status::LastError("open the old file"));
     return;
   }
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  DWORD error = ::GetSecurityInfo(source.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                  &dacl, nullptr, &descriptor);
-  if (error != ERROR_SUCCESS) {
-    LogWarning("access list not kept on the replacement", Status::FromSystem(static_cast<int>(error), "read it"));
+  DWORD needed = 0;
+  ::GetKernelObjectSecurity(source.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  std::vector<char> descriptor(needed);
+  if (needed == 0 || !::GetKernelObjectSecurity(source.get(), DACL_SECURITY_INFORMATION, descriptor.data(), needed,
+                                                &needed)) {
+    LogWarning("access list not kept on the replacement", Status::LastError("read it"));
     return;
   }
   SECURITY_DESCRIPTOR_CONTROL control = 0;
   DWORD revision = 0;
-  const bool isProtected =
-      ::GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED) != 0;
-  if (isProtected && dacl != nullptr) {
-    error = ::SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, dacl, nullptr);
-    if (error != ERROR_SUCCESS)
-      LogWarning("access list not kept on the replacement", Status::FromSystem(static_cast<int>(error), "set it"));
-  }
-  ::LocalFree(descriptor);
+  const bool isProtected = ::GetSecurityDescriptorControl(descriptor.data(), &control, &revision) &&
+                           (control & SE_DACL_PROTECTED) != 0;
+  // The descriptor says it is protected, so it stays cut off on the new file.
+  if (isProtected && !::SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, descriptor.data()))
+    LogWarning("access list not kept on the replacement", Status::LastError("set it"));
 }
 
 Status ReplaceByRename(const std::wstring& target, std::initializer_list<std::string_view> pieces, bool flush,
