@@ -13,6 +13,7 @@
 #include "engine/job_log_store.h"
 #include "tests/foundation/test_support.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/read_file.h"
 
 namespace {
 
@@ -22,12 +23,7 @@ using testing_support::FakeClock;
 using testing_support::LocalTime;
 using testing_support::TimeZone;
 
-std::string Bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 
 std::string Value(const char* name) { return CRegString(common::QuillmarkValue(name)).Get(); }
 void SetValue(const char* name, const std::string& v) {
@@ -97,7 +93,7 @@ TEST_F(ReportThreadTest, YesterdaysLogIsMailedAndTheDayRecorded) {
 
   EXPECT_EQ(mailerRuns(), 1);
   const std::string header = engine::ReportHeader(2006, 12, 6);
-  EXPECT_EQ(Bytes(app_ / "sent.xml"),
+  EXPECT_EQ(ReadWholeFile(app_ / "sent.xml"),
             header + std::string(525 - header.size(), ' ') + kRecords + "</log>");
   EXPECT_EQ(Value("ToSendFile"), (app_ / "Logs" / "Report.xml").string());
   EXPECT_EQ(Value("ToSendDay"), "20061206");
@@ -152,7 +148,7 @@ TEST_F(ReportThreadTest, FailedMailIsRetriedTheSameDay) {
   thread.runPass();
   EXPECT_EQ(mailerRuns(), 2);
   EXPECT_EQ(Value("ToSendDay"), "20061206");
-  EXPECT_NE(Bytes(app_ / "sent.xml").find(kRecords + "</log>"), std::string::npos);
+  EXPECT_NE(ReadWholeFile(app_ / "sent.xml").find(kRecords + "</log>"), std::string::npos);
 }
 
 TEST_F(ReportThreadTest, MissingMailerIsRetried) {
