@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "engine/app_folder.h"
 #include "engine/job_log_store.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/support/child_process.h"
 #include "tests/support/fake_clock.h"
 
@@ -33,10 +35,8 @@ class CatalogueCacheTest : public ::testing::Test {
   void SetUp() override {
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_);
-    previousApp_ = engine::AppFolder();
-    engine::SetAppFolder(app_.string());
+    appFolder_.emplace(app_);
   }
-  void TearDown() override { engine::SetAppFolder(previousApp_); }
 
   std::string path() const { return (app_ / "settings.xml").string(); }
   void Log(engine::JobLogStore& store, const std::string& printer, const std::string& user) {
@@ -50,7 +50,7 @@ class CatalogueCacheTest : public ::testing::Test {
   TimeZone zone_{"UTC"};
   FakeClock clock_{LocalTime(2006, 3, 9, 10, 30)};
   fs::path app_;
-  std::string previousApp_;
+  std::optional<testing_support::AppFolderScope> appFolder_;
 };
 
 TEST_F(CatalogueCacheTest, KnownNamesReadTheFileOnceAndNeverWriteIt) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "common/text_file.h"
 #include "engine/app_folder.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/read_file.h"
 
@@ -43,10 +45,8 @@ class LogStoreTest : public ::testing::Test {
   void SetUp() override {
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_);
-    previousApp_ = engine::AppFolder();
-    engine::SetAppFolder(app_.string());
+    appFolder_.emplace(app_);
   }
-  void TearDown() override { engine::SetAppFolder(previousApp_); }
 
   void catalogue(const std::string& text) { Put(app_ / "settings.xml", text); }
   std::string catalogueText() { return ReadTextFile((app_ / "settings.xml").string()); }
@@ -54,7 +54,7 @@ class LogStoreTest : public ::testing::Test {
   ScratchRegistry scratch_;
   TimeZone zone_{"UTC"};
   fs::path app_;
-  std::string previousApp_;
+  std::optional<testing_support::AppFolderScope> appFolder_;
 };
 
 const std::string kSpaces(525, ' ');

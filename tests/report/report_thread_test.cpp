@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "engine/app_folder.h"
 #include "engine/job_log_store.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/read_file.h"
 
@@ -35,11 +37,9 @@ class ReportThreadTest : public ::testing::Test {
   void SetUp() override {
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_ / "Logs");
-    previous_ = engine::AppFolder();
-    engine::SetAppFolder(app_.string());
+    appFolder_.emplace(app_);
     options_.programFolder = app_.string();  // where the stand-in mailer is
   }
-  void TearDown() override { engine::SetAppFolder(previous_); }
 
   // A stand-in mailer: keeps a copy of what it was asked to send, counts
   // its runs and exits with the status in "exit-status" (0 when missing).
@@ -67,7 +67,7 @@ class ReportThreadTest : public ::testing::Test {
   TimeZone zone_{"Europe/Berlin"};
   ScratchRegistry scratch_;
   fs::path app_;
-  std::string previous_;
+  std::optional<testing_support::AppFolderScope> appFolder_;
   engine::ReportThread::Options options_{10s, 15min};
 };
 
