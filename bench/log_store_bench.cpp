@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/catalogue_file.h"
 #include "common/text_file.h"
-#include "engine/app_folder.h"
 #include "engine/job_log_store.h"
-#include "platform/registry.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -23,17 +22,9 @@ int main(int argc, char** argv) {
   const int jobs = argc > 1 ? std::atoi(argv[1]) : 20000;
   const int users = 1000, printers = 3, window = 1000;
 
-  char tmpl[] = "/tmp/quillmark-bench-XXXXXX";
-  if (!::mkdtemp(tmpl)) return 1;
-  const fs::path root = tmpl;
-  auto registry = platform::MakeFileRegistry(root / "registry");
-  platform::Registry::SetDefault(registry.get());
-  fs::create_directories(root / "app");
-  engine::SetAppFolder((root / "app").string());
-
   std::vector<common::ChosenPrinter> chosen;
   for (int p = 0; p < printers; ++p) chosen.push_back({"Printer " + std::to_string(p), "5"});
-  common::ApplyMonitoredPrinters((root / "app" / "settings.xml").string(), chosen);
+  const bench::BenchFolder folder(chosen);
 
   engine::JobLogStore store;
   std::vector<double> perRecord(static_cast<std::size_t>(jobs));
@@ -67,9 +58,5 @@ int main(int argc, char** argv) {
     std::printf("records %d-%d, us/record:   %.1f (users already known)\n", users + 1, users + w, settled);
     std::printf("ratio last/settled:           %.2f\n", last / settled);
   }
-
-  platform::Registry::SetDefault(nullptr);
-  std::error_code ec;
-  fs::remove_all(root, ec);
   return 0;
 }

@@ -7,10 +7,13 @@
 namespace common {
 
 // Raised by the printer code of the engine and the console: an error code
-// (the spooler's or the system's error number, or -1) and a message of its
-// own.
+// (the spooler's or the system's error number, or kNoCode) and a message of
+// its own.
 class EPrinter : public std::exception {
  public:
+  // The code of a failure that has no error number of its own.
+  static constexpr std::int32_t kNoCode = -1;
+
   EPrinter(std::int32_t code, std::string message) : code_(code), message_(std::move(message)) {}
 
   std::int32_t code() const noexcept { return code_; }

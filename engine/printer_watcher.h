@@ -21,9 +21,9 @@ struct PrintJob;
 
 struct WatcherTiming {
   // The pause after every wait; changes meanwhile come with the next fetch.
-  std::chrono::milliseconds afterBatch{1000};
+  std::chrono::milliseconds afterBatch{std::chrono::seconds(1)};
   // The pause before trying again when the printer cannot be opened.
-  std::chrono::milliseconds retry{30000};
+  std::chrono::milliseconds retry{std::chrono::seconds(30)};
 };
 
 // Watches one printer and logs the jobs that leave its queue: waits for

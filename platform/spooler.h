@@ -191,6 +191,25 @@ struct NotifyData {
   std::array<std::uint32_t, 2> number{};  // Kind::Number
   std::string text;                       // Kind::Text
   SpoolTime time;                         // Kind::Time, UTC
+
+  static NotifyData Number(std::uint16_t type, std::uint16_t field, std::uint32_t id, std::uint32_t value) {
+    NotifyData data;
+    data.type = type;
+    data.field = field;
+    data.id = id;
+    data.kind = Kind::Number;
+    data.number = {value, 0};
+    return data;
+  }
+  static NotifyData Text(std::uint16_t type, std::uint16_t field, std::uint32_t id, std::string value) {
+    NotifyData data;
+    data.type = type;
+    data.field = field;
+    data.id = id;
+    data.kind = Kind::Text;
+    data.text = std::move(value);
+    return data;
+  }
 };
 
 // PRINTER_NOTIFY_INFO. Freeing it is destruction.

@@ -18,7 +18,7 @@
 #include "common/registry_keys.h"
 #include "common/text_file.h"
 #include "engine/job_mark.h"
-#include "tests/cups_e2e/private_cupsd.h"
+#include "tests/support/private_cupsd.h"
 #include "tests/foundation/test_support.h"
 #include "tests/support/engine_host.h"
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -15,6 +16,8 @@
 #include "engine/app_folder.h"
 #include "engine/job_log_store.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_clock.h"
 
 namespace {
@@ -24,31 +27,16 @@ using testing_support::FakeClock;
 using testing_support::LocalTime;
 using testing_support::TimeZone;
 
-template <typename F>
-pid_t Spawn(F body) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    body();
-    ::_exit(0);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return status;
-}
+using testing_support::SpawnChild;
+using testing_support::WaitChild;
 
 class CatalogueCacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_);
-    previousApp_ = engine::AppFolder();
-    engine::SetAppFolder(app_.string());
+    appFolder_.emplace(app_);
   }
-  void TearDown() override { engine::SetAppFolder(previousApp_); }
 
   std::string path() const { return (app_ / "settings.xml").string(); }
   void Log(engine::JobLogStore& store, const std::string& printer, const std::string& user) {
@@ -62,7 +50,7 @@ class CatalogueCacheTest : public ::testing::Test {
   TimeZone zone_{"UTC"};
   FakeClock clock_{LocalTime(2006, 3, 9, 10, 30)};
   fs::path app_;
-  std::string previousApp_;
+  std::optional<testing_support::AppFolderScope> appFolder_;
 };
 
 TEST_F(CatalogueCacheTest, KnownNamesReadTheFileOnceAndNeverWriteIt) {
@@ -94,12 +82,12 @@ TEST_F(CatalogueCacheTest, ChangesByOtherProcessesAreSeenOnTheNextJob) {
   EXPECT_TRUE(fs::exists(app_ / "Logs" / "Printers" / "d_20060309.xml"));
 
   // The console adds the printer.
-  EXPECT_EQ(Wait(Spawn([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
+  EXPECT_EQ(WaitChild(SpawnChild([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
   Log(store, "Ink", "anna");
   EXPECT_TRUE(Logged("Printer_1"));
 
   // Another writer swaps two identifiers: same size, a new file.
-  EXPECT_EQ(Wait(Spawn([&] {
+  EXPECT_EQ(WaitChild(SpawnChild([&] {
               common::EditCatalogue(path(), [](std::string& t) {
                 t = "<log><printers><name>Ink</name><ID>2</ID><cost>3</cost><monitored>1</monitored>"
                     "<name>Old</name><ID>1</ID><cost>3</cost><monitored>0</monitored></printers>"
@@ -131,10 +119,10 @@ TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
       for (int i = 0; i < 100; ++i) Log(own, "P", std::string(prefix) + std::to_string(i) + "x");
     };
   };
-  pid_t a = Spawn(writer("alpha"));
-  pid_t b = Spawn(writer("beta"));
-  EXPECT_EQ(Wait(a), 0);
-  EXPECT_EQ(Wait(b), 0);
+  pid_t a = SpawnChild(writer("alpha"));
+  pid_t b = SpawnChild(writer("beta"));
+  EXPECT_EQ(WaitChild(a), 0);
+  EXPECT_EQ(WaitChild(b), 0);
   Log(store, "P", "last");
   store.flushCatalogue();
 
@@ -172,7 +160,7 @@ TEST_F(CatalogueCacheTest, AChangeMadeWhileANewUserWaitsIsKeptAndTheUserWritten)
   common::WriteTextFile(path(), text);
   engine::JobLogStore store(clock_);
   Log(store, "Ink", "dora");
-  EXPECT_EQ(Wait(Spawn([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
+  EXPECT_EQ(WaitChild(SpawnChild([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
   store.flushCatalogue();
 
   std::string expected = text;

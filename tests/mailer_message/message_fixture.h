@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "platform/uuid.h"
+#include "tests/support/time_zone.h"
 
 namespace mailtest {
 
@@ -46,23 +47,7 @@ class FixedClock final : public platform::Clock {
   platform::Clock* previous_ = nullptr;
 };
 
-// Sets TZ for the life of the object.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz) {
-    if (const char* old = ::getenv("TZ")) previous_ = old;
-    ::setenv("TZ", tz, 1);
-    ::tzset();
-  }
-  ~ScopedTimeZone() {
-    if (previous_) ::setenv("TZ", previous_->c_str(), 1);
-    else ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::optional<std::string> previous_;
-};
+using ScopedTimeZone = testing_support::TimeZone;
 
 // A temporary folder removed with everything in it.
 class TempFolder {

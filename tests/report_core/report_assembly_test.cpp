@@ -11,6 +11,7 @@
 #include "engine/app_folder.h"
 #include "platform/file_system.h"
 #include "report_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/support/fake_clock.h"
 
 namespace {
@@ -256,7 +257,7 @@ TEST_F(ReportRequests, PrinterIdentifierComesFromTheCatalogue) {
 
 TEST_F(ReportRequests, UserReportReadsWhatTheEngineWroteAndNothingOutsideLogs) {
   // The engine logs jobs for users with hostile names at the fake date.
-  engine::SetAppFolder(folder.app());
+  const testing_support::AppFolderScope appFolder(folder.app());
   engine::JobLogStore store(clock);
   store.log(9, 3, 2006, 11, 0, "Secret.pdf", 4, "5", "Front Desk", "../../x");
   store.log(9, 3, 2006, 11, 5, "Plan.pdf", 2, "5", "Front Desk", "..");
@@ -283,7 +284,6 @@ TEST_F(ReportRequests, UserReportReadsWhatTheEngineWroteAndNothingOutsideLogs) {
     const std::string rel = fs::relative(entry.path(), folder.app()).string();
     EXPECT_TRUE(rel.rfind("Logs/", 0) == 0 || rel.rfind("settings.xml", 0) == 0) << rel;
   }
-  engine::SetAppFolder("");
 }
 
 }  // namespace

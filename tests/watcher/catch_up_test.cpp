@@ -12,6 +12,7 @@
 #include "engine/job_mark_store.h"
 #include "platform/file_system.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/watcher/watcher_support.h"
 
 using platform::sim::SimQueue;
@@ -107,7 +108,7 @@ TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
 
 TEST(JobMarks, FilesLiveUnderLogsMarksWithCrLfAndOnePerPrinter) {
   ScratchRegistry scratch;
-  engine::SetAppFolder(scratch.folder().string());
+  const testing_support::AppFolderScope appFolder(scratch.folder());
   engine::FileJobMarkStore store;
   engine::JobMark a;
   a.highest = 3;
@@ -124,7 +125,6 @@ TEST(JobMarks, FilesLiveUnderLogsMarksWithCrLfAndOnePerPrinter) {
   auto bytes = platform::ReadFileBytes(path);
   ASSERT_TRUE(bytes);
   EXPECT_NE(bytes->find("quillmark-mark 1\r\n"), std::string::npos);
-  engine::SetAppFolder("");
 }
 
 TEST(CatchUp, JobsThatEndedWhileTheWatcherWasStoppedAreLoggedOnceOnItsReturn) {
