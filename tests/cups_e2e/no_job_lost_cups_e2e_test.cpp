@@ -76,13 +76,7 @@ class CupsNoJobLost : public ::testing::Test {
 
 }  // namespace
 
-// Disabled until a known fault is mended: with the engine killed while jobs
-// flow, now and then one job is logged twice (a kill between a job's
-// records and its mark) or one is never logged (a job that ended around a
-// restart and that neither the live watch nor the catch-up at the next
-// start takes). Seen in about a third of the runs on a loaded machine, the
-// sanitizer build most often. Run it with --gtest_also_run_disabled_tests.
-TEST_F(CupsNoJobLost, DISABLED_KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing) {
+TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing) {
   ASSERT_TRUE(host_.start());
   ASSERT_TRUE(WaitCaughtUp({}));
 

@@ -86,9 +86,23 @@ TEST(CatchUpRules, NewIdsOpenJobsAndLateEndsAreLoggedPausedOnesAreNot) {
   EXPECT_EQ(next.highest, 12u);
   EXPECT_EQ(next.open, (std::set<std::uint32_t>{12}));
   EXPECT_FALSE(next.paused);
-  engine::AdvanceMark(next, {12}, {14}, t0 + std::chrono::minutes(7));
-  EXPECT_EQ(next.highest, 14u);
-  EXPECT_EQ(next.open, (std::set<std::uint32_t>{14}));
+
+  // Jobs logged while the watcher runs are noted as done, and only that:
+  // job 13, below a logged 14 but not yet seen, stays new for a catch-up.
+  engine::MarkLogged(next, 14);
+  engine::MarkLogged(next, 12);
+  EXPECT_EQ(next.highest, 12u);
+  EXPECT_EQ(next.done, (std::set<std::uint32_t>{12, 14}));
+  std::vector<platform::SpoolJob> later = {Ended(12, t0), Ended(13, t0), Ended(14, t0)};
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(next, {}, later, t0)), (std::set<std::uint32_t>{13}));
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(next, {14}, later, t0)), (std::set<std::uint32_t>{13}))
+      << "a job logged is never logged again, even when found queued";
+  // The history read again covers 12 and 14 (the done list shrinks), not
+  // a job logged that it no longer holds.
+  engine::MarkLogged(next, 20);
+  engine::JobMark after = engine::MarkAfterCatchUp(next, {}, later, t0 + std::chrono::minutes(8));
+  EXPECT_EQ(after.highest, 14u);
+  EXPECT_EQ(after.done, (std::set<std::uint32_t>{20}));
 }
 
 TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
@@ -100,6 +114,15 @@ TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
   mark.done = {5, 6};
   std::string text = engine::FormatJobMark(mark);
   EXPECT_EQ(engine::ParseJobMark(text), mark);
+  // A record being appended: any bytes, files that existed and one that
+  // did not.
+  mark.pending = engine::JobMark::Pending{
+      7, std::string("\r\n<event><doc>caf\xe9 \x00 x</doc></event>", 36),
+      {{"\\Logs\\d_20261208.xml", 525}, {"\\Logs\\Users\\J\xfcrgen 2\\y_2026.xml", std::nullopt}}};
+  text = engine::FormatJobMark(mark);
+  EXPECT_EQ(text.find('\0'), std::string::npos);
+  EXPECT_EQ(engine::ParseJobMark(text), mark);
+  EXPECT_FALSE(engine::ParseJobMark(text.substr(0, text.rfind("target") + 10))) << "a cut target";
   EXPECT_FALSE(engine::ParseJobMark(text.substr(0, text.find("updated"))));
   EXPECT_FALSE(engine::ParseJobMark(""));
   EXPECT_FALSE(engine::ParseJobMark("<log>"));
