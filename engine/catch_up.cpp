@@ -51,6 +51,7 @@ JobMark MarkAfterCatchUp(const std::optional<JobMark>& mark, const std::set<std:
                          const std::vector<platform::SpoolJob>& ended, JobMark::time_point now) {
   JobMark next;
   next.highest = mark ? mark->highest : 0;
+  next.sequence = mark ? mark->sequence : 0;
   std::set<std::uint32_t> gone;
   for (const platform::SpoolJob& job : ended) {
     gone.insert(job.jobId);
@@ -74,6 +75,7 @@ JobMark MarkAfterCatchUp(const std::optional<JobMark>& mark, const std::set<std:
 void MarkLogged(JobMark& mark, std::uint32_t jobId) {
   mark.done.insert(jobId);
   mark.pending.reset();
+  ++mark.sequence;
 }
 
 }  // namespace engine

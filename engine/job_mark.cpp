@@ -55,6 +55,7 @@ std::string FormatJobMark(const JobMark& mark) {
   for (std::uint32_t id : mark.open) out << ' ' << id;
   out << '\n';
   out << "updated " << ToMilliseconds(mark.updated) << '\n';
+  if (mark.sequence) out << "sequence " << mark.sequence << '\n';
   if (mark.paused) out << "paused " << ToMilliseconds(*mark.paused) << '\n';
   for (const auto& [from, until] : mark.pauses) {
     out << "pause " << ToMilliseconds(from) << ' ' << ToMilliseconds(until) << '\n';
@@ -106,6 +107,8 @@ std::optional<JobMark> ParseJobMark(std::string_view text) {
       } else {
         mark.paused = FromMilliseconds(ms);
       }
+    } else if (tag == "sequence") {
+      if (!(words >> mark.sequence)) return std::nullopt;
     } else if (tag == "pause") {
       long long from = 0, until = 0;
       if (!(words >> from >> until)) return std::nullopt;

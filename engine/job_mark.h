@@ -28,6 +28,10 @@ struct JobMark {
   std::uint32_t highest = 0;
   std::set<std::uint32_t> open;
   time_point updated{};
+  // How many jobs have been logged under this mark: a note of a record
+  // being appended (`pending`) carries the number the job will have, so
+  // a note older than the mark is told from one the mark never caught.
+  std::uint64_t sequence = 0;
   // Set while the printer is not monitored: when monitoring stopped. Jobs
   // that end from then until monitoring starts again are not logged.
   std::optional<time_point> paused;
@@ -69,6 +73,7 @@ struct JobMark {
 //   highest <id>
 //   open <id> <id> ...
 //   updated <milliseconds since 1970, UTC>
+//   sequence <jobs logged>
 //   paused <milliseconds since 1970, UTC>      (only while paused)
 //   pause <from ms> <until ms>                 (spells a catch-up has yet to pass over)
 //   done <id> <id> ...                         (jobs logged since the history was read)

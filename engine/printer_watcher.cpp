@@ -106,7 +106,11 @@ void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName,
     store_->setBeforeAppend([&](const JobMark::Pending& pending) {
       mark->pending = pending;
       mark->pending->jobId = job.jobId;
-      saveMark(*mark);
+      if (!marks_->notePending(printerName_, *mark)) {
+        platform::LogWarning("printer " + printerName_ + ": the record of job " + std::to_string(job.jobId) +
+                             " could not be noted before it was appended");
+      }
+      mark->pending.reset();
     });
   }
   try {

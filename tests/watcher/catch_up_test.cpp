@@ -151,6 +151,30 @@ TEST(JobMarks, FilesLiveUnderLogsMarksWithCrLfAndOnePerPrinter) {
   auto bytes = platform::ReadFileBytes(path);
   ASSERT_TRUE(bytes);
   EXPECT_NE(bytes->find("quillmark-mark 1\r\n"), std::string::npos);
+
+  // A record about to be appended is noted in the journal beside the mark
+  // and read back with it until the mark counts the job as logged; a note
+  // cut short is none (nothing had been appended).
+  engine::JobMark noted = b;
+  noted.sequence = 41;
+  noted.pending = engine::JobMark::Pending{9, "\r\n<event/>", {{"\\Logs\\y_2026.xml", 525}}};
+  ASSERT_TRUE(store.save("___.._evil", b));
+  ASSERT_TRUE(store.notePending("___.._evil", noted));
+  EXPECT_FALSE(store.load("___.._evil")->pending) << "a note for another mark than the one saved";
+  engine::JobMark saved = noted;
+  saved.pending.reset();
+  ASSERT_TRUE(store.save("___.._evil", saved));
+  EXPECT_EQ(store.load("___.._evil"), noted);
+  const std::string journal = engine::FileJobMarkStore::JournalOf("___.._evil");
+  auto whole = platform::ReadFileBytes(journal);
+  ASSERT_TRUE(whole);
+  ASSERT_TRUE(platform::WriteFileBytes(journal, whole->substr(0, whole->size() - 3)));
+  EXPECT_EQ(store.load("___.._evil"), saved);
+  ASSERT_TRUE(platform::WriteFileBytes(journal, *whole));
+  saved.sequence = 42;  // the job logged
+  ASSERT_TRUE(store.save("___.._evil", saved));
+  EXPECT_EQ(store.load("___.._evil"), saved);
+  EXPECT_FALSE(store.load("../../evil")->pending) << "one journal per printer";
   engine::SetAppFolder("");
 }
 
@@ -349,7 +373,9 @@ TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
   }
   engine::JobMark crashed = before;
   crashed.pending = pending;
-  ASSERT_TRUE(marks->save(kLaser, crashed));
+  ASSERT_TRUE(marks->save(kLaser, before));
+  ASSERT_TRUE(marks->notePending(kLaser, crashed));
+  ASSERT_EQ(marks->load(kLaser), crashed);
 
   watcher = std::make_unique<engine::PrinterWatcher>(&sim, std::make_unique<engine::JobLogStore>(),
                                                      WatchedPrinter::Fast(), marks);
