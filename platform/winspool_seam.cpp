@@ -134,7 +134,8 @@ std::uint32_t PagesWithCopies(std::uint32_t pages, std::uint32_t copies) {
 // ---- Failures ----------------------------------------------------------------
 
 // The caller learns the system's error number; a failure the system gave
-// none for is reported as `fallback`.
+// none for (a call the spooler does not implement, as in wine) is reported
+// as `fallback`.
 [[noreturn]] void Throw(const Status& status, std::int32_t fallback) {
   const std::int32_t code = status.system_error() != 0 ? status.system_error() : fallback;
   throw SpoolerError(code, status.ToString());
@@ -168,7 +169,7 @@ class Notification final : public ChangeNotification {
     const bool refresh = options && (options->flags & kNotifyOptionsRefresh);
     // The records are always fetched, even when the caller wants none: the
     // copies of every job are learnt from them.
-    RawNotifyBatch batch = Take(raw_->Next(refresh, true), kErrorInvalidHandle);
+    RawNotifyBatch batch = Take(raw_->Next(refresh, true), kErrorNotSupported);
     if (refresh) pages_.clear();  // every job now queued is reported afresh
 
     std::vector<NotifyData> records;
@@ -281,12 +282,12 @@ class Printer final : public SpoolPrinter {
 
   const std::string& Name() const override { return name_; }
 
-  std::uint32_t JobCount() override { return Take(raw_->JobCount(), kErrorInvalidHandle); }
+  std::uint32_t JobCount() override { return Take(raw_->JobCount(), kErrorNotSupported); }
 
   std::vector<SpoolJob> EnumJobs(std::uint32_t firstJob, std::uint32_t count) override {
     std::vector<SpoolJob> jobs;
     if (count == 0) return jobs;
-    for (const RawJob& raw : Take(raw_->EnumJobs(firstJob, count), kErrorInvalidHandle)) {
+    for (const RawJob& raw : Take(raw_->EnumJobs(firstJob, count), kErrorNotSupported)) {
       jobs.push_back(JobOf(raw));
     }
     return jobs;
@@ -305,7 +306,7 @@ class Printer final : public SpoolPrinter {
       };
       if (has(kJobNotifyTotalPages) && !has(kJobNotifyDevMode)) type.fields.push_back(kJobNotifyDevMode);
     }
-    auto raw = Take(raw_->FindFirstChange(filter, wire), kErrorInvalidHandle);
+    auto raw = Take(raw_->FindFirstChange(filter, wire), kErrorNotSupported);
     if (!raw) throw SpoolerError(kErrorInvalidHandle, "no change notification");
     return std::make_unique<Notification>(std::move(raw), options);
   }

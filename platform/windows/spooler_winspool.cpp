@@ -42,6 +42,16 @@ SpoolTime TimeOf(const SYSTEMTIME& time) {
                    time.wHour, time.wMinute, time.wSecond, time.wMilliseconds};
 }
 
+// The failure of the winspool call just made. Some spoolers (wine's) leave
+// calls they do not implement failing without setting an error number; the
+// number is cleared before each call so that such a failure does not
+// borrow an older one.
+Status Failure(const std::string& what) {
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_SUCCESS) return Status(StatusCode::kIoError, what + ": failed without an error number");
+  return Status::FromSystem(static_cast<int>(error), what);
+}
+
 // The two-call pattern of the enumerations: ask with the buffer there is,
 // grow it to what the system says it needs, and ask again, as long as the
 // answer keeps growing in between (jobs arriving).
@@ -50,9 +60,9 @@ Status FillBuffer(std::vector<BYTE>& buffer, const std::string& what, Call call)
   for (;;) {
     DWORD needed = 0;
     const DWORD size = static_cast<DWORD>(buffer.size());
+    ::SetLastError(ERROR_SUCCESS);
     if (call(buffer.empty() ? nullptr : buffer.data(), size, &needed)) return Status();
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_INSUFFICIENT_BUFFER || needed <= size) return Status::FromSystem(static_cast<int>(error), what);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= size) return Failure(what);
     buffer.assign(needed, 0);
   }
 }
@@ -111,9 +121,10 @@ class RealNotification final : public WinspoolNotification {
     options.Flags = refresh ? PRINTER_NOTIFY_OPTIONS_REFRESH : 0;
     DWORD change = 0;
     PRINTER_NOTIFY_INFO* info = nullptr;
+    ::SetLastError(ERROR_SUCCESS);
     if (!::FindNextPrinterChangeNotification(change_.get(), &change, &options,
                                             wantRecords ? reinterpret_cast<void**>(&info) : nullptr)) {
-      return Status::LastError("FindNextPrinterChangeNotification on " + printer_);
+      return Failure("FindNextPrinterChangeNotification on " + printer_);
     }
     UniqueNotifyInfo owned(info);
     RawNotifyBatch batch;
@@ -203,10 +214,11 @@ class RealPrinter final : public WinspoolPrinter {
     wire.Count = static_cast<DWORD>(types.size());
     wire.pTypes = types.data();
 
+    ::SetLastError(ERROR_SUCCESS);
     const HANDLE change =
         ::FindFirstPrinterChangeNotification(handle_.get(), filter, 0, types.empty() ? nullptr : &wire);
     if (change == INVALID_HANDLE_VALUE || change == nullptr) {
-      return Status::LastError("FindFirstPrinterChangeNotification on " + name_);
+      return Failure("FindFirstPrinterChangeNotification on " + name_);
     }
     UniqueChange owned(change);
     windows::UniqueHandle stopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -225,7 +237,8 @@ class RealApi final : public WinspoolApi {
   Result<std::unique_ptr<WinspoolPrinter>> OpenPrinter(const std::wstring& name) override {
     HANDLE handle = nullptr;
     std::wstring copy = name;  // OpenPrinterW takes a non-const name
-    if (!::OpenPrinterW(copy.data(), &handle, nullptr)) return Status::LastError("OpenPrinterW " + Narrow(name));
+    ::SetLastError(ERROR_SUCCESS);
+    if (!::OpenPrinterW(copy.data(), &handle, nullptr)) return Failure("OpenPrinterW " + Narrow(name));
     UniquePrinter owned(handle);
     return std::unique_ptr<WinspoolPrinter>(std::make_unique<RealPrinter>(std::move(owned), Narrow(name)));
   }
@@ -254,6 +267,7 @@ class RealApi final : public WinspoolApi {
     std::wstring name;
     for (;;) {
       DWORD length = static_cast<DWORD>(name.size());
+      ::SetLastError(ERROR_SUCCESS);
       if (::GetDefaultPrinterW(name.empty() ? nullptr : name.data(), &length)) {
         name.resize(length > 0 ? length - 1 : 0);  // the length counts the NUL
         return std::optional<std::wstring>(std::move(name));
@@ -261,7 +275,7 @@ class RealApi final : public WinspoolApi {
       const DWORD error = ::GetLastError();
       if (error == ERROR_FILE_NOT_FOUND) return std::optional<std::wstring>();  // no default printer
       if (error != ERROR_INSUFFICIENT_BUFFER || length <= name.size()) {
-        return Status::FromSystem(static_cast<int>(error), "GetDefaultPrinterW");
+        return Failure("GetDefaultPrinterW");
       }
       name.assign(length, L'\0');
     }
