@@ -27,6 +27,7 @@
 #include "platform/log.h"
 #include "platform/status.h"
 #include "platform/tls.h"
+#include "platform/windows/security_status.h"
 #include "platform/windows/unique_handle.h"
 
 namespace platform {
@@ -119,11 +120,7 @@ using FindHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
 
 // --- Texts -----------------------------------------------------------------
 
-std::string StatusText(SECURITY_STATUS status) {
-  char code[16];
-  std::snprintf(code, sizeof code, "0x%08lx", static_cast<unsigned long>(status));
-  return SystemErrorText(static_cast<int>(status)) + " (" + code + ")";
-}
+std::string StatusText(SECURITY_STATUS status) { return windows::SecurityStatusText(status); }
 
 std::string Narrow(const wchar_t* text) {
   std::string out;
