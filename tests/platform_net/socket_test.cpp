@@ -109,6 +109,31 @@ TEST(TcpSocket, ConnectWithoutTimeOutAndByHostName) {
   EXPECT_EQ(ReceiveBytes(named, 7), "hello 1");
 }
 
+TEST(TcpSocket, AReceiveBlocksUntilTheAnswerComesAfterATimedConnect) {
+  // A connect with a time-out goes through non-blocking mode; afterwards
+  // the socket blocks again, so a receive asked before the answer came
+  // waits for it instead of failing.
+  TcpListener listener;
+  std::jthread server([&] {
+    TcpSocket connection = listener.Accept(10s);
+    char question;
+    if (connection.IsOpen() && connection.WaitReadable(10s) && connection.Receive(&question, 1) == 1) {
+      connection.SendAll("answer");
+    }
+  });
+  TcpSocket client;
+  client.Connect("127.0.0.1", listener.Port(), 5s);
+  client.SendAll("?");
+  std::string answer;
+  char chunk[16];
+  while (answer.size() < 6) {
+    const std::size_t got = client.Receive(chunk, sizeof chunk);
+    if (got == 0) break;
+    answer.append(chunk, got);
+  }
+  EXPECT_EQ(answer, "answer");
+}
+
 TEST(TcpSocket, WaitsEndAtTheirTimeOutOrWhenDataComes) {
   TcpListener listener;
   TcpSocket client;
