@@ -38,10 +38,6 @@ std::optional<Process> StartFailed(const std::string& path) {
 
 }  // namespace
 
-// Defined here as well, so that the library exports it: programs that
-// take its address (a reference) import it like any other member.
-constexpr std::size_t Process::kErrorOutputLimit;
-
 std::optional<Process> Process::Start(const std::string& path) { return Start(path, Options{}); }
 
 std::optional<Process> Process::Start(const std::string& path, Options options) {
