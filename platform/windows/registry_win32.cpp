@@ -197,39 +197,63 @@ class SystemKey final : public RegistryKey {
   std::string path_;
 };
 
-// Waits on RegNotifyChangeKeyValue's event and a stop event. While the key
+// Waits on RegNotifyChangeKeyValue's event and a stop event. The system
+// tells of a change to any value of the key: the watched values are read
+// again and only a change to one of them ends the wait. While the key
 // does not exist, the registry's polling watch stands in.
 class NotifyValueWatch final : public ValueWatch {
  public:
-  NotifyValueWatch(std::function<UniqueKey()> open, std::unique_ptr<ValueWatch> polling)
-      : open_(std::move(open)), polling_(std::move(polling)),
+  NotifyValueWatch(std::function<UniqueKey()> open, std::vector<std::string> names,
+                   std::unique_ptr<ValueWatch> polling)
+      : open_(std::move(open)), names_(std::move(names)), polling_(std::move(polling)),
         changed_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
         stopped_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (!changed_ || !stopped_) LogWarning("registry values polled", Status::LastError("CreateEventW"));
     Register();
+    seen_ = Read();
   }
 
   bool Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
-    if (!key_ && !Register()) return polling_->Wait(timeout, stop);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     ::ResetEvent(stopped_.get());
     std::stop_callback onStop(stop, [this] { ::SetEvent(stopped_.get()); });
-    const HANDLE events[2] = {changed_.get(), stopped_.get()};
-    const DWORD wait = timeout.count() < 0 ? INFINITE
-                                           : static_cast<DWORD>(std::min<long long>(timeout.count(), INFINITE - 1));
-    const DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, wait);
-    if (woke != WAIT_OBJECT_0) {
-      if (woke == WAIT_FAILED) LogWarning("registry watch", Status::LastError("WaitForMultipleObjects"));
-      return false;
+    for (;;) {
+      if (!key_ && !Register()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds::zero() || stop.stop_requested()) return false;
+        if (polling_->Wait(std::min(left, kValuePollSlice), stop)) {
+          seen_ = Read();
+          return true;
+        }
+        continue;
+      }
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const DWORD wait = timeout.count() < 0 ? INFINITE
+                         : left.count() <= 0 ? 0
+                                             : static_cast<DWORD>(std::min<long long>(left.count(), INFINITE - 1));
+      const HANDLE events[2] = {changed_.get(), stopped_.get()};
+      const DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, wait);
+      if (woke != WAIT_OBJECT_0) {
+        if (woke == WAIT_FAILED) LogWarning("registry watch", Status::LastError("WaitForMultipleObjects"));
+        return false;
+      }
+      // The notification is spent: ask for the next one before reading,
+      // so that a change made meanwhile is not lost.
+      ::ResetEvent(changed_.get());
+      key_.reset();
+      Register();
+      Snapshot now = Read();
+      if (now != seen_) {
+        seen_ = std::move(now);
+        return true;
+      }
     }
-    // The notification is spent: ask for the next one before returning, so
-    // that a change made before the next wait is not lost.
-    ::ResetEvent(changed_.get());
-    key_.reset();
-    Register();
-    return true;
   }
 
  private:
+  using Snapshot = std::vector<std::optional<std::string>>;
+  static constexpr std::chrono::milliseconds kValuePollSlice{500};
+
   bool Register() {
     if (!changed_ || !stopped_) return false;
     key_ = open_();
@@ -244,11 +268,33 @@ class NotifyValueWatch final : public ValueWatch {
     return true;
   }
 
+  // The type and bytes of each watched value; nothing for a missing one.
+  Snapshot Read() {
+    Snapshot values(names_.size());
+    if (!key_) return values;
+    for (std::size_t i = 0; i < names_.size(); ++i) {
+      const std::wstring name = WideFromLatin1(names_[i]);
+      DWORD type = REG_NONE;
+      DWORD size = 0;
+      if (::RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) continue;
+      std::string data(size + 1, '\0');
+      data[0] = static_cast<char>(type);
+      if (::RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data() + 1),
+                             &size) != ERROR_SUCCESS)
+        continue;
+      data.resize(size + 1);
+      values[i] = std::move(data);
+    }
+    return values;
+  }
+
   std::function<UniqueKey()> open_;
+  std::vector<std::string> names_;
   std::unique_ptr<ValueWatch> polling_;
   windows::UniqueHandle changed_;
   windows::UniqueHandle stopped_;
   UniqueKey key_;
+  Snapshot seen_;
 };
 
 class SystemRegistry final : public Registry {
@@ -291,7 +337,7 @@ class SystemRegistry final : public Registry {
   }
 
   std::unique_ptr<ValueWatch> WatchValues(Hive hive, std::string_view path, std::vector<std::string> names) override {
-    auto polling = Registry::WatchValues(hive, path, std::move(names));
+    auto polling = Registry::WatchValues(hive, path, names);
     auto open = [this, hive, keyPath = std::string(path)]() -> UniqueKey {
       HKEY key = nullptr;
       const auto [root, fullPath] = Locate(hive, keyPath);
@@ -299,7 +345,7 @@ class SystemRegistry final : public Registry {
         return nullptr;
       return UniqueKey(key);
     };
-    return std::make_unique<NotifyValueWatch>(std::move(open), std::move(polling));
+    return std::make_unique<NotifyValueWatch>(std::move(open), std::move(names), std::move(polling));
   }
 
  private:
