@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +13,7 @@
 
 #include "platform/clock.h"
 #include "platform/uuid.h"
+#include "tests/support/test_env.h"
 
 namespace mailtest {
 
@@ -51,12 +51,12 @@ class ScopedTimeZone {
  public:
   explicit ScopedTimeZone(const char* tz) {
     if (const char* old = ::getenv("TZ")) previous_ = old;
-    ::setenv("TZ", tz, 1);
+    testing_support::SetEnv("TZ", tz);
     ::tzset();
   }
   ~ScopedTimeZone() {
-    if (previous_) ::setenv("TZ", previous_->c_str(), 1);
-    else ::unsetenv("TZ");
+    if (previous_) testing_support::SetEnv("TZ", *previous_);
+    else testing_support::UnsetEnv("TZ");
     ::tzset();
   }
 
@@ -68,8 +68,7 @@ class ScopedTimeZone {
 class TempFolder {
  public:
   TempFolder() {
-    char tmpl[] = "/tmp/quillmark-mime-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
+    path_ = testing_support::MakeScratchFolder("quillmark-mime");
   }
   ~TempFolder() {
     std::error_code ec;

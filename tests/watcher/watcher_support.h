@@ -18,6 +18,7 @@
 #include "engine/job_log_store.h"
 #include "engine/printer_watcher.h"
 #include "platform/sim/sim_spooler.h"
+#include "tests/support/test_env.h"
 
 namespace watcher_test {
 
@@ -140,14 +141,14 @@ class TimeZone {
  public:
   explicit TimeZone(const char* zone) {
     if (const char* old = std::getenv("TZ")) saved_ = old;
-    setenv("TZ", zone, 1);
+    testing_support::SetEnv("TZ", zone);
     tzset();
   }
   ~TimeZone() {
     if (saved_) {
-      setenv("TZ", saved_->c_str(), 1);
+      testing_support::SetEnv("TZ", *saved_);
     } else {
-      unsetenv("TZ");
+      testing_support::UnsetEnv("TZ");
     }
     tzset();
   }
