@@ -18,10 +18,13 @@ QUILLMARK_WINE_PREFIX_DEFAULT=$work/wineprefix
 for p in quillcore-host.exe Quillcore.dll Postrider.exe quillmark-reg.exe quillmark-sim.exe; do
   [ -f "$app/$p" ] || fail "no $app/$p"
 done
-python3 -c 'import aiosmtpd' 2>/dev/null || fail "python3 aiosmtpd is not installed"
+# The Python with aiosmtpd is the system's (Debian's python3-aiosmtpd), as for the
+# mailer's Linux tests.
+python=/usr/bin/python3
+"$python" -c 'import aiosmtpd' 2>/dev/null || fail "python3-aiosmtpd is not installed"
 
 rm -rf "$work/data" "$work/spool" "$work/mail"
-mkdir -p "$work/data/Logs" "$work/spool" "$work/mail"
+mkdir -p "$work/data/Logs" "$work/spool" "$work/mail/store"
 key='HKLM\Software\Quillmark'
 export TZ=UTC0
 export QUILLMARK_SPOOLER
@@ -40,7 +43,7 @@ reg() { "$WINE" "$app/quillmark-reg.exe" "$@" >/dev/null 2>&1 || fail "quillmark
 sim() { "$WINE" "$app/quillmark-sim.exe" "$@" 2>&1 | tr -d '\r'; }
 
 # The local SMTP server, on a free loopback port it writes down.
-python3 "$here/../mailer_e2e/smtp_sink.py" --port-file "$work/mail/port" --store "$work/mail/store" \
+"$python" "$here/../mailer_e2e/smtp_sink.py" --port-file "$work/mail/port" --store "$work/mail/store" \
   --auth none --user '' --password '' 2>"$work/mail/sink.log" &
 sink_pid=$!
 wait_until 20 test -s "$work/mail/port" || fail "the SMTP server did not start: $(cat "$work/mail/sink.log")"
@@ -59,7 +62,7 @@ reg add "$key" /v ToSendDay /t REG_SZ /d "$yesterday" /f
 reg add "$key" /v EmailAlert /t REG_DWORD /d 1 /f
 reg add "$key" /v SMTPPORT /t REG_DWORD /d "$port" /f
 reg add "$key" /v SMTPSRV /t REG_SZ /d 127.0.0.1 /f /scramble
-reg add "$key" /v SMTPAUTH /t REG_SZ /d none /f /scramble
+reg add "$key" /v SMTPAUTH /t REG_SZ /d None /f /scramble
 reg add "$key" /v EmailAddress /t REG_SZ /d 'a@x.test' /f /scramble
 reg add "$key" /v SMTPEmailAddress /t REG_SZ /d 'reports@x.test' /f /scramble
 reg add "$key" /v SMTPName /t REG_SZ /d 'Quillmark Reports' /f /scramble
@@ -74,6 +77,13 @@ host_pid=$!
 mailed() { ls "$work/mail/store"/*.eml >/dev/null 2>&1; }
 wait_until 90 mailed || fail "no report was mailed; host: $(cat "$work/host.out"); server: $(cat "$work/mail/sink.log")"
 grep -q 'a@x.test' "$work/mail/store"/*.json || fail "the report went to the wrong recipient"
+"$python" - "$work/mail/store"/msg-1.eml <<'PY' || fail "the mail has no Report.xml with yesterday's job"
+import email, sys
+message = email.message_from_binary_file(open(sys.argv[1], "rb"))
+reports = [p.get_payload(decode=True) for p in message.walk() if p.get_filename() == "Report.xml"]
+ok = len(reports) == 1 and b"<doc>yesterday</doc>" in reports[0] and reports[0].endswith(b"</log>")
+sys.exit(0 if ok else 1)
+PY
 out=$("$WINE" reg query "$key" /v ToSendDay 2>&1 | tr -d '\r')
 today=$(date -u +%Y%m%d)
 wait_until 30 sh -c "'$WINE' reg query '$key' /v ToSendDay 2>&1 | grep -q $today" ||

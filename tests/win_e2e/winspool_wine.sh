@@ -12,6 +12,7 @@ work=$2
 QUILLMARK_WINE_PREFIX_DEFAULT=$work/wineprefix
 . "$here/wine_env.sh"
 [ -f "$test_exe" ] || fail "no $test_exe"
+mkdir -p "$work"
 [ -x /usr/sbin/cupsd ] || fail "cupsd is not installed: no printer for wine's spooler"
 
 cupsd_dir=$(mktemp -d /tmp/quillmark-wine-cupsd-XXXXXX)
