@@ -10,6 +10,8 @@
 // Backends:
 //   - CUPS (platform/posix/spooler_cups.cpp, MakeCupsSpooler), the default
 //     on Linux;
+//   - winspool (platform/winspool_seam.h over the calls in
+//     platform/windows/spooler_winspool.cpp), the default on Windows;
 //   - the simulated spooler (platform/sim/), kept in a spool folder that
 //     several processes can share (MakeFolderSpooler), selected when the
 //     environment variable QUILLMARK_SPOOLER names that folder.
@@ -324,7 +326,8 @@ QM_PLATFORM_API std::unique_ptr<Spooler> MakeFolderSpooler(std::filesystem::path
 // The system's spooler through CUPS. Defined in platform/posix/spooler_cups.cpp.
 QM_PLATFORM_API std::unique_ptr<Spooler> MakeCupsSpooler();
 
-// The system's own spooler, chosen by the build: CUPS on POSIX.
+// The system's own spooler, chosen by the build: CUPS on POSIX, winspool
+// on Windows.
 QM_PLATFORM_API std::unique_ptr<Spooler> MakeSystemSpooler();
 
 // $QUILLMARK_SPOOLER when set and not empty.

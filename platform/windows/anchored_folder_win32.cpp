@@ -144,7 +144,7 @@ void ForEachFileIn(const std::wstring& folder, const std::string& base, std::str
       if (name == L"." || name == L"..") continue;
       // Symbolic links and junctions are neither followed nor listed.
       if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-      const std::optional<std::string> text = Latin1FromWide(name);
+      const std::optional<std::string> text = Latin1NameFromWide(name);
       if (!text) continue;
       if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         subfolders.emplace_back(std::wstring(name), *text);
@@ -215,7 +215,7 @@ bool RenameWithPosixSemantics(HANDLE file, const std::wstring& path) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-std::optional<std::string> Latin1FromWide(std::wstring_view wide) {
+std::optional<std::string> Latin1NameFromWide(std::wstring_view wide) {
   std::string out;
   out.reserve(wide.size());
   for (const wchar_t c : wide) {
@@ -409,7 +409,7 @@ Walk OpenAnchoredFolder(const std::string& path, AnchoredParent& out) {
 
 Result<UniqueHandle> OpenPlainFile(const AnchoredParent& at, DWORD access, DWORD disposition, bool anyLinkCount,
                                    DWORD share) {
-  const std::string what = Latin1FromWide(at.Path()).value_or("?");
+  const std::string what = Latin1NameFromWide(at.Path()).value_or("?");
   Result<UniqueHandle> file = OpenFile(at.Path(), access | FILE_READ_ATTRIBUTES, share, disposition,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, what);
   if (!file) return file;

@@ -51,7 +51,7 @@ class UniqueFind {
 
 // The Latin-1 text of a wide name; nothing when it holds a character
 // beyond Latin-1.
-std::optional<std::string> Latin1FromWide(std::wstring_view wide);
+std::optional<std::string> Latin1NameFromWide(std::wstring_view wide);
 
 // Whether `name` ends with `suffix`, ASCII letters compared without case.
 bool EndsWithNoCase(std::string_view name, std::string_view suffix);

@@ -47,7 +47,7 @@ class CatalogueCacheTest : public ::testing::Test {
   }
 
   ScratchRegistry scratch_;
-  TimeZone zone_{"UTC"};
+  TimeZone zone_{"UTC0"};
   FakeClock clock_{LocalTime(2006, 3, 9, 10, 30)};
   fs::path app_;
   std::optional<testing_support::AppFolderScope> appFolder_;

@@ -46,7 +46,7 @@ struct At {
 };
 
 class RetentionRules : public ::testing::Test {
-  TimeZone zone_{"UTC"};
+  TimeZone zone_{"UTC0"};
 };
 
 TEST_F(RetentionRules, DayFilesOnTheFirstOfAMonthKeepTheLastDayBefore) {
@@ -119,7 +119,7 @@ class RetentionPass : public ::testing::Test {
   }
   void touch(const fs::path& p) { std::ofstream(app_ / p) << "x"; }
 
-  TimeZone zone_{"UTC"};
+  TimeZone zone_{"UTC0"};
   ScratchRegistry scratch_;
   fs::path app_;
   std::optional<testing_support::AppFolderScope> appFolder_;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/uuid.h"
 #include "tests/support/time_zone.h"
+#include "tests/support/test_env.h"
 
 namespace mailtest {
 
@@ -53,8 +53,7 @@ using ScopedTimeZone = testing_support::TimeZone;
 class TempFolder {
  public:
   TempFolder() {
-    char tmpl[] = "/tmp/quillmark-mime-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
+    path_ = testing_support::MakeScratchFolder("quillmark-mime");
   }
   ~TempFolder() {
     std::error_code ec;

@@ -64,7 +64,7 @@ class ReportThreadTest : public ::testing::Test {
         << std::string(engine::JobLogStore::kReservation, ' ') << records;
   }
 
-  TimeZone zone_{"Europe/Berlin"};
+  TimeZone zone_{"CET-1CEST,M3.5.0,M10.5.0/3"};
   ScratchRegistry scratch_;
   fs::path app_;
   std::optional<testing_support::AppFolderScope> appFolder_;

@@ -11,6 +11,7 @@
 
 #include "platform/clock.h"
 #include "tests/support/time_zone.h"
+#include "tests/support/test_env.h"
 
 namespace testing_support {
 

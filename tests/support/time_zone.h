@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/local_time.h"
+#include "tests/support/test_env.h"
 
 namespace testing_support {
 
@@ -19,14 +20,14 @@ class TimeZone {
  public:
   explicit TimeZone(const char* zone) {
     if (const char* old = std::getenv("TZ")) saved_ = old;
-    ::setenv("TZ", zone, 1);
+    SetEnv("TZ", zone);
     ::tzset();
   }
   ~TimeZone() {
     if (saved_) {
-      ::setenv("TZ", saved_->c_str(), 1);
+      SetEnv("TZ", *saved_);
     } else {
-      ::unsetenv("TZ");
+      UnsetEnv("TZ");
     }
     ::tzset();
   }

@@ -19,6 +19,7 @@
 #include "engine/printer_watcher.h"
 #include "platform/sim/sim_spooler.h"
 #include "tests/support/time_zone.h"
+#include "tests/support/test_env.h"
 
 namespace watcher_test {
 
