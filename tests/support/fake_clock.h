@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/local_time.h"
 #include "tests/support/test_env.h"
 
 namespace testing_support {
@@ -83,15 +84,9 @@ class TimeZone {
 // A local time in the current zone.
 inline std::time_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0,
                              int second = 0) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
+  // Through the platform, not the C library's mktime: the Windows C
+  // runtime does not read the POSIX TZ rules the tests set.
+  return std::chrono::system_clock::to_time_t(platform::FromLocalTime(year, month, day, hour, minute, second));
 }
 
 }  // namespace testing_support
