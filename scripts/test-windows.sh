@@ -30,6 +30,9 @@ unset DISPLAY WAYLAND_DISPLAY
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 echo "== wine =="
+# One wine server for the whole run: wine programs started in parallel
+# while a server is still starting can hang.
+wineserver -p
 check=$dir/wine-check
 mkdir -p "$check"
 printf '#include <stdio.h>\nint main(void) { puts("wine runs Windows programs"); return 0; }\n' > "$check/check.c"
