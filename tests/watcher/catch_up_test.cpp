@@ -16,7 +16,7 @@
 #include "platform/file_system.h"
 #include "tests/foundation/test_support.h"
 #include "tests/support/app_folder_scope.h"
-#include "tests/support/engine_host.h"
+#include "tests/support/logged_documents.h"
 #include "tests/watcher/watcher_support.h"
 
 using platform::sim::SimQueue;
