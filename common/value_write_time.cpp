@@ -9,7 +9,7 @@ std::chrono::system_clock::time_point QuillmarkValueWriteTime(std::string_view n
                                                               std::chrono::system_clock::time_point fallback) {
   auto key = platform::Registry::Default().OpenKey(platform::Hive::LocalMachine, kQuillmarkKey, platform::kKeyRead);
   if (!key) return fallback;
-  return key->ValueWriteTime(name).value_or(fallback);
+  return (*key)->ValueWriteTime(name).value_or(fallback);
 }
 
 }  // namespace common
