@@ -2,6 +2,7 @@
 
 #include "common/catalogue_text.h"
 #include "common/text_file.h"
+#include "platform/log.h"
 
 namespace common {
 
@@ -33,17 +34,19 @@ std::string CatalogueCache::PrinterIdRegisteringUser(const std::string& path,
                                                      std::string_view user) {
   std::lock_guard guard(mutex_);
   platform::FileLock lock(path + ".lock");
+  if (!lock.locked()) platform::LogFailureOnce("lock " + path, "catalogue read without its lock", lock.status());
   Refresh(path);
   std::string id;
   if (auto it = ids_.find(std::string(printer)); it != ids_.end()) id = it->second;
 
   if (!user.empty() && !Occurs(user)) {
     AddUserIfMissing(text_, user);
-    if (ReplaceTextFile(path, text_)) {
+    if (platform::Status written = ReplaceTextFile(path, text_); written) {
       present_.insert(std::string(user));
       stamp_ = platform::StampOf(path);
     } else {
       loaded_ = false;  // the copy holds a change the file does not
+      platform::LogWarning("user " + std::string(user) + " not added to the catalogue", written);
     }
   }
   return id;

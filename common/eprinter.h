@@ -4,22 +4,32 @@
 #include <exception>
 #include <string>
 
+#include "platform/status.h"
+
 namespace common {
 
 // Raised by the printer code of the engine and the console: an error code
 // (the spooler's or the system's error number, or -1) and a message of its
-// own.
+// own, plus the platform's account of the failure (for the log; the
+// message is what users see).
 class EPrinter : public std::exception {
  public:
-  EPrinter(std::int32_t code, std::string message) : code_(code), message_(std::move(message)) {}
+  EPrinter(std::int32_t code, std::string message, platform::Status why = {})
+      : code_(code), message_(std::move(message)), why_(std::move(why)) {}
 
   std::int32_t code() const noexcept { return code_; }
   const std::string& message() const noexcept { return message_; }
   const char* what() const noexcept override { return message_.c_str(); }
+  // What the spooler said, when it said something; else the message.
+  platform::Status why() const {
+    if (!why_.ok()) return why_;
+    return platform::Status(platform::StatusCode::kIoError, message_.empty() ? "spooler error" : message_);
+  }
 
  private:
   std::int32_t code_;
   std::string message_;
+  platform::Status why_;
 };
 
 }  // namespace common

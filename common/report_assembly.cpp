@@ -8,6 +8,7 @@
 #include "common/report_messages.h"
 #include "common/text_file.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace common {
 namespace {
@@ -37,8 +38,11 @@ namespace {
 ReportResult CompletedHead(const std::string& logPath, std::string_view headerText,
                            std::string_view periodElement) {
   if (!platform::FileExists(logPath)) return Failure(kReportMissing);
-  std::optional<std::string> log = platform::ReadFileBytes(logPath);
-  if (!log) return Failure(kReportCannotBeDisplayed);
+  platform::Result<std::string> log = platform::ReadFileBytes(logPath);
+  if (!log) {
+    platform::LogWarning("report not made", log.status());
+    return Failure(kReportCannotBeDisplayed);
+  }
 
   const std::string header = DocumentHeader(headerText, periodElement);
   // A file too short to hold the reservation, or with something other than
@@ -46,8 +50,10 @@ ReportResult CompletedHead(const std::string& logPath, std::string_view headerTe
   // header over it would destroy a record, so it is not shown.
   if (log->size() < kLogReservation || header.size() > kLogReservation ||
       !std::all_of(log->begin(), log->begin() + static_cast<std::ptrdiff_t>(header.size()),
-                   [](char c) { return c == ' '; }))
+                   [](char c) { return c == ' '; })) {
+    platform::LogWarning("report not made: the header space of " + logPath + " is damaged");
     return Failure(kReportCannotBeDisplayed);
+  }
 
   ReportResult r;
   r.ok = true;
@@ -74,8 +80,10 @@ ReportResult AssembleReportDocument(const std::string& logPath, std::string_view
   if (!r) return r;
   // Completed in a temporary file and renamed into place: another console or
   // quillmark-report showing the same document reads it whole.
-  if (!platform::PublishFileBytes(documentPath, {r.bytes, kDocumentEnd}))
+  if (platform::Status written = platform::PublishFileBytes(documentPath, {r.bytes, kDocumentEnd}); !written) {
+    platform::LogWarning("report not made", written);
     return Failure(kReportCannotBeDisplayed);
+  }
   r.bytes = std::string();
   r.documentPath = documentPath;
   return r;

@@ -7,6 +7,7 @@
 #include "common/report_messages.h"
 #include "common/text_file.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/report_folder.h"
 
 namespace {
@@ -21,8 +22,9 @@ std::string AppFolder() {
 bool ShowReport(QWidget* parent, const std::string& appPath, const common::ReportRequest& request) {
   // The console's report documents go to a folder of the user's own: the
   // data folder's Logs belongs to the engine. The stylesheets stay there.
-  const std::optional<std::string> folder = platform::UserReportFolder();
+  const platform::Result<std::string> folder = platform::UserReportFolder();
   if (!folder) {
+    platform::LogWarning("report not shown: no private folder for it", folder.status());
     ShowMessage(parent, common::kReportCannotBeDisplayed);
     return false;
   }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <iterator>
 
 #include "common/catalogue_text.h"
 #include "common/name_bound.h"
@@ -13,6 +14,7 @@
 #include "engine/app_folder.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace engine {
 namespace {
@@ -105,14 +107,29 @@ void JobLogStore::log(int day, int month, int year, int hour, int minute,
     // same time; the lock keeps a new file's reservation ahead of every
     // record written to it.
     platform::FileLock lock(AppFile("\\Logs\\quillcore.lock"));
+    int failed = 0;
+    platform::Status firstFailure;
     for (const auto& scope : scopes) {
       for (const auto& name : names) {
         // A file that cannot be opened is skipped; the others are written.
-        common::AppendTextFile(AppFile(scope + name), record, reservation);
+        platform::Status written = common::AppendTextFile(AppFile(scope + name), record, reservation);
+        if (!written && failed++ == 0) firstFailure = std::move(written);
       }
     }
-  } catch (const std::exception&) {
+    platform::LogDebug("job logged: printer " + printer + ", user " + user + ", " + std::to_string(totalPages) +
+                       " pages, cost " + std::to_string(cost));
+    if (failed > 0) {
+      platform::LogWarning("job of printer " + printer + " by " + user + " not logged in " + std::to_string(failed) + " of " +
+                               std::to_string(std::size(scopes) * std::size(names)) + " log files",
+                           firstFailure);
+    } else if (!lock.locked()) {
+      platform::LogFailureOnce("log lock", "log files written without their lock", lock.status());
+    } else {
+      platform::LogRecovered("log lock", "locking the log files");
+    }
+  } catch (const std::exception& error) {
     // Out of memory or the like: this record is lost, the watcher goes on.
+    platform::LogWarning(std::string("job record lost: ") + error.what());
   }
 }
 

@@ -4,6 +4,7 @@
 #include "common/text_file.h"
 #include "engine/app_folder.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace engine {
 
@@ -21,7 +22,14 @@ bool FileJobMarkStore::save(std::string_view printer, const JobMark& mark) {
   // Saved after every job logged: the moment between a record and its
   // mark, when a killed engine would log the job again, stays as short as
   // the rename. Not flushed to disk: the log records are not either.
-  return platform::ReplaceFileBytes(PathOf(printer), common::ToTextMode(FormatJobMark(mark)), false);
+  const std::string path = PathOf(printer);
+  if (platform::Status saved = platform::ReplaceFileBytes(path, common::ToTextMode(FormatJobMark(mark)), false); !saved) {
+    // Once while it lasts: a mark is saved after every job.
+    platform::LogFailureOnce("mark " + path, "catch-up mark not saved", saved);
+    return false;
+  }
+  platform::LogRecovered("mark " + path, "saving the catch-up mark " + path);
+  return true;
 }
 
 std::optional<JobMark> MemoryJobMarkStore::load(std::string_view printer) {

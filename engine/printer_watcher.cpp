@@ -9,6 +9,7 @@
 #include "engine/eprinter.h"
 #include "engine/printer_connection.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/spooler.h"
 
 namespace engine {
@@ -34,13 +35,22 @@ void PrinterWatcher::suspend(time_point since) {
 }
 
 std::unique_ptr<PrinterConnection> PrinterWatcher::connect() {
+  // Tried again every pass while it fails: logged when it starts failing
+  // and when it works again.
+  const std::string key = "open printer " + printerName_;
+  const std::string what = "printer " + printerName_ + " not watched yet, tried again";
   try {
     platform::Spooler& spooler = spooler_ ? *spooler_ : platform::Spooler::Default();
-    return std::make_unique<PrinterConnection>(spooler, printerName_);
-  } catch (const EPrinter&) {
-  } catch (const platform::SpoolerError&) {
+    auto connection = std::make_unique<PrinterConnection>(spooler, printerName_);
+    platform::LogRecovered(key, "opening printer " + printerName_);
+    return connection;
+  } catch (const EPrinter& e) {
+    platform::LogFailureOnce(key, what, e.why());
+  } catch (const platform::SpoolerError& e) {
     // No spooler to talk to yet.
+    platform::LogFailureOnce(key, what, e.status());
   } catch (const std::bad_alloc&) {
+    platform::LogFailureOnce(key, what, platform::Status(platform::StatusCode::kIoError, "out of memory"));
   }
   return nullptr;
 }
@@ -69,7 +79,10 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
         connection->refreshJobs();
         catchUp(*connection);
         caughtUp = true;
-      } catch (const EPrinter&) {
+        platform::LogRecovered("catch up " + printerName_, "catching up on printer " + printerName_);
+      } catch (const EPrinter& e) {
+        platform::LogFailureOnce("catch up " + printerName_,
+                                 "printer " + printerName_ + " not caught up yet, tried again", e.why());
       }
     }
     try {
@@ -78,8 +91,11 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
       if (connection->wait(platform::kPrinterChangeDeleteJob, timeout, stop) == 1) {
         logFinishedJobs(*connection);
       }
-    } catch (const EPrinter&) {
+      platform::LogRecovered("wait " + printerName_, "watching printer " + printerName_);
+    } catch (const EPrinter& e) {
       // Discarded; the next pass starts afresh.
+      platform::LogFailureOnce("wait " + printerName_, "changes of printer " + printerName_ + " not read, tried again",
+                               e.why());
     }
     if (!clock.SleepFor(timing_.afterBatch, stop)) return 0;
   }
@@ -90,8 +106,9 @@ void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName)
     store_->log(job.submitted.day, job.submitted.month, job.submitted.year, job.submitted.hour,
                 job.submitted.minute, job.document.value_or(""), job.totalPages, costText_, printerName,
                 job.userName.value_or(""));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
     // The store does not throw; should it, the job still counts as logged.
+    platform::LogWarning("job " + std::to_string(job.jobId) + " of printer " + printerName + " not logged: " + e.what());
   }
 }
 
@@ -113,6 +130,8 @@ void PrinterWatcher::catchUp(PrinterConnection& connection) {
     try {
       copy = PrintJob::FromSpooler(job);
     } catch (const std::bad_alloc&) {
+      platform::LogWarning("job " + std::to_string(job.jobId) + " of printer " + printerName_ +
+                           " not caught up: out of memory");
       return;
     }
     logJob(copy, connection.name());
@@ -155,6 +174,8 @@ void PrinterWatcher::catchUp(PrinterConnection& connection) {
   }
   mark_ = mark;
   marks_->save(printerName_, *mark_);
+  platform::LogDebug("catch-up of printer " + printerName_ + " done: " + std::to_string(ended.size()) +
+                     " ended jobs in the history, every job up to " + std::to_string(mark.highest) + " dealt with");
 }
 
 void PrinterWatcher::logFinishedJobs(PrinterConnection& connection) {

@@ -109,6 +109,11 @@ class Result {
   T value_or(U&& fallback) const& {
     return value_.value_or(std::forward<U>(fallback));
   }
+  // Like std::optional: equal to a value when it holds an equal one.
+  friend bool operator==(const Result& result, const T& value) {
+    return result.has_value() && *result == value;
+  }
+
   // The value as a plain optional (for code that keeps one).
   std::optional<T> ToOptional() && { return std::move(value_); }
 

@@ -21,6 +21,7 @@
 #include "common/scramble.h"
 #include "platform/registry.h"
 #include "platform/terminal.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -115,6 +116,7 @@ struct Args {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::SetLogIdentity("quillmark-reg");
   if (argc < 3) return Usage("too few arguments");
   Args args;
   args.command = argv[1];

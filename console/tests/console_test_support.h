@@ -25,9 +25,9 @@
 // Remembers what it was asked to open instead of starting anything.
 class RecordingOpener : public platform::DesktopOpener {
  public:
-  bool Open(const std::string& target) override {
+  platform::Status Open(const std::string& target) override {
     opened.push_back(target);
-    return true;
+    return platform::Status::Ok();
   }
   std::vector<std::string> opened;
 };

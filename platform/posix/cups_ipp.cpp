@@ -3,10 +3,12 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <string>
 
 #include "platform/latin1.h"
+#include "platform/status.h"
 
 namespace platform::cups {
 
@@ -14,8 +16,10 @@ Connection::Connection() {
   http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000,
                        nullptr);
   if (!http_) {
-    throw SpoolerError(kErrorServerUnavailable,
-                       std::string("cannot reach the print server ") + cupsServer());
+    const int error = errno;
+    std::string text = std::string("cannot reach the CUPS server ") + cupsServer();
+    if (error != 0) text += ": " + SystemErrorText(error);
+    throw SpoolerError(kErrorServerUnavailable, text);
   }
 }
 
@@ -35,11 +39,14 @@ Ipp Connection::NewRequest(ipp_op_t op, const std::string& printerUri) {
 }
 
 Ipp Connection::Do(Ipp request, std::int32_t notFound) {
+  const ipp_op_t op = ippGetOperation(request.get());
   // cupsDoRequest takes the request and frees it.
   Ipp response(cupsDoRequest(http_, request.release(), "/"));
   ipp_status_t status = cupsLastError();
   if (response && status <= IPP_STATUS_OK_EVENTS_COMPLETE) return response;
-  std::string message = cupsLastErrorString() ? cupsLastErrorString() : ippErrorString(status);
+  // "CUPS Get-Jobs at localhost: No such file or directory"
+  std::string message = std::string("CUPS ") + ippOpString(op) + " at " + cupsServer() + ": " +
+                        (cupsLastErrorString() ? cupsLastErrorString() : ippErrorString(status));
   switch (status) {
     case IPP_STATUS_ERROR_NOT_FOUND:
       throw SpoolerError(notFound, message);
