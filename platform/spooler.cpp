@@ -21,8 +21,10 @@ StatusCode CodeOfSpoolerError(std::int32_t code) {
   }
 }
 
-SpoolerError::SpoolerError(std::int32_t code, const std::string& what)
-    : StatusError(Status(CodeOfSpoolerError(code), what), what), code_(code) {}
+SpoolerError::SpoolerError(std::int32_t code, const std::string& what, int systemError)
+    : StatusError(Status(CodeOfSpoolerError(code), what, systemError),
+                  systemError != 0 ? what + ": " + SystemErrorText(systemError) : what),
+      code_(code) {}
 
 ChangeNotification::~ChangeNotification() = default;
 SpoolPrinter::~SpoolPrinter() = default;

@@ -55,7 +55,9 @@ inline constexpr std::int32_t kErrorInvalidPrinterName = 1801;
 // mapped to a StatusCode, the text as context).
 class QM_PLATFORM_API SpoolerError : public StatusError {
  public:
-  SpoolerError(std::int32_t code, const std::string& what);
+  // `systemError`: the system's error number behind the failure, when there
+  // is one; its text then follows `what`.
+  SpoolerError(std::int32_t code, const std::string& what, int systemError = 0);
   std::int32_t code() const noexcept { return code_; }
 
  private:

@@ -4,10 +4,8 @@
 // platform/posix/cups_event_relay.h).
 
 #include "platform/posix/cups_event_relay.h"
-#include "platform/log.h"
 
 int main(int argc, char** argv) {
-  platform::SetLogIdentity("quillmark-cups-notifier");
   if (argc < 2) return 1;
   return platform::cups::RelayEvents(argv[1]);
 }

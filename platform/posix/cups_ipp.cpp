@@ -16,10 +16,7 @@ Connection::Connection() {
   http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000,
                        nullptr);
   if (!http_) {
-    const int error = errno;
-    std::string text = std::string("cannot reach the CUPS server ") + cupsServer();
-    if (error != 0) text += ": " + SystemErrorText(error);
-    throw SpoolerError(kErrorServerUnavailable, text);
+    throw SpoolerError(kErrorServerUnavailable, std::string("cannot reach the CUPS server ") + cupsServer(), errno);
   }
 }
 
