@@ -116,16 +116,18 @@ void JobLogStore::log(int day, int month, int year, int hour, int minute,
         if (!written && failed++ == 0) firstFailure = std::move(written);
       }
     }
-    platform::LogDebug("job logged: printer " + printer + ", user " + user + ", " + std::to_string(totalPages) +
-                       " pages, cost " + std::to_string(cost));
     if (failed > 0) {
       platform::LogWarning("job of printer " + printer + " by " + user + " not logged in " + std::to_string(failed) + " of " +
                                std::to_string(std::size(scopes) * std::size(names)) + " log files",
                            firstFailure);
-    } else if (!lock.locked()) {
-      platform::LogFailureOnce("log lock", "log files written without their lock", lock.status());
     } else {
-      platform::LogRecovered("log lock", "locking the log files");
+      platform::LogDebug("job logged: printer " + printer + ", user " + user + ", " + std::to_string(totalPages) +
+                         " pages, cost " + std::to_string(cost));
+      if (!lock.locked()) {
+        platform::LogFailureOnce("log lock", "log files written without their lock", lock.status());
+      } else {
+        platform::LogRecovered("log lock", "locking the log files");
+      }
     }
   } catch (const std::exception& error) {
     // Out of memory or the like: this record is lost, the watcher goes on.

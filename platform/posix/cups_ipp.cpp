@@ -1,6 +1,7 @@
 #include "platform/posix/cups_ipp.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +17,12 @@ Connection::Connection() {
   http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000,
                        nullptr);
   if (!http_) {
-    throw SpoolerError(kErrorServerUnavailable, std::string("cannot reach the CUPS server ") + cupsServer(), errno);
+    // libcups leaves no reliable reason; a local socket that is not there
+    // is the usual one (no scheduler running).
+    const std::string server = cupsServer();
+    int reason = 0;
+    if (!server.empty() && server[0] == '/' && ::access(server.c_str(), F_OK) != 0) reason = errno;
+    throw SpoolerError(kErrorServerUnavailable, "cannot reach the CUPS server " + server, reason);
   }
 }
 

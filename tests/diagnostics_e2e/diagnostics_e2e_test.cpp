@@ -138,10 +138,15 @@ class Diagnostics : public ::testing::Test {
   void SetUp() override {
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_);
-    std::ofstream(app_ / "settings.xml", std::ios::binary)
-        << "<log><printers><name>Front Desk</name><ID>1</ID><cost>5</cost><monitored>1</monitored>"
-           "</printers></log>";
+    Monitor("Front Desk");
     CRegString(QuillmarkValue("AppPath")).Set(app_.string());
+  }
+
+  // The catalogue: `printer` alone, monitored.
+  void Monitor(const std::string& printer) {
+    std::ofstream(app_ / "settings.xml", std::ios::binary)
+        << "<log><printers><name>" << printer << "</name><ID>1</ID><cost>5</cost><monitored>1</monitored>"
+        << "</printers></log>";
   }
 
   // The environment of every host: this test's registry and debug lines.
@@ -177,23 +182,24 @@ TEST_F(Diagnostics, MissingCupsServerIsOneLineNamingCupsAndTheServer) {
 TEST_F(Diagnostics, CupsServerThatGoesAwayIsOneLineNamingCups) {
   std::optional<PrivateCupsd> cupsd(std::in_place);
   if (!cupsd->started()) GTEST_SKIP() << cupsd->error();
-  cupsd->AddQueue("Front Desk");
+  cupsd->AddQueue("Office");  // CUPS queue names hold no spaces
+  Monitor("Office");
   const std::string server = cupsd->socket();
   std::vector<std::string> environment = HostEnvironment();
   environment.push_back("QUILLMARK_SPOOLER");
   environment.push_back("CUPS_SERVER=" + server);
   Host host(ErrorFile(), environment);
   ASSERT_TRUE(host.started());
-  ASSERT_TRUE(host.WaitForLine({"debug", "catch-up of printer Front Desk done"})) << host.Errors();
+  ASSERT_TRUE(host.WaitForLine({"debug", "catch-up of printer Office done"})) << host.Errors();
   // A job held in the queue keeps the watcher asking twice a second.
-  cupsd->Disable("Front Desk");
-  cupsd->Submit("Front Desk", 1, "held.txt", "anna");
+  cupsd->Disable("Office");
+  cupsd->Submit("Office", 1, "held.txt", "anna");
 
   cupsd.reset();  // the scheduler stops and its folder goes
-  ASSERT_TRUE(host.WaitForLine({"quillcore-host: warning: ", "Front Desk", "CUPS", server})) << host.Errors();
+  ASSERT_TRUE(host.WaitForLine({"quillcore-host: warning: ", "Office", "CUPS", server})) << host.Errors();
   EXPECT_EQ(host.Stop(), 0);
   const std::string errors = host.Errors();
-  EXPECT_EQ(LinesWith(errors, {"warning", "no events of Front Desk from CUPS"}).size(), 1u) << errors;
+  EXPECT_EQ(LinesWith(errors, {"warning", "no events of Office from CUPS"}).size(), 1u) << errors;
 }
 
 // ---- The log files ----------------------------------------------------------
