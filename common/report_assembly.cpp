@@ -8,14 +8,14 @@
 #include "common/report_messages.h"
 #include "common/text_file.h"
 #include "platform/file_system.h"
-#include "platform/log.h"
 
 namespace common {
 namespace {
 
-ReportResult Failure(std::string_view message) {
+ReportResult Failure(std::string_view message, platform::Status why = {}) {
   ReportResult r;
   r.message = std::string(message);
+  r.why = std::move(why);
   return r;
 }
 
@@ -39,10 +39,7 @@ ReportResult CompletedHead(const std::string& logPath, std::string_view headerTe
                            std::string_view periodElement) {
   if (!platform::FileExists(logPath)) return Failure(kReportMissing);
   platform::Result<std::string> log = platform::ReadFileBytes(logPath);
-  if (!log) {
-    platform::LogWarning("report not made", log.status());
-    return Failure(kReportCannotBeDisplayed);
-  }
+  if (!log) return Failure(kReportCannotBeDisplayed, log.status());
 
   const std::string header = DocumentHeader(headerText, periodElement);
   // A file too short to hold the reservation, or with something other than
@@ -50,10 +47,9 @@ ReportResult CompletedHead(const std::string& logPath, std::string_view headerTe
   // header over it would destroy a record, so it is not shown.
   if (log->size() < kLogReservation || header.size() > kLogReservation ||
       !std::all_of(log->begin(), log->begin() + static_cast<std::ptrdiff_t>(header.size()),
-                   [](char c) { return c == ' '; })) {
-    platform::LogWarning("report not made: the header space of " + logPath + " is damaged");
-    return Failure(kReportCannotBeDisplayed);
-  }
+                   [](char c) { return c == ' '; }))
+    return Failure(kReportCannotBeDisplayed,
+                   platform::Status(platform::StatusCode::kInvalidArgument, "the header space of " + logPath + " is damaged"));
 
   ReportResult r;
   r.ok = true;
@@ -80,10 +76,8 @@ ReportResult AssembleReportDocument(const std::string& logPath, std::string_view
   if (!r) return r;
   // Completed in a temporary file and renamed into place: another console or
   // quillmark-report showing the same document reads it whole.
-  if (platform::Status written = platform::PublishFileBytes(documentPath, {r.bytes, kDocumentEnd}); !written) {
-    platform::LogWarning("report not made", written);
-    return Failure(kReportCannotBeDisplayed);
-  }
+  if (platform::Status written = platform::PublishFileBytes(documentPath, {r.bytes, kDocumentEnd}); !written)
+    return Failure(kReportCannotBeDisplayed, written);
   r.bytes = std::string();
   r.documentPath = documentPath;
   return r;

@@ -31,6 +31,7 @@ bool ShowReport(QWidget* parent, const std::string& appPath, const common::Repor
   common::ReportResult r = common::AssembleReport(appPath, request, platform::Clock::Default(),
                                                   *folder + "/DisplayReport.xml");
   if (!r) {
+    if (!r.why.ok()) platform::LogWarning("report not shown", r.why);
     ShowMessage(parent, r.message);
     return false;
   }
