@@ -50,8 +50,9 @@ class QM_PLATFORM_API RegistryKey {
 
   virtual Status DeleteValue(std::string_view name) = 0;
 
-  // Every readable value and every sub-key; an entry that cannot be read
-  // is left out (and logged as a warning).
+  // Every readable value and every sub-key. A value that cannot be read is
+  // left out and logged as a warning; a folder the store did not name is
+  // no sub-key.
   virtual std::vector<RegValueInfo> Values() = 0;
   virtual std::vector<std::string> SubKeys() = 0;
 
