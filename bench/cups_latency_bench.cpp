@@ -16,74 +16,32 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "common/catalogue_file.h"
-#include "engine/app_folder.h"
+#include "bench/bench_support.h"
 #include "engine/job_log_store.h"
 #include "engine/printer_watcher.h"
-#include "platform/registry.h"
 #include "platform/spooler.h"
+#include "tests/support/private_cupsd.h"
 
 namespace fs = std::filesystem;
 
-#include "tests/cups_e2e/private_cupsd.h"
-
 using SystemClock = std::chrono::system_clock;
 using Steady = std::chrono::steady_clock;
+using bench::Figures;
+using bench::Micros;
+using bench::Summarise;
+using TimedStore = bench::TimedStore<SystemClock>;
 
 namespace {
-
-// The real store, noting when each record is on disk.
-class TimedStore : public engine::JobLogStore {
- public:
-  void log(int day, int month, int year, int hour, int minute, std::string_view document,
-           std::uint32_t totalPages, std::string_view costText, std::string_view printerName,
-           std::string_view userName) override {
-    engine::JobLogStore::log(day, month, year, hour, minute, document, totalPages, costText, printerName,
-                             userName);
-    std::lock_guard lock(mutex_);
-    done_.push_back(SystemClock::now());
-    changed_.notify_all();
-  }
-  bool waitFor(std::size_t count, SystemClock::time_point& at) {
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::seconds(30), [&] { return done_.size() >= count; })) return false;
-    at = done_[count - 1];
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<SystemClock::time_point> done_;
-};
-
-struct Figures {
-  double median = 0;
-  double p95 = 0;
-};
-
-Figures Summarise(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) {
-    std::size_t i = static_cast<std::size_t>(q * static_cast<double>(samples.size() - 1) + 0.5);
-    return samples[std::min(i, samples.size() - 1)];
-  };
-  return Figures{at(0.5), at(0.95)};
-}
-
-double Micros(std::chrono::duration<double> d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
 // The time the backend noted for a job, if it has.
 bool PrintedAt(const fs::path& stamps, int job, SystemClock::time_point& at) {
@@ -117,14 +75,7 @@ int main(int argc, char** argv) {
   const fs::path stamps = stampDir / "printed";
   cupsd.AddQueue("BenchQueue", 0, stamps.string());
 
-  char tmpl[] = "/tmp/quillmark-bench-XXXXXX";
-  if (!::mkdtemp(tmpl)) return 1;
-  const fs::path root = tmpl;
-  auto registry = platform::MakeFileRegistry(root / "registry");
-  platform::Registry::SetDefault(registry.get());
-  fs::create_directories(root / "app");
-  engine::SetAppFolder((root / "app").string());
-  common::ApplyMonitoredPrinters((root / "app" / "settings.xml").string(), {{"BenchQueue", "5"}});
+  const bench::BenchFolder folder(std::vector<common::ChosenPrinter>{{"BenchQueue", "5"}});
 
   // Baseline 1: one record through the store, with the same users.
   engine::JobLogStore store;
@@ -189,8 +140,5 @@ int main(int argc, char** argv) {
   std::printf("(the spooler asks the scheduler for events every half second, sooner right after events)\n");
 
   printer.reset();
-  platform::Registry::SetDefault(nullptr);
-  std::error_code ec;
-  fs::remove_all(root, ec);
   return 0;
 }

@@ -33,7 +33,7 @@
 
 namespace fs = std::filesystem;
 
-#include "tests/cups_e2e/private_cupsd.h"
+#include "tests/support/private_cupsd.h"
 
 namespace {
 

@@ -151,16 +151,21 @@ int main(int argc, char** argv) {
 
   auto logged = testing_support::LoggedDocuments(app);
   std::size_t once = 0, lost = 0, duplicated = 0, whileOff = 0, offLogged = 0;
+  std::string wrong;  // the documents of the jobs counted wrongly
   for (const Job& job : ended) {
     int count = logged.count(job.document) ? logged[job.document] : 0;
     if (!job.monitored) {
       ++whileOff;
-      if (count > 0) ++offLogged;
+      if (count > 0) {
+        ++offLogged;
+        wrong += " " + job.document + "(off)";
+      }
       continue;
     }
     if (count == 1) ++once;
     if (count == 0) ++lost;
     if (count > 1) ++duplicated;
+    if (count != 1) wrong += " " + job.document + "(" + std::to_string(count) + ")";
   }
   std::printf("job_loss_bench: %d jobs, faults injected: %d kill -9, %d Reset, %d Monitoring switches\n", jobs, kills,
               resets, switches);
@@ -170,6 +175,7 @@ int main(int argc, char** argv) {
   std::printf("  lost:                          %zu\n", lost);
   std::printf("  duplicated:                    %zu\n", duplicated);
   std::printf("  ended while off, logged:       %zu of %zu\n", offLogged, whileOff);
+  if (!wrong.empty()) std::printf("  wrongly counted:%s\n", wrong.c_str());
   std::printf("  %s\n", lost == 0 && duplicated == 0 && offLogged == 0 ? "target met" : "TARGET MISSED");
 
   platform::Registry::SetDefault(nullptr);

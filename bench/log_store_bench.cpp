@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/catalogue_file.h"
 #include "common/text_file.h"
-#include "engine/app_folder.h"
 #include "engine/job_log_store.h"
-#include "platform/registry.h"
+#include "engine/job_mark_store.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -23,17 +23,9 @@ int main(int argc, char** argv) {
   const int jobs = argc > 1 ? std::atoi(argv[1]) : 20000;
   const int users = 1000, printers = 3, window = 1000;
 
-  char tmpl[] = "/tmp/quillmark-bench-XXXXXX";
-  if (!::mkdtemp(tmpl)) return 1;
-  const fs::path root = tmpl;
-  auto registry = platform::MakeFileRegistry(root / "registry");
-  platform::Registry::SetDefault(registry.get());
-  fs::create_directories(root / "app");
-  engine::SetAppFolder((root / "app").string());
-
   std::vector<common::ChosenPrinter> chosen;
   for (int p = 0; p < printers; ++p) chosen.push_back({"Printer " + std::to_string(p), "5"});
-  common::ApplyMonitoredPrinters((root / "app" / "settings.xml").string(), chosen);
+  const bench::BenchFolder folder(chosen);
 
   engine::JobLogStore store;
   std::vector<double> perRecord(static_cast<std::size_t>(jobs));
@@ -68,8 +60,44 @@ int main(int argc, char** argv) {
     std::printf("ratio last/settled:           %.2f\n", last / settled);
   }
 
-  platform::Registry::SetDefault(nullptr);
-  std::error_code ec;
-  fs::remove_all(root, ec);
+  // A watcher notes each job in its printer's mark before the record is
+  // appended (with the record and its files) and after: the cost of that
+  // against the same records without it, alternating so that both see the
+  // same files.
+  {
+    engine::FileJobMarkStore marks;
+    engine::JobMark mark;
+    store.setBeforeAppend([&](const engine::JobMark::Pending& pending) {
+      mark.pending = pending;
+      marks.notePending("Printer 0", mark);
+    });
+    engine::JobLogStore plain, after;
+    double with = 0, without = 0, onlyAfter = 0;
+    const int rounds = w;
+    for (int i = 0; i < rounds; ++i) {
+      const std::string user = "user" + std::to_string(i % users);
+      auto t0 = Clock::now();
+      store.log(8, 12, 2026, 9, 30, "Marked " + std::to_string(i), 3, "5", "Printer 0", user);
+      mark.pending.reset();
+      ++mark.sequence;
+      mark.done.insert(static_cast<std::uint32_t>(i));
+      marks.save("Printer 0", mark);
+      auto t1 = Clock::now();
+      plain.log(8, 12, 2026, 9, 30, "Plain " + std::to_string(i), 3, "5", "Printer 0", user);
+      auto t2 = Clock::now();
+      after.log(8, 12, 2026, 9, 30, "After " + std::to_string(i), 3, "5", "Printer 0", user);
+      marks.save("Printer 1", mark);
+      auto t3 = Clock::now();
+      with += std::chrono::duration<double, std::micro>(t1 - t0).count();
+      without += std::chrono::duration<double, std::micro>(t2 - t1).count();
+      onlyAfter += std::chrono::duration<double, std::micro>(t3 - t2).count();
+    }
+    std::printf("with the mark noted before and after, us/record: %.1f\n", with / rounds);
+    std::printf("without, us/record:                             %.1f\n", without / rounds);
+    std::printf("with the mark saved after only, us/record:      %.1f\n", onlyAfter / rounds);
+    std::printf("ratio with/without:                             %.2f\n", with / without);
+    std::printf("ratio with/mark saved after only:               %.2f\n", with / onlyAfter);
+  }
+
   return 0;
 }

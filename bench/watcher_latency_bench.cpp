@@ -13,69 +13,27 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <string>
 #include <vector>
 
-#include "common/catalogue_file.h"
-#include "engine/app_folder.h"
+#include "bench/bench_support.h"
 #include "engine/job_log_store.h"
 #include "engine/printer_watcher.h"
-#include "platform/registry.h"
 #include "platform/sim/sim_spooler.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using bench::Figures;
+using bench::Micros;
+using bench::Summarise;
+using TimedStore = bench::TimedStore<Clock>;
 
 namespace {
-
-// The real store, noting when each record is on disk.
-class TimedStore : public engine::JobLogStore {
- public:
-  void log(int day, int month, int year, int hour, int minute, std::string_view document,
-           std::uint32_t totalPages, std::string_view costText, std::string_view printerName,
-           std::string_view userName) override {
-    engine::JobLogStore::log(day, month, year, hour, minute, document, totalPages, costText, printerName,
-                             userName);
-    std::lock_guard lock(mutex_);
-    done_.push_back(Clock::now());
-    changed_.notify_all();
-  }
-  // Waits until `count` records were written; the time the last one was.
-  bool waitFor(std::size_t count, Clock::time_point& at) {
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::seconds(30), [&] { return done_.size() >= count; })) return false;
-    at = done_[count - 1];
-    return true;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Clock::time_point> done_;
-};
-
-struct Figures {
-  double median = 0;
-  double p95 = 0;
-};
-
-Figures Summarise(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  auto at = [&](double q) {
-    std::size_t i = static_cast<std::size_t>(q * static_cast<double>(samples.size() - 1) + 0.5);
-    return samples[std::min(i, samples.size() - 1)];
-  };
-  return Figures{at(0.5), at(0.95)};
-}
-
-double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
 // Runs `jobs` jobs through a watcher on `sim`; latencies in microseconds.
 std::vector<double> Measure(platform::sim::SimSpooler& sim, int jobs, std::chrono::milliseconds pause) {
@@ -116,14 +74,7 @@ int main(int argc, char** argv) {
   const int jobs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
   const auto pause = std::chrono::milliseconds(argc > 2 ? std::atoi(argv[2]) : 0);
 
-  char tmpl[] = "/tmp/quillmark-bench-XXXXXX";
-  if (!::mkdtemp(tmpl)) return 1;
-  const fs::path root = tmpl;
-  auto registry = platform::MakeFileRegistry(root / "registry");
-  platform::Registry::SetDefault(registry.get());
-  fs::create_directories(root / "app");
-  engine::SetAppFolder((root / "app").string());
-  common::ApplyMonitoredPrinters((root / "app" / "settings.xml").string(), {{"Bench Printer", "5"}});
+  const bench::BenchFolder folder(std::vector<common::ChosenPrinter>{{"Bench Printer", "5"}});
 
   // Baseline: one record through the store, with the same users and files.
   // The users are registered first, as they are for the watcher runs.
@@ -139,8 +90,8 @@ int main(int argc, char** argv) {
 
   platform::sim::SimSpooler memory;
   const std::vector<double> inMemory = Measure(memory, jobs, pause);
-  platform::sim::SimSpooler folder(root / "spool");
-  const std::vector<double> inFolder = Measure(folder, jobs, pause);
+  platform::sim::SimSpooler spoolFolder(folder.root() / "spool");
+  const std::vector<double> inFolder = Measure(spoolFolder, jobs, pause);
 
   const Figures base = Summarise(direct);
   const Figures mem = Summarise(inMemory);
@@ -155,9 +106,5 @@ int main(int argc, char** argv) {
               fold.median / base.median);
   std::printf("ratio to baseline (95th):   in-memory %.2f, spool folder %.2f\n", mem.p95 / base.p95,
               fold.p95 / base.p95);
-
-  platform::Registry::SetDefault(nullptr);
-  std::error_code ec;
-  fs::remove_all(root, ec);
   return 0;
 }

@@ -1,6 +1,8 @@
 #include "common/catalogue_text.h"
 
+#include <algorithm>
 #include <climits>
+#include <functional>
 #include <vector>
 
 #include "common/name_filter.h"
@@ -250,29 +252,44 @@ std::string FindPrinterId(std::string_view text, std::string_view name)
 
 bool AddUserIfMissing(std::string& text, std::string_view user)
 {
-    if (user.empty() || text.find(user) != npos)
+    if (user.empty() || OccursInText(text, user))
         return false;
+    AddUserEntry(text, user);
+    return true;
+}
 
+bool OccursInText(std::string_view text, std::string_view name)
+{
+    // A catalogue of many users repeats the first letters of a name in
+    // every entry ("<username>"), which stops a byte-by-byte search at
+    // each; the Horspool skips mostly jump a name's length.
+    if (name.size() < 4)
+        return text.find(name) != npos;
+    return std::search(text.begin(), text.end(),
+                       std::boyer_moore_horspool_searcher(name.begin(), name.end())) != text.end();
+}
+
+void AddUserEntry(std::string& text, std::string_view user)
+{
     const std::string entry = std::string(kUsername) + std::string(user) + std::string(kUsernameEnd);
     const std::size_t users = text.find(kUsers);
     if (users != npos) {
         text.insert(users + kUsers.size(), entry);
-        return true;
+        return;
     }
 
     const std::string section = "<users>" + entry + "</users>";
     const std::size_t printersEnd = text.find(kPrintersEnd);
     if (printersEnd != npos) {
         text.insert(printersEnd + kPrintersEnd.size(), section);
-        return true;
+        return;
     }
     const std::size_t log = text.find(kLog);
     if (log != npos) {
         text.insert(log + kLog.size(), "<printers></printers>" + section);
-        return true;
+        return;
     }
     text += "<log><printers></printers>" + section + "</log>";
-    return true;
 }
 
 std::vector<std::string> ListUsers(std::string_view text)

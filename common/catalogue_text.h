@@ -38,6 +38,14 @@ std::string FindPrinterId(std::string_view text, std::string_view name);
 // missing. Returns true when the text changed; an empty user changes nothing.
 bool AddUserIfMissing(std::string& text, std::string_view user);
 
+// The same for a non-empty `user` already known not to occur in the text:
+// adds its entry without searching for it again.
+void AddUserEntry(std::string& text, std::string_view user);
+
+// Whether `name` occurs anywhere in the text, as AddUserIfMissing decides
+// it, searched with skips rather than byte by byte.
+bool OccursInText(std::string_view text, std::string_view name);
+
 // Every <username> value in file order.
 std::vector<std::string> ListUsers(std::string_view text);
 

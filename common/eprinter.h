@@ -9,11 +9,14 @@
 namespace common {
 
 // Raised by the printer code of the engine and the console: an error code
-// (the spooler's or the system's error number, or -1) and a message of its
-// own, plus the platform's account of the failure (for the log; the
+// (the spooler's or the system's error number, or kNoCode) and a message of
+// its own, plus the platform's account of the failure (for the log; the
 // message is what users see).
 class EPrinter : public std::exception {
  public:
+  // The code of a failure that has no error number of its own.
+  static constexpr std::int32_t kNoCode = -1;
+
   EPrinter(std::int32_t code, std::string message, platform::Status why = {})
       : code_(code), message_(std::move(message)), why_(std::move(why)) {}
 

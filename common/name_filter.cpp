@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/percent_escape.h"
+
 namespace common {
 
 namespace {
@@ -45,22 +47,11 @@ std::string SafeFolderName(std::string_view name)
     if (safe || name.empty())
         return std::string(name);
 
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(name.size() + 8);
     bool leading = true;
-    for (const char c : name) {
+    return platform::PercentEscape(name, [&leading](unsigned char c) {
         leading = leading && c == '.';
-        if (IsUnsafeFolderByte(c) || leading) {
-            const auto u = static_cast<unsigned char>(c);
-            out.push_back('%');
-            out.push_back(hex[u >> 4]);
-            out.push_back(hex[u & 15]);
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
+        return !IsUnsafeFolderByte(static_cast<char>(c)) && !leading;
+    });
 }
 
 }  // namespace common

@@ -18,15 +18,7 @@ platform::LocalTime Local(std::time_t now)
 
 LocalDateTime ToLocalDateTime(std::time_t now)
 {
-    const platform::LocalTime local = Local(now);
-    LocalDateTime t;
-    t.year = local.year;
-    t.month = local.month;
-    t.day = local.day;
-    t.hour = local.hour;
-    t.minute = local.minute;
-    t.second = local.second;
-    return t;
+    return Local(now);
 }
 
 std::string DayStamp(int year, int month, int day)

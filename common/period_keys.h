@@ -3,17 +3,12 @@
 #include <ctime>
 #include <string>
 
+#include "platform/local_time.h"
+
 namespace common {
 
 // A local broken-down time with a human month (1-12) and a full year.
-struct LocalDateTime {
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-};
+using LocalDateTime = platform::LocalTime;
 
 // The local time of `now` in the current TZ.
 LocalDateTime ToLocalDateTime(std::time_t now);

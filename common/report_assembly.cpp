@@ -1,6 +1,7 @@
 #include "common/report_assembly.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 
 #include "common/catalogue_file.h"
@@ -8,6 +9,8 @@
 #include "common/report_messages.h"
 #include "common/text_file.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
+#include "platform/replacement_file.h"
 
 namespace common {
 namespace {
@@ -72,13 +75,42 @@ ReportResult AssembleReportBytes(const std::string& logPath, std::string_view he
 ReportResult AssembleReportDocument(const std::string& logPath, std::string_view headerText,
                                     std::string_view periodElement,
                                     const std::string& documentPath) {
-  ReportResult r = CompletedHead(logPath, headerText, periodElement);
-  if (!r) return r;
-  // Completed in a temporary file and renamed into place: another console or
-  // quillmark-report showing the same document reads it whole.
-  if (platform::Status written = platform::PublishFileBytes(documentPath, {r.bytes, kDocumentEnd}); !written)
-    return Failure(kReportCannotBeDisplayed, written);
-  r.bytes = std::string();
+  if (!platform::FileExists(logPath)) return Failure(kReportMissing);
+  const std::string header = DocumentHeader(headerText, periodElement);
+  auto damaged = [&] {
+    return Failure(kReportCannotBeDisplayed, platform::Status(platform::StatusCode::kInvalidArgument,
+                                                              "the header space of " + logPath + " is damaged"));
+  };
+  if (header.size() > kLogReservation) return damaged();
+
+  // Completed in a temporary copy and moved into place in one step: another
+  // console or quillmark-report showing the same document reads it whole.
+  // The log is copied by the system, not through memory; the checks look at
+  // the copy, which is what will be shown even if the log grew or was
+  // changed meanwhile.
+  // The reason goes to the caller, which logs it (or shows it) once.
+  auto fail = [&](const platform::Status& status) { return Failure(kReportCannotBeDisplayed, status); };
+  platform::Result<platform::ReplacementFile> document = platform::ReplacementFile::Create(documentPath);
+  if (!document) return fail(document.status());
+  const platform::Result<std::uint64_t> copied = document->CopyFrom(logPath);
+  if (!copied) return fail(copied.status());
+  // A file too short to hold the reservation, or with something other than
+  // blanks where the header would land, has been damaged: writing the
+  // header over it would destroy a record, so it is not shown.
+  if (*copied < kLogReservation) return damaged();
+  const platform::Result<std::string> head = document->ReadAt(0, header.size());
+  if (!head) return fail(head.status());
+  if (head->size() != header.size() ||
+      !std::all_of(head->begin(), head->end(), [](char c) { return c == ' '; }))
+    return damaged();
+  if (platform::Status s = document->WriteAt(0, header); !s) return fail(s);
+  if (platform::Status s = document->Append(kDocumentEnd); !s) return fail(s);
+  // Made again on demand, so not flushed; the replaced document, as large
+  // as the log, is freed after the caller has its own.
+  if (platform::Status s = document->Commit(platform::ReplacementFile::OldFile::kRemoveLater); !s)
+    return fail(s);
+  ReportResult r;
+  r.ok = true;
   r.documentPath = documentPath;
   return r;
 }

@@ -1,11 +1,10 @@
 #include "console/console_menu_button.h"
 
-#include "console/main_dlg.h"
-#include "console/quillmark_app.h"
+#include "console/console_services.h"
 #include "console/resources.h"
 
-CConsoleMenuButton::CConsoleMenuButton(CQuillmarkApp& app, QWidget* parent)
-    : CMenuButton(parent), app_(app) {}
+CConsoleMenuButton::CConsoleMenuButton(CConsoleServices& services, QWidget* parent)
+    : CMenuButton(parent), services_(services) {}
 
 CConsoleMenuButton::~CConsoleMenuButton() = default;
 
@@ -33,16 +32,14 @@ void CConsoleMenuButton::AppendEntries() {
 
 void CConsoleMenuButton::OnMenuCommand(int id) {
   switch (id) {
-    case res::ID_MENU_HELP_CONTENTS: app_.ShowHelp(HelpCommand::Contents, ""); break;
-    case res::ID_MENU_HELP_INDEX: app_.ShowHelp(HelpCommand::Index, ""); break;
-    case res::ID_MENU_HELP_SEARCH: app_.ShowHelp(HelpCommand::Search, ""); break;
-    case res::ID_MENU_PRODUCT_PAGE: app_.OpenWebPage(WebPage::Product); break;
-    case res::ID_MENU_COMPANY_PAGE: app_.OpenWebPage(WebPage::Company); break;
-    case res::ID_MENU_SUPPORT: app_.OpenWebPage(WebPage::Support); break;
-    case res::ID_MENU_TELL_A_FRIEND: app_.OpenWebPage(WebPage::TellAFriend); break;
-    case res::ID_ABOUT:
-      if (CMainDlg* main = app_.MainWnd()) main->ShowAbout();
-      break;
+    case res::ID_MENU_HELP_CONTENTS: services_.ShowHelp(HelpCommand::Contents, ""); break;
+    case res::ID_MENU_HELP_INDEX: services_.ShowHelp(HelpCommand::Index, ""); break;
+    case res::ID_MENU_HELP_SEARCH: services_.ShowHelp(HelpCommand::Search, ""); break;
+    case res::ID_MENU_PRODUCT_PAGE: services_.OpenWebPage(WebPage::Product); break;
+    case res::ID_MENU_COMPANY_PAGE: services_.OpenWebPage(WebPage::Company); break;
+    case res::ID_MENU_SUPPORT: services_.OpenWebPage(WebPage::Support); break;
+    case res::ID_MENU_TELL_A_FRIEND: services_.OpenWebPage(WebPage::TellAFriend); break;
+    case res::ID_ABOUT: emit AboutRequested(); break;
     default: break;
   }
 }

@@ -2,14 +2,15 @@
 
 #include "console/menu_button.h"
 
-class CQuillmarkApp;
+class CConsoleServices;
 
-// The main window's menu button: help, the maker's web pages and About.
+// The main window's menu button: help, the maker's web pages and About,
+// which it leaves to whoever listens to AboutRequested.
 class CConsoleMenuButton : public CMenuButton {
   Q_OBJECT
 
  public:
-  CConsoleMenuButton(CQuillmarkApp& app, QWidget* parent);
+  CConsoleMenuButton(CConsoleServices& services, QWidget* parent);
   ~CConsoleMenuButton() override;
 
   // Appends the button's eleven entries.
@@ -17,6 +18,9 @@ class CConsoleMenuButton : public CMenuButton {
 
   void OnMenuCommand(int id) override;
 
+ signals:
+  void AboutRequested();
+
  private:
-  CQuillmarkApp& app_;
+  CConsoleServices& services_;
 };

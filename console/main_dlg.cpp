@@ -11,10 +11,10 @@
 #include "common/registry_keys.h"
 #include "console/about_dlg.h"
 #include "console/console_menu_button.h"
+#include "console/console_services.h"
 #include "console/control_id.h"
 #include "console/page_panel.h"
 #include "console/printers_page.h"
-#include "console/quillmark_app.h"
 #include "console/reports_page.h"
 #include "console/resource_table.h"
 #include "console/resources.h"
@@ -56,7 +56,8 @@ std::uint32_t ReadMonitoring() {
 
 }  // namespace
 
-CMainDlg::CMainDlg(CQuillmarkApp& app) : CTrayDlg(app.Tray(), res::IDD_MAIN), app_(app) {
+CMainDlg::CMainDlg(CConsoleServices& services)
+    : CTrayDlg(services.Tray(), res::IDD_MAIN), services_(services) {
   // A window of its own in the task bar, without a frame.
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
   OnInitDialog();
@@ -115,7 +116,8 @@ void CMainDlg::OnInitDialog() {
   // The background's colour-key areas are not part of the window.
   if (!Background().isNull()) setMask(ColourKeyRegion(Background().toImage()));
 
-  menu_ = new CConsoleMenuButton(app_, this);
+  menu_ = new CConsoleMenuButton(services_, this);
+  connect(menu_, &CConsoleMenuButton::AboutRequested, this, &CMainDlg::ShowAbout);
   SetControlId(menu_, res::IDC_MENU_BUTTON);
   menu_->setGeometry(530, 36, 20, 20);
   menu_->setToolTip(QStringLiteral("Help and more"));
@@ -206,10 +208,10 @@ void CMainDlg::OnCommand(int id) {
       raise();
       activateWindow();
       break;
-    case res::ID_TRAY_HELP_CONTENTS: app_.ShowHelp(HelpCommand::Contents, ""); break;
-    case res::ID_TRAY_HELP_INDEX: app_.ShowHelp(HelpCommand::Index, ""); break;
-    case res::ID_TRAY_HELP_SEARCH: app_.ShowHelp(HelpCommand::Search, "lesson"); break;
-    case res::ID_TRAY_TELL_A_FRIEND: app_.OpenWebPage(WebPage::TellAFriend); break;
+    case res::ID_TRAY_HELP_CONTENTS: services_.ShowHelp(HelpCommand::Contents, ""); break;
+    case res::ID_TRAY_HELP_INDEX: services_.ShowHelp(HelpCommand::Index, ""); break;
+    case res::ID_TRAY_HELP_SEARCH: services_.ShowHelp(HelpCommand::Search, "lesson"); break;
+    case res::ID_TRAY_TELL_A_FRIEND: services_.OpenWebPage(WebPage::TellAFriend); break;
     case res::ID_TRAY_START_MONITORING: StartMonitoringFromTray(); break;
     case res::ID_TRAY_STOP_MONITORING: StopMonitoringFromTray(); break;
     default: break;
@@ -217,7 +219,7 @@ void CMainDlg::OnCommand(int id) {
 }
 
 void CMainDlg::OnSysCommand(unsigned command) {
-  if ((command & 0xFFF0u) == res::IDM_ABOUTBOX) {
+  if ((command & res::kSystemCommandMask) == res::IDM_ABOUTBOX) {
     ShowAbout();
     return;
   }

@@ -9,7 +9,7 @@
 
 #include "console/tray_dlg.h"
 
-class CQuillmarkApp;
+class CConsoleServices;
 class CPagePanel;
 class CConsolePage;
 class CStatusPage;
@@ -26,7 +26,7 @@ class CMainDlg : public CTrayDlg {
   Q_OBJECT
 
  public:
-  explicit CMainDlg(CQuillmarkApp& app);
+  explicit CMainDlg(CConsoleServices& services);
   ~CMainDlg() override;
 
   void OnCommand(int id) override;
@@ -65,7 +65,7 @@ class CMainDlg : public CTrayDlg {
   void StartMonitoringFromTray();
   void StopMonitoringFromTray();
 
-  CQuillmarkApp& app_;
+  CConsoleServices& services_;
   std::unique_ptr<QMenu> systemMenu_;
   CPagePanel* panel_ = nullptr;
   std::array<CConsolePage*, 4> pages_{};

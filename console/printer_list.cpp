@@ -17,6 +17,6 @@ CPrinterList::CPrinterList() {
     throw common::EPrinter(platform::kErrorNotEnoughMemory,
                            "Couldn't allocate the buffer for the printers information");
   } catch (const std::exception&) {
-    throw common::EPrinter(-1, kCannotReadPrinters);
+    throw common::EPrinter(common::EPrinter::kNoCode, kCannotReadPrinters);
   }
 }

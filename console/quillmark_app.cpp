@@ -14,8 +14,6 @@
 
 namespace {
 
-CQuillmarkApp* g_current = nullptr;
-
 const QString kTitle = QStringLiteral("Quillmark");
 
 }  // namespace
@@ -23,15 +21,9 @@ const QString kTitle = QStringLiteral("Quillmark");
 CQuillmarkApp::CQuillmarkApp(Services services)
     : services_(services), appPath_(common::QuillmarkValue("AppPath")) {
   appPathText_ = appPath_.Get();
-  g_current = this;
 }
 
-CQuillmarkApp::~CQuillmarkApp() {
-  main_.reset();
-  if (g_current == this) g_current = nullptr;
-}
-
-CQuillmarkApp* CQuillmarkApp::Current() { return g_current; }
+CQuillmarkApp::~CQuillmarkApp() { main_.reset(); }
 
 platform::DesktopOpener& CQuillmarkApp::Opener() {
   return services_.opener != nullptr ? *services_.opener : platform::DesktopOpener::Default();

@@ -6,12 +6,10 @@
 #include <string_view>
 
 #include "common/reg_value.h"
-#include "console/help_file.h"
-#include "console/web_pages.h"
+#include "console/console_services.h"
 
 namespace platform {
 class DesktopOpener;
-class TrayArea;
 }  // namespace platform
 class CDefaultPrinterSource;
 class CMainDlg;
@@ -20,7 +18,7 @@ class QWidget;
 // The console process: its application folder, its one main window, and
 // the services the windows use (notification area, desktop opener, default
 // printer).
-class CQuillmarkApp {
+class CQuillmarkApp : public CConsoleServices {
  public:
   struct Services {
     platform::TrayArea* tray = nullptr;          // required
@@ -30,12 +28,9 @@ class CQuillmarkApp {
 
   // Reads "AppPath" once; the object stays for the process's life.
   explicit CQuillmarkApp(Services services);
-  ~CQuillmarkApp();
+  ~CQuillmarkApp() override;
   CQuillmarkApp(const CQuillmarkApp&) = delete;
   CQuillmarkApp& operator=(const CQuillmarkApp&) = delete;
-
-  // The application object of this process, or null.
-  static CQuillmarkApp* Current();
 
   // Start-up: when a console is already running for this user and brings
   // its window forward, returns at once; otherwise runs the main window
@@ -46,21 +41,16 @@ class CQuillmarkApp {
   CMainDlg& CreateMainWindow();
   CMainDlg* MainWnd() const { return main_.get(); }
 
-  // The application folder, without a trailing separator.
-  const std::string& AppPathText() const { return appPathText_; }
-
-  // The default printer's name, or "No default printer".
-  std::string GetDefaultPrinterName();
-
-  // Opens the help on a pane; the query is searched at once when not empty.
-  void ShowHelp(HelpCommand command, std::string_view query);
-  void OpenWebPage(WebPage page);
+  const std::string& AppPathText() const override { return appPathText_; }
+  std::string GetDefaultPrinterName() override;
+  void ShowHelp(HelpCommand command, std::string_view query) override;
+  void OpenWebPage(WebPage page) override;
 
   // Shows and brings to the front the topmost window titled "Quillmark";
   // returns it, or null when there is none.
   QWidget* BringForward();
 
-  platform::TrayArea& Tray() { return *services_.tray; }
+  platform::TrayArea& Tray() override { return *services_.tray; }
   platform::DesktopOpener& Opener();
 
  private:
@@ -69,5 +59,3 @@ class CQuillmarkApp {
   std::string appPathText_;
   std::unique_ptr<CMainDlg> main_;
 };
-
-inline constexpr const char* kNoDefaultPrinter = "No default printer";

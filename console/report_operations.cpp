@@ -1,11 +1,11 @@
 #include "console/report_operations.h"
 
-#include "common/report_periods.h"
-#include "console/message_dlg.h"
-#include "console/quillmark_app.h"
-#include "console/report_viewer_dlg.h"
 #include "common/report_messages.h"
+#include "common/report_periods.h"
 #include "common/text_file.h"
+#include "console/console_services.h"
+#include "console/message_dlg.h"
+#include "console/report_viewer_dlg.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/report_folder.h"
@@ -13,7 +13,7 @@
 namespace {
 
 std::string AppFolder() {
-  CQuillmarkApp* app = CQuillmarkApp::Current();
+  CConsoleServices* app = CConsoleServices::Current();
   return app != nullptr ? app->AppPathText() : std::string();
 }
 

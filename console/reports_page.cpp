@@ -8,9 +8,9 @@
 #include "common/catalogue_text.h"
 #include "common/report_periods.h"
 #include "common/text_file.h"
+#include "console/console_services.h"
 #include "console/control_id.h"
 #include "console/page_heading.h"
-#include "console/quillmark_app.h"
 #include "console/report_operations.h"
 #include "console/resources.h"
 #include "console/skin_button.h"
@@ -101,7 +101,7 @@ CReportsPage::CReportsPage(CPagePanel* owner, QWidget* parent)
 CReportsPage::~CReportsPage() = default;
 
 std::string CReportsPage::AppFolder() const {
-  CQuillmarkApp* app = CQuillmarkApp::Current();
+  CConsoleServices* app = CConsoleServices::Current();
   return app != nullptr ? app->AppPathText() : std::string();
 }
 

@@ -161,7 +161,9 @@ inline constexpr int IDC_SAVE_CSV = 1072;
 // The size grip of a resizable dialog.
 inline constexpr int IDC_SIZE_GRIP = 50;
 
-// System commands.
+// System commands. Their low four bits are the system's own: compare a
+// command masked with kSystemCommandMask.
+inline constexpr unsigned kSystemCommandMask = 0xFFF0;
 inline constexpr unsigned SC_MINIMIZE = 0xF020;
 inline constexpr unsigned SC_CLOSE = 0xF060;
 inline constexpr int IDM_ABOUTBOX = 16;

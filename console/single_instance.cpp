@@ -13,6 +13,8 @@ namespace {
 const QByteArray kRequest = "show\n";
 const QByteArray kShown = "1\n";
 const QByteArray kNotShown = "0\n";
+// How long a console that holds the name has to accept a connection.
+constexpr int kProbeTimeoutMs = 1000;
 
 bool Reachable(const QString& name, int timeoutMs) {
   QLocalSocket probe;
@@ -58,7 +60,7 @@ bool CSingleInstance::Listen(std::function<bool()> bringForward) {
   connect(server_.get(), &QLocalServer::newConnection, this, &CSingleInstance::OnConnection);
   // A live console answers on its name and keeps it; a name left behind
   // by one that ended without closing it answers nobody and is taken over.
-  if (Reachable(name_, 1000)) {
+  if (Reachable(name_, kProbeTimeoutMs)) {
     server_.reset();
     return false;
   }

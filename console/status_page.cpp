@@ -6,11 +6,11 @@
 
 #include "common/reg_value.h"
 #include "common/registry_keys.h"
+#include "console/console_services.h"
 #include "console/control_id.h"
 #include "console/engine_heartbeat.h"
 #include "console/page_heading.h"
 #include "console/page_text.h"
-#include "console/quillmark_app.h"
 #include "console/report_operations.h"
 #include "console/resources.h"
 #include "console/skin_button.h"
@@ -97,7 +97,7 @@ void CStatusPage::RefreshStatus() {
 
   user_ = platform::CurrentUserName();
   if (user_.size() > 256) user_.resize(256);
-  CQuillmarkApp* app = CQuillmarkApp::Current();
+  CConsoleServices* app = CConsoleServices::Current();
   printer_ = app != nullptr ? app->GetDefaultPrinterName() : kNoDefaultPrinter;
   Show(userLabel_, user_);
   Show(printerLabel_, printer_);

@@ -8,10 +8,17 @@
 #include "console/resource_table.h"
 #include "console/resources.h"
 
+namespace {
+
+// A dialog shows one icon in the notification area, always under this id.
+constexpr std::uint32_t kTrayIconId = 1;
+
+}  // namespace
+
 CTrayDlg::CTrayDlg(platform::TrayArea& area, int templateId, QWidget* parent)
     : CBitmapDlg(templateId, parent), area_(area) {
   data_.owner = this;
-  data_.id = 1;
+  data_.id = kTrayIconId;
 }
 
 CTrayDlg::~CTrayDlg() {
@@ -65,7 +72,7 @@ bool CTrayDlg::UpdateTrayIcon() {
 }
 
 void CTrayDlg::OnSysCommand(unsigned command) {
-  unsigned c = command & 0xFFF0u;
+  unsigned c = command & res::kSystemCommandMask;
   if (c != res::SC_CLOSE && c != res::SC_MINIMIZE) return;
   if (!AddTrayIcon()) AddTrayIcon();
   hide();
@@ -74,7 +81,7 @@ void CTrayDlg::OnSysCommand(unsigned command) {
 void CTrayDlg::OnCommand(int) {}
 
 void CTrayDlg::OnTrayNotify(std::uint32_t iconId, std::uint32_t mouse) {
-  if (iconId != 1) return;
+  if (iconId != kTrayIconId) return;
   QPoint where = QCursor::pos();
   switch (static_cast<platform::TrayMouse>(mouse)) {
     case platform::TrayMouse::RButtonDown:

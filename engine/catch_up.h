@@ -37,7 +37,8 @@ inline constexpr std::chrono::seconds kEndTimeResolution{1};
 // queue (listed before the history was read). Without a mark the printer
 // was never watched, and nothing that ended before is logged. When the
 // mark is paused, jobs that ended after the pause and up to
-// `monitoringSince` are passed over.
+// `monitoringSince` are passed over, and so are those that ended within
+// one of the mark's earlier spells without monitoring.
 std::vector<platform::SpoolJob> JobsToCatchUp(const std::optional<JobMark>& mark,
                                               const std::set<std::uint32_t>& queued,
                                               const std::vector<platform::SpoolJob>& ended,
@@ -45,15 +46,18 @@ std::vector<platform::SpoolJob> JobsToCatchUp(const std::optional<JobMark>& mark
 
 // The mark once the history has been caught up with: every ended job has
 // been dealt with, and the jobs in `queued` (listed before the history was
-// read) are still open, unless they are in the history too.
+// read) are still open, unless they are in the history too. `now` is taken
+// once the history has been read. Jobs the old mark had logged stay
+// `done` where the new `highest` and `open` do not cover them.
 JobMark MarkAfterCatchUp(const std::optional<JobMark>& mark, const std::set<std::uint32_t>& queued,
                          const std::vector<platform::SpoolJob>& ended, JobMark::time_point now);
 
-// Moves a mark on after the jobs `logged` were logged, while the watcher
-// knows the jobs `queued` to be still in the queue. A job that was open
-// and is neither is kept open: it is logged by a later catch-up if it
-// turns out to have ended.
-void AdvanceMark(JobMark& mark, const std::set<std::uint32_t>& logged, const std::set<std::uint32_t>& queued,
-                 JobMark::time_point now);
+// Notes in a mark that a job has been logged (its record complete in every
+// file). Only that: `highest` and `open` move on only when the history
+// has been read again (MarkAfterCatchUp), since the jobs a watcher knows
+// of while it runs need not be all those below the ids it logs (a job
+// cancelled while held, say, is told of late or not at all), and a mark
+// that claimed them would lose them to a crash.
+void MarkLogged(JobMark& mark, std::uint32_t jobId);
 
 }  // namespace engine

@@ -18,7 +18,7 @@ class ControlThread : public WorkerThread {
   static constexpr std::size_t kCapacity = 999;
 
   struct Options {
-    std::chrono::milliseconds interval{20000};
+    std::chrono::milliseconds interval{std::chrono::seconds(20)};
     std::function<std::unique_ptr<PrinterWatcher>()> makeWatcher;
     std::function<std::unique_ptr<WorkerThread>()> makeRetention;
     std::function<std::unique_ptr<WorkerThread>()> makeReport;

@@ -10,7 +10,6 @@ namespace engine {
 
 namespace {
 
-constexpr std::int32_t kNotEnoughMemory = 8;
 constexpr const char* kRefreshFailed = "Couldn't refresh the printer queue";
 
 }  // namespace
@@ -26,7 +25,7 @@ void JobList::append(PrintJob job) {
   try {
     jobs_.push_back(std::move(job));
   } catch (const std::bad_alloc&) {
-    throw EPrinter(kNotEnoughMemory, "Couldn't allocate memory for the printer queue");
+    throw EPrinter(platform::kErrorNotEnoughMemory, "Couldn't allocate memory for the printer queue");
   }
 }
 
@@ -35,7 +34,7 @@ void JobList::add(const platform::SpoolJob& job) {
   try {
     copy = PrintJob::FromSpooler(job);
   } catch (const std::bad_alloc&) {
-    throw EPrinter(kNotEnoughMemory, "Couldn't create new job");
+    throw EPrinter(platform::kErrorNotEnoughMemory, "Couldn't create new job");
   }
   append(std::move(copy));
 }
@@ -57,7 +56,7 @@ void JobList::apply(const platform::NotifyData& record) {
     try {
       target = record.text;
     } catch (const std::bad_alloc&) {
-      throw EPrinter(kNotEnoughMemory, "Couldn't create new job");
+      throw EPrinter(platform::kErrorNotEnoughMemory, "Couldn't create new job");
     }
   };
   auto number = [&](std::uint32_t& target) {
@@ -94,7 +93,7 @@ std::size_t JobList::refresh(platform::SpoolPrinter* printer, int keep) {
   } catch (const platform::SpoolerError& e) {
     throw EPrinter(e.code(), kRefreshFailed, e.status());
   } catch (const std::bad_alloc&) {
-    throw EPrinter(kNotEnoughMemory, kRefreshFailed);
+    throw EPrinter(platform::kErrorNotEnoughMemory, kRefreshFailed);
   }
 
   for (const auto& job : queue) {

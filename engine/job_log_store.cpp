@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <algorithm>
 #include <exception>
 #include <iterator>
 
@@ -107,6 +108,19 @@ void JobLogStore::log(int day, int month, int year, int hour, int minute,
     // same time; the lock keeps a new file's reservation ahead of every
     // record written to it.
     platform::FileLock lock(AppFile("\\Logs\\quillcore.lock"));
+    if (beforeAppend_) {
+      JobMark::Pending pending;
+      pending.record = common::ToTextMode(record);
+      for (const auto& scope : scopes) {
+        for (const auto& name : names) {
+          const platform::FileStamp stamp = platform::StampOf(AppFile(scope + name));
+          JobMark::Pending::Target target{scope + name, std::nullopt};
+          if (stamp.exists) target.size = stamp.size;
+          pending.targets.push_back(std::move(target));
+        }
+      }
+      beforeAppend_(pending);
+    }
     int failed = 0;
     platform::Status firstFailure;
     for (const auto& scope : scopes) {
@@ -132,6 +146,55 @@ void JobLogStore::log(int day, int month, int year, int hour, int minute,
   } catch (const std::exception& error) {
     // Out of memory or the like: this record is lost, the watcher goes on.
     platform::LogWarning(std::string("job record lost: ") + error.what());
+  }
+}
+
+namespace {
+
+// Whether the file holds `bytes` at `offset`.
+bool HoldsAt(const std::string& path, std::uint64_t offset, std::string_view bytes) {
+  try {
+    platform::InputFile file(path);
+    if (file.Size() < offset + bytes.size()) return false;
+    std::string buffer(64 * 1024, '\0');
+    for (std::uint64_t skip = offset; skip > 0;) {
+      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(skip, buffer.size()));
+      if (file.Read(buffer.data(), piece) != piece) return false;
+      skip -= piece;
+    }
+    buffer.resize(bytes.size());
+    return file.Read(buffer.data(), bytes.size()) == bytes.size() && buffer == bytes;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+void JobLogStore::Complete(const JobMark::Pending& pending) {
+  try {
+    static const std::string reservation = common::ToTextMode(std::string(kReservation, ' '));
+    platform::FileLock lock(AppFile("\\Logs\\quillcore.lock"));
+    int appended = 0;
+    for (const auto& target : pending.targets) {
+      const std::string path = AppFile(target.path);
+      // Appended under the lock: right at the old end, or after the
+      // reservation of a file the record created.
+      const std::uint64_t at = target.size.value_or(reservation.size());
+      if (HoldsAt(path, at, pending.record)) continue;
+      if (target.size && platform::StampOf(path).size < *target.size) {
+        platform::LogWarning("job log: " + target.path + " is shorter than before the record; appending it anyway");
+      }
+      if (platform::Status s = platform::AppendFileBytes(path, pending.record, reservation); !s) {
+        platform::LogWarning("job log: the interrupted record not completed in " + target.path, s);
+        continue;
+      }
+      ++appended;
+    }
+    platform::LogDebug("job log: completed the record of job " + std::to_string(pending.jobId) + " in " +
+                       std::to_string(appended) + " of " + std::to_string(pending.targets.size()) + " files");
+  } catch (const std::exception& e) {
+    platform::LogWarning(std::string("job log: could not complete an interrupted record: ") + e.what());
   }
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "common/catalogue_cache.h"
+#include "engine/job_mark.h"
 
 namespace platform {
 class Clock;
@@ -36,12 +38,29 @@ class JobLogStore {
                    std::string_view costText, std::string_view printerName,
                    std::string_view userName);
 
+  // Waits until the users this store added are in the catalogue file (a
+  // moment after their first job; see common::CatalogueCache).
+  void flushCatalogue() { catalogue_.Flush(); }
+
   // How often the catalogue file was read.
   unsigned long long catalogueReads() const { return catalogue_.reads(); }
+
+  // Called by log() with the job's record and its files (the sizes they
+  // have before it), while it holds the log lock and before it appends to
+  // any of them: the caller notes it durably, so that a record cut short
+  // by a crash can be completed by Complete() (the job id is left 0).
+  using BeforeAppend = std::function<void(const JobMark::Pending&)>;
+  void setBeforeAppend(BeforeAppend before) { beforeAppend_ = std::move(before); }
+
+  // Appends the record of `pending` to each of its files that does not
+  // hold it yet where it was to go, so that after a crash in the middle
+  // of log() every file has the record exactly once.
+  static void Complete(const JobMark::Pending& pending);
 
  private:
   platform::Clock* clock_;
   common::CatalogueCache catalogue_;
+  BeforeAppend beforeAppend_;
 };
 
 // The event record, beginning with its line feed.

@@ -32,7 +32,7 @@ PrinterConnection::PrinterConnection(platform::Spooler& spooler, std::string_vie
     name_ = std::string(printerName);
     options_ = WatcherOptions();
   } catch (const std::bad_alloc&) {
-    throw EPrinter(8, "Couldn't create printer objects");
+    throw EPrinter(platform::kErrorNotEnoughMemory, "Couldn't create printer objects");
   }
   try {
     printer_ = spooler.OpenPrinter(name_);
@@ -61,12 +61,12 @@ std::vector<platform::SpoolJob> PrinterConnection::endedJobs() {
   } catch (const platform::SpoolerError& e) {
     throw EPrinter(e.code(), "Couldn't refresh the printer queue", e.status());
   } catch (const std::bad_alloc&) {
-    throw EPrinter(8, "Couldn't refresh the printer queue");
+    throw EPrinter(platform::kErrorNotEnoughMemory, "Couldn't refresh the printer queue");
   }
 }
 
 int PrinterConnection::wait(std::uint32_t mask, std::chrono::milliseconds timeout, std::stop_token stop) {
-  if (!notification_) throw EPrinter(-1, "Must be created an change notification object.");
+  if (!notification_) throw EPrinter(EPrinter::kNoCode, "Must be created an change notification object.");
   for (;;) {
     if (notification_->Wait(timeout, stop) != platform::WaitResult::Signalled) return 0;
 

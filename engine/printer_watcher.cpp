@@ -31,7 +31,7 @@ void PrinterWatcher::suspend(time_point since) {
   std::optional<JobMark> mark = marks_->load(printerName_);
   if (!mark || mark->paused) return;
   mark->paused = since;
-  marks_->save(printerName_, *mark);
+  saveMark(*mark);
 }
 
 std::unique_ptr<PrinterConnection> PrinterWatcher::connect() {
@@ -76,10 +76,9 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
       // is in the spooler's history.
       try {
         if (!connection->registered()) connection->registerChanges(platform::kPrinterChangeJob);
-        connection->refreshJobs();
-        catchUp(*connection);
-        caughtUp = true;
-        platform::LogRecovered("catch up " + printerName_, "catching up on printer " + printerName_);
+        caughtUp = catchUp(*connection, stop);
+        if (!caughtUp && stop.stop_requested()) return 0;
+        if (caughtUp) platform::LogRecovered("catch up " + printerName_, "catching up on printer " + printerName_);
       } catch (const EPrinter& e) {
         platform::LogFailureOnce("catch up " + printerName_,
                                  "printer " + printerName_ + " not caught up yet, tried again", e.why());
@@ -87,8 +86,16 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
     }
     try {
       // Until the catch-up has worked, the wait ends in time to try again.
-      const auto timeout = caughtUp ? platform::kInfinite : timing_.retry;
-      if (connection->wait(platform::kPrinterChangeDeleteJob, timeout, stop) == 1) {
+      const auto timeout = caughtUp ? timing_.historyCheck : timing_.retry;
+      const bool deleted = connection->wait(platform::kPrinterChangeDeleteJob, timeout, stop) == 1;
+      if (stop.stop_requested() && !deleted) return 0;
+      if (deleted) logFinishedJobs(*connection);
+      if (stop.stop_requested()) return 0;
+      if (caughtUp) {
+        // The history read again moves the mark on, and takes the jobs
+        // that ended unreported; a job the refresh of the queue found
+        // ended, and the history does not hold, is logged from the queue.
+        if (!catchUp(*connection, stop)) return 0;
         logFinishedJobs(*connection);
       }
       platform::LogRecovered("wait " + printerName_, "watching printer " + printerName_);
@@ -101,18 +108,39 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
   }
 }
 
-void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName) {
+void PrinterWatcher::saveMark(const JobMark& mark) {
+  // A store that cannot save says why in the log.
+  marks_->save(printerName_, mark);
+}
+
+void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName, JobMark* mark) {
+  if (mark) {
+    store_->setBeforeAppend([&](const JobMark::Pending& pending) {
+      mark->pending = pending;
+      mark->pending->jobId = job.jobId;
+      // A store that cannot note it says why in the log.
+      marks_->notePending(printerName_, *mark);
+      mark->pending.reset();
+    });
+  }
   try {
     store_->log(job.submitted.day, job.submitted.month, job.submitted.year, job.submitted.hour,
                 job.submitted.minute, job.document.value_or(""), job.totalPages, costText_, printerName,
                 job.userName.value_or(""));
   } catch (const std::exception& e) {
     // The store does not throw; should it, the job still counts as logged.
-    platform::LogWarning("job " + std::to_string(job.jobId) + " of printer " + printerName + " not logged: " + e.what());
+    platform::LogWarning("printer " + printerName_ + ": job " + std::to_string(job.jobId) +
+                         " not logged: " + e.what());
+  }
+  store_->setBeforeAppend({});
+  platform::LogDebug("printer " + printerName_ + ": logged job " + std::to_string(job.jobId));
+  if (mark) {
+    MarkLogged(*mark, job.jobId);
+    saveMark(*mark);
   }
 }
 
-void PrinterWatcher::catchUp(PrinterConnection& connection) {
+bool PrinterWatcher::catchUp(PrinterConnection& connection, std::stop_token stop) {
   platform::Clock& clock = platform::Clock::Default();
   auto queuedIds = [&] {
     std::set<std::uint32_t> ids;
@@ -121,34 +149,82 @@ void PrinterWatcher::catchUp(PrinterConnection& connection) {
     }
     return ids;
   };
-  std::optional<JobMark> old = marks_->load(printerName_);
+  std::optional<JobMark> old = mark_ ? mark_ : marks_->load(printerName_);
+  if (old && old->pending) {
+    // The engine ended while it appended this job's record: it is
+    // completed where it is missing, and the job counts as logged.
+    platform::LogWarning("printer " + printerName_ + ": completing the record of job " +
+                         std::to_string(old->pending->jobId) + ", cut short by the engine's end");
+    JobLogStore::Complete(*old->pending);
+    MarkLogged(*old, old->pending->jobId);
+    saveMark(*old);
+  }
+  const auto since = monitoringSince_.value_or(clock.Now());
+  if (old && old->paused) {
+    // Monitoring began again at `since`: noted before anything is logged,
+    // so that a catch-up begun again later (after a crash or a reload,
+    // when `since` says less) still passes over this spell alone.
+    old->pauses.emplace_back(*old->paused, since);
+    old->paused.reset();
+    saveMark(*old);
+  }
+
+  // The queue as taken in now, before the history is read: a job that
+  // ends in between is in both, and is logged now rather than forgotten.
+  connection.refreshJobs();
+  std::set<std::uint32_t> queued = queuedIds();
+  std::vector<platform::SpoolJob> ended = connection.endedJobs();
+  const auto readAt = clock.Now();
+
   // Until the catch-up is over, the old mark stands, with the jobs logged
-  // so far: an engine killed meanwhile logs none of them again.
-  std::optional<JobMark> progress = old;
-  auto logEnded = [&](const platform::SpoolJob& job) {
+  // so far: an engine killed meanwhile logs none of them again. A printer
+  // never watched has as mark what this catch-up will leave, with the
+  // queued jobs that ended meanwhile still open until they are logged.
+  JobMark progress;
+  if (old) {
+    progress = *old;
+  } else {
+    std::vector<platform::SpoolJob> before;
+    for (const platform::SpoolJob& job : ended) {
+      if (!queued.count(job.jobId)) before.push_back(job);
+    }
+    progress = MarkAfterCatchUp(std::nullopt, queued, before, readAt);
+  }
+  auto logEnded = [&](const platform::SpoolJob& job, JobMark& mark) {
     PrintJob copy;
     try {
       copy = PrintJob::FromSpooler(job);
     } catch (const std::bad_alloc&) {
-      platform::LogWarning("job " + std::to_string(job.jobId) + " of printer " + printerName_ +
-                           " not caught up: out of memory");
+      platform::LogWarning("printer " + printerName_ + ": out of memory, job " + std::to_string(job.jobId) +
+                           " left for the next catch-up");
       return;
     }
-    logJob(copy, connection.name());
+    logJob(copy, connection.name(), &mark);
     connection.retireJob(job.jobId);
-    if (progress) {
-      progress->done.insert(job.jobId);
-      marks_->save(printerName_, *progress);
-    }
   };
 
-  // The queue as just taken in, before the history is read: a job that
-  // ends in between is in both, and is logged now rather than forgotten.
-  std::set<std::uint32_t> queued = queuedIds();
-  std::vector<platform::SpoolJob> ended = connection.endedJobs();
-  const auto since = monitoringSince_.value_or(clock.Now());
-  for (const platform::SpoolJob& job : JobsToCatchUp(old, queued, ended, since)) {
-    if (!connection.retired(job.jobId)) logEnded(job);
+  const std::vector<platform::SpoolJob> missed = JobsToCatchUp(old, queued, ended, since);
+  if (platform::DebugLogging() && !mark_) {
+    auto ms = [](JobMark::time_point t) {
+      return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+    };
+    std::string text = "printer " + printerName_ + ": catch-up from ";
+    text += old ? FormatJobMark(*old) : std::string("no mark\n");
+    text += "  monitored since " + ms(since) + ", " + std::to_string(queued.size()) + " queued, " +
+            std::to_string(ended.size()) + " in the history, to log:";
+    for (const auto& job : missed) text += " " + std::to_string(job.jobId);
+    platform::LogDebug(text);
+  }
+  for (const platform::SpoolJob& job : missed) {
+    // A watcher stopped (monitoring switched off, the catalogue reloaded,
+    // the engine ending) stops between two jobs: the mark has every job
+    // logged so far, the next catch-up takes the others, and none that
+    // ends after the switch is logged now.
+    if (stop.stop_requested()) {
+      platform::LogDebug("printer " + printerName_ + ": catch-up stopped before job " + std::to_string(job.jobId));
+      return false;
+    }
+    if (!connection.retired(job.jobId)) logEnded(job, progress);
   }
   // Every job of the history has been dealt with, logged now or before.
   std::set<std::uint32_t> dealt;
@@ -163,40 +239,40 @@ void PrinterWatcher::catchUp(PrinterConnection& connection) {
   connection.refreshJobs();
   std::set<std::uint32_t> later = queuedIds();
   queued.insert(later.begin(), later.end());
-  JobMark mark = MarkAfterCatchUp(old, queued, ended, clock.Now());
+  JobMark mark = MarkAfterCatchUp(progress, queued, ended, readAt);
 
   // A job under the mark that ended between the history and the second
   // look at the queue is in neither: the history, read again, has it.
   for (const platform::SpoolJob& job : connection.endedJobs()) {
     if (dealt.count(job.jobId) || later.count(job.jobId) || job.jobId > mark.highest) continue;
-    if (!connection.retired(job.jobId)) logEnded(job);
+    if (mark.done.count(job.jobId)) continue;
+    if (stop.stop_requested()) {
+      // Kept open for the next catch-up, with the mark as it stood.
+      return false;
+    }
+    if (!connection.retired(job.jobId)) logEnded(job, mark);
+    connection.retireJob(job.jobId);
     mark.open.erase(job.jobId);
   }
   mark_ = mark;
-  marks_->save(printerName_, *mark_);
+  saveMark(*mark_);
   platform::LogDebug("catch-up of printer " + printerName_ + " done: " + std::to_string(ended.size()) +
                      " ended jobs in the history, every job up to " + std::to_string(mark.highest) + " dealt with");
+  return true;
 }
 
 void PrinterWatcher::logFinishedJobs(PrinterConnection& connection) {
   // Every finished job is logged whole before the watcher looks at its stop
   // request again, then retired so that it is never logged a second time,
-  // and the mark moved on past it.
-  // The mark moves on with every job, the jobs not logged yet kept open,
-  // so that an engine killed in the middle of a batch repeats none.
+  // and noted in the mark, so that an engine killed in the middle of a
+  // batch repeats none.
   std::set<std::uint32_t> finished;
-  std::set<std::uint32_t> pending;
-  for (std::size_t i = 0; i < connection.jobCount(); ++i) pending.insert(connection.job(i).jobId);
   for (std::size_t i = 0; i < connection.jobCount(); ++i) {
     PrintJob& job = connection.job(i);
     if (job.status != JobFinished) continue;
     finished.insert(job.jobId);
-    logJob(job, connection.name());
-    pending.erase(job.jobId);
-    if (mark_) {
-      AdvanceMark(*mark_, {job.jobId}, pending, platform::Clock::Default().Now());
-      marks_->save(printerName_, *mark_);
-    }
+    if (mark_ && mark_->done.count(job.jobId)) continue;
+    logJob(job, connection.name(), mark_ ? &*mark_ : nullptr);
   }
   for (std::uint32_t jobId : finished) connection.retireJob(jobId);
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 #include "engine/job_log_store.h"
@@ -21,9 +22,13 @@ struct PrintJob;
 
 struct WatcherTiming {
   // The pause after every wait; changes meanwhile come with the next fetch.
-  std::chrono::milliseconds afterBatch{1000};
+  std::chrono::milliseconds afterBatch{std::chrono::seconds(1)};
   // The pause before trying again when the printer cannot be opened.
-  std::chrono::milliseconds retry{30000};
+  std::chrono::milliseconds retry{std::chrono::seconds(30)};
+  // How long a watcher waits for changes before it reads the spooler's
+  // history again by itself, so that a job whose end no change reported
+  // is still logged.
+  std::chrono::milliseconds historyCheck{std::chrono::seconds(45)};
 };
 
 // Watches one printer and logs the jobs that leave its queue: waits for
@@ -34,7 +39,14 @@ struct WatcherTiming {
 // logs. When it starts, after registering for changes, it first logs the
 // jobs that ended since the mark, from the spooler's history, so that no
 // job is lost while no watcher ran (engine stopped or crashed, catalogue
-// reloaded, monitoring switched off and on).
+// reloaded, monitoring switched off and on). It reads the history again
+// after every batch of jobs, and after each historyCheck without one:
+// only then does the mark move on past the jobs the watcher has logged,
+// and a job whose end it was not told of is logged then.
+//
+// Every job is noted in the mark before its record is appended and
+// again once the record is in every file, so that a crash in between
+// leaves the next watcher what it needs to complete the record.
 class PrinterWatcher : public WorkerThread {
  public:
   using Timing = WatcherTiming;
@@ -71,16 +83,23 @@ class PrinterWatcher : public WorkerThread {
 
  private:
   std::unique_ptr<PrinterConnection> connect();
-  void catchUp(PrinterConnection& connection);
+  // Logs the jobs of the spooler's history that the mark does not cover,
+  // and brings the mark up to date. False when stopped before the end.
+  bool catchUp(PrinterConnection& connection, std::stop_token stop);
   void logFinishedJobs(PrinterConnection& connection);
-  void logJob(const PrintJob& job, const std::string& printerName);
+  // Logs one job and notes it in `mark`, which is saved before the record
+  // is appended and after; without a mark (a printer never watched before
+  // its first catch-up) the job is logged alone.
+  void logJob(const PrintJob& job, const std::string& printerName, JobMark* mark);
+  void saveMark(const JobMark& mark);
 
   platform::Spooler* spooler_;
   std::unique_ptr<JobLogStore> store_;
   Timing timing_;
   std::shared_ptr<JobMarkStore> marks_;
   std::optional<time_point> monitoringSince_;
-  // The mark as last saved by the running body; empty until its catch-up.
+  // The mark as last saved by the running body; empty until its first
+  // catch-up.
   std::optional<JobMark> mark_;
   std::string printerName_;
   std::string costText_;

@@ -81,7 +81,7 @@ std::chrono::milliseconds ReportThread::runPass(std::stop_token stop) {
   const std::time_t now = std::chrono::system_clock::to_time_t(clock_->Now());
   const std::string today = Stamp(now);
   const std::string yesterday = YesterdayStamp(now);
-  const std::chrono::milliseconds untilMidnight{SecondsToNextMidnight(now) * 1000};
+  const std::chrono::milliseconds untilMidnight = std::chrono::seconds(SecondsToNextMidnight(now));
   const auto retry = std::min(options_.retryAfter, untilMidnight);
 
   if (lastDay != yesterday) {

@@ -21,7 +21,7 @@ void WorkerThread::start() {
   running_ = true;
   parameter_ = 0;
   finished_ = false;
-  exitCode_ = 0xFFFFFFFFu;
+  exitCode_ = kNoExitCode;
   try {
     thread_ = std::jthread([this](std::stop_token stop) {
       beforeRun();

@@ -14,6 +14,9 @@ namespace engine {
 class WorkerThread {
  public:
   static constexpr std::uint32_t kStillActive = 259;
+  // The exit code of a body that has not returned one (yet), and of a body
+  // that ended because it was asked to stop.
+  static constexpr std::uint32_t kNoExitCode = 0xFFFFFFFFu;
 
   WorkerThread() = default;
   virtual ~WorkerThread();

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "mailer/postrider_settings.h"
 #include "mailer/smtp_connection.h"
 #include "mailer/smtp_message.h"
 
@@ -20,21 +21,7 @@ inline constexpr std::string_view kReportBodyText =
     "be displayed properly.";
 inline constexpr std::string_view kReportCharset = "iso-8859-1";
 
-// Everything the mailer takes from the registry, descrambled where stored
-// scrambled.
-struct PostriderSettings {
-    std::string recipients;     // "EmailAddress": list split at "," and ";"
-    std::string files;          // "ToSendFile": attachment paths, same list form
-    std::string senderAddress;  // "SMTPEmailAddress"
-    std::string senderName;     // "SMTPName"
-    std::string host;           // "SMTPSRV"
-    std::string authName;       // "SMTPAUTH"
-    std::string user;           // "SMTPEmailAddress4Server"
-    std::string password;       // "SMTPPass4MailServer"
-    std::uint32_t port = 0;     // "SMTPPORT"
-    std::uint32_t tls = 1;      // "SMTPTLS": 0 never, 1 when offered (missing), 2 required
-};
-
+// The settings as the registry holds them now.
 PostriderSettings ReadPostriderSettings();
 
 // "None", "CRAM MD5", "AUTH LOGIN", "AUTH PLAIN", "NTLM" exactly as

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mailer/postrider.h"
+#include "mailer/postrider_settings.h"
 
 namespace mail {
 

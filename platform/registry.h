@@ -98,7 +98,8 @@ class QM_PLATFORM_API Registry {
   static constexpr std::chrono::milliseconds kValuePollInterval{100};
 
   // The process-wide registry. Unless replaced, the file-backed store rooted
-  // at RegistryRootFromEnvironment().
+  // at RegistryRootFromEnvironment() on POSIX, and the system's registry on
+  // Windows (see platform/windows/registry_win32.h).
   static Registry& Default();
   // Replaces the process-wide registry (tests); returns the previous one.
   // The caller keeps ownership and must restore it before destroying it.
@@ -111,7 +112,8 @@ class QM_PLATFORM_API Registry {
 QM_PLATFORM_API std::unique_ptr<Registry> MakeFileRegistry(std::filesystem::path root);
 
 // $QUILLMARK_REGISTRY when set and not empty, else the store's standard
-// root on this system (/var/lib/quillmark/registry on POSIX).
+// root on this system (/var/lib/quillmark/registry on POSIX; on Windows
+// empty: the system's registry itself).
 QM_PLATFORM_API std::filesystem::path RegistryRootFromEnvironment();
 
 }  // namespace platform

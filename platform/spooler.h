@@ -10,6 +10,8 @@
 // Backends:
 //   - CUPS (platform/posix/spooler_cups.cpp, MakeCupsSpooler), the default
 //     on Linux;
+//   - winspool (platform/winspool_seam.h over the calls in
+//     platform/windows/spooler_winspool.cpp), the default on Windows;
 //   - the simulated spooler (platform/sim/), kept in a spool folder that
 //     several processes can share (MakeFolderSpooler), selected when the
 //     environment variable QUILLMARK_SPOOLER names that folder.
@@ -200,6 +202,25 @@ struct NotifyData {
   std::array<std::uint32_t, 2> number{};  // Kind::Number
   std::string text;                       // Kind::Text
   SpoolTime time;                         // Kind::Time, UTC
+
+  static NotifyData Number(std::uint16_t type, std::uint16_t field, std::uint32_t id, std::uint32_t value) {
+    NotifyData data;
+    data.type = type;
+    data.field = field;
+    data.id = id;
+    data.kind = Kind::Number;
+    data.number = {value, 0};
+    return data;
+  }
+  static NotifyData Text(std::uint16_t type, std::uint16_t field, std::uint32_t id, std::string value) {
+    NotifyData data;
+    data.type = type;
+    data.field = field;
+    data.id = id;
+    data.kind = Kind::Text;
+    data.text = std::move(value);
+    return data;
+  }
 };
 
 // PRINTER_NOTIFY_INFO. Freeing it is destruction.
@@ -314,7 +335,8 @@ QM_PLATFORM_API std::unique_ptr<Spooler> MakeFolderSpooler(std::filesystem::path
 // The system's spooler through CUPS. Defined in platform/posix/spooler_cups.cpp.
 QM_PLATFORM_API std::unique_ptr<Spooler> MakeCupsSpooler();
 
-// The system's own spooler, chosen by the build: CUPS on POSIX.
+// The system's own spooler, chosen by the build: CUPS on POSIX, winspool
+// on Windows.
 QM_PLATFORM_API std::unique_ptr<Spooler> MakeSystemSpooler();
 
 // $QUILLMARK_SPOOLER when set and not empty.

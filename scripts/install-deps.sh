@@ -19,6 +19,7 @@ packages=(
   openbox trayer xdotool
   faketime
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quillmark twice (plain, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test in both,
-# then runs each fuzz target briefly.
+# runs each fuzz target briefly, then cross-builds the Windows programs and
+# runs their unit tests under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,3 +26,6 @@ run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DQUILLMARK_SANITIZE=ON -DQUILLMAR
 
 echo "== fuzz targets (libFuzzer, a short fixed number of runs each) =="
 ./scripts/fuzz.sh 2000
+
+echo "== Windows build and tests under wine =="
+./scripts/test-windows.sh

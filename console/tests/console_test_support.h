@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QMouseEvent>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/reg_value.h"
@@ -21,6 +23,24 @@
 #include "platform/desktop.h"
 #include "platform/sim/tray_sim.h"
 #include "tests/foundation/test_support.h"
+
+// The entries a menu should have, in order: command id and text, or
+// {0, nullptr} for a separator.
+using MenuEntries = std::vector<std::pair<int, const char*>>;
+
+inline void ExpectMenuEntries(const QList<QAction*>& actions, const MenuEntries& expected) {
+  ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const auto& [id, text] = expected[i];
+    const QAction* action = actions[static_cast<qsizetype>(i)];
+    if (id == 0) {
+      EXPECT_TRUE(action->isSeparator()) << i;
+    } else {
+      EXPECT_EQ(action->data().toInt(), id) << i;
+      EXPECT_EQ(action->text().toStdString(), text) << i;
+    }
+  }
+}
 
 // Remembers what it was asked to open instead of starting anything.
 class RecordingOpener : public platform::DesktopOpener {

@@ -10,17 +10,13 @@
 
 #include "platform/desktop.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/read_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 
 bool WaitFor(const fs::path& p) {
   for (int i = 0; i < 200 && !fs::exists(p); ++i) {
@@ -57,7 +53,7 @@ TEST(DesktopOpener, StartsTheProgramWithTheTargetAsOneArgumentAndDoesNotWait) {
                              "&x='y' $(touch " + (dir / "pwned2").string() + ")";
   ASSERT_TRUE(opener->Open(target));
   ASSERT_TRUE(WaitFor(dir / "args"));
-  EXPECT_EQ(ReadAll(dir / "args"), "1\n" + target + "\n");
+  EXPECT_EQ(ReadWholeFile(dir / "args"), "1\n" + target + "\n");
   EXPECT_FALSE(fs::exists(dir / "pwned"));
   EXPECT_FALSE(fs::exists(dir / "pwned2"));
 

@@ -325,7 +325,7 @@ TEST_F(EmailTestMessageEndToEnd, TheTestFileArrivesByteForByte) {
                 QString::fromStdString((mail_ / "msg-1.eml").string())});
   ASSERT_TRUE(reader.waitForFinished(20000));
   const std::string parsed = reader.readAllStandardOutput().toStdString();
-  const std::string file = ReadBytes(app_dir_ / "Logs/TestEmail.xml");
+  const std::string file = ReadWholeFile(app_dir_ / "Logs/TestEmail.xml");
   EXPECT_NE(parsed.find("TO boss@x.test"), std::string::npos) << parsed;
   EXPECT_NE(parsed.find("ATTACHMENT TestEmail.xml " + QByteArray::fromStdString(file).toHex().toStdString() + "\n"),
             std::string::npos)

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "console/help_file.h"
+#include "tests/support/read_file.h"
 
 namespace {
 
@@ -17,12 +18,7 @@ namespace fs = std::filesystem;
 
 const fs::path kHelp = fs::path(QM_APP_DIR) / "help";
 
-QString Read(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return QString::fromStdString(s.str());
-}
+QString Read(const fs::path& p) { return QString::fromStdString(testing_support::ReadWholeFile(p)); }
 
 }  // namespace
 

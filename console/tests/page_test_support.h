@@ -16,6 +16,7 @@
 #include "console_test_support.h"
 #include "platform/sim/sim_spooler.h"
 #include "platform/spooler.h"
+#include "tests/support/read_file.h"
 
 // Closes every modal box while alive and keeps its text.
 class BoxRecorder {
@@ -43,12 +44,7 @@ class BoxRecorder {
   std::vector<std::string> texts_;
 };
 
-inline std::string ReadBytes(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream bytes;
-  if (in) bytes << in.rdbuf();
-  return bytes.str();
-}
+using testing_support::ReadWholeFile;
 
 inline void WriteBytes(const std::filesystem::path& file, const std::string& bytes) {
   std::ofstream(file, std::ios::binary) << bytes;
@@ -77,7 +73,7 @@ class PageFixture : public ConsoleFixture {
 
   std::filesystem::path Catalogue() const { return app_dir_ / "settings.xml"; }
   void WriteCatalogue(const std::string& text) { WriteBytes(Catalogue(), text); }
-  std::string CatalogueText() const { return ReadBytes(Catalogue()); }
+  std::string CatalogueText() const { return ReadWholeFile(Catalogue()); }
 
   std::filesystem::path app_dir_;
   std::unique_ptr<platform::sim::SimSpooler> spooler_;

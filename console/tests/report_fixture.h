@@ -22,6 +22,7 @@
 #include "engine/app_folder.h"
 #include "engine/job_log_store.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/read_file.h"
 
 // The browser inside Qt WebEngine is Chromium, built without the
 // sanitizers: in a sanitizer build it stops at its own allocations
@@ -70,12 +71,7 @@ inline std::filesystem::path UserReports() {
   return std::filesystem::path(runtime != nullptr ? runtime : "/nonexistent") / "quillmark";
 }
 
-inline std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 
 inline void WriteAll(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

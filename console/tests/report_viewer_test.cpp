@@ -66,7 +66,7 @@ TEST_F(ReportViewerTest, ShowsTheHtmlWrittenBesideTheDocument) {
     EXPECT_EQ(viewer->ReportPath(), (UserReports() / "DisplayReport.xml").string());
     EXPECT_EQ(viewer->HtmlPath(), html.string());
     EXPECT_EQ(viewer->Browser()->url(), QUrl::fromLocalFile(QString::fromStdString(html.string())));
-    const std::string text = ReadAll(html);
+    const std::string text = ReadWholeFile(html);
     EXPECT_NE(text.find("03/09/2006"), std::string::npos);
     EXPECT_NE(text.find("memo.txt"), std::string::npos);
     // What the browser shows is that page.
@@ -81,7 +81,7 @@ TEST_F(ReportViewerTest, ShowsTheHtmlWrittenBesideTheDocument) {
   // A user's report goes through the same viewer.
   page.UserList()->setCurrentIndex(0);
   ASSERT_TRUE(InViewer([&] { page.UserButton()->click(); }, [&](CReportViewerDlg*) {
-    const std::string text = ReadAll(UserReports() / "DisplayReport.html");
+    const std::string text = ReadWholeFile(UserReports() / "DisplayReport.html");
     EXPECT_NE(text.find("memo.txt"), std::string::npos);
     EXPECT_EQ(text.find("Budget notes.txt"), std::string::npos);  // ben's
   }));
@@ -222,7 +222,7 @@ TEST_F(ReportViewerTest, ExportsWriteAPdfAndACsvOfEveryJob) {
     delete chooser.data();
     ASSERT_TRUE(WaitUntil([&] { return saved.count() == 1; }));
     EXPECT_TRUE(saved.at(0).at(1).toBool());
-    EXPECT_EQ(ReadAll(pdf).substr(0, 5), "%PDF-");
+    EXPECT_EQ(ReadWholeFile(pdf).substr(0, 5), "%PDF-");
 
     // "Save as CSV": every job, not only the shown ones.
     chooser = OnNextModalOf<QFileDialog>([&](QFileDialog* dialog) {
@@ -231,7 +231,7 @@ TEST_F(ReportViewerTest, ExportsWriteAPdfAndACsvOfEveryJob) {
     });
     qobject_cast<CSkinButton*>(FindControl(viewer, res::IDC_SAVE_CSV))->click();
     delete chooser.data();
-    const std::string text = ReadAll(csv);
+    const std::string text = ReadWholeFile(csv);
     EXPECT_EQ(text.rfind("Date,Time,Document,Pages,Cost (cents),Printer,User\r\n", 0), 0u) << text;
     EXPECT_NE(text.find("memo.txt,4,20,Lab,anna"), std::string::npos) << text;
     std::size_t rows = 0;

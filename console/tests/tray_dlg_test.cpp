@@ -154,20 +154,10 @@ TEST(TrayDlg, TheTrayMenu) {
   ScriptedTrayDlg dlg(area);
   ASSERT_NE(dlg.TrayMenu(), nullptr);
   const auto actions = dlg.TrayMenu()->actions();
-  ASSERT_EQ(actions.size(), 13);
-  const std::vector<std::pair<int, const char*>> expected{
+  ExpectMenuEntries(actions, {
       {32772, "Show"}, {0, nullptr}, {32778, "Start monitoring"}, {32779, "Stop monitoring"},
       {0, nullptr}, {32774, "Help Contents"}, {32773, "Help Index"}, {32775, "Help Search"},
-      {0, nullptr}, {167, "About"}, {32777, "Tell a friend"}, {0, nullptr}, {32771, "Exit"}};
-  for (int i = 0; i < 13; ++i) {
-    const auto& [id, text] = expected[static_cast<std::size_t>(i)];
-    if (id == 0) {
-      EXPECT_TRUE(actions[i]->isSeparator()) << i;
-    } else {
-      EXPECT_EQ(actions[i]->data().toInt(), id) << i;
-      EXPECT_EQ(actions[i]->text().toStdString(), text) << i;
-    }
-  }
+      {0, nullptr}, {167, "About"}, {32777, "Tell a friend"}, {0, nullptr}, {32771, "Exit"}});
 }
 
 TEST(TrayDlg, TipAndIconChangesReachTheAreaOnlyWhenShownOrAtTheNextAdd) {

@@ -27,32 +27,6 @@ bool HasField(const NotifyOptions& options, std::uint16_t type, std::uint16_t fi
   return false;
 }
 
-NotifyData Number(std::uint16_t type, std::uint16_t field, std::uint32_t id, std::uint32_t value) {
-  NotifyData d;
-  d.type = type;
-  d.field = field;
-  d.id = id;
-  d.kind = NotifyData::Kind::Number;
-  d.number = {value, 0};
-  return d;
-}
-
-NotifyData Text(std::uint16_t type, std::uint16_t field, std::uint32_t id, std::string value) {
-  NotifyData d;
-  d.type = type;
-  d.field = field;
-  d.id = id;
-  d.kind = NotifyData::Kind::Text;
-  d.text = std::move(value);
-  return d;
-}
-
-void AddRequestedAttributes(ipp_t* request) {
-  const auto& names = JobAttributes();
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
-                static_cast<int>(names.size()), nullptr, names.data());
-}
-
 }  // namespace
 
 CupsChangeNotification::CupsChangeNotification(std::string printer, std::uint32_t filter,
@@ -366,10 +340,10 @@ void CupsChangeNotification::AddJobRecords(const SpoolJob& job, const SpoolJob* 
       const std::uint32_t id = job.jobId;
       auto text = [&](const std::optional<std::string>& now, const std::optional<std::string>* then) {
         // A value the scheduler withholds stays absent: no record.
-        if (now && (!then || *now != **then)) out.push_back(Text(kJobNotifyType, field, id, *now));
+        if (now && (!then || *now != **then)) out.push_back(NotifyData::Text(kJobNotifyType, field, id, *now));
       };
       auto number = [&](std::uint32_t now, const std::uint32_t* then) {
-        if (!then || now != *then) out.push_back(Number(kJobNotifyType, field, id, now));
+        if (!then || now != *then) out.push_back(NotifyData::Number(kJobNotifyType, field, id, now));
       };
       switch (field) {
         case kJobNotifyUserName:
@@ -416,13 +390,13 @@ void CupsChangeNotification::AddPrinterRecords(std::uint32_t status, std::uint32
     for (std::uint16_t field : type.fields) {
       switch (field) {
         case kPrinterNotifyStatus:
-          if (!before || before->status != status) out.push_back(Number(kPrinterNotifyType, field, 0, status));
+          if (!before || before->status != status) out.push_back(NotifyData::Number(kPrinterNotifyType, field, 0, status));
           break;
         case kPrinterNotifyCJobs:
-          if (!before || before->jobs != jobs) out.push_back(Number(kPrinterNotifyType, field, 0, jobs));
+          if (!before || before->jobs != jobs) out.push_back(NotifyData::Number(kPrinterNotifyType, field, 0, jobs));
           break;
         case kPrinterNotifyPrinterName:
-          if (!before) out.push_back(Text(kPrinterNotifyType, field, 0, printer_));
+          if (!before) out.push_back(NotifyData::Text(kPrinterNotifyType, field, 0, printer_));
           break;
         default:
           break;  // a local queue has no server or share name

@@ -13,8 +13,15 @@
 
 namespace platform::cups {
 
+namespace {
+
+// How long connecting to the print server may take.
+constexpr int kConnectTimeoutMs = 30000;
+
+}  // namespace
+
 Connection::Connection() {
-  http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 30000,
+  http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs,
                        nullptr);
   if (!http_) {
     // libcups leaves no reliable reason; a local socket that is not there
@@ -137,15 +144,11 @@ void Finish(CupsJob& cj, int impressions, int impressionsCompleted, int sheetsCo
 
 }  // namespace
 
-namespace {
-
 void AddRequestedAttributes(ipp_t* request) {
   const auto& names = JobAttributes();
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
                 static_cast<int>(names.size()), nullptr, names.data());
 }
-
-}  // namespace
 
 std::vector<CupsJob> QueuedJobs(Connection& connection, const std::string& printerUri) {
   Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, printerUri);

@@ -54,6 +54,8 @@ std::string PrinterUri(std::string_view latin1Name);
 
 // The job attributes asked for in Get-Jobs and Get-Job-Attributes.
 const std::vector<const char*>& JobAttributes();
+// Asks for JobAttributes() in `request`.
+void AddRequestedAttributes(ipp_t* request);
 
 // IPP job states.
 inline constexpr int kJobPending = 3;

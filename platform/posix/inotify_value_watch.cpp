@@ -5,6 +5,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -17,6 +18,9 @@ namespace {
 
 constexpr std::uint32_t kEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
                                   IN_DELETE_SELF | IN_MOVE_SELF;
+
+// The longest single poll; a longer wait polls again.
+constexpr std::chrono::milliseconds kLongestPoll{60000};
 
 class Fd {
  public:
@@ -61,7 +65,7 @@ class InotifyValueWatch final : public ValueWatch {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left <= std::chrono::milliseconds::zero()) return false;
       pollfd fds[2] = {{inotify_.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
-      int ms = left > std::chrono::milliseconds(60000) ? 60000 : static_cast<int>(left.count());
+      const int ms = static_cast<int>(std::min(left, kLongestPoll).count());
       if (::poll(fds, 2, ms) < 0 && errno != EINTR) return fallback_->Wait(left, stop);
     }
   }

@@ -10,6 +10,13 @@
 
 namespace platform::posix {
 
+namespace {
+
+// Without the eventfd a stop request is seen by looking this often.
+constexpr int kStopCheckMs = 100;
+
+}  // namespace
+
 ReadableWait::ReadableWait() : wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 ReadableWait::~ReadableWait() {
@@ -33,8 +40,7 @@ ReadableWait::Result ReadableWait::Wait(int fd, std::chrono::milliseconds timeou
       if (left.count() < 0) return Result::TimedOut;
       wait = left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
     }
-    // Without the eventfd a stop request is seen by looking now and then.
-    if (wake_ < 0 && (wait < 0 || wait > 100)) wait = 100;
+    if (wake_ < 0 && (wait < 0 || wait > kStopCheckMs)) wait = kStopCheckMs;
     pollfd fds[2] = {{fd, POLLIN, 0}, {wake_, POLLIN, 0}};
     const int n = ::poll(fds, wake_ >= 0 ? 2 : 1, wait);
     if (n < 0) {

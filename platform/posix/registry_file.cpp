@@ -28,6 +28,7 @@
 
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/percent_escape.h"
 #include "platform/posix/inotify_value_watch.h"
 #include "platform/posix/registry_root.h"
 #include "platform/registry.h"
@@ -40,57 +41,6 @@ namespace fs = std::filesystem;
 constexpr char kMagic[4] = {'Q', 'M', 'R', 'V'};
 constexpr mode_t kFolderMode = 02770;
 constexpr mode_t kFileMode = 0660;
-
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
-  // Latin-1 capitals, except the multiplication sign.
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
-  return c;
-}
-
-std::string Encode(std::string_view name) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(name.size());
-  for (unsigned char raw : name) {
-    unsigned char c = FoldCase(raw);
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(hex[c >> 4]);
-      out.push_back(hex[c & 15]);
-    }
-  }
-  return out;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// The name a folder or file name encodes; nothing when it is not one this
-// store writes (a '%' without two hex digits after it).
-std::optional<std::string> Decode(std::string_view name) {
-  std::string out;
-  out.reserve(name.size());
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (name[i] != '%') {
-      out.push_back(name[i]);
-      continue;
-    }
-    if (i + 2 >= name.size()) return std::nullopt;
-    const int high = HexDigit(name[i + 1]);
-    const int low = HexDigit(name[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out.push_back(static_cast<char>(high * 16 + low));
-    i += 2;
-  }
-  return out;
-}
 
 std::vector<std::string> SplitKeyPath(std::string_view path) {
   std::vector<std::string> parts;
@@ -330,13 +280,13 @@ class FileKey final : public RegistryKey {
       if (file.empty() || file[0] == '=' || file[0] == '.') continue;
       if (!entry.is_directory(ec)) continue;
       // A folder this store did not name is not one of its keys.
-      if (auto name = Decode(file)) out.push_back(std::move(*name));
+      if (auto name = PercentUnescape(file)) out.push_back(std::move(*name));
     }
     return out;
   }
 
  private:
-  fs::path ValueFile(std::string_view name) const { return folder_ / ("=" + Encode(name)); }
+  fs::path ValueFile(std::string_view name) const { return folder_ / ("=" + FoldedFileName(name)); }
 
   fs::path folder_;
 };
@@ -375,7 +325,7 @@ class FileRegistry final : public Registry {
   std::unique_ptr<ValueWatch> WatchValues(Hive hive, std::string_view path,
                                           std::vector<std::string> names) override {
     std::set<std::string> files;
-    for (const auto& name : names) files.insert("=" + Encode(name));
+    for (const auto& name : names) files.insert("=" + FoldedFileName(name));
     auto fallback = Registry::WatchValues(hive, path, std::move(names));
     return MakeInotifyValueWatch(KeyFolder(hive, path), std::move(files), std::move(fallback));
   }
@@ -383,7 +333,7 @@ class FileRegistry final : public Registry {
  private:
   fs::path KeyFolder(Hive hive, std::string_view path) const {
     fs::path folder = root_ / (hive == Hive::LocalMachine ? "HKLM" : "HKCU");
-    for (const auto& part : SplitKeyPath(path)) folder /= Encode(part);
+    for (const auto& part : SplitKeyPath(path)) folder /= FoldedFileName(part);
     return folder;
   }
 

@@ -20,6 +20,7 @@
 #include "platform/folder_watch.h"
 #include "platform/group_files.h"
 #include "platform/log.h"
+#include "platform/percent_escape.h"
 #include "platform/sim/sim_store.h"
 
 namespace platform::sim {
@@ -29,21 +30,8 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Key(std::string_view name) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char raw : name) {
-    unsigned char c = raw;
-    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) c = static_cast<unsigned char>(c + 32);
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(hex[c >> 4]);
-      out.push_back(hex[c & 15]);
-    }
-  }
-  return out.empty() ? std::string("%") : out;
+  std::string key = FoldedFileName(name);
+  return key.empty() ? std::string("%") : key;
 }
 
 Status MakeFolder(const fs::path& folder) { return MakeGroupFolder(folder); }

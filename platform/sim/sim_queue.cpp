@@ -5,30 +5,11 @@
 #include <sstream>
 
 #include "platform/clock.h"
+#include "platform/percent_escape.h"
 
 namespace platform::sim {
 
 namespace {
-
-NotifyData Number(std::uint16_t type, std::uint16_t field, std::uint32_t id, std::uint32_t value) {
-  NotifyData data;
-  data.type = type;
-  data.field = field;
-  data.id = id;
-  data.kind = NotifyData::Kind::Number;
-  data.number = {value, 0};
-  return data;
-}
-
-NotifyData Text(std::uint16_t type, std::uint16_t field, std::uint32_t id, std::string_view value) {
-  NotifyData data;
-  data.type = type;
-  data.field = field;
-  data.id = id;
-  data.kind = NotifyData::Kind::Text;
-  data.text = std::string(value);
-  return data;
-}
 
 bool IsZero(const SpoolTime& time) { return time == SpoolTime{}; }
 
@@ -36,10 +17,10 @@ bool IsZero(const SpoolTime& time) { return time == SpoolTime{}; }
 
 NotifyData JobRecord(const SpoolJob& job, std::uint16_t field) {
   switch (field) {
-    case kJobNotifyUserName: return Text(kJobNotifyType, field, job.jobId, job.userName.value_or(""));
-    case kJobNotifyStatus: return Number(kJobNotifyType, field, job.jobId, job.status);
-    case kJobNotifyStatusString: return Text(kJobNotifyType, field, job.jobId, job.statusText.value_or(""));
-    case kJobNotifyDocument: return Text(kJobNotifyType, field, job.jobId, job.document.value_or(""));
+    case kJobNotifyUserName: return NotifyData::Text(kJobNotifyType, field, job.jobId, job.userName.value_or(""));
+    case kJobNotifyStatus: return NotifyData::Number(kJobNotifyType, field, job.jobId, job.status);
+    case kJobNotifyStatusString: return NotifyData::Text(kJobNotifyType, field, job.jobId, job.statusText.value_or(""));
+    case kJobNotifyDocument: return NotifyData::Text(kJobNotifyType, field, job.jobId, job.document.value_or(""));
     case kJobNotifySubmitted: {
       NotifyData data;
       data.type = kJobNotifyType;
@@ -49,21 +30,21 @@ NotifyData JobRecord(const SpoolJob& job, std::uint16_t field) {
       data.time = job.submitted;
       return data;
     }
-    case kJobNotifyTotalPages: return Number(kJobNotifyType, field, job.jobId, job.totalPages);
-    case kJobNotifyPagesPrinted: return Number(kJobNotifyType, field, job.jobId, job.pagesPrinted);
-    default: return Number(kJobNotifyType, field, job.jobId, 0);
+    case kJobNotifyTotalPages: return NotifyData::Number(kJobNotifyType, field, job.jobId, job.totalPages);
+    case kJobNotifyPagesPrinted: return NotifyData::Number(kJobNotifyType, field, job.jobId, job.pagesPrinted);
+    default: return NotifyData::Number(kJobNotifyType, field, job.jobId, 0);
   }
 }
 
 NotifyData PrinterRecord(const QueueState& state, std::string_view printerName, std::uint16_t field) {
   switch (field) {
-    case kPrinterNotifyStatus: return Number(kPrinterNotifyType, field, 0, state.printerStatus);
+    case kPrinterNotifyStatus: return NotifyData::Number(kPrinterNotifyType, field, 0, state.printerStatus);
     case kPrinterNotifyCJobs:
-      return Number(kPrinterNotifyType, field, 0, static_cast<std::uint32_t>(state.jobs.size()));
-    case kPrinterNotifyPrinterName: return Text(kPrinterNotifyType, field, 0, printerName);
+      return NotifyData::Number(kPrinterNotifyType, field, 0, static_cast<std::uint32_t>(state.jobs.size()));
+    case kPrinterNotifyPrinterName: return NotifyData::Text(kPrinterNotifyType, field, 0, std::string(printerName));
     case kPrinterNotifyServerName:
-    case kPrinterNotifyShareName: return Text(kPrinterNotifyType, field, 0, "");
-    default: return Number(kPrinterNotifyType, field, 0, 0);
+    case kPrinterNotifyShareName: return NotifyData::Text(kPrinterNotifyType, field, 0, "");
+    default: return NotifyData::Number(kPrinterNotifyType, field, 0, 0);
   }
 }
 
@@ -187,41 +168,12 @@ void SimQueue::Cancel(std::uint32_t jobId) {
 // A text is "-" when absent, else "=" followed by the escaped text.
 
 std::string EscapeWord(std::string_view text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (c > 0x20 && c < 0x7F && c != '%') {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back('%');
-      out.push_back(hex[c >> 4]);
-      out.push_back(hex[c & 15]);
-    }
-  }
-  return out;
+  return PercentEscape(text, [](unsigned char c) { return c > 0x20 && c < 0x7F && c != '%'; });
 }
 
 std::string UnescapeWord(std::string_view word) {
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
-  std::string out;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    if (word[i] == '%' && i + 2 < word.size()) {
-      int hi = digit(word[i + 1]);
-      int lo = digit(word[i + 2]);
-      if (hi >= 0 && lo >= 0) {
-        out.push_back(static_cast<char>(hi * 16 + lo));
-        i += 2;
-        continue;
-      }
-    }
-    out.push_back(word[i]);
-  }
-  return out;
+  // A word this store did not write stands for itself.
+  return PercentUnescape(word).value_or(std::string(word));
 }
 
 namespace {

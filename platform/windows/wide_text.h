@@ -16,4 +16,13 @@ inline std::wstring WideFromLatin1(std::string_view text) {
   return out;
 }
 
+// The Latin-1 text of wide text from the system; a character Latin-1
+// cannot hold becomes '?', as the system's ANSI calls give it.
+inline std::string Latin1FromWide(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const wchar_t c : text) out.push_back(c <= 0xFF ? static_cast<char>(c) : '?');
+  return out;
+}
+
 }  // namespace platform::windows

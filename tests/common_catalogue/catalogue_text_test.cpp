@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -396,4 +397,37 @@ TEST(CatalogueApply, TheLargestIdThereIsGetsNoSuccessor)
     ApplyMonitoredSet(text, {{"New", "3"}, {"Top", ""}});
     EXPECT_EQ(text, Catalogue(Entry("Top", "9223372036854775807", "1", "1")));
     EXPECT_EQ(FindPrinterId(text, "New"), "");
+}
+
+// Whether a name occurs is decided with skips: it must agree with a plain
+// search everywhere, names that overlap themselves ("aaab" in "aaaab") and
+// matches at the very start and end included.
+TEST(CatalogueText, SkippingSearchAgreesWithAPlainOne) {
+  std::uint32_t x = 12345;
+  auto next = [&] {
+    x = x * 1664525u + 1013904223u;
+    return x >> 16;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(next() % 200, ' ');
+    for (char& c : text) c = "ab<>u"[next() % (round % 2 ? 2 : 5)];
+    std::string name(4 + next() % 6, ' ');
+    for (char& c : name) c = "ab<>u"[next() % (round % 2 ? 2 : 5)];
+    if (round % 7 == 0 && text.size() >= name.size()) text.replace(0, name.size(), name);
+    if (round % 11 == 0 && text.size() >= name.size()) text.replace(text.size() - name.size(), name.size(), name);
+    ASSERT_EQ(common::OccursInText(text, name), text.find(name) != std::string::npos) << text << " / " << name;
+  }
+  std::string many = "<log><printers></printers><users>";
+  for (int u = 0; u < 2000; ++u) many += "<username>user" + std::to_string(u) + "q</username>";
+  many += "</users></log>";
+  EXPECT_TRUE(common::OccursInText(many, "user1999q"));
+  EXPECT_TRUE(common::OccursInText(many, "<log>"));
+  EXPECT_TRUE(common::OccursInText(many, "</users></log>"));
+  EXPECT_FALSE(common::OccursInText(many, "user2000q"));
+  std::string text = many;
+  EXPECT_FALSE(AddUserIfMissing(text, "ser19"));
+  ASSERT_TRUE(AddUserIfMissing(text, "user2000q"));
+  std::string entry = many;
+  common::AddUserEntry(entry, "user2000q");
+  EXPECT_EQ(entry, text);
 }

@@ -3,16 +3,13 @@
 // monitored queue, printed or cancelled, ends up once in each of the
 // eighteen log files of its scopes, with its name, owner and page count.
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,8 +17,11 @@
 #include "common/reg_value.h"
 #include "common/registry_keys.h"
 #include "common/text_file.h"
-#include "tests/cups_e2e/private_cupsd.h"
+#include "tests/support/private_cupsd.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/engine_host.h"
+#include "tests/support/read_file.h"
+#include "tests/support/time_zone.h"
 
 using common::QuillmarkValue;
 using namespace std::chrono_literals;
@@ -31,16 +31,7 @@ namespace {
 
 constexpr const char* kZone = "CET-1CEST,M3.5.0,M10.5.0/3";
 
-std::string ReadBytes(const fs::path& file) {
-  std::string bytes;
-  if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
-}
+using testing_support::ReadWholeFile;
 
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
@@ -57,21 +48,12 @@ std::string RecordTail(const std::string& document, int pages, int cost, const s
 
 // The start of an event record submitted at `moment`, in the host's zone.
 std::string RecordHead(std::time_t moment) {
-  std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
-  ::setenv("TZ", kZone, 1);
-  ::tzset();
-  std::tm local{};
-  ::localtime_r(&moment, &local);
-  if (saved.empty()) {
-    ::unsetenv("TZ");
-  } else {
-    ::setenv("TZ", saved.c_str(), 1);
-  }
-  ::tzset();
+  testing_support::TimeZone zone(kZone);
+  const platform::LocalTime local = platform::ToLocalTime(std::chrono::system_clock::from_time_t(moment));
   char head[160];
   std::snprintf(head, sizeof head,
                 "<event><day>%02d</day><month>%02d</month><year>%d</year><hour>%02d</hour><min>%02d</min>",
-                local.tm_mday, local.tm_mon + 1, local.tm_year + 1900, local.tm_hour, local.tm_min);
+                local.day, local.month, local.year, local.hour, local.minute);
   return head;
 }
 
@@ -94,38 +76,15 @@ class CupsMonitoringRun : public ::testing::Test {
     }
   }
 
-  void TearDown() override {
-    if (host_ > 0) {
-      kill(host_, SIGKILL);
-      waitpid(host_, nullptr, 0);
-    }
-  }
-
+  // The host on the system's spooler: CUPS_SERVER names ours.
   void StartHost() {
-    host_ = fork();
-    if (host_ == 0) {
-      setenv("QUILLMARK_REGISTRY", scratch_.registryRoot().c_str(), 1);
-      unsetenv("QUILLMARK_SPOOLER");  // the system's spooler: CUPS_SERVER names ours
-      setenv("TZ", kZone, 1);
-      std::string host = std::string(QM_APP_DIR) + "/quillcore-host";
-      execl(host.c_str(), host.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ASSERT_GT(host_, 0);
+    host_ = std::make_unique<testing_support::EngineHost>(fs::path(QM_APP_DIR) / "quillcore-host",
+                                                          scratch_.registryRoot(), fs::path());
+    host_->setEnvironment("TZ", kZone);
+    ASSERT_TRUE(host_->start());
   }
 
-  int StopHost() {
-    kill(host_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 1000; ++i) {
-      if (waitpid(host_, &status, WNOHANG) == host_) {
-        host_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return -1;
-  }
+  int StopHost() { return host_->stop(); }
 
   // A watcher has registered once the queue has a subscription.
   void WaitUntilWatched(const std::string& queue) {
@@ -140,7 +99,7 @@ class CupsMonitoringRun : public ::testing::Test {
   std::string AllDay() const {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(app_ / "Logs", ec)) {
-      if (entry.path().filename().string().rfind("d_", 0) == 0) return ReadBytes(entry.path());
+      if (entry.path().filename().string().rfind("d_", 0) == 0) return ReadWholeFile(entry.path());
     }
     return {};
   }
@@ -196,7 +155,7 @@ class CupsMonitoringRun : public ::testing::Test {
   PrivateCupsd cupsd_;
   ScratchRegistry scratch_;
   fs::path app_;
-  pid_t host_ = -1;
+  std::unique_ptr<testing_support::EngineHost> host_;
   int markers_ = 0;
 };
 
@@ -244,7 +203,7 @@ TEST_F(CupsMonitoringRun, JobsLeavingMonitoredQueuesAreLoggedOnceInTheirEighteen
   for (const Scope& scope : scopes) {
     for (const fs::path& file : PeriodFiles(scope.folder)) {
       ASSERT_TRUE(fs::exists(file)) << file;
-      std::string bytes = ReadBytes(file);
+      std::string bytes = ReadWholeFile(file);
       EXPECT_EQ(bytes.substr(0, 527), std::string(525, ' ') + "\r\n") << file;
       EXPECT_EQ(Events(bytes), scope.present.size()) << file << bytes;
       for (const auto& record : scope.present) {

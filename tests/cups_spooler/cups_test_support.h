@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/spooler.h"
-#include "tests/cups_e2e/private_cupsd.h"
+#include "tests/support/private_cupsd.h"
 
 inline PrivateCupsd& SharedCupsd() {
   static PrivateCupsd cupsd;

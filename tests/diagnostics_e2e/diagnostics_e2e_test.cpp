@@ -27,7 +27,7 @@
 #include "common/registry_keys.h"
 #include "common/scramble.h"
 #include "mailer/base64_coder.h"
-#include "tests/cups_e2e/private_cupsd.h"
+#include "tests/support/private_cupsd.h"
 #include "tests/foundation/test_support.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "common/reg_value.h"
@@ -12,6 +13,7 @@
 #include "engine/app_folder.h"
 #include "engine/idle_body.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/support/fake_clock.h"
 
 using common::QuillmarkValue;
@@ -124,7 +126,7 @@ std::string Entry(const std::string& name, const std::string& monitored) {
 class ControlThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    engine::SetAppFolder(scratch.folder().string());
+    appFolder.emplace(scratch.folder());
     g_running = 0;
   }
   void writeCatalogue(const std::string& printers) {
@@ -132,6 +134,7 @@ class ControlThreadTest : public ::testing::Test {
                           "<log><printers>" + printers + "</printers><users></users></log>");
   }
   ScratchRegistry scratch;
+  std::optional<testing_support::AppFolderScope> appFolder;
   std::atomic<int> retention{0}, report{0};
 };
 
@@ -232,7 +235,7 @@ class ClockGuard {
 
 TEST_F(ControlThreadTest, EveryPassWritesTheTimeOfThePassAsHeartbeat) {
   // Seconds since 1970 in UTC, whatever the local zone says.
-  testing_support::TimeZone zone("America/New_York");
+  testing_support::TimeZone zone("EST5EDT,M3.2.0,M11.1.0");
   testing_support::FakeClock clock(1'700'000'000);
   ClockGuard guard(clock);
   // A heartbeat left over from an engine that died long ago.

@@ -9,17 +9,13 @@
 
 #include "platform/file_system.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/read_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 
 // The names in `folder` as the system stores them.
 std::vector<std::string> SystemNames(const fs::path& folder) {
@@ -37,7 +33,7 @@ TEST(FileNames, NewNamesAreMadeInUtf8AndFoundAgain) {
   ASSERT_TRUE(platform::WriteFileBytes(folder + "/d_\xE9t\xE9.xml", "one"));
   ASSERT_TRUE(platform::AppendFileBytes(folder + "/d_\xE9t\xE9.xml", "+two"));
   EXPECT_EQ(SystemNames(scratch.folder()).back(), "J\xC3\xBCrgen");
-  EXPECT_EQ(Bytes(scratch.folder() / "J\xC3\xBCrgen" / "d_\xC3\xA9t\xC3\xA9.xml"), "one+two");
+  EXPECT_EQ(ReadWholeFile(scratch.folder() / "J\xC3\xBCrgen" / "d_\xC3\xA9t\xC3\xA9.xml"), "one+two");
   EXPECT_EQ(platform::ReadFileBytes(folder + "/d_\xE9t\xE9.xml").value_or(""), "one+two");
   EXPECT_TRUE(platform::FileExists(folder));
 
@@ -62,8 +58,8 @@ TEST(FileNames, FoldersWrittenWithRawLatin1BytesStayInUse) {
   ASSERT_TRUE(platform::AppendFileBytes(folder + "/y_2006.xml", "+new", "head"));
   ASSERT_TRUE(platform::AppendFileBytes(folder + "/d_20061205.xml", "rec", "head"));
   EXPECT_EQ(SystemNames(scratch.folder()), std::vector<std::string>{"J\xFCrgen"}) << "no second folder";
-  EXPECT_EQ(Bytes(scratch.folder() / "J\xFCrgen" / "y_2006.xml"), "old+new");
-  EXPECT_EQ(Bytes(scratch.folder() / "J\xFCrgen" / "d_20061205.xml"), "headrec");
+  EXPECT_EQ(ReadWholeFile(scratch.folder() / "J\xFCrgen" / "y_2006.xml"), "old+new");
+  EXPECT_EQ(ReadWholeFile(scratch.folder() / "J\xFCrgen" / "d_20061205.xml"), "headrec");
 
   const auto listed = platform::ListFilesBelow(base, ".xml");
   EXPECT_EQ(listed.size(), 2u);

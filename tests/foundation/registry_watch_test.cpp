@@ -17,6 +17,7 @@
 #include "common/text_file.h"
 #include "platform/registry.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
 
 using common::QuillmarkValue;
 using namespace std::chrono_literals;
@@ -130,7 +131,7 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 // within a second.
 TEST(ControlLoopSwitches, MonitoringAndResetTakeEffectWithinASecond) {
   ScratchRegistry scratch;
-  engine::SetAppFolder(scratch.folder().string());
+  const testing_support::AppFolderScope appFolder(scratch.folder());
   common::WriteTextFile((scratch.folder() / "settings.xml").string(),
                         "<log><printers><name>A</name><ID>1</ID><cost>2</cost><monitored>1</monitored>"
                         "</printers></log>");
@@ -157,5 +158,4 @@ TEST(ControlLoopSwitches, MonitoringAndResetTakeEffectWithinASecond) {
   auto begin = Steady::now();
   control.stop();
   EXPECT_LT(Steady::now() - begin, 1s) << "a stop wakes the loop's wait";
-  engine::SetAppFolder("");
 }

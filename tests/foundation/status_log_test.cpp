@@ -14,6 +14,14 @@ namespace {
 using platform::Status;
 using platform::StatusCode;
 
+// The system's number for a refused access: errno's EACCES, or Windows's
+// ERROR_ACCESS_DENIED (ENOENT and ERROR_FILE_NOT_FOUND are both 2).
+#if defined(_WIN32)
+constexpr int kAccessDeniedNumber = 5;
+#else
+constexpr int kAccessDeniedNumber = EACCES;
+#endif
+
 TEST(StatusTest, SystemErrorsKeepTheirNumberContextAndReason) {
   const Status missing = Status::FromSystem(ENOENT, "open /x/Day.xml");
   EXPECT_FALSE(missing.ok());
@@ -21,7 +29,7 @@ TEST(StatusTest, SystemErrorsKeepTheirNumberContextAndReason) {
   EXPECT_TRUE(missing.IsNotFound());
   EXPECT_EQ(missing.system_error(), ENOENT);
   EXPECT_EQ(missing.ToString(), "open /x/Day.xml: " + platform::SystemErrorText(ENOENT));
-  EXPECT_EQ(Status::FromSystem(EACCES, "x").code(), StatusCode::kAccessDenied);
+  EXPECT_EQ(Status::FromSystem(kAccessDeniedNumber, "x").code(), StatusCode::kAccessDenied);
   // A failure whose number was lost is still a failure.
   EXPECT_FALSE(Status::FromSystem(0, "x").ok());
   EXPECT_EQ(Status().ToString(), "OK");
@@ -33,7 +41,7 @@ TEST(StatusTest, ResultCarriesTheValueOrTheReason) {
   ASSERT_TRUE(good);
   EXPECT_EQ(*good, "text");
   EXPECT_EQ(good->size(), 4u);
-  platform::Result<std::string> bad(Status::FromSystem(EACCES, "read f"));
+  platform::Result<std::string> bad(Status::FromSystem(kAccessDeniedNumber, "read f"));
   EXPECT_FALSE(bad);
   EXPECT_EQ(bad.status().code(), StatusCode::kAccessDenied);
   EXPECT_EQ(bad.value_or("none"), "none");

@@ -6,26 +6,22 @@
 #include <vector>
 
 #include "tests/foundation/test_support.h"
+#include "tests/support/read_file.h"
 
 namespace {
-std::string RawBytes(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 }  // namespace
 
 TEST(TextFiles, WrittenWithCrLfAndReadBackWithLf) {
   ScratchRegistry scratch;
   std::string file = (scratch.folder() / "a.xml").string();
   ASSERT_TRUE(common::WriteTextFile(file, "one\ntwo\n"));
-  EXPECT_EQ(RawBytes(file), "one\r\ntwo\r\n");
+  EXPECT_EQ(ReadWholeFile(file), "one\r\ntwo\r\n");
   EXPECT_EQ(ReadTextFile(file), "one\ntwo\n");
   ASSERT_TRUE(common::AppendTextFile(file, "\nthree"));
-  EXPECT_EQ(RawBytes(file), "one\r\ntwo\r\n\r\nthree");
+  EXPECT_EQ(ReadWholeFile(file), "one\r\ntwo\r\n\r\nthree");
   ASSERT_TRUE(common::ReplaceTextFile(file, "x\ny"));
-  EXPECT_EQ(RawBytes(file), "x\r\ny");
+  EXPECT_EQ(ReadWholeFile(file), "x\r\ny");
   EXPECT_EQ(ReadTextFile((scratch.folder() / "missing.xml").string()), "");
   EXPECT_EQ(ReadTextFile(scratch.folder().string()), "");  // a folder is not a file
 }

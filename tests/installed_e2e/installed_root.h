@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "platform/registry.h"
+#include "tests/support/read_file.h"
 
 namespace installed {
 
@@ -42,12 +43,7 @@ inline std::string Quote(const std::string& text) {
   return out + "'";
 }
 
-inline std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 
 inline int Shell(const std::string& command) {
   const int status = std::system(command.c_str());
@@ -132,7 +128,7 @@ class InstalledRoot : public ::testing::Test {
                     "/scripts/install.sh " + Quote(build) + " " + Quote(root_.string()) + " >" +
                     Quote(out_.string()) + " 2>&1"),
               0)
-        << Slurp(out_);
+        << ReadWholeFile(out_);
     ASSERT_EQ(AccountTool("useradd -M -s /usr/sbin/nologin -G " + accounts_.service + " " + accounts_.member), 0);
     ASSERT_EQ(AccountTool("useradd -M -s /usr/sbin/nologin " + accounts_.outsider), 0);
     service_ = Lookup(accounts_.service);
@@ -165,7 +161,7 @@ class InstalledRoot : public ::testing::Test {
                          " --init-groups env QUILLMARK_REGISTRY=" + Quote(registryRoot_.string()) +
                          " QUILLMARK_SPOOLER=" + Quote(spool_.string()) + " sh -c " + Quote(command) + " >" +
                          Quote(file.string()) + " 2>&1 </dev/null");
-    if (out) *out = Slurp(file);
+    if (out) *out = ReadWholeFile(file);
     return rc;
   }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -15,6 +16,8 @@
 #include "engine/app_folder.h"
 #include "engine/job_log_store.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
+#include "tests/support/child_process.h"
 #include "tests/support/fake_clock.h"
 
 namespace {
@@ -24,31 +27,16 @@ using testing_support::FakeClock;
 using testing_support::LocalTime;
 using testing_support::TimeZone;
 
-template <typename F>
-pid_t Spawn(F body) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    body();
-    ::_exit(0);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return status;
-}
+using testing_support::SpawnChild;
+using testing_support::WaitChild;
 
 class CatalogueCacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_);
-    previousApp_ = engine::AppFolder();
-    engine::SetAppFolder(app_.string());
+    appFolder_.emplace(app_);
   }
-  void TearDown() override { engine::SetAppFolder(previousApp_); }
 
   std::string path() const { return (app_ / "settings.xml").string(); }
   void Log(engine::JobLogStore& store, const std::string& printer, const std::string& user) {
@@ -59,10 +47,10 @@ class CatalogueCacheTest : public ::testing::Test {
   }
 
   ScratchRegistry scratch_;
-  TimeZone zone_{"UTC"};
+  TimeZone zone_{"UTC0"};
   FakeClock clock_{LocalTime(2006, 3, 9, 10, 30)};
   fs::path app_;
-  std::string previousApp_;
+  std::optional<testing_support::AppFolderScope> appFolder_;
 };
 
 TEST_F(CatalogueCacheTest, KnownNamesReadTheFileOnceAndNeverWriteIt) {
@@ -94,12 +82,12 @@ TEST_F(CatalogueCacheTest, ChangesByOtherProcessesAreSeenOnTheNextJob) {
   EXPECT_TRUE(fs::exists(app_ / "Logs" / "Printers" / "d_20060309.xml"));
 
   // The console adds the printer.
-  EXPECT_EQ(Wait(Spawn([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
+  EXPECT_EQ(WaitChild(SpawnChild([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
   Log(store, "Ink", "anna");
   EXPECT_TRUE(Logged("Printer_1"));
 
   // Another writer swaps two identifiers: same size, a new file.
-  EXPECT_EQ(Wait(Spawn([&] {
+  EXPECT_EQ(WaitChild(SpawnChild([&] {
               common::EditCatalogue(path(), [](std::string& t) {
                 t = "<log><printers><name>Ink</name><ID>2</ID><cost>3</cost><monitored>1</monitored>"
                     "<name>Old</name><ID>1</ID><cost>3</cost><monitored>0</monitored></printers>"
@@ -115,6 +103,7 @@ TEST_F(CatalogueCacheTest, ChangesByOtherProcessesAreSeenOnTheNextJob) {
   fs::remove(path());
   common::WriteTextFile(path(), "<log><printers></printers></log>");
   Log(store, "Ink", "anna");
+  store.flushCatalogue();
   EXPECT_EQ(common::ListUsers(ReadTextFile(path())), std::vector<std::string>{"anna"});
 }
 
@@ -122,6 +111,7 @@ TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
   common::WriteTextFile(path(), "<log><printers></printers></log>");
   engine::JobLogStore store(clock_);
   Log(store, "P", "first");  // the store now holds a copy
+  store.flushCatalogue();
 
   auto writer = [&](const char* prefix) {
     return [&, prefix] {
@@ -129,11 +119,12 @@ TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
       for (int i = 0; i < 100; ++i) Log(own, "P", std::string(prefix) + std::to_string(i) + "x");
     };
   };
-  pid_t a = Spawn(writer("alpha"));
-  pid_t b = Spawn(writer("beta"));
-  EXPECT_EQ(Wait(a), 0);
-  EXPECT_EQ(Wait(b), 0);
+  pid_t a = SpawnChild(writer("alpha"));
+  pid_t b = SpawnChild(writer("beta"));
+  EXPECT_EQ(WaitChild(a), 0);
+  EXPECT_EQ(WaitChild(b), 0);
   Log(store, "P", "last");
+  store.flushCatalogue();
 
   const auto users = common::ListUsers(ReadTextFile(path()));
   EXPECT_EQ(users.size(), 202u);
@@ -150,6 +141,7 @@ TEST_F(CatalogueCacheTest, NewUserRewritesTheFileWithTheSameBytesAsBefore) {
   engine::JobLogStore store(clock_);
   Log(store, "Laser", "dora");
   Log(store, "Laser", "emil");
+  store.flushCatalogue();
 
   std::string expected = text;
   common::AddUserIfMissing(expected, "dora");
@@ -158,6 +150,38 @@ TEST_F(CatalogueCacheTest, NewUserRewritesTheFileWithTheSameBytesAsBefore) {
   ASSERT_TRUE(bytes);
   EXPECT_EQ(*bytes, common::ToTextMode(expected));
   EXPECT_EQ(store.catalogueReads(), 1u);  // its own writes are not read back
+}
+
+// A new user reaches the file a moment after its job, from a background
+// writer. Whatever another process writes in that moment is kept, and the
+// result is what writing at once would have made.
+TEST_F(CatalogueCacheTest, AChangeMadeWhileANewUserWaitsIsKeptAndTheUserWritten) {
+  const std::string text = "<log><printers></printers><users><username>carl</username></users></log>";
+  common::WriteTextFile(path(), text);
+  engine::JobLogStore store(clock_);
+  Log(store, "Ink", "dora");
+  EXPECT_EQ(WaitChild(SpawnChild([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
+  store.flushCatalogue();
+
+  std::string expected = text;
+  common::ApplyMonitoredSet(expected, {{"Ink", "3"}});
+  common::AddUserIfMissing(expected, "dora");
+  EXPECT_EQ(ReadTextFile(path()), expected);
+  // The store goes on with the new text: the printer has its identifier.
+  Log(store, "Ink", "dora");
+  EXPECT_TRUE(Logged("Printer_1"));
+}
+
+TEST_F(CatalogueCacheTest, UsersStillWaitingAreWrittenWhenTheStoreEnds) {
+  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  {
+    engine::JobLogStore store(clock_);
+    for (int i = 0; i < 5; ++i) Log(store, "P", "late" + std::to_string(i) + "x");
+  }
+  const auto users = common::ListUsers(ReadTextFile(path()));
+  EXPECT_EQ(users, (std::vector<std::string>{"late4x", "late3x", "late2x", "late1x", "late0x"}));
+  for (const auto& e : fs::directory_iterator(app_))
+    EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << e.path();
 }
 
 }  // namespace

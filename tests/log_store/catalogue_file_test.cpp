@@ -15,28 +15,14 @@
 #include "common/registry_keys.h"
 #include "common/text_file.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Runs `body` in a child process and returns its pid. The child leaves
-// with _exit so that nothing of the test framework runs twice.
-template <typename F>
-pid_t Spawn(F body) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    body();
-    ::_exit(0);
-  }
-  return pid;
-}
-
-int Wait(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return status;
-}
+using testing_support::SpawnChild;
+using testing_support::WaitChild;
 
 class CatalogueFileTest : public ::testing::Test {
  protected:
@@ -52,10 +38,10 @@ TEST_F(CatalogueFileTest, TwoProcessesRegisteringUsersLoseNone) {
         common::RegisterCatalogueUser(path(), std::string(prefix) + std::to_string(i) + "x");
     };
   };
-  pid_t a = Spawn(writer("alpha"));
-  pid_t b = Spawn(writer("beta"));
-  EXPECT_EQ(Wait(a), 0);
-  EXPECT_EQ(Wait(b), 0);
+  pid_t a = SpawnChild(writer("alpha"));
+  pid_t b = SpawnChild(writer("beta"));
+  EXPECT_EQ(WaitChild(a), 0);
+  EXPECT_EQ(WaitChild(b), 0);
   const auto users = common::ListUsers(common::ReadCatalogue(path()));
   EXPECT_EQ(users.size(), 1000u);
   EXPECT_EQ(std::set<std::string>(users.begin(), users.end()).size(), 1000u);
@@ -65,13 +51,12 @@ TEST_F(CatalogueFileTest, KillingAWriterNeverLeavesATruncatedCatalogue) {
   common::WriteTextFile(path(), "<log><printers><name>P</name><ID>1</ID><cost>2</cost>"
                                 "<monitored>1</monitored></printers></log>");
   for (int round = 0; round < 20; ++round) {
-    pid_t child = Spawn([this, round] {
+    pid_t child = SpawnChild([this, round] {
       for (int i = 0;; ++i)
         common::RegisterCatalogueUser(path(), "r" + std::to_string(round) + "u" + std::to_string(i) + "x");
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(5 + round * 3));
-    ::kill(child, SIGKILL);
-    Wait(child);
+    testing_support::KillChild(child);
     const std::string text = common::ReadCatalogue(path());
     ASSERT_EQ(text.rfind("<log><printers><name>P</name>", 0), 0u) << "round " << round;
     ASSERT_GE(text.size(), 7u);

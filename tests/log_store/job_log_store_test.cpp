@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -13,7 +14,9 @@
 #include "common/text_file.h"
 #include "engine/app_folder.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/read_file.h"
 
 namespace {
 
@@ -22,12 +25,7 @@ using testing_support::FakeClock;
 using testing_support::LocalTime;
 using testing_support::TimeZone;
 
-std::string Bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 
 void Put(const fs::path& p, const std::string& bytes) {
   std::ofstream out(p, std::ios::binary);
@@ -47,18 +45,16 @@ class LogStoreTest : public ::testing::Test {
   void SetUp() override {
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_);
-    previousApp_ = engine::AppFolder();
-    engine::SetAppFolder(app_.string());
+    appFolder_.emplace(app_);
   }
-  void TearDown() override { engine::SetAppFolder(previousApp_); }
 
   void catalogue(const std::string& text) { Put(app_ / "settings.xml", text); }
   std::string catalogueText() { return ReadTextFile((app_ / "settings.xml").string()); }
 
   ScratchRegistry scratch_;
-  TimeZone zone_{"UTC"};
+  TimeZone zone_{"UTC0"};
   fs::path app_;
-  std::string previousApp_;
+  std::optional<testing_support::AppFolderScope> appFolder_;
 };
 
 const std::string kSpaces(525, ' ');
@@ -69,6 +65,7 @@ TEST_F(LogStoreTest, OneJobWritesExactlyTheEighteenFilesByteForByte) {
   FakeClock clock(LocalTime(2006, 3, 9, 10, 30));
   engine::JobLogStore store(clock);
   store.log(8, 3, 2006, 9, 5, "Q&A <draft>.txt", 12, "5", "Laser 1", "bob");
+  store.flushCatalogue();
 
   const std::string record =
       "\r\n<event><day>08</day><month>03</month><year>2006</year><hour>09</hour><min>05</min>"
@@ -86,16 +83,17 @@ TEST_F(LogStoreTest, OneJobWritesExactlyTheEighteenFilesByteForByte) {
   EXPECT_EQ(written, expected);
   for (const auto& f : expected) {
     if (f == "settings.xml") continue;
-    EXPECT_EQ(Bytes(app_ / f), kSpaces + record) << f;
+    EXPECT_EQ(ReadWholeFile(app_ / f), kSpaces + record) << f;
   }
 
   // The second record follows directly, with no second reservation.
   store.log(9, 3, 2006, 10, 0, "b", 1, "5", "Laser 1", "bob");
-  EXPECT_EQ(Bytes(app_ / "Logs/Printers/Printer_7/d_20060309.xml"),
+  EXPECT_EQ(ReadWholeFile(app_ / "Logs/Printers/Printer_7/d_20060309.xml"),
             kSpaces + record +
                 "\r\n<event><day>09</day><month>03</month><year>2006</year><hour>10</hour>"
                 "<min>00</min><doc>b</doc><pages>1</pages><cost>5</cost><printer>Laser 1</printer>"
                 "<user>bob</user></event>");
+  store.flushCatalogue();
   EXPECT_EQ(catalogueText().find("<users><username>bob</username></users>") != std::string::npos,
             true);
 }
@@ -106,7 +104,7 @@ TEST_F(LogStoreTest, JobSubmittedLastYearGoesIntoTheNewYearsFiles) {
   store.log(31, 12, 2006, 23, 59, "doc", 2, "3", "P", "ann");
   for (const char* f : {"d_20070101.xml", "w_1_2007.xml", "m_01_2007.xml", "q_1_2007.xml",
                         "s_1_2007.xml", "y_2007.xml"}) {
-    const std::string bytes = Bytes(app_ / "Logs" / f);
+    const std::string bytes = ReadWholeFile(app_ / "Logs" / f);
     EXPECT_NE(bytes.find("<day>31</day><month>12</month><year>2006</year><hour>23</hour><min>59</min>"),
               std::string::npos)
         << f;
@@ -115,7 +113,7 @@ TEST_F(LogStoreTest, JobSubmittedLastYearGoesIntoTheNewYearsFiles) {
 }
 
 TEST_F(LogStoreTest, WeekTurnsAtOneInTheMorningDuringSummerTime) {
-  TimeZone berlin("Europe/Berlin");
+  TimeZone berlin("CET-1CEST,M3.5.0,M10.5.0/3");
   // 1 January is in winter time, so in summer a full week is reached one
   // hour later on the clock: 00:30 on the Thursday 2 July 2026 is still in
   // week 26, 01:30 is in week 27.
@@ -134,7 +132,7 @@ TEST_F(LogStoreTest, CostIsCentsPerPageTimesPagesAndNonNumbersCountZero) {
   store.log(9, 3, 2006, 1, 2, "a", 12, "5", "P", "u");
   store.log(9, 3, 2006, 1, 2, "b", 12, "abc", "P", "u");
   store.log(9, 3, 2006, 1, 2, "c", 4000000000u, "2000", "P", "u");
-  const std::string bytes = Bytes(app_ / "Logs/y_2006.xml");
+  const std::string bytes = ReadWholeFile(app_ / "Logs/y_2006.xml");
   EXPECT_NE(bytes.find("<doc>a</doc><pages>12</pages><cost>60</cost>"), std::string::npos);
   EXPECT_NE(bytes.find("<doc>b</doc><pages>12</pages><cost>0</cost>"), std::string::npos);
   EXPECT_NE(bytes.find("<pages>4000000000</pages><cost>8000000000000</cost>"), std::string::npos);
@@ -153,7 +151,7 @@ TEST_F(LogStoreTest, EmptyTextsAreLoggedAndNoEmptyUserIsRegistered) {
   FakeClock clock(LocalTime(2006, 3, 9, 12));
   engine::JobLogStore store(clock);
   store.log(9, 3, 2006, 1, 2, "", 0, "", "", "");
-  EXPECT_NE(Bytes(app_ / "Logs/d_20060309.xml")
+  EXPECT_NE(ReadWholeFile(app_ / "Logs/d_20060309.xml")
                 .find("<doc></doc><pages>0</pages><cost>0</cost><printer></printer><user></user>"),
             std::string::npos);
   EXPECT_TRUE(fs::exists(app_ / "Logs/Users/d_20060309.xml"));
@@ -173,7 +171,7 @@ TEST_F(LogStoreTest, HostileNamesStayInsideTheLogsTreeAndKeepFilesWellFormed) {
   for (auto& e : fs::directory_iterator(app_ / "Logs/Users"))
     EXPECT_NE(e.path().filename(), "..");
   // The record keeps the name (it is text, not a path) but no line break.
-  const std::string bytes = Bytes(app_ / "Logs/d_20060309.xml");
+  const std::string bytes = ReadWholeFile(app_ / "Logs/d_20060309.xml");
   EXPECT_NE(bytes.find("<doc>lineone</doc>"), std::string::npos);
   EXPECT_NE(bytes.find("<user>../../x</user>"), std::string::npos);
   // The catalogue id of a printer is a folder name too.
@@ -193,12 +191,12 @@ TEST_F(LogStoreTest, UsersWhoseNamesOnceSharedAFolderEachGetTheirOwn) {
   for (const auto& [odd, plain] : pairs) {
     store.log(9, 3, 2006, 1, 2, std::string("by ") + odd, 1, "1", "P", odd);
     store.log(9, 3, 2006, 1, 2, std::string("by ") + plain, 1, "1", "P", plain);
-    const std::string plainDay = Bytes(app_ / "Logs/Users" / plain / "d_20060309.xml");
+    const std::string plainDay = ReadWholeFile(app_ / "Logs/Users" / plain / "d_20060309.xml");
     EXPECT_NE(plainDay.find(std::string("<doc>by ") + plain + "</doc>"), std::string::npos) << plain;
     EXPECT_EQ(plainDay.find(std::string("<doc>by ") + odd + "</doc>"), std::string::npos)
         << odd << " is in the reports of " << plain;
   }
-  EXPECT_NE(Bytes(app_ / "Logs/Users/%2E%2E%2F..%2Fevil/d_20060309.xml").find("<doc>by ../../evil</doc>"),
+  EXPECT_NE(ReadWholeFile(app_ / "Logs/Users/%2E%2E%2F..%2Fevil/d_20060309.xml").find("<doc>by ../../evil</doc>"),
             std::string::npos);
 }
 
@@ -226,7 +224,7 @@ TEST_F(LogStoreTest, ConcurrentWatchersNeverInterleaveAndReserveOnce) {
                     "user" + std::to_string(t) + "_" + std::to_string(j % 7));
       });
   }
-  const std::string text = common::FromTextMode(Bytes(app_ / "Logs/y_2006.xml"));
+  const std::string text = common::FromTextMode(ReadWholeFile(app_ / "Logs/y_2006.xml"));
   ASSERT_EQ(text.substr(0, 525), kSpaces);
   std::size_t records = 0;
   for (std::size_t p = 525; p < text.size(); ++records) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "common/period_keys.h"
@@ -15,6 +16,7 @@
 #include "engine/app_folder.h"
 #include "engine/control_thread.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/support/fake_clock.h"
 
 namespace {
@@ -44,7 +46,7 @@ struct At {
 };
 
 class RetentionRules : public ::testing::Test {
-  TimeZone zone_{"UTC"};
+  TimeZone zone_{"UTC0"};
 };
 
 TEST_F(RetentionRules, DayFilesOnTheFirstOfAMonthKeepTheLastDayBefore) {
@@ -113,16 +115,14 @@ class RetentionPass : public ::testing::Test {
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_ / "Logs/Users/ann");
     fs::create_directories(app_ / "Logs/Printers/Printer_1");
-    previous_ = engine::AppFolder();
-    engine::SetAppFolder(app_.string());
+    appFolder_.emplace(app_);
   }
-  void TearDown() override { engine::SetAppFolder(previous_); }
   void touch(const fs::path& p) { std::ofstream(app_ / p) << "x"; }
 
-  TimeZone zone_{"UTC"};
+  TimeZone zone_{"UTC0"};
   ScratchRegistry scratch_;
   fs::path app_;
-  std::string previous_;
+  std::optional<testing_support::AppFolderScope> appFolder_;
 };
 
 TEST_F(RetentionPass, WalksTheWholeTreeAndRemovesReadOnlyFiles) {

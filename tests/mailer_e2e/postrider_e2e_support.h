@@ -24,6 +24,7 @@
 #include "common/registry_keys.h"
 #include "common/scramble.h"
 #include "mailer/postrider.h"
+#include "tests/support/read_file.h"
 
 namespace e2e {
 
@@ -32,12 +33,7 @@ namespace fs = std::filesystem;
 inline const std::string kPython = "/usr/bin/python3";
 inline const std::string kScripts = std::string(QM_SOURCE_DIR) + "/tests/mailer_e2e/";
 
-inline std::string Slurp(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 
 // JSON string literal of a Latin-1 text, as Python's json.dumps writes it.
 inline std::string Json(std::string_view text) {
@@ -98,7 +94,7 @@ class SmtpSink {
     for (int i = 0; i < 200 && !fs::exists(portFile_); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    port_ = std::stoi("0" + Slurp(portFile_));
+    port_ = std::stoi("0" + ReadWholeFile(portFile_));
   }
   ~SmtpSink() {
     if (pid_ > 0) {
@@ -110,7 +106,7 @@ class SmtpSink {
   int port() const { return port_; }
   // The verbs of the commands received so far, separated by spaces.
   std::string Commands() const {
-    std::string text = Slurp(store_ / "commands.log");
+    std::string text = ReadWholeFile(store_ / "commands.log");
     for (char& c : text) {
       if (c == '\n') c = ' ';
     }
@@ -201,8 +197,8 @@ class PostriderEndToEnd : public ::testing::Test {
                             err.string() + "' </dev/null";
     const int status = std::system(cmd.c_str());
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    EXPECT_EQ(Slurp(out), "") << "Postrider wrote to standard output";
-    diagnostic = Slurp(err);
+    EXPECT_EQ(ReadWholeFile(out), "") << "Postrider wrote to standard output";
+    diagnostic = ReadWholeFile(err);
     if (code == 0) {
       EXPECT_EQ(diagnostic, "") << "Postrider wrote something on success";
     } else {
@@ -233,7 +229,7 @@ class PostriderEndToEnd : public ::testing::Test {
   std::string Envelope(const fs::path& message) {
     fs::path meta = message;
     meta.replace_extension(".json");
-    return Slurp(meta);
+    return ReadWholeFile(meta);
   }
 
   std::string WriteFile(const std::string& name, const std::string& bytes) {

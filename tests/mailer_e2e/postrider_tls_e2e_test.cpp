@@ -106,7 +106,7 @@ TEST_F(PostriderTls, NonAsciiFileNameArrivesWithItsName) {
   Configure(sink.port(), "AUTH PLAIN", (Logs() / "Z").string() + "\xFCrich.xml");
   ASSERT_EQ(RunPostrider(), 0) << diagnostic;
   ASSERT_EQ(sink.Messages().size(), 1u);
-  const std::string raw = Slurp(sink.Messages()[0]);
+  const std::string raw = ReadWholeFile(sink.Messages()[0]);
   for (unsigned char c : raw) ASSERT_LT(c, 0x80) << "8-bit byte in the message";
   auto m = Inspect(sink.Messages()[0]);
   EXPECT_EQ(m["part1_filename"], Json("Z\xFCrich.xml"));

@@ -190,12 +190,14 @@ TEST_F(BodyPart, UnreadableAttachmentsFail) {
     part.SetAttachmentPath(path);
     EXPECT_THROW(part.BuildBody(), mail::CSMTPException) << path;
   }
+#if !defined(_WIN32)  // permissions() cannot take read access away on Windows
   if (::geteuid() != 0) {
     std::string locked = folder.File("locked.xml", "x");
     std::filesystem::permissions(locked, std::filesystem::perms::none);
     part.SetAttachmentPath(locked);
     EXPECT_THROW(part.BuildBody(), mail::CSMTPException);
   }
+#endif
 }
 
 TEST_F(BodyPart, TextBodiesAreEncodedThenStuffed) {

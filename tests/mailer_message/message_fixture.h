@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +13,8 @@
 
 #include "platform/clock.h"
 #include "platform/uuid.h"
+#include "tests/support/time_zone.h"
+#include "tests/support/test_env.h"
 
 namespace mailtest {
 
@@ -46,30 +47,13 @@ class FixedClock final : public platform::Clock {
   platform::Clock* previous_ = nullptr;
 };
 
-// Sets TZ for the life of the object.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* tz) {
-    if (const char* old = ::getenv("TZ")) previous_ = old;
-    ::setenv("TZ", tz, 1);
-    ::tzset();
-  }
-  ~ScopedTimeZone() {
-    if (previous_) ::setenv("TZ", previous_->c_str(), 1);
-    else ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::optional<std::string> previous_;
-};
+using ScopedTimeZone = testing_support::TimeZone;
 
 // A temporary folder removed with everything in it.
 class TempFolder {
  public:
   TempFolder() {
-    char tmpl[] = "/tmp/quillmark-mime-XXXXXX";
-    path_ = ::mkdtemp(tmpl);
+    path_ = testing_support::MakeScratchFolder("quillmark-mime");
   }
   ~TempFolder() {
     std::error_code ec;

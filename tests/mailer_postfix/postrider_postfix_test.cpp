@@ -45,11 +45,11 @@ class PrivatePostfix {
                             ca_->File("server.crt") + "' '" + ca_->File("server.key") + "' '" + kUser +
                             "' '" + kPassword + "' >'" + (folder_ / "start.log").string() + "' 2>&1";
     if (std::system(cmd.c_str()) != 0) {
-      error_ = "private Postfix did not start: " + Slurp(folder_ / "start.log");
+      error_ = "private Postfix did not start: " + ReadWholeFile(folder_ / "start.log");
       return;
     }
-    smtp_ = std::stoi("0" + Slurp(folder_ / "pf" / "smtp.port"));
-    smtps_ = std::stoi("0" + Slurp(folder_ / "pf" / "smtps.port"));
+    smtp_ = std::stoi("0" + ReadWholeFile(folder_ / "pf" / "smtp.port"));
+    smtps_ = std::stoi("0" + ReadWholeFile(folder_ / "pf" / "smtps.port"));
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (!(PortAnswers(smtp_) && PortAnswers(smtps_))) {
       if (std::chrono::steady_clock::now() > deadline) {
@@ -71,7 +71,7 @@ class PrivatePostfix {
   int SmtpPort() const { return smtp_; }
   int SmtpsPort() const { return smtps_; }
   const TestCa& Ca() const { return *ca_; }
-  std::string Log() const { return Slurp(folder_ / "pf" / "maillog"); }
+  std::string Log() const { return ReadWholeFile(folder_ / "pf" / "maillog"); }
 
   // The delivered copy for `recipient` (its Delivered-To line), waited for.
   std::optional<std::string> Delivered(const std::string& recipient, std::chrono::seconds wait = 20s) const {
@@ -81,7 +81,7 @@ class PrivatePostfix {
     do {
       std::error_code ec;
       for (const auto& entry : fs::directory_iterator(inbox, ec)) {
-        std::string text = Slurp(entry.path());
+        std::string text = ReadWholeFile(entry.path());
         if (text.find(mark) != std::string::npos) return text;
       }
       std::this_thread::sleep_for(100ms);

@@ -11,6 +11,7 @@
 #include "mailer/smtp_connection.h"
 #include "platform/ntlm_security.h"
 #include "script_server.h"
+#include "tests/support/test_env.h"
 
 // The NTLM mechanism's library keeps a few hash objects of its crypto
 // library for good; they are not this program's to free.
@@ -55,13 +56,13 @@ class EnvVar {
  public:
   EnvVar(const char* name, const std::string& value) : name_(name) {
     if (const char* old = ::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
+    testing_support::SetEnv(name, value);
   }
   ~EnvVar() {
     if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
+      testing_support::SetEnv(name_, *old_);
     } else {
-      ::unsetenv(name_);
+      testing_support::UnsetEnv(name_);
     }
   }
 

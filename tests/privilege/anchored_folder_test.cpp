@@ -13,17 +13,13 @@
 #include <sstream>
 
 #include "platform/file_system.h"
+#include "tests/support/read_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string Bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 
 mode_t Mode(const fs::path& p) {
   struct stat st {};
@@ -59,7 +55,7 @@ TEST_F(DataFolder, LinkedFilesAreNeitherReadNorWrittenNorTruncated) {
   EXPECT_FALSE(platform::AppendFileBytes(In("Logs/d_1.xml"), "record"));
   EXPECT_FALSE(platform::WriteFileBytes(In("Logs/d_1.xml"), "new"));
   EXPECT_FALSE(platform::FileExists(In("Logs/d_1.xml")));
-  EXPECT_EQ(Bytes(outside_ / "victim"), "victim");
+  EXPECT_EQ(ReadWholeFile(outside_ / "victim"), "victim");
 
   // A dangling link does not make its target appear.
   fs::create_symlink(outside_ / "made", data_ / "Logs/d_2.xml");
@@ -75,11 +71,11 @@ TEST_F(DataFolder, LinkedFilesAreNeitherReadNorWrittenNorTruncated) {
   ASSERT_EQ(mkfifo((data_ / "Logs/d_4.xml").c_str(), 0600), 0);
   EXPECT_FALSE(platform::AppendFileBytes(In("Logs/d_4.xml"), "record", "    "));
   EXPECT_FALSE(platform::ReadFileBytes(In("Logs/d_4.xml")));
-  EXPECT_EQ(Bytes(outside_ / "victim"), "victim");
+  EXPECT_EQ(ReadWholeFile(outside_ / "victim"), "victim");
 
   // Plain files beside them are written as ever.
   EXPECT_TRUE(platform::AppendFileBytes(In("Logs/d_5.xml"), "record", "    "));
-  EXPECT_EQ(Bytes(data_ / "Logs/d_5.xml"), "    record");
+  EXPECT_EQ(ReadWholeFile(data_ / "Logs/d_5.xml"), "    record");
 }
 
 TEST_F(DataFolder, LinkedOrOpenFoldersOnTheWayAreRefused) {
@@ -135,7 +131,7 @@ TEST_F(DataFolder, ReplacementKeepsGroupAndModeButNeverOpensToOthers) {
   ASSERT_EQ(stat(catalogue.c_str(), &st), 0);
   EXPECT_EQ(st.st_gid, 65534u);
   EXPECT_EQ(st.st_mode & 07777, 0660u);
-  EXPECT_EQ(Bytes(catalogue), "new");
+  EXPECT_EQ(ReadWholeFile(catalogue), "new");
 
   std::ofstream(data_ / "Logs/Report.xml") << "old";
   chmod((data_ / "Logs/Report.xml").c_str(), 0644);
@@ -146,7 +142,7 @@ TEST_F(DataFolder, ReplacementKeepsGroupAndModeButNeverOpensToOthers) {
   fs::create_symlink(outside_ / "victim", data_ / "Logs/linked.xml");
   EXPECT_TRUE(platform::ReplaceFileBytes(In("Logs/linked.xml"), "mine"));
   EXPECT_FALSE(fs::is_symlink(data_ / "Logs/linked.xml"));
-  EXPECT_EQ(Bytes(outside_ / "victim"), "victim");
+  EXPECT_EQ(ReadWholeFile(outside_ / "victim"), "victim");
 }
 
 TEST_F(DataFolder, RemovalStaysInsideAndLeavesLinks) {

@@ -39,6 +39,7 @@ TEST(NameBound, AnOverlongUserKeepsEveryRecordAndABoundedCatalogueEntry) {
   engine::SetAppFolder(app.string());
   engine::JobLogStore store;
   store.log(1, 2, 2026, 3, 4, std::string(10000, 'd'), 2, "1", "P", std::string(10000, 'u'));
+  store.flushCatalogue();
   engine::SetAppFolder(previous);
 
   const std::string user(255, 'u');

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -12,7 +13,9 @@
 #include "engine/app_folder.h"
 #include "engine/job_log_store.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/read_file.h"
 
 namespace {
 
@@ -22,12 +25,7 @@ using testing_support::FakeClock;
 using testing_support::LocalTime;
 using testing_support::TimeZone;
 
-std::string Bytes(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing_support::ReadWholeFile;
 
 std::string Value(const char* name) { return CRegString(common::QuillmarkValue(name)).Get(); }
 void SetValue(const char* name, const std::string& v) {
@@ -39,11 +37,9 @@ class ReportThreadTest : public ::testing::Test {
   void SetUp() override {
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_ / "Logs");
-    previous_ = engine::AppFolder();
-    engine::SetAppFolder(app_.string());
+    appFolder_.emplace(app_);
     options_.programFolder = app_.string();  // where the stand-in mailer is
   }
-  void TearDown() override { engine::SetAppFolder(previous_); }
 
   // A stand-in mailer: keeps a copy of what it was asked to send, counts
   // its runs and exits with the status in "exit-status" (0 when missing).
@@ -68,10 +64,10 @@ class ReportThreadTest : public ::testing::Test {
         << std::string(engine::JobLogStore::kReservation, ' ') << records;
   }
 
-  TimeZone zone_{"Europe/Berlin"};
+  TimeZone zone_{"CET-1CEST,M3.5.0,M10.5.0/3"};
   ScratchRegistry scratch_;
   fs::path app_;
-  std::string previous_;
+  std::optional<testing_support::AppFolderScope> appFolder_;
   engine::ReportThread::Options options_{10s, 15min};
 };
 
@@ -97,7 +93,7 @@ TEST_F(ReportThreadTest, YesterdaysLogIsMailedAndTheDayRecorded) {
 
   EXPECT_EQ(mailerRuns(), 1);
   const std::string header = engine::ReportHeader(2006, 12, 6);
-  EXPECT_EQ(Bytes(app_ / "sent.xml"),
+  EXPECT_EQ(ReadWholeFile(app_ / "sent.xml"),
             header + std::string(525 - header.size(), ' ') + kRecords + "</log>");
   EXPECT_EQ(Value("ToSendFile"), (app_ / "Logs" / "Report.xml").string());
   EXPECT_EQ(Value("ToSendDay"), "20061206");
@@ -152,7 +148,7 @@ TEST_F(ReportThreadTest, FailedMailIsRetriedTheSameDay) {
   thread.runPass();
   EXPECT_EQ(mailerRuns(), 2);
   EXPECT_EQ(Value("ToSendDay"), "20061206");
-  EXPECT_NE(Bytes(app_ / "sent.xml").find(kRecords + "</log>"), std::string::npos);
+  EXPECT_NE(ReadWholeFile(app_ / "sent.xml").find(kRecords + "</log>"), std::string::npos);
 }
 
 TEST_F(ReportThreadTest, MissingMailerIsRetried) {

@@ -11,6 +11,7 @@
 #include "engine/app_folder.h"
 #include "platform/file_system.h"
 #include "report_support.h"
+#include "tests/support/app_folder_scope.h"
 #include "tests/support/fake_clock.h"
 
 namespace {
@@ -141,6 +142,79 @@ TEST(ReportAssembly, ReadersNeverSeeAHalfWrittenDocument) {
   }
 }
 
+// The document is made by copying the log into a new file and writing
+// over the copy; the bytes in memory are made by reading it. Both must be
+// the same for logs at, below and just above the reservation's size.
+TEST(ReportAssembly, DocumentAndBytesInMemoryAgreeAroundTheReservationSize) {
+  AppFolder folder;
+  const std::string doc = common::DisplayReportPath(folder.app());
+  const std::string header(common::ReportHeaderText(ReportScope::User));
+  const std::string period = "<period>03/2006</period>";
+  const std::string log = folder.logs() + "/m_03_2006.xml";
+  const std::string record = report_test::LogText({kThreeJobs[0]}).substr(525);
+  for (const std::string& bytes :
+       {std::string(524, ' '), std::string(525, ' '), std::string(526, ' '), std::string(525, ' ') + "\r",
+        std::string(525, ' ') + record, std::string(600, ' ') + record}) {
+    SCOPED_TRACE(bytes.size());
+    ASSERT_TRUE(platform::WriteFileBytes(log, bytes));
+    const common::ReportResult made = common::AssembleReportDocument(log, header, period, doc);
+    const common::ReportResult mem = common::AssembleReportBytes(log, header, period);
+    ASSERT_EQ(made.ok, mem.ok);
+    if (!made) {
+      EXPECT_EQ(made.message, common::kReportCannotBeDisplayed);
+      EXPECT_EQ(mem.message, common::kReportCannotBeDisplayed);
+      continue;
+    }
+    EXPECT_EQ(Bytes(doc), mem.bytes);
+    EXPECT_EQ(mem.bytes.size(), bytes.size() + 6);
+  }
+}
+
+// The log may shrink while it is copied (edited by hand, or cut by another
+// program). What is shown is then either the message or a document made of
+// the header, the start of the log and the end tag: never blanks or stale
+// bytes past the log's end, never a header over a record.
+TEST(ReportAssembly, ALogThatShrinksWhileCopiedGivesAWholePrefixOrTheMessage) {
+  AppFolder folder;
+  std::vector<Job> many;
+  for (int i = 0; i < 20000; ++i) many.push_back({9, 3, 2006, 8, i % 60, "Doc " + std::to_string(i), 1, 5, "P", "u"});
+  const std::string log = folder.logs() + "/y_2006.xml";
+  AppFolder::WriteLog(log, many);
+  const std::string full = Bytes(log);
+  const std::string doc = common::DisplayReportPath(folder.app());
+  const std::string header(common::ReportHeaderText(ReportScope::AllPrinting));
+  const std::string period = "<period>2006</period>";
+  const common::ReportResult whole = common::AssembleReportBytes(log, header, period);
+  ASSERT_TRUE(whole);
+  const std::string expected = whole.bytes.substr(0, whole.bytes.size() - 6);
+
+  int shown = 0, refused = 0;
+  {
+    std::jthread cutter([&](std::stop_token stop) {
+      for (std::size_t i = 0; !stop.stop_requested(); ++i) {
+        std::filesystem::resize_file(log, (i % 3 == 0) ? 300 : full.size() / (2 + i % 5));
+        platform::WriteFileBytes(log, full);
+      }
+    });
+    for (int i = 0; i < 150; ++i) {
+      const common::ReportResult r = common::AssembleReportDocument(log, header, period, doc);
+      if (!r) {
+        ASSERT_EQ(r.message, common::kReportCannotBeDisplayed);
+        ++refused;
+        continue;
+      }
+      const std::string seen = Bytes(doc);
+      ASSERT_GE(seen.size(), 525u + 6);
+      ASSERT_EQ(seen.substr(seen.size() - 6), "</log>");
+      ASSERT_EQ(expected.compare(0, seen.size() - 6, seen, 0, seen.size() - 6), 0)
+          << "document of " << seen.size() << " bytes is not the start of the log";
+      ++shown;
+    }
+  }
+  EXPECT_GT(shown, 0);
+  RecordProperty("refused", refused);
+}
+
 class ReportRequests : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -183,7 +257,7 @@ TEST_F(ReportRequests, PrinterIdentifierComesFromTheCatalogue) {
 
 TEST_F(ReportRequests, UserReportReadsWhatTheEngineWroteAndNothingOutsideLogs) {
   // The engine logs jobs for users with hostile names at the fake date.
-  engine::SetAppFolder(folder.app());
+  const testing_support::AppFolderScope appFolder(folder.app());
   engine::JobLogStore store(clock);
   store.log(9, 3, 2006, 11, 0, "Secret.pdf", 4, "5", "Front Desk", "../../x");
   store.log(9, 3, 2006, 11, 5, "Plan.pdf", 2, "5", "Front Desk", "..");
@@ -210,7 +284,6 @@ TEST_F(ReportRequests, UserReportReadsWhatTheEngineWroteAndNothingOutsideLogs) {
     const std::string rel = fs::relative(entry.path(), folder.app()).string();
     EXPECT_TRUE(rel.rfind("Logs/", 0) == 0 || rel.rfind("settings.xml", 0) == 0) << rel;
   }
-  engine::SetAppFolder("");
 }
 
 }  // namespace

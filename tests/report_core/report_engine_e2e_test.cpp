@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "common/text_file.h"
 #include "platform/file_system.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/engine_host.h"
 
 namespace {
 
@@ -60,12 +62,6 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
                           "</printers></log>");
     CRegString(common::QuillmarkValue("AppPath")).Set(app_.string());
     for (const char* printer : {"Front Desk", "Back Office"}) ASSERT_EQ(Sim("add-printer " + Quote(printer)), 0);
-  }
-  void TearDown() override {
-    if (host_ > 0) {
-      kill(host_, SIGKILL);
-      waitpid(host_, nullptr, 0);
-    }
   }
 
   int Run(const std::string& program, const std::string& args, std::string* out = nullptr,
@@ -109,24 +105,13 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
   }
 
   void StartHost() {
-    host_ = fork();
-    if (host_ == 0) {
-      setenv("QUILLMARK_REGISTRY", scratch_.registryRoot().c_str(), 1);
-      setenv("QUILLMARK_SPOOLER", spool_.c_str(), 1);
-      setenv("TZ", kZone, 1);
-      const std::string host = std::string(QM_APP_DIR) + "/quillcore-host";
-      execl(host.c_str(), host.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ASSERT_GT(host_, 0);
+    host_ = std::make_unique<testing_support::EngineHost>(fs::path(QM_APP_DIR) / "quillcore-host",
+                                                          scratch_.registryRoot(), spool_);
+    host_->setEnvironment("TZ", kZone);
+    ASSERT_TRUE(host_->start());
   }
 
-  void StopHost() {
-    kill(host_, SIGTERM);
-    int status = 0;
-    waitpid(host_, &status, 0);
-    host_ = -1;
-  }
+  void StopHost() { EXPECT_EQ(host_->stop(), 0); }
 
   // The totals line of a summary.
   static Totals FromSummary(const std::string& text) {
@@ -146,7 +131,7 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
 
   ScratchRegistry scratch_;
   fs::path app_, spool_;
-  pid_t host_ = -1;
+  std::unique_ptr<testing_support::EngineHost> host_;
   std::map<std::string, Totals> expected_;
 };
 

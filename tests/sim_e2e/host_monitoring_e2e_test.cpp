@@ -3,15 +3,14 @@
 // every job that leaves a monitored queue ends up, once, in its eighteen
 // log files.
 
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +19,8 @@
 #include "common/registry_keys.h"
 #include "common/text_file.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/engine_host.h"
+#include "tests/support/read_file.h"
 
 using common::QuillmarkValue;
 using namespace std::chrono_literals;
@@ -59,13 +60,6 @@ class MonitoringRun : public ::testing::Test {
     }
   }
 
-  void TearDown() override {
-    if (host_ > 0) {
-      kill(host_, SIGKILL);
-      waitpid(host_, nullptr, 0);
-    }
-  }
-
   // Runs quillmark-sim on the spool folder; its output goes to `out`.
   int Sim(const std::string& args, std::string* out = nullptr) {
     std::string file = (scratch_.folder() / "sim.out").string();
@@ -89,30 +83,13 @@ class MonitoringRun : public ::testing::Test {
   }
 
   void StartHost() {
-    host_ = fork();
-    if (host_ == 0) {
-      setenv("QUILLMARK_REGISTRY", scratch_.registryRoot().c_str(), 1);
-      setenv("QUILLMARK_SPOOLER", spool_.c_str(), 1);
-      setenv("TZ", kZone, 1);
-      std::string host = std::string(QM_APP_DIR) + "/quillcore-host";
-      execl(host.c_str(), host.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    ASSERT_GT(host_, 0);
+    host_ = std::make_unique<testing_support::EngineHost>(fs::path(QM_APP_DIR) / "quillcore-host",
+                                                          scratch_.registryRoot(), spool_);
+    host_->setEnvironment("TZ", kZone);
+    ASSERT_TRUE(host_->start());
   }
 
-  int StopHost() {
-    kill(host_, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 500; ++i) {
-      if (waitpid(host_, &status, WNOHANG) == host_) {
-        host_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(10ms);
-    }
-    return -1;
-  }
+  int StopHost() { return host_->stop(); }
 
   std::vector<fs::path> DayFiles() const {
     std::vector<fs::path> out;
@@ -156,21 +133,12 @@ class MonitoringRun : public ::testing::Test {
   ScratchRegistry scratch_;
   fs::path app_;
   fs::path spool_;
-  pid_t host_ = -1;
+  std::unique_ptr<testing_support::EngineHost> host_;
   int probes_ = 0;
   int loggedProbes_ = 0;
 };
 
-std::string ReadBytes(const fs::path& file) {
-  std::string bytes;
-  if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
-}
+using testing_support::ReadWholeFile;
 
 std::string Record(const std::string& document, int pages, int cost, const std::string& printer,
                    const std::string& user) {
@@ -251,7 +219,7 @@ TEST_F(MonitoringRun, FinishedJobsOfMonitoredPrintersGoIntoTheirEighteenFiles) {
   for (const Scope& scope : scopes) {
     for (const fs::path& file : periodFiles(scope.folder)) {
       ASSERT_TRUE(fs::exists(file)) << file;
-      std::string bytes = ReadBytes(file);
+      std::string bytes = ReadWholeFile(file);
       EXPECT_EQ(bytes.substr(0, 527), std::string(525, ' ') + "\r\n") << file;
       for (const auto& record : scope.present) EXPECT_EQ(Count(bytes, record), 1u) << file << record;
       for (const auto& record : scope.absent) EXPECT_EQ(Count(bytes, record), 0u) << file << record;

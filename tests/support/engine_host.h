@@ -18,6 +18,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/read_file.h"
+
 namespace testing_support {
 
 class EngineHost {
@@ -25,6 +27,8 @@ class EngineHost {
   EngineHost(std::filesystem::path hostProgram, std::filesystem::path registryRoot, std::filesystem::path spool)
       : program_(std::move(hostProgram)), registryRoot_(std::move(registryRoot)), spool_(std::move(spool)) {}
   ~EngineHost() { kill(); }
+  // One more variable for the host's environment, from the next start on.
+  void setEnvironment(std::string name, std::string value) { environment_[std::move(name)] = std::move(value); }
   EngineHost(const EngineHost&) = delete;
   EngineHost& operator=(const EngineHost&) = delete;
 
@@ -39,6 +43,7 @@ class EngineHost {
       } else {
         ::setenv("QUILLMARK_SPOOLER", spool_.c_str(), 1);
       }
+      for (const auto& [name, value] : environment_) ::setenv(name.c_str(), value.c_str(), 1);
       ::execl(program_.c_str(), program_.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
@@ -76,19 +81,9 @@ class EngineHost {
   std::filesystem::path program_;
   std::filesystem::path registryRoot_;
   std::filesystem::path spool_;
+  std::map<std::string, std::string> environment_;
   pid_t pid_ = -1;
 };
-
-inline std::string ReadWholeFile(const std::filesystem::path& file) {
-  std::string bytes;
-  if (std::FILE* f = std::fopen(file.c_str(), "rb")) {
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-    std::fclose(f);
-  }
-  return bytes;
-}
 
 // How often each document occurs in the all-printing day files under
 // `app`/Logs.

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "tests/support/time_zone.h"
+#include "tests/support/test_env.h"
 
 namespace testing_support {
 
@@ -56,41 +58,5 @@ class FakeClock : public platform::Clock {
   int sleeps_ = 0;
   bool holdSleeps_ = false;
 };
-
-// Switches the process time zone for one test and puts the old one back.
-class TimeZone {
- public:
-  explicit TimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~TimeZone() {
-    if (saved_)
-      setenv("TZ", saved_->c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-  TimeZone(const TimeZone&) = delete;
-  TimeZone& operator=(const TimeZone&) = delete;
-
- private:
-  std::optional<std::string> saved_;
-};
-
-// A local time in the current zone.
-inline std::time_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0,
-                             int second = 0) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
-}
 
 }  // namespace testing_support

@@ -6,12 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
 #include <set>
 
+#include "common/text_file.h"
 #include "engine/app_folder.h"
 #include "engine/job_mark_store.h"
 #include "platform/file_system.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/app_folder_scope.h"
+#include "tests/support/engine_host.h"
 #include "tests/watcher/watcher_support.h"
 
 using platform::sim::SimQueue;
@@ -86,9 +91,23 @@ TEST(CatchUpRules, NewIdsOpenJobsAndLateEndsAreLoggedPausedOnesAreNot) {
   EXPECT_EQ(next.highest, 12u);
   EXPECT_EQ(next.open, (std::set<std::uint32_t>{12}));
   EXPECT_FALSE(next.paused);
-  engine::AdvanceMark(next, {12}, {14}, t0 + std::chrono::minutes(7));
-  EXPECT_EQ(next.highest, 14u);
-  EXPECT_EQ(next.open, (std::set<std::uint32_t>{14}));
+
+  // Jobs logged while the watcher runs are noted as done, and only that:
+  // job 13, below a logged 14 but not yet seen, stays new for a catch-up.
+  engine::MarkLogged(next, 14);
+  engine::MarkLogged(next, 12);
+  EXPECT_EQ(next.highest, 12u);
+  EXPECT_EQ(next.done, (std::set<std::uint32_t>{12, 14}));
+  std::vector<platform::SpoolJob> later = {Ended(12, t0), Ended(13, t0), Ended(14, t0)};
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(next, {}, later, t0)), (std::set<std::uint32_t>{13}));
+  EXPECT_EQ(Ids(engine::JobsToCatchUp(next, {14}, later, t0)), (std::set<std::uint32_t>{13}))
+      << "a job logged is never logged again, even when found queued";
+  // The history read again covers 12 and 14 (the done list shrinks), not
+  // a job logged that it no longer holds.
+  engine::MarkLogged(next, 20);
+  engine::JobMark after = engine::MarkAfterCatchUp(next, {}, later, t0 + std::chrono::minutes(8));
+  EXPECT_EQ(after.highest, 14u);
+  EXPECT_EQ(after.done, (std::set<std::uint32_t>{20}));
 }
 
 TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
@@ -100,6 +119,15 @@ TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
   mark.done = {5, 6};
   std::string text = engine::FormatJobMark(mark);
   EXPECT_EQ(engine::ParseJobMark(text), mark);
+  // A record being appended: any bytes, files that existed and one that
+  // did not.
+  mark.pending = engine::JobMark::Pending{
+      7, std::string("\r\n<event><doc>caf\xe9 \x00 x</doc></event>", 36),
+      {{"\\Logs\\d_20261208.xml", 525}, {"\\Logs\\Users\\J\xfcrgen 2\\y_2026.xml", std::nullopt}}};
+  text = engine::FormatJobMark(mark);
+  EXPECT_EQ(text.find('\0'), std::string::npos);
+  EXPECT_EQ(engine::ParseJobMark(text), mark);
+  EXPECT_FALSE(engine::ParseJobMark(text.substr(0, text.rfind("target") + 10))) << "a cut target";
   EXPECT_FALSE(engine::ParseJobMark(text.substr(0, text.find("updated"))));
   EXPECT_FALSE(engine::ParseJobMark(""));
   EXPECT_FALSE(engine::ParseJobMark("<log>"));
@@ -107,7 +135,7 @@ TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
 
 TEST(JobMarks, FilesLiveUnderLogsMarksWithCrLfAndOnePerPrinter) {
   ScratchRegistry scratch;
-  engine::SetAppFolder(scratch.folder().string());
+  const testing_support::AppFolderScope appFolder(scratch.folder());
   engine::FileJobMarkStore store;
   engine::JobMark a;
   a.highest = 3;
@@ -124,6 +152,30 @@ TEST(JobMarks, FilesLiveUnderLogsMarksWithCrLfAndOnePerPrinter) {
   auto bytes = platform::ReadFileBytes(path);
   ASSERT_TRUE(bytes);
   EXPECT_NE(bytes->find("quillmark-mark 1\r\n"), std::string::npos);
+
+  // A record about to be appended is noted in the journal beside the mark
+  // and read back with it until the mark counts the job as logged; a note
+  // cut short is none (nothing had been appended).
+  engine::JobMark noted = b;
+  noted.sequence = 41;
+  noted.pending = engine::JobMark::Pending{9, "\r\n<event/>", {{"\\Logs\\y_2026.xml", 525}}};
+  ASSERT_TRUE(store.save("___.._evil", b));
+  ASSERT_TRUE(store.notePending("___.._evil", noted));
+  EXPECT_FALSE(store.load("___.._evil")->pending) << "a note for another mark than the one saved";
+  engine::JobMark saved = noted;
+  saved.pending.reset();
+  ASSERT_TRUE(store.save("___.._evil", saved));
+  EXPECT_EQ(store.load("___.._evil"), noted);
+  const std::string journal = engine::FileJobMarkStore::JournalOf("___.._evil");
+  auto whole = platform::ReadFileBytes(journal);
+  ASSERT_TRUE(whole);
+  ASSERT_TRUE(platform::WriteFileBytes(journal, whole->substr(0, whole->size() - 3)));
+  EXPECT_EQ(store.load("___.._evil"), saved);
+  ASSERT_TRUE(platform::WriteFileBytes(journal, *whole));
+  saved.sequence = 42;  // the job logged
+  ASSERT_TRUE(store.save("___.._evil", saved));
+  EXPECT_EQ(store.load("___.._evil"), saved);
+  EXPECT_FALSE(store.load("../../evil")->pending) << "one journal per printer";
   engine::SetAppFolder("");
 }
 
@@ -208,4 +260,141 @@ TEST(CatchUp, AFirstWatchLogsNothingFromBeforeAndAnUnreadableHistoryIsReadAgain)
   w.start();
   ASSERT_TRUE(w.book.waitFor(2));
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"now", "while down"}));
+}
+
+// A catch-up cut short (engine killed, or stopped by a reload) after
+// monitoring came back: the next one, started later, passes over the spell
+// without monitoring only, not the jobs that ended after monitoring came
+// back and before it started.
+TEST(CatchUp, ACatchUpCutShortKeepsTheSpellWithoutMonitoringToItsTrueEnd) {
+  std::optional<engine::JobMark> cut;  // the mark when the first job is logged
+  std::shared_ptr<engine::MemoryJobMarkStore> marks;
+  WatchedPrinter w(WatchedPrinter::Fast(), [&] {
+    if (!cut) cut = marks->load(kLaser);
+  });
+  marks = w.marks;
+  w.start();
+  std::uint32_t first = w.sim.Submit(kLaser, Job("monitored", "ann", 1));
+  std::uint32_t second = w.sim.Submit(kLaser, Job("unmonitored", "ann", 1));
+  std::uint32_t third = w.sim.Submit(kLaser, Job("monitored again", "ann", 1));
+  ASSERT_TRUE(WaitUntil([&] { return w.marks->load(kLaser).has_value(); }));
+  w.watcher->stop();
+  w.watcher->suspend(Clock::now());
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // clearly after the switch
+  w.sim.Complete(kLaser, second);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  w.watcher->setMonitoringSince(Clock::now());
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  w.sim.Complete(kLaser, first);
+  w.sim.Complete(kLaser, third);
+  w.start();
+  ASSERT_TRUE(w.book.waitFor(2));
+  ASSERT_TRUE(cut);
+  EXPECT_FALSE(cut->paused);
+  EXPECT_EQ(cut->pauses.size(), 1u) << "the spell is noted with its end before anything is logged";
+
+  // The engine was killed right then; the next watcher starts a good while
+  // after monitoring came back.
+  w.watcher->stop();
+  w.marks->save(kLaser, *cut);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  w.watcher->setMonitoringSince(Clock::now());
+  w.start();
+  ASSERT_TRUE(w.book.waitFor(4));
+  w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("marker", "m", 1))); });
+  ASSERT_TRUE(w.book.waitFor(5));
+  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"monitored", "monitored again", "monitored",
+                                                      "monitored again", "marker"}));
+}
+
+// The real log store and mark files: an engine killed while it appended a
+// job's record to its eighteen files leaves a mark that names the record
+// and the files; the next watcher completes the record where it is missing
+// (in files that existed and in files the record was to create) and does
+// not log the job again.
+TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
+  ScratchRegistry scratch;
+  const std::filesystem::path app = scratch.folder() / "app";
+  std::filesystem::create_directories(app);
+  engine::SetAppFolder(app.string());
+  common::WriteTextFile((app / "settings.xml").string(),
+                        "<log><printers><name>Laser</name><ID>1</ID><cost>1</cost><monitored>1</monitored>"
+                        "</printers></log>");
+  platform::sim::SimSpooler sim;
+  sim.AddPrinter(kLaser);
+  auto marks = std::make_shared<engine::FileJobMarkStore>();
+  std::optional<engine::JobMark::Pending> seen;  // the last record noted before its appends
+  auto store = std::make_unique<engine::JobLogStore>();
+  auto watcher = std::make_unique<engine::PrinterWatcher>(&sim, std::move(store), WatchedPrinter::Fast(), marks);
+  watcher->configure(kLaser, "1");
+  watcher->start();
+  ASSERT_TRUE(WaitUntil([&] { return marks->load(kLaser).has_value(); }));
+  sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("first", "ann", 1))); });
+  ASSERT_TRUE(WaitUntil([&] { return testing_support::LoggedDocuments(app)["first"] == 1; }));
+  ASSERT_TRUE(WaitUntil([&] {
+    auto m = marks->load(kLaser);
+    return m && !m->pending && m->highest >= 1;
+  }));
+  const engine::JobMark before = *marks->load(kLaser);
+  std::uint32_t cutId = 0;
+  sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(cutId = q.Submit(Job("cut", "bob", 2))); });
+  ASSERT_TRUE(WaitUntil([&] { return testing_support::LoggedDocuments(app)["cut"] == 1; }));
+  watcher->stop();
+
+  // What the kill left: the mark as it was when the record was noted, and
+  // the record in only some of its files. Bob's files came with it.
+  std::vector<std::string> files;
+  for (const std::string& file : platform::ListFilesBelow((app / "Logs").string(), ".xml")) {
+    if (file.find("/Users/ann/") == std::string::npos) files.push_back(file);
+  }
+  ASSERT_EQ(files.size(), 18u);
+  engine::JobMark::Pending pending;
+  pending.jobId = cutId;
+  int n = 0;
+  for (const std::string& file : files) {
+    const std::string bytes = *platform::ReadFileBytes(file);
+    const std::size_t at = bytes.rfind("\r\n<event>");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_NE(bytes.find("<doc>cut</doc>", at), std::string::npos) << file;
+    pending.record = bytes.substr(at);
+    const std::string relative = "\\" + std::filesystem::relative(file, app).string();
+    const bool created = file.find("/Users/bob/") != std::string::npos;
+    pending.targets.push_back({relative, created ? std::nullopt : std::optional<std::uint64_t>(at)});
+    if (created && n % 2 == 0) {
+      std::filesystem::remove(file);
+    } else if (!created && n % 3 != 0) {
+      std::filesystem::resize_file(file, at);
+    }
+    ++n;
+  }
+  for (auto& target : pending.targets) {
+    for (char& c : target.path) {
+      if (c == '/') c = '\\';
+    }
+  }
+  engine::JobMark crashed = before;
+  crashed.pending = pending;
+  ASSERT_TRUE(marks->save(kLaser, before));
+  ASSERT_TRUE(marks->notePending(kLaser, crashed));
+  ASSERT_EQ(marks->load(kLaser), crashed);
+
+  watcher = std::make_unique<engine::PrinterWatcher>(&sim, std::make_unique<engine::JobLogStore>(),
+                                                     WatchedPrinter::Fast(), marks);
+  watcher->configure(kLaser, "1");
+  watcher->start();
+  sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("marker", "m", 1))); });
+  ASSERT_TRUE(WaitUntil([&] { return testing_support::LoggedDocuments(app)["marker"] == 1; }));
+  watcher->stop();
+  for (const std::string& file : files) {
+    const std::string bytes = *platform::ReadFileBytes(file);
+    EXPECT_EQ(bytes.find("<doc>cut</doc>"), bytes.rfind("<doc>cut</doc>")) << file << " has it twice";
+    EXPECT_NE(bytes.find(pending.record), std::string::npos) << file << " lacks it";
+    EXPECT_EQ(bytes.find("\r\n<event>"), engine::JobLogStore::kReservation) << file;
+  }
+  EXPECT_EQ(testing_support::LoggedDocuments(app),
+            (std::map<std::string, int>{{"first", 1}, {"cut", 1}, {"marker", 1}}));
+  auto mark = marks->load(kLaser);
+  ASSERT_TRUE(mark);
+  EXPECT_FALSE(mark->pending);
+  engine::SetAppFolder("");
 }

@@ -196,19 +196,19 @@ TEST(PrinterWatcher, DiscardedChangesAreMadeUpByARefresh) {
   w.sim.Edit(kLaser, [&](SimQueue& q) {
     for (int i = 1; i <= 5; ++i) burst.push_back(q.Submit(Job("n" + std::to_string(i), "nat", 10u + i)));
     q.Complete(known);
-    q.Cancel(burst[0]);  // never told of: the spooler dropped its records
+    q.Cancel(burst[0]);  // never told of: the spooler dropped its records, its history has it
   });
-  ASSERT_TRUE(w.book.waitFor(1));
-  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"known"}));
+  ASSERT_TRUE(w.book.waitFor(2));
+  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"known", "n1"}));
 
   w.sim.SetPendingLimit(200);
   w.sim.Edit(kLaser, [&](SimQueue& q) {
     for (std::size_t i = 1; i < burst.size(); ++i) q.Complete(burst[i]);
   });
-  ASSERT_TRUE(w.book.waitFor(5));
-  Settle(w, "marker", 6);
+  ASSERT_TRUE(w.book.waitFor(6));
+  Settle(w, "marker", 7);
   auto entries = w.book.entries();
-  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"known", "n2", "n3", "n4", "n5", "marker"}));
+  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"known", "n1", "n2", "n3", "n4", "n5", "marker"}));
   const Logged* n3 = Find(entries, "n3");
   ASSERT_NE(n3, nullptr);
   EXPECT_EQ(n3->user, "nat");

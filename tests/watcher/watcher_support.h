@@ -18,6 +18,8 @@
 #include "engine/job_log_store.h"
 #include "engine/printer_watcher.h"
 #include "platform/sim/sim_spooler.h"
+#include "tests/support/time_zone.h"
+#include "tests/support/test_env.h"
 
 namespace watcher_test {
 
@@ -135,25 +137,6 @@ class WatchedPrinter {
   std::unique_ptr<engine::PrinterWatcher> watcher;
 };
 
-// Sets TZ for the life of the object.
-class TimeZone {
- public:
-  explicit TimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~TimeZone() {
-    if (saved_) {
-      setenv("TZ", saved_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
+using testing_support::TimeZone;
 
 }  // namespace watcher_test

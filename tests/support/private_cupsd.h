@@ -1,9 +1,10 @@
 #pragma once
 
-// A private CUPS scheduler for one test: started in a temporary folder by
-// cupsd.sh beside this file, made the print server of this process through
-// CUPS_SERVER (every thread's libcups reads it), stopped and removed on
-// destruction. Queues use the "qmpages" backend, which reports one printed
+// A private CUPS scheduler for one test or benchmark: started in a
+// temporary folder by tests/cups_e2e/cupsd.sh (found through QM_SOURCE_DIR,
+// which the quillmark_test_support target defines), made the print server
+// of this process through CUPS_SERVER (every thread's libcups reads it),
+// stopped and removed on destruction. Queues use the "qmpages" backend, which reports one printed
 // page per line of the document.
 
 #include <unistd.h>
@@ -19,6 +20,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/percent_escape.h"
 
 class PrivateCupsd {
  public:
@@ -184,16 +187,8 @@ class PrivateCupsd {
   // An ipp: address of this server for ipptool (the socket path is the
   // host, %-encoded).
   std::string IppUri(const std::string& resource) const {
-    std::string host;
-    for (unsigned char c : socket_) {
-      if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
-        host += static_cast<char>(c);
-      } else {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%%%02X", c);
-        host += hex;
-      }
-    }
+    const std::string host = platform::PercentEscape(
+        socket_, [](unsigned char c) { return std::isalnum(c) || c == '.' || c == '-' || c == '_'; });
     return "ipp://" + host + resource;
   }
 

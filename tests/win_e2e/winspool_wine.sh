@@ -1,0 +1,31 @@
+#!/bin/sh
+# The spooler backend on wine's own winspool, with a printer in it: wine
+# takes its printers from the CUPS server CUPS_SERVER names, here a private
+# scheduler with one test queue (tests/cups_e2e/cupsd.sh). Runs the
+# WinspoolSystem tests of test_winspool.exe against that printer.
+#
+#   winspool_wine.sh test_winspool.exe WORK_FOLDER
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+test_exe=$1
+work=$2
+QUILLMARK_WINE_PREFIX_DEFAULT=$work/wineprefix
+. "$here/wine_env.sh"
+[ -f "$test_exe" ] || fail "no $test_exe"
+mkdir -p "$work"
+[ -x /usr/sbin/cupsd ] || fail "cupsd is not installed: no printer for wine's spooler"
+
+cupsd_dir=$(mktemp -d /tmp/quillmark-wine-cupsd-XXXXXX)
+trap 'sh "$here/../cups_e2e/cupsd.sh" stop "$cupsd_dir" >/dev/null 2>&1 || true; rm -rf "$cupsd_dir"' EXIT
+socket=$(sh "$here/../cups_e2e/cupsd.sh" start "$cupsd_dir" $$ | tail -n 1) || fail "the private cupsd did not start"
+sh "$here/../cups_e2e/cupsd.sh" queue "$cupsd_dir" WineLaser 0 >/dev/null || fail "no test queue"
+lpadmin -h "$socket" -d WineLaser || fail "cannot make the test queue the default"
+
+CUPS_SERVER=$socket QUILLMARK_TEST_PRINTER=WineLaser \
+  "$WINE" "$test_exe" --gtest_filter='WinspoolSystem.*' >"$work/winspool.out" 2>&1 || {
+  cat "$work/winspool.out" >&2
+  fail "the winspool tests failed under wine"
+}
+grep -q '\[  PASSED  \] 2 tests' "$work/winspool.out" || { cat "$work/winspool.out" >&2; fail "not both winspool tests ran"; }
+grep -q 'SKIPPED' "$work/winspool.out" && { cat "$work/winspool.out" >&2; fail "a winspool test was skipped"; }
+echo "winspool: the backend on wine's spooler with a CUPS printer"
