@@ -424,7 +424,13 @@ void ForEachFileBelow(const std::wstring& folder, const std::string& base, std::
 
 Result<std::string> AnchoredReadFileBytes(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::Opened) {
+    // A folder on the way that does not exist is a missing file, not a refusal.
+    if (::GetFileAttributesW(WideFromLatin1(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND))
+      return Status::LastError("read " + path);
+    return Status(StatusCode::kAccessDenied, "walk to " + path);
+  }
   // A second name for a file is no way in (making one needs the right to
   // write the file): read like any other.
   Result<UniqueHandle> file = OpenPlainFile(at, GENERIC_READ, OPEN_EXISTING, true);
