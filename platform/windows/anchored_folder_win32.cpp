@@ -549,6 +549,10 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
   windows::ForEachFileBelow(at.folder, windows::WithoutTrailingSeparators(folder), suffix, checked,
                             [&](const std::wstring& path, const std::string& text) {
                               if (!shouldRemove(text)) return;
+                              // A read-only file is made writable first, as ForceRemoveFile does.
+                              const DWORD attributes = ::GetFileAttributesW(path.c_str());
+                              if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+                                ::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
                               if (::DeleteFileW(path.c_str()))
                                 ++removed;
                               else
