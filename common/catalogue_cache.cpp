@@ -71,6 +71,7 @@ std::string CatalogueCache::PrinterIdRegisteringUser(const std::string& path,
   {
     std::lock_guard guard(mutex_);
     platform::FileLock lock(path + ".lock");
+    if (!lock.locked()) platform::LogFailureOnce("lock " + path, "catalogue read without its lock", lock.status());
     Refresh(path);
     if (auto it = ids_.find(std::string(printer)); it != ids_.end()) id = it->second;
 
@@ -153,6 +154,7 @@ void CatalogueCache::WriteOnce() {
 
   std::lock_guard guard(mutex_);
   platform::FileLock lock(path + ".lock");
+  if (!lock.locked()) platform::LogFailureOnce("lock " + path, "catalogue replaced without its lock", lock.status());
   if (path != path_ || base != stamp_ || platform::StampOf(path) != base) {
     // Changed meanwhile, by another process or by a job here that read it
     // again: the next round writes the users into the new text.

@@ -4,6 +4,7 @@
 #include "common/registry_keys.h"
 #include "common/text_file.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace common {
 namespace {
@@ -16,9 +17,14 @@ std::string ReadCatalogue(const std::string& path) { return ReadTextFile(path); 
 
 bool EditCatalogue(const std::string& path, const std::function<bool(std::string&)>& edit) {
   platform::FileLock lock(path + ".lock");
+  if (!lock.locked()) platform::LogWarning("catalogue edited without its lock", lock.status());
   std::string text = ReadTextFile(path);
   if (!edit(text)) return true;
-  return ReplaceTextFile(path, text);
+  if (platform::Status written = ReplaceTextFile(path, text); !written) {
+    platform::LogWarning("catalogue not changed", written);
+    return false;
+  }
+  return true;
 }
 
 bool RegisterCatalogueUser(const std::string& path, std::string_view user) {

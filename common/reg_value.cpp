@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/log.h"
+
 namespace {
 
 // Splits "Software\\Quillmark\\Monitoring" into key path and value name:
@@ -28,6 +30,22 @@ void SplitPath(std::string_view full, std::string& keyPath, std::string& valueNa
   }
 }
 
+std::string Describe(const std::string& keyPath, const std::string& valueName) {
+  return "registry value " + keyPath + "\\" + valueName;
+}
+
+// A missing key or value is what the default stands for; anything else
+// (unreadable, damaged) is logged once while it lasts.
+void NoteRead(const platform::Status& status, const std::string& keyPath, const std::string& valueName) {
+  const std::string what = Describe(keyPath, valueName);
+  const std::string key = "read " + what;
+  if (status.ok() || status.IsNotFound()) {
+    platform::LogRecovered(key, "reading " + what);
+    return;
+  }
+  platform::LogFailureOnce(key, "cannot read " + what + ", using its default", status);
+}
+
 }  // namespace
 
 CRegValue::CRegValue(std::string_view fullPath, bool alwaysReread, platform::Hive root)
@@ -36,9 +54,15 @@ CRegValue::CRegValue(std::string_view fullPath, bool alwaysReread, platform::Hiv
 }
 
 void CRegValue::store(platform::RegType type, const void* data, std::uint32_t size) {
+  const std::string what = Describe(keyPath_, valueName_);
   auto key = platform::Registry::Default().CreateKey(root_, keyPath_, platform::kKeyWrite);
-  if (!key) return;
-  if (key->SetValue(valueName_, type, data, size) == platform::RegStatus::Ok) readOnce_ = true;
+  platform::Status stored = key ? (*key)->SetValue(valueName_, type, data, size) : key.status();
+  if (!stored) {
+    platform::LogFailureOnce("write " + what, "cannot write " + what, stored);
+    return;
+  }
+  platform::LogRecovered("write " + what, "writing " + what);
+  readOnce_ = true;
 }
 
 CRegDword::CRegDword(std::string_view fullPath, std::uint32_t defaultValue, bool alwaysReread,
@@ -49,13 +73,18 @@ CRegDword::CRegDword(std::string_view fullPath, std::uint32_t defaultValue, bool
 
 std::uint32_t CRegDword::read() {
   auto key = platform::Registry::Default().OpenKey(root_, keyPath_, platform::kKeyRead);
-  if (!key) return default_;
+  if (!key) {
+    NoteRead(key.status(), keyPath_, valueName_);
+    return default_;
+  }
   // The data lands in the cached value as it is stored; anything longer
   // than four bytes does not fit and reads as the default.
   unsigned char bytes[4];
   std::memcpy(bytes, &value_, 4);
   std::uint32_t size = 4;
-  if (key->QueryValue(valueName_, nullptr, bytes, &size) != platform::RegStatus::Ok) return default_;
+  const platform::Status status = (*key)->QueryValue(valueName_, nullptr, bytes, &size);
+  NoteRead(status, keyPath_, valueName_);
+  if (!status) return default_;
   std::memcpy(&value_, bytes, 4);
   readOnce_ = true;
   return value_;
@@ -84,13 +113,16 @@ CRegString::CRegString(std::string_view fullPath, std::string defaultValue, bool
 
 std::string CRegString::read() {
   auto key = platform::Registry::Default().OpenKey(root_, keyPath_, platform::kKeyRead);
-  if (!key) return default_;
-  std::uint32_t size = 0;
-  if (key->QueryValue(valueName_, nullptr, nullptr, &size) != platform::RegStatus::Ok) return default_;
-  std::vector<char> buffer(size);
-  if (key->QueryValue(valueName_, nullptr, buffer.data(), &size) != platform::RegStatus::Ok) {
+  if (!key) {
+    NoteRead(key.status(), keyPath_, valueName_);
     return default_;
   }
+  std::uint32_t size = 0;
+  platform::Status status = (*key)->QueryValue(valueName_, nullptr, nullptr, &size);
+  std::vector<char> buffer(size);
+  if (status) status = (*key)->QueryValue(valueName_, nullptr, buffer.data(), &size);
+  NoteRead(status, keyPath_, valueName_);
+  if (!status) return default_;
   // The text ends at its first NUL, if any; an empty value has no buffer at all.
   const std::string_view text(buffer.data(), std::min<std::size_t>(size, buffer.size()));
   value_.assign(text.substr(0, text.find('\0')));

@@ -15,9 +15,10 @@
 namespace common {
 namespace {
 
-ReportResult Failure(std::string_view message) {
+ReportResult Failure(std::string_view message, platform::Status why = {}) {
   ReportResult r;
   r.message = std::string(message);
+  r.why = std::move(why);
   return r;
 }
 
@@ -40,8 +41,8 @@ namespace {
 ReportResult CompletedHead(const std::string& logPath, std::string_view headerText,
                            std::string_view periodElement) {
   if (!platform::FileExists(logPath)) return Failure(kReportMissing);
-  std::optional<std::string> log = platform::ReadFileBytes(logPath);
-  if (!log) return Failure(kReportCannotBeDisplayed);
+  platform::Result<std::string> log = platform::ReadFileBytes(logPath);
+  if (!log) return Failure(kReportCannotBeDisplayed, log.status());
 
   const std::string header = DocumentHeader(headerText, periodElement);
   // A file too short to hold the reservation, or with something other than
@@ -50,7 +51,8 @@ ReportResult CompletedHead(const std::string& logPath, std::string_view headerTe
   if (log->size() < kLogReservation || header.size() > kLogReservation ||
       !std::all_of(log->begin(), log->begin() + static_cast<std::ptrdiff_t>(header.size()),
                    [](char c) { return c == ' '; }))
-    return Failure(kReportCannotBeDisplayed);
+    return Failure(kReportCannotBeDisplayed,
+                   platform::Status(platform::StatusCode::kInvalidArgument, "the header space of " + logPath + " is damaged"));
 
   ReportResult r;
   r.ok = true;
@@ -75,17 +77,19 @@ ReportResult AssembleReportDocument(const std::string& logPath, std::string_view
                                     const std::string& documentPath) {
   if (!platform::FileExists(logPath)) return Failure(kReportMissing);
   const std::string header = DocumentHeader(headerText, periodElement);
-  if (header.size() > kLogReservation) return Failure(kReportCannotBeDisplayed);
+  auto damaged = [&] {
+    return Failure(kReportCannotBeDisplayed, platform::Status(platform::StatusCode::kInvalidArgument,
+                                                              "the header space of " + logPath + " is damaged"));
+  };
+  if (header.size() > kLogReservation) return damaged();
 
   // Completed in a temporary copy and moved into place in one step: another
   // console or quillmark-report showing the same document reads it whole.
   // The log is copied by the system, not through memory; the checks look at
   // the copy, which is what will be shown even if the log grew or was
   // changed meanwhile.
-  auto fail = [&](const platform::Status& status) {
-    platform::LogWarning("report document " + documentPath + " not made", status);
-    return Failure(kReportCannotBeDisplayed);
-  };
+  // The reason goes to the caller, which logs it (or shows it) once.
+  auto fail = [&](const platform::Status& status) { return Failure(kReportCannotBeDisplayed, status); };
   platform::Result<platform::ReplacementFile> document = platform::ReplacementFile::Create(documentPath);
   if (!document) return fail(document.status());
   const platform::Result<std::uint64_t> copied = document->CopyFrom(logPath);
@@ -93,12 +97,12 @@ ReportResult AssembleReportDocument(const std::string& logPath, std::string_view
   // A file too short to hold the reservation, or with something other than
   // blanks where the header would land, has been damaged: writing the
   // header over it would destroy a record, so it is not shown.
-  if (*copied < kLogReservation) return Failure(kReportCannotBeDisplayed);
+  if (*copied < kLogReservation) return damaged();
   const platform::Result<std::string> head = document->ReadAt(0, header.size());
   if (!head) return fail(head.status());
   if (head->size() != header.size() ||
       !std::all_of(head->begin(), head->end(), [](char c) { return c == ' '; }))
-    return Failure(kReportCannotBeDisplayed);
+    return damaged();
   if (platform::Status s = document->WriteAt(0, header); !s) return fail(s);
   if (platform::Status s = document->Append(kDocumentEnd); !s) return fail(s);
   // Made again on demand, so not flushed; the replaced document, as large

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "common/report_periods.h"
+#include "platform/status.h"
 
 namespace platform {
 class Clock;
@@ -34,6 +35,9 @@ struct ReportResult {
   bool ok = false;
   // On failure: the exact text to show. Empty on success.
   std::string message;
+  // On a failure shown with a generic text: what failed and why, for the
+  // log (the reports tool shows the text alone).
+  platform::Status why;
   // On success: where the document was written (file variants only).
   std::string documentPath;
   // On success of AssembleReportBytes: the document itself.

@@ -5,6 +5,7 @@
 
 #include "common/latin1.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace common {
 namespace {
@@ -48,9 +49,16 @@ std::string ReportJobsToCsv(const std::vector<ReportJob>& jobs) {
 }
 
 bool ExportReportCsv(const std::string& sourcePath, const std::string& csvPath) {
-  const std::optional<std::string> text = platform::ReadFileBytes(sourcePath);
-  if (!text) return false;
-  return platform::ReplaceFileBytes(csvPath, ReportJobsToCsv(ReadReportJobs(*text)));
+  const platform::Result<std::string> text = platform::ReadFileBytes(sourcePath);
+  if (!text) {
+    platform::LogWarning("CSV not saved", text.status());
+    return false;
+  }
+  if (platform::Status written = platform::ReplaceFileBytes(csvPath, ReportJobsToCsv(ReadReportJobs(*text))); !written) {
+    platform::LogWarning("CSV not saved", written);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace common

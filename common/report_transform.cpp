@@ -16,6 +16,7 @@
 
 #include "common/text_file.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace common {
 namespace {
@@ -147,8 +148,10 @@ ReportResult TransformReportFile(const std::string& documentPath, const std::str
   }
   ReportResult r = Transform(doc.get(), options, errors);
   if (!r) return r;
-  if (!platform::PublishFileBytes(htmlPath, {r.bytes}))
+  if (platform::Status written = platform::PublishFileBytes(htmlPath, {r.bytes}); !written) {
+    platform::LogWarning("report page not written", written);
     return Failure("The report could not be written to " + htmlPath, {});
+  }
   r.bytes.clear();
   r.bytes.shrink_to_fit();
   r.documentPath = htmlPath;

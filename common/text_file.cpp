@@ -1,6 +1,7 @@
 #include "common/text_file.h"
 
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace common {
 std::string ToTextMode(std::string_view text) {
@@ -38,20 +39,20 @@ std::string NativePath(std::string_view path) {
   return out;
 }
 
-bool WriteTextFile(const std::string& path, std::string_view text) {
+platform::Status WriteTextFile(const std::string& path, std::string_view text) {
   return platform::WriteFileBytes(path, ToTextMode(text));
 }
 
-bool AppendTextFile(const std::string& path, std::string_view text) {
+platform::Status AppendTextFile(const std::string& path, std::string_view text) {
   return platform::AppendFileBytes(path, ToTextMode(text));
 }
 
-bool AppendTextFile(const std::string& path, std::string_view text,
+platform::Status AppendTextFile(const std::string& path, std::string_view text,
                     std::string_view prefixWhenNew) {
   return platform::AppendFileBytes(path, ToTextMode(text), ToTextMode(prefixWhenNew));
 }
 
-bool ReplaceTextFile(const std::string& path, std::string_view text) {
+platform::Status ReplaceTextFile(const std::string& path, std::string_view text) {
   return platform::ReplaceFileBytes(path, ToTextMode(text));
 }
 
@@ -59,5 +60,10 @@ bool ReplaceTextFile(const std::string& path, std::string_view text) {
 
 std::string ReadTextFile(const std::string& path) {
   auto bytes = platform::ReadFileBytes(path);
-  return bytes ? common::FromTextMode(*bytes) : std::string();
+  if (bytes) {
+    platform::LogRecovered("read " + path, "reading " + path);
+    return common::FromTextMode(*bytes);
+  }
+  if (!bytes.status().IsNotFound()) platform::LogFailureOnce("read " + path, path + " read as empty", bytes.status());
+  return std::string();
 }

@@ -1,6 +1,7 @@
 #include "common/value_write_time.h"
 
 #include "common/registry_keys.h"
+#include "platform/log.h"
 #include "platform/registry.h"
 
 namespace common {
@@ -8,8 +9,16 @@ namespace common {
 std::chrono::system_clock::time_point QuillmarkValueWriteTime(std::string_view name,
                                                               std::chrono::system_clock::time_point fallback) {
   auto key = platform::Registry::Default().OpenKey(platform::Hive::LocalMachine, kQuillmarkKey, platform::kKeyRead);
-  if (!key) return fallback;
-  return key->ValueWriteTime(name).value_or(fallback);
+  // A key or value that does not exist has no time: the fallback stands
+  // for it. Anything else is logged once while it lasts (read every pass).
+  const std::string what = "write time of " + std::string(kQuillmarkKey) + "\\" + std::string(name);
+  auto time = key ? (*key)->ValueWriteTime(name) : platform::Result<std::chrono::system_clock::time_point>(key.status());
+  if (time || time.status().IsNotFound()) {
+    platform::LogRecovered(what, "reading the " + what);
+  } else {
+    platform::LogFailureOnce(what, "the " + what + " taken as now", time.status());
+  }
+  return time.value_or(fallback);
 }
 
 }  // namespace common

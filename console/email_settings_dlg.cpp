@@ -20,6 +20,7 @@
 #include "console/resources.h"
 #include "console/skin_button.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "platform/process.h"
 
 namespace {
@@ -268,8 +269,10 @@ void CEmailSettingsDlg::SendTestMessage() {
   // The mailer comes from the console's own install folder, and only when
   // nobody but root or this account can have changed it.
   const std::string name = platform::ExecutableName("Postrider");
-  const std::optional<std::string> mailer = platform::TrustedProgramFile(mailerFolder_, name);
-  if (!mailer || !run_.Start(*mailer, mailerLimit_)) {
+  const platform::Result<std::string> mailer = platform::TrustedProgramFile(mailerFolder_, name);
+  const platform::Status started = mailer ? run_.Start(*mailer, mailerLimit_) : mailer.status();
+  if (!started) {
+    platform::LogWarning("test message not sent", started);
     ShowMessage(this, std::string(kTestNotSent) + "\nThe mailer " + mailerFolder_ + "/" + name +
                           " could not be started.");
     emit TestFinished(false);

@@ -28,15 +28,15 @@ CMailerRun::CMailerRun(QObject* parent) : QObject(parent) {
 
 CMailerRun::~CMailerRun() = default;
 
-bool CMailerRun::Start(const std::string& program, std::chrono::milliseconds limit) {
+platform::Status CMailerRun::Start(const std::string& program, std::chrono::milliseconds limit) {
   Abandon();
-  std::optional<platform::Process> started =
+  platform::Result<platform::Process> started =
       platform::Process::Start(program, platform::Process::Options{.captureErrorOutput = true});
-  if (!started) return false;
+  if (!started) return started.status();
   process_ = std::make_unique<platform::Process>(std::move(*started));
   deadline_ = std::chrono::steady_clock::now() + limit;
   timer_.start();
-  return true;
+  return platform::Status::Ok();
 }
 
 void CMailerRun::Abandon() {

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/status.h"
+
 namespace platform {
 class Process;
 }
@@ -29,8 +31,9 @@ class CMailerRun : public QObject {
   explicit CMailerRun(QObject* parent = nullptr);
   ~CMailerRun() override;
 
-  // Starts the program; false (and no Finished()) when it cannot start.
-  bool Start(const std::string& program, std::chrono::milliseconds limit);
+  // Starts the program; an error saying why (and no Finished()) when it
+  // cannot start.
+  platform::Status Start(const std::string& program, std::chrono::milliseconds limit);
   bool Running() const { return process_ != nullptr; }
   // Stops watching; the program finishes on its own.
   void Abandon();

@@ -7,8 +7,10 @@
 #include "console/quillmark_app.h"
 #include "console/single_instance.h"
 #include "console/web_engine_setup.h"
+#include "platform/log.h"
 
 int main(int argc, char* argv[]) {
+  platform::SetLogIdentity("Quillmark");
   PrepareWebEngine();
   QApplication application(argc, argv);
   // Hidden into the notification area, the console has no window, and a

@@ -18,6 +18,7 @@
 #include "console/printer_list.h"
 #include "console/resources.h"
 #include "console/skin_button.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ void CPrintersPage::RefreshPrinters() {
     for (const std::string& name : names) installed_->addItem(Widget(name));
   } catch (const common::EPrinter& error) {
     // The page keeps working with the catalogue's printers alone.
+    platform::LogWarning("installed printers not listed", error.why());
     installed_->clear();
     error_->setText(Widget(error.message()) + QStringLiteral(" (error %1).").arg(error.code()));
     error_->show();

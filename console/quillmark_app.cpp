@@ -8,6 +8,7 @@
 #include "console/main_dlg.h"
 #include "console/single_instance.h"
 #include "platform/desktop.h"
+#include "platform/log.h"
 #include "platform/file_system.h"
 #include "platform/program_folder.h"
 
@@ -61,12 +62,14 @@ void CQuillmarkApp::ShowHelp(HelpCommand command, std::string_view query) {
   // the browser's to report.
   const std::string& programs = platform::ProgramFolder();
   const bool beside = !programs.empty() && platform::FileExists(programs + "/help/Quillmark.htm");
-  Opener().Open(HelpUrl(beside ? programs : appPathText_, command, query));
+  if (platform::Status opened = Opener().Open(HelpUrl(beside ? programs : appPathText_, command, query)); !opened)
+    platform::LogWarning("help not shown", opened);
 }
 
 void CQuillmarkApp::OpenWebPage(WebPage page) {
-  // A browser that does not start is not reported.
-  Opener().Open(WebPageUrl(page));
+  // A browser that does not start is not reported to the user.
+  if (platform::Status opened = Opener().Open(WebPageUrl(page)); !opened)
+    platform::LogWarning("web page not shown", opened);
 }
 
 QWidget* CQuillmarkApp::BringForward() {

@@ -7,6 +7,7 @@
 #include "console/message_dlg.h"
 #include "console/report_viewer_dlg.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/report_folder.h"
 
 namespace {
@@ -21,14 +22,16 @@ std::string AppFolder() {
 bool ShowReport(QWidget* parent, const std::string& appPath, const common::ReportRequest& request) {
   // The console's report documents go to a folder of the user's own: the
   // data folder's Logs belongs to the engine. The stylesheets stay there.
-  const std::optional<std::string> folder = platform::UserReportFolder();
+  const platform::Result<std::string> folder = platform::UserReportFolder();
   if (!folder) {
+    platform::LogWarning("report not shown: no private folder for it", folder.status());
     ShowMessage(parent, common::kReportCannotBeDisplayed);
     return false;
   }
   common::ReportResult r = common::AssembleReport(appPath, request, platform::Clock::Default(),
                                                   *folder + "/DisplayReport.xml");
   if (!r) {
+    if (!r.why.ok()) platform::LogWarning("report not shown", r.why);
     ShowMessage(parent, r.message);
     return false;
   }

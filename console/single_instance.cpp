@@ -6,6 +6,7 @@
 #include <QLocalSocket>
 
 #include "platform/registry.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -65,6 +66,8 @@ bool CSingleInstance::Listen(std::function<bool()> bringForward) {
   }
   QLocalServer::removeServer(name_);
   if (server_->listen(name_)) return true;
+  platform::LogWarning("cannot listen on " + name_.toStdString() + " for later starts: " +
+                       server_->errorString().toStdString());
   server_.reset();
   return false;
 }

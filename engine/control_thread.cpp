@@ -11,6 +11,7 @@
 #include "engine/report_thread.h"
 #include "engine/retention_thread.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/registry.h"
 
 namespace engine {
@@ -79,6 +80,7 @@ std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
       }
       n = printers.size();
       for (std::size_t i = 0; i < n; ++i) watchers[i]->configure(printers[i].name, printers[i].cost);
+      platform::LogDebug("catalogue read: " + std::to_string(n) + " monitored printers");
       CRegDword(QuillmarkValue("Reset")).Set(0).Write();
     }
 

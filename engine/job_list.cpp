@@ -91,7 +91,7 @@ std::size_t JobList::refresh(platform::SpoolPrinter* printer, int keep) {
       room *= 2;
     }
   } catch (const platform::SpoolerError& e) {
-    throw EPrinter(e.code(), kRefreshFailed);
+    throw EPrinter(e.code(), kRefreshFailed, e.status());
   } catch (const std::bad_alloc&) {
     throw EPrinter(platform::kErrorNotEnoughMemory, kRefreshFailed);
   }

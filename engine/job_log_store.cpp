@@ -5,6 +5,7 @@
 #include <ctime>
 #include <algorithm>
 #include <exception>
+#include <iterator>
 
 #include "common/catalogue_text.h"
 #include "common/name_bound.h"
@@ -120,14 +121,31 @@ void JobLogStore::log(int day, int month, int year, int hour, int minute,
       }
       beforeAppend_(pending);
     }
+    int failed = 0;
+    platform::Status firstFailure;
     for (const auto& scope : scopes) {
       for (const auto& name : names) {
         // A file that cannot be opened is skipped; the others are written.
-        common::AppendTextFile(AppFile(scope + name), record, reservation);
+        platform::Status written = common::AppendTextFile(AppFile(scope + name), record, reservation);
+        if (!written && failed++ == 0) firstFailure = std::move(written);
       }
     }
-  } catch (const std::exception&) {
+    if (failed > 0) {
+      platform::LogWarning("job of printer " + printer + " by " + user + " not logged in " + std::to_string(failed) + " of " +
+                               std::to_string(std::size(scopes) * std::size(names)) + " log files",
+                           firstFailure);
+    } else {
+      platform::LogDebug("job logged: printer " + printer + ", user " + user + ", " + std::to_string(totalPages) +
+                         " pages, cost " + std::to_string(cost));
+      if (!lock.locked()) {
+        platform::LogFailureOnce("log lock", "log files written without their lock", lock.status());
+      } else {
+        platform::LogRecovered("log lock", "locking the log files");
+      }
+    }
+  } catch (const std::exception& error) {
     // Out of memory or the like: this record is lost, the watcher goes on.
+    platform::LogWarning(std::string("job record lost: ") + error.what());
   }
 }
 
@@ -167,7 +185,10 @@ void JobLogStore::Complete(const JobMark::Pending& pending) {
       if (target.size && platform::StampOf(path).size < *target.size) {
         platform::LogWarning("job log: " + target.path + " is shorter than before the record; appending it anyway");
       }
-      platform::AppendFileBytes(path, pending.record, reservation);
+      if (platform::Status s = platform::AppendFileBytes(path, pending.record, reservation); !s) {
+        platform::LogWarning("job log: the interrupted record not completed in " + target.path, s);
+        continue;
+      }
       ++appended;
     }
     platform::LogDebug("job log: completed the record of job " + std::to_string(pending.jobId) + " in " +

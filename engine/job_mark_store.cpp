@@ -4,6 +4,7 @@
 #include "common/text_file.h"
 #include "engine/app_folder.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace engine {
 
@@ -49,8 +50,18 @@ bool FileJobMarkStore::notePending(std::string_view printer, const JobMark& mark
   std::string text = FormatJobMark(note);
   text += kJournalEnd;
   const std::string path = JournalOf(printer);
-  if (platform::StampOf(path).size < kJournalLimit) return platform::AppendFileBytes(path, common::ToTextMode(text));
-  return platform::WriteFileBytes(path, common::ToTextMode(text));
+  const platform::Status noted = platform::StampOf(path).size < kJournalLimit
+                                     ? platform::AppendFileBytes(path, common::ToTextMode(text))
+                                     : platform::WriteFileBytes(path, common::ToTextMode(text));
+  if (!noted) {
+    // Once while it lasts: a note is written before every record.
+    platform::LogFailureOnce("journal " + path, "record of job " + std::to_string(note.pending->jobId) +
+                                                    " not noted before it was appended",
+                             noted);
+    return false;
+  }
+  platform::LogRecovered("journal " + path, "noting records in " + path);
+  return true;
 }
 
 bool FileJobMarkStore::save(std::string_view printer, const JobMark& mark) {
@@ -59,7 +70,14 @@ bool FileJobMarkStore::save(std::string_view printer, const JobMark& mark) {
   // Saved after every job logged: the moment between a record and its
   // mark, when a killed engine would log the job again, stays as short as
   // the rename. Not flushed to disk: the log records are not either.
-  return platform::ReplaceFileBytes(PathOf(printer), common::ToTextMode(FormatJobMark(mark)), false);
+  const std::string path = PathOf(printer);
+  if (platform::Status saved = platform::ReplaceFileBytes(path, common::ToTextMode(FormatJobMark(mark)), false); !saved) {
+    // Once while it lasts: a mark is saved after every job.
+    platform::LogFailureOnce("mark " + path, "catch-up mark not saved", saved);
+    return false;
+  }
+  platform::LogRecovered("mark " + path, "saving the catch-up mark " + path);
+  return true;
 }
 
 std::optional<JobMark> MemoryJobMarkStore::load(std::string_view printer) {

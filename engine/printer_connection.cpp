@@ -37,7 +37,7 @@ PrinterConnection::PrinterConnection(platform::Spooler& spooler, std::string_vie
   try {
     printer_ = spooler.OpenPrinter(name_);
   } catch (const platform::SpoolerError& e) {
-    throw EPrinter(e.code(), "Couldn't open printer");
+    throw EPrinter(e.code(), "Couldn't open printer", e.status());
   }
   if (!printer_) throw EPrinter(platform::kErrorInvalidHandle, "Couldn't open printer");
 }
@@ -46,7 +46,7 @@ void PrinterConnection::registerChanges(std::uint32_t filter) {
   try {
     notification_ = printer_->FindFirstChangeNotification(filter, options_);
   } catch (const platform::SpoolerError& e) {
-    throw EPrinter(e.code(), "Couldn't create a change notification object.");
+    throw EPrinter(e.code(), "Couldn't create a change notification object.", e.status());
   }
   if (!notification_) {
     throw EPrinter(platform::kErrorInvalidHandle, "Couldn't create a change notification object.");
@@ -59,7 +59,7 @@ std::vector<platform::SpoolJob> PrinterConnection::endedJobs() {
   try {
     return printer_->EndedJobs();
   } catch (const platform::SpoolerError& e) {
-    throw EPrinter(e.code(), "Couldn't refresh the printer queue");
+    throw EPrinter(e.code(), "Couldn't refresh the printer queue", e.status());
   } catch (const std::bad_alloc&) {
     throw EPrinter(platform::kErrorNotEnoughMemory, "Couldn't refresh the printer queue");
   }
@@ -84,7 +84,7 @@ int PrinterConnection::wait(std::uint32_t mask, std::chrono::milliseconds timeou
         changes |= notification_->Next(&refresh, &info);
       }
     } catch (const platform::SpoolerError& e) {
-      throw EPrinter(e.code(), "");
+      throw EPrinter(e.code(), "", e.status());
     }
 
     // The records go first, so that a job that came and went since the

@@ -35,13 +35,22 @@ void PrinterWatcher::suspend(time_point since) {
 }
 
 std::unique_ptr<PrinterConnection> PrinterWatcher::connect() {
+  // Tried again every pass while it fails: logged when it starts failing
+  // and when it works again.
+  const std::string key = "open printer " + printerName_;
+  const std::string what = "printer " + printerName_ + " not watched yet, tried again";
   try {
     platform::Spooler& spooler = spooler_ ? *spooler_ : platform::Spooler::Default();
-    return std::make_unique<PrinterConnection>(spooler, printerName_);
-  } catch (const EPrinter&) {
-  } catch (const platform::SpoolerError&) {
+    auto connection = std::make_unique<PrinterConnection>(spooler, printerName_);
+    platform::LogRecovered(key, "opening printer " + printerName_);
+    return connection;
+  } catch (const EPrinter& e) {
+    platform::LogFailureOnce(key, what, e.why());
+  } catch (const platform::SpoolerError& e) {
     // No spooler to talk to yet.
+    platform::LogFailureOnce(key, what, e.status());
   } catch (const std::bad_alloc&) {
+    platform::LogFailureOnce(key, what, platform::Status(platform::StatusCode::kIoError, "out of memory"));
   }
   return nullptr;
 }
@@ -69,8 +78,10 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
         if (!connection->registered()) connection->registerChanges(platform::kPrinterChangeJob);
         caughtUp = catchUp(*connection, stop);
         if (!caughtUp && stop.stop_requested()) return 0;
+        if (caughtUp) platform::LogRecovered("catch up " + printerName_, "catching up on printer " + printerName_);
       } catch (const EPrinter& e) {
-        platform::LogWarning("printer " + printerName_ + ": catch-up failed, tried again: " + e.what());
+        platform::LogFailureOnce("catch up " + printerName_,
+                                 "printer " + printerName_ + " not caught up yet, tried again", e.why());
       }
     }
     try {
@@ -87,18 +98,19 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
         if (!catchUp(*connection, stop)) return 0;
         logFinishedJobs(*connection);
       }
+      platform::LogRecovered("wait " + printerName_, "watching printer " + printerName_);
     } catch (const EPrinter& e) {
       // Discarded; the next pass starts afresh.
-      platform::LogDebug("printer " + printerName_ + ": " + e.what());
+      platform::LogFailureOnce("wait " + printerName_, "changes of printer " + printerName_ + " not read, tried again",
+                               e.why());
     }
     if (!clock.SleepFor(timing_.afterBatch, stop)) return 0;
   }
 }
 
 void PrinterWatcher::saveMark(const JobMark& mark) {
-  if (!marks_->save(printerName_, mark)) {
-    platform::LogWarning("printer " + printerName_ + ": its mark could not be saved");
-  }
+  // A store that cannot save says why in the log.
+  marks_->save(printerName_, mark);
 }
 
 void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName, JobMark* mark) {
@@ -106,10 +118,8 @@ void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName,
     store_->setBeforeAppend([&](const JobMark::Pending& pending) {
       mark->pending = pending;
       mark->pending->jobId = job.jobId;
-      if (!marks_->notePending(printerName_, *mark)) {
-        platform::LogWarning("printer " + printerName_ + ": the record of job " + std::to_string(job.jobId) +
-                             " could not be noted before it was appended");
-      }
+      // A store that cannot note it says why in the log.
+      marks_->notePending(printerName_, *mark);
       mark->pending.reset();
     });
   }
@@ -246,6 +256,8 @@ bool PrinterWatcher::catchUp(PrinterConnection& connection, std::stop_token stop
   }
   mark_ = mark;
   saveMark(*mark_);
+  platform::LogDebug("catch-up of printer " + printerName_ + " done: " + std::to_string(ended.size()) +
+                     " ended jobs in the history, every job up to " + std::to_string(mark.highest) + " dealt with");
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include "engine/app_folder.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "platform/local_time.h"
 #include "platform/process.h"
 #include "platform/program_folder.h"
@@ -62,6 +63,15 @@ std::string MakeReportDocument(std::string logBytes, const std::string& header) 
   return logBytes;
 }
 
+namespace {
+
+void RemoveReport(const std::string& path) {
+  if (platform::Status removed = platform::ForceRemoveFile(path); !removed && !removed.IsNotFound())
+    platform::LogWarning("report file left behind", removed);
+}
+
+}  // namespace
+
 ReportThread::ReportThread() : clock_(&platform::Clock::Default()) {}
 ReportThread::ReportThread(platform::Clock& clock, Options options)
     : clock_(&clock), options_(options) {}
@@ -82,37 +92,53 @@ std::chrono::milliseconds ReportThread::runPass(std::stop_token stop) {
   const std::string source = AppFile("\\Logs\\d_" + lastDay + ".xml");
   if (!platform::FileExists(source)) return untilMidnight;
 
-  const std::optional<std::string> log = platform::ReadFileBytes(source);
-  if (!log) return retry;  // exists but unreadable just now: try again later today
+  const platform::Result<std::string> log = platform::ReadFileBytes(source);
+  if (!log) {
+    // Exists but unreadable just now: try again later today.
+    platform::LogWarning("daily report not sent, tried again later", log.status());
+    return retry;
+  }
   const common::LocalDateTime d = common::ToLocalDateTime(now);
   const std::string header = ReportHeader(d.year, d.month, d.day);
   const std::string destination = AppFile("\\Logs\\Report.xml");
-  if (!platform::ReplaceFileBytes(destination, MakeReportDocument(*log, header))) return retry;
+  if (platform::Status made = platform::ReplaceFileBytes(destination, MakeReportDocument(*log, header)); !made) {
+    platform::LogWarning("daily report not sent, tried again later", made);
+    return retry;
+  }
 
   CRegString(common::QuillmarkValue("ToSendFile")).Set(destination).Write();
   // The mailer comes from where the engine was installed, never from the
   // data folder a setting names, and only when nobody else can change it.
-  const std::optional<std::string> program = platform::TrustedProgramFile(
+  const platform::Result<std::string> program = platform::TrustedProgramFile(
       options_.programFolder.empty() ? platform::ProgramFolder() : options_.programFolder,
       platform::ExecutableName("Postrider"));
-  std::optional<platform::Process> mailer;
-  if (program) mailer = platform::Process::Start(*program);
+  platform::Result<platform::Process> mailer = program ? platform::Process::Start(*program) : program.status();
   if (!mailer) {
-    platform::ForceRemoveFile(destination);
+    platform::LogWarning("daily report not sent, the mailer was not started; tried again later", mailer.status());
+    RemoveReport(destination);
     return retry;
   }
+  platform::LogDebug("daily report of " + lastDay + " handed to the mailer");
   const std::optional<int> status = mailer->wait(options_.mailerTimeout, stop);
   if (!status) {
     // Stopped, or the mailer hangs. A stopped engine leaves the mailer to
     // finish with its file; a hanging one is ended and the report retried.
     if (stop.stop_requested()) return untilMidnight;
+    platform::LogWarning("daily report not sent: the mailer did not end in time; ended, tried again later");
     mailer->terminate();
     mailer->wait(std::chrono::seconds(5));
-    platform::ForceRemoveFile(destination);
+    RemoveReport(destination);
     return retry;
   }
-  platform::ForceRemoveFile(destination);
-  if (*status != 0) return retry;  // "ToSendDay" unchanged: the report is sent again
+  RemoveReport(destination);
+  if (*status != 0) {
+    // "ToSendDay" unchanged: the report is sent again. The mailer wrote
+    // why on its standard error, which is ours.
+    platform::LogWarning("daily report not sent: the mailer exited with status " + std::to_string(*status) +
+                         "; tried again later");
+    return retry;
+  }
+  platform::LogDebug("daily report of " + lastDay + " sent");
   CRegString(common::QuillmarkValue("ToSendDay")).Set(today);
   return untilMidnight;
 }

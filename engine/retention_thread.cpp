@@ -11,6 +11,7 @@
 #include "platform/anchored_folder.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace engine {
 
@@ -31,7 +32,8 @@ std::uint32_t RetentionThread::run(std::int32_t, std::stop_token stop) {
   CRegDword days(common::QuillmarkValue("DeleteLogsDays"), 0);
   (void)days;
   while (!stop.stop_requested()) {
-    runPass();
+    const std::size_t removed = runPass();
+    platform::LogDebug("old log files removed: " + std::to_string(removed));
     if (!clock_->SleepFor(kPassInterval, stop)) break;
   }
   return 0;

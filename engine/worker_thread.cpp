@@ -1,5 +1,7 @@
 #include "engine/worker_thread.h"
 
+#include "platform/log.h"
+
 namespace engine {
 
 WorkerThread::~WorkerThread() {
@@ -28,9 +30,10 @@ void WorkerThread::start() {
       exitCode_ = code;
       finished_ = true;
     });
-  } catch (const std::system_error&) {
+  } catch (const std::system_error& error) {
     // A thread that cannot be created leaves the running flag set, so the
     // control loop does not retry it until it has been stopped.
+    platform::LogWarning(std::string("thread not started: ") + error.what());
   }
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/dynamic_library.h"
+#include "platform/log.h"
 #include "platform/message_queue.h"
 #include "platform/program_folder.h"
 #include "platform/stop_signal.h"
@@ -23,15 +24,16 @@ constexpr const char* kLibraryName = "libquillcore.so";
 }  // namespace
 
 int main() {
+  platform::SetLogIdentity("quillcore-host");
   // Hold the stop signals in every thread; one thread waits for them.
   platform::HoldStopSignals();
 
   // The engine comes from beside the host and nowhere else ("AppPath" names
   // the data folder only), and only when nobody but root or this account
   // can change it.
-  const std::optional<std::string> found =
-      platform::TrustedProgramFile(platform::ProgramFolder(), kLibraryName);
+  const platform::Result<std::string> found = platform::TrustedProgramFile(platform::ProgramFolder(), kLibraryName);
   if (!found) {
+    platform::LogDebug(found.status().ToString());
     std::fprintf(stderr,
                  "quillcore-host: no engine library %s in %s that only its owner (root or this "
                  "account) can change\n",

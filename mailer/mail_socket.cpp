@@ -14,10 +14,10 @@ template <typename Fn>
 auto Guarded(Fn&& fn) -> decltype(fn()) {
     try {
         return fn();
+    } catch (const platform::TlsError& error) {  // first: it is a system_error too
+        throw CSMTPException::Protocol(kErrTlsHandshake, error.what());
     } catch (const std::system_error& error) {
         throw CSMTPException::System(error.code().value());
-    } catch (const platform::TlsError& error) {
-        throw CSMTPException::Protocol(kErrTlsHandshake, error.what());
     }
 }
 

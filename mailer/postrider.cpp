@@ -11,6 +11,7 @@
 #include "common/registry_keys.h"
 #include "common/scramble.h"
 #include "mailer/sendable_files.h"
+#include "platform/log.h"
 
 namespace mail {
 
@@ -77,9 +78,11 @@ void SendReport(const PostriderSettings& settings, CTernSMTPConnection& connecti
     connection.SendMessage(message);
     try {
         connection.Disconnect(true);
-    } catch (const CSMTPException&) {
+    } catch (const CSMTPException& error) {
         // The message was accepted; how the server takes the goodbye does
-        // not change that.
+        // not change that (and success prints nothing but debug lines).
+        platform::LogDebug("the server's goodbye failed after the message was accepted: " +
+                           std::string(error.Message()));
     }
 }
 

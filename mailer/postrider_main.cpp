@@ -4,5 +4,9 @@
 #include <cstdio>
 
 #include "mailer/postrider.h"
+#include "platform/log.h"
 
-int main() { return mail::RunPostrider(stderr); }
+int main() {
+    platform::SetLogIdentity("Postrider");
+    return mail::RunPostrider(stderr);
+}

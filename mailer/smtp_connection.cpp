@@ -9,6 +9,7 @@
 #include "mailer/hmac_md5.h"
 #include "mailer/message_sink.h"
 #include "mailer/smtp_message.h"
+#include "platform/log.h"
 #include "platform/socket.h"
 
 namespace mail {
@@ -104,8 +105,9 @@ CTernSMTPConnection::~CTernSMTPConnection() {
     if (connected_) {
         try {
             Disconnect(true);
-        } catch (const CSMTPException&) {
+        } catch (const CSMTPException& error) {
             // Nobody is left to tell.
+            platform::LogDebug("SMTP goodbye failed: " + std::string(error.Message()));
         }
     }
 }
@@ -165,8 +167,9 @@ void CTernSMTPConnection::Connect(std::string_view host, AuthMethod method, std:
     } catch (const CSMTPException&) {
         try {
             Disconnect(true);
-        } catch (const CSMTPException&) {
+        } catch (const CSMTPException& error) {
             // The first failure is the one that counts.
+            platform::LogDebug("SMTP goodbye after a failed login failed too: " + std::string(error.Message()));
         }
         throw;
     }

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/export.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -38,7 +39,8 @@ QM_PLATFORM_API std::string DataFolder();
 // file whose name ends with `suffix` (case-insensitively) and for which
 // `shouldRemove(path)` is true, with unlinkat relative to the folder it was
 // listed from. Links are neither followed nor removed. Returns the number
-// of files removed; files that cannot be removed are passed over.
+// of files removed; files that cannot be removed are passed over (each
+// logged as a warning).
 QM_PLATFORM_API std::size_t RemoveFilesBelow(
     const std::string& folder, std::string_view suffix,
     const std::function<bool(const std::string& path)>& shouldRemove);
@@ -49,8 +51,9 @@ QM_PLATFORM_API std::size_t RemoveFilesBelow(
 // everyone, owned by root or this user) without following any link. When
 // all pass, that folder becomes the working folder and the paths come back
 // relative to it, so no folder on the way can be swapped before the files
-// are read. Nothing, and the working folder unchanged, when any fails.
-QM_PLATFORM_API std::optional<std::vector<std::string>> EnterFolderHolding(
+// are read. When any fails, the working folder is unchanged and the status
+// names the path or folder refused and why.
+QM_PLATFORM_API Result<std::vector<std::string>> EnterFolderHolding(
     const std::string& root, std::string_view folder, const std::vector<std::string>& paths);
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/export.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -16,8 +17,8 @@ class QM_PLATFORM_API DesktopOpener {
   virtual ~DesktopOpener();
 
   // Starts the opener on `target` (a URL or a file path) and returns at
-  // once; false when the opener could not be started.
-  virtual bool Open(const std::string& target) = 0;
+  // once; an error saying why when the opener could not be started.
+  virtual Status Open(const std::string& target) = 0;
 
   // The process-wide opener: the program named by $QUILLMARK_OPENER when
   // set and not empty, else the desktop's own (MakeSystemOpener).

@@ -7,13 +7,15 @@
 #include <string>
 
 #include "platform/export.h"
+#include "platform/status.h"
 
 namespace platform {
 
 // Why a library could not be loaded, in the system's words.
-class QM_PLATFORM_API DynamicLibraryError : public std::runtime_error {
+class QM_PLATFORM_API DynamicLibraryError : public StatusError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DynamicLibraryError(const std::string& what)
+      : StatusError(Status(StatusCode::kIoError, what), what) {}
 };
 
 class QM_PLATFORM_API DynamicLibrary {

@@ -19,6 +19,7 @@
 
 #include "platform/export.h"
 #include "platform/native_handle.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -34,23 +35,28 @@ QM_PLATFORM_API std::string NativePath(std::string_view path);
 // one name. Nothing when the name holds a character Latin-1 cannot hold.
 QM_PLATFORM_API std::optional<std::string> NameFromNative(std::string_view name);
 
-// The file's bytes, or nothing when it is missing, not a regular file or
-// unreadable.
-QM_PLATFORM_API std::optional<std::string> ReadFileBytes(const std::string& path);
+// Every call that can fail returns a Status (a Result when it also gives a
+// value) whose context names the call and the file ("open /x/Logs/d.xml:
+// Permission denied"), so that a caller going on without the file can log
+// why.
+
+// The file's bytes; kNotFound when it is missing, another error when it is
+// not a regular file or unreadable.
+QM_PLATFORM_API Result<std::string> ReadFileBytes(const std::string& path);
 
 // Creates or truncates the file and writes the bytes.
-QM_PLATFORM_API bool WriteFileBytes(const std::string& path, std::string_view bytes);
+QM_PLATFORM_API Status WriteFileBytes(const std::string& path, std::string_view bytes);
 
 // Opens the file for appending (created when missing) and writes the bytes
 // with one write call, so that concurrent appenders never interleave.
-QM_PLATFORM_API bool AppendFileBytes(const std::string& path, std::string_view bytes);
+QM_PLATFORM_API Status AppendFileBytes(const std::string& path, std::string_view bytes);
 
 // Like AppendFileBytes, but a file that this call creates receives
 // `prefixWhenNew` followed by the bytes, in the same single write. Whether
 // the file is new is decided by the creation itself, so a file removed
 // between a check and the write still gets its prefix.
-QM_PLATFORM_API bool AppendFileBytes(const std::string& path, std::string_view bytes,
-                                     std::string_view prefixWhenNew);
+QM_PLATFORM_API Status AppendFileBytes(const std::string& path, std::string_view bytes,
+                                       std::string_view prefixWhenNew);
 
 // Writes a temporary file beside `path`, flushes it to disk and renames it
 // over `path`: readers and crashes see the old or the new file, never a
@@ -58,14 +64,14 @@ QM_PLATFORM_API bool AppendFileBytes(const std::string& path, std::string_view b
 // data is left to the system to write back: still whole for readers and
 // for a process that is killed, and much quicker, but not proof against a
 // power cut.
-QM_PLATFORM_API bool ReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush = true);
+QM_PLATFORM_API Status ReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush = true);
 
 // The same without waiting for the disk, the new content given as pieces
 // written one after another: readers still see the old or the new file
 // whole, but a crash may lose the new one. For documents that are made
 // again on demand, where the wait would cost more than the write.
-QM_PLATFORM_API bool PublishFileBytes(const std::string& path,
-                                      std::initializer_list<std::string_view> pieces);
+QM_PLATFORM_API Status PublishFileBytes(const std::string& path,
+                                        std::initializer_list<std::string_view> pieces);
 
 QM_PLATFORM_API bool FileExists(const std::string& path);
 
@@ -88,8 +94,8 @@ struct FileStamp {
 // unreadable file gives a stamp with exists == false.
 QM_PLATFORM_API FileStamp StampOf(const std::string& path);
 
-// Creates one folder. False when it exists already or cannot be made.
-QM_PLATFORM_API bool CreateFolder(const std::string& path);
+// Creates one folder. kAlreadyExists when it exists already.
+QM_PLATFORM_API Status CreateFolder(const std::string& path);
 
 // Every regular file below `folder`, at any depth, whose name ends with
 // `suffix` (case-insensitively), as Latin-1 path text beginning with
@@ -100,13 +106,14 @@ QM_PLATFORM_API std::vector<std::string> ListFilesBelow(const std::string& folde
                                                         std::string_view suffix);
 
 // Makes the file writable (ignoring failures) and removes it.
-QM_PLATFORM_API bool ForceRemoveFile(const std::string& path);
+QM_PLATFORM_API Status ForceRemoveFile(const std::string& path);
 
 // A regular file opened for reading in pieces; closed on destruction.
 class QM_PLATFORM_API InputFile {
  public:
-  // Opens an existing regular file. Throws std::system_error (ENOENT,
-  // EACCES, ..., EISDIR for anything but a regular file).
+  // Opens an existing regular file. Throws StatusError (a
+  // std::system_error: ENOENT, EACCES, ..., EISDIR for anything but a
+  // regular file).
   explicit InputFile(const std::string& path);
   ~InputFile();
   InputFile(InputFile&& other) noexcept;
@@ -117,7 +124,7 @@ class QM_PLATFORM_API InputFile {
   // The size when it was opened.
   std::uint64_t Size() const { return size_; }
   // Fills `buffer` as far as the file goes: fewer than `length` bytes only
-  // at its end. Throws std::system_error on a read error.
+  // at its end. Throws StatusError on a read error.
   std::size_t Read(char* buffer, std::size_t length);
 
  private:
@@ -128,7 +135,8 @@ class QM_PLATFORM_API InputFile {
 // An exclusive lock on the file at `path` (created when missing), held for
 // the object's lifetime. It excludes other processes and other threads of
 // this process alike. When the lock file cannot be opened the object holds
-// nothing and locked() is false; callers then go on without the lock.
+// nothing, locked() is false and status() tells why; callers then go on
+// without the lock.
 class QM_PLATFORM_API FileLock {
  public:
   explicit FileLock(const std::string& path);
@@ -137,9 +145,11 @@ class QM_PLATFORM_API FileLock {
   FileLock& operator=(const FileLock&) = delete;
 
   bool locked() const { return handle_ != kNoHandle; }
+  const Status& status() const { return status_; }
 
  private:
   NativeHandle handle_ = kNoHandle;
+  Status status_;
 };
 
 }  // namespace platform

@@ -15,30 +15,32 @@
 
 #include "platform/export.h"
 #include "platform/native_handle.h"
+#include "platform/status.h"
 
 namespace platform {
 
-// Makes the folder (its parent must exist). True when it was made or is a
+// Makes the folder (its parent must exist). OK when it was made or is a
 // folder already.
-QM_PLATFORM_API bool MakeGroupFolder(const std::filesystem::path& folder);
+QM_PLATFORM_API Status MakeGroupFolder(const std::filesystem::path& folder);
 
 // At most `limit` bytes from the start of the file (more may come, up to
-// one read's worth), or nothing when it cannot be opened.
-QM_PLATFORM_API std::optional<std::string> ReadGroupFile(const std::filesystem::path& file,
-                                                         std::size_t limit = SIZE_MAX);
+// one read's worth); an error (kNotFound for a missing file) when it cannot
+// be opened.
+QM_PLATFORM_API Result<std::string> ReadGroupFile(const std::filesystem::path& file,
+                                                  std::size_t limit = SIZE_MAX);
 
 // Writes a temporary file beside `file` and renames it over `file`, without
-// a flush to disk: readers see the old or the new content whole. False,
-// with the temporary file removed, when it fails.
-QM_PLATFORM_API bool ReplaceGroupFile(const std::filesystem::path& file, std::string_view content);
+// a flush to disk: readers see the old or the new content whole. On a
+// failure the temporary file is removed.
+QM_PLATFORM_API Status ReplaceGroupFile(const std::filesystem::path& file, std::string_view content);
 
 // Removes the file; a missing file is no failure.
-QM_PLATFORM_API void RemoveGroupFile(const std::filesystem::path& file);
+QM_PLATFORM_API Status RemoveGroupFile(const std::filesystem::path& file);
 
 // A lock on a lock file (created when missing), shared between readers or
 // exclusive for one writer, held for the object's lifetime. It excludes
 // other processes and other threads of this process alike. held() is
-// false when the lock file could not be opened.
+// false when the lock file could not be opened, and status() tells why.
 class QM_PLATFORM_API GroupFileLock {
  public:
   enum class Kind { Shared, Exclusive };
@@ -48,9 +50,11 @@ class QM_PLATFORM_API GroupFileLock {
   GroupFileLock& operator=(const GroupFileLock&) = delete;
 
   bool held() const { return handle_ != kNoHandle; }
+  const Status& status() const { return status_; }
 
  private:
   NativeHandle handle_ = kNoHandle;
+  Status status_;
 };
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 
 
@@ -96,6 +97,47 @@ void LogWarning(std::string_view what, const Status& status) {
   std::string line(what);
   line += ": ";
   line += status.ToString();
+  Log(LogLevel::kWarning, line);
+}
+
+namespace {
+
+struct FailureState {
+  std::mutex mutex;
+  std::map<std::string, std::string, std::less<>> failing;  // key -> the warning last logged
+};
+
+FailureState& Failures() {
+  static FailureState state;
+  return state;
+}
+
+}  // namespace
+
+void LogFailureOnce(std::string_view key, std::string_view what, const Status& status) {
+  std::string line(what);
+  line += ": ";
+  line += status.ToString();
+  {
+    FailureState& failures = Failures();
+    std::lock_guard lock(failures.mutex);
+    auto it = failures.failing.find(key);
+    if (it != failures.failing.end() && it->second == line) return;
+    failures.failing.insert_or_assign(std::string(key), line);
+  }
+  Log(LogLevel::kWarning, line);
+}
+
+void LogRecovered(std::string_view key, std::string_view what) {
+  {
+    FailureState& failures = Failures();
+    std::lock_guard lock(failures.mutex);
+    auto it = failures.failing.find(key);
+    if (it == failures.failing.end()) return;
+    failures.failing.erase(it);
+  }
+  std::string line(what);
+  line += " again works";
   Log(LogLevel::kWarning, line);
 }
 

@@ -48,6 +48,15 @@ inline void LogError(std::string_view message) { Log(LogLevel::kError, message);
 // "<what>: <status>", e.g. LogWarning("mark not saved", status).
 QM_PLATFORM_API void LogWarning(std::string_view what, const Status& status);
 
+// For failures that recur on every pass (a value read every 20 seconds, a
+// spooler that stays away): the warning is logged when `key` starts
+// failing or fails for another reason, not again while it keeps failing
+// the same way; LogRecovered then logs "<what> again works" once. Keys are
+// process-wide, so short-lived objects reading the same thing share one.
+QM_PLATFORM_API void LogFailureOnce(std::string_view key, std::string_view what, const Status& status);
+// Logs "<what> again works" when `key` was failing; otherwise nothing.
+QM_PLATFORM_API void LogRecovered(std::string_view key, std::string_view what);
+
 // Where lines go instead of standard error, for tests; an empty function
 // restores standard error. Returns the previous sink.
 using LogSink = std::function<void(LogLevel, std::string_view line)>;

@@ -12,6 +12,7 @@
 
 #include "platform/export.h"
 #include "platform/native_handle.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -23,10 +24,10 @@ class QM_PLATFORM_API Process {
     bool captureErrorOutput = false;
   };
 
-  // Starts the executable at `path`. Nothing when it cannot be started
-  // (missing, not executable).
-  static std::optional<Process> Start(const std::string& path);
-  static std::optional<Process> Start(const std::string& path, Options options);
+  // Starts the executable at `path`; an error saying why when it cannot be
+  // started (missing, not executable).
+  static Result<Process> Start(const std::string& path);
+  static Result<Process> Start(const std::string& path, Options options);
 
   Process(Process&& other) noexcept;
   Process& operator=(Process&& other) noexcept;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/export.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -20,8 +21,8 @@ QM_PLATFORM_API const std::string& ProgramFolder();
 // The path of `name` in `folder` when that is a regular file that only
 // root or this process's user can change: the file and the folder are
 // owned by one of them and writable by neither group nor others, and the
-// file is not a link. Nothing otherwise.
-QM_PLATFORM_API std::optional<std::string> TrustedProgramFile(const std::string& folder,
-                                                              const std::string& name);
+// file is not a link. Otherwise an error naming the file or folder and what
+// is wrong with it.
+QM_PLATFORM_API Result<std::string> TrustedProgramFile(const std::string& folder, const std::string& name);
 
 }  // namespace platform

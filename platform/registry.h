@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/export.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -19,14 +20,6 @@ enum class Hive { LocalMachine, CurrentUser };
 
 // Value types, numbered as the registry numbers them.
 enum class RegType : std::uint32_t { None = 0, Sz = 1, Binary = 3, Dword = 4 };
-
-enum class RegStatus {
-  Ok,
-  NotFound,      // key or value does not exist
-  MoreData,      // the caller's buffer is smaller than the data
-  AccessDenied,
-  Error,
-};
 
 inline constexpr std::uint32_t kKeyRead = 0x20019;
 inline constexpr std::uint32_t kKeyWrite = 0x20006;
@@ -43,25 +36,29 @@ class QM_PLATFORM_API RegistryKey {
   virtual ~RegistryKey();
 
   // Queries a value. `data` may be null to learn the size: then `*size`
-  // receives the size and the result is Ok. Otherwise `*size` is the
+  // receives the size and the result is OK. Otherwise `*size` is the
   // buffer size on entry and the data size on return; a buffer that is too
-  // small gives MoreData (with the needed size in `*size`). `type` may be
-  // null. Value names are case-insensitive.
-  virtual RegStatus QueryValue(std::string_view name, RegType* type,
-                               void* data, std::uint32_t* size) = 0;
+  // small gives kMoreData (with the needed size in `*size`). `type` may be
+  // null. Value names are case-insensitive. A missing value is kNotFound;
+  // a damaged one kInvalidArgument; the context names the value's file.
+  virtual Status QueryValue(std::string_view name, RegType* type,
+                            void* data, std::uint32_t* size) = 0;
 
   // Stores a value, replacing an existing one atomically.
-  virtual RegStatus SetValue(std::string_view name, RegType type,
-                             const void* data, std::uint32_t size) = 0;
+  virtual Status SetValue(std::string_view name, RegType type,
+                          const void* data, std::uint32_t size) = 0;
 
-  virtual RegStatus DeleteValue(std::string_view name) = 0;
+  virtual Status DeleteValue(std::string_view name) = 0;
 
+  // Every readable value and every sub-key. A value that cannot be read is
+  // left out and logged as a warning; a folder the store did not name is
+  // no sub-key.
   virtual std::vector<RegValueInfo> Values() = 0;
   virtual std::vector<std::string> SubKeys() = 0;
 
-  // When the value was last written; nothing when the store cannot tell
-  // (this base version) or the value does not exist.
-  virtual std::optional<std::chrono::system_clock::time_point> ValueWriteTime(std::string_view name);
+  // When the value was last written; kNotFound when the value does not
+  // exist, an error when the store cannot tell (this base version).
+  virtual Result<std::chrono::system_clock::time_point> ValueWriteTime(std::string_view name);
 };
 
 // Tells when some values of one key change. Changes made between two waits
@@ -81,16 +78,17 @@ class QM_PLATFORM_API Registry {
  public:
   virtual ~Registry();
 
-  // Opens an existing key; null when it does not exist or cannot be opened.
-  virtual std::unique_ptr<RegistryKey> OpenKey(Hive hive, std::string_view path,
-                                               std::uint32_t access) = 0;
+  // Opens an existing key (never null); kNotFound when it does not exist,
+  // kAccessDenied when it cannot be read.
+  virtual Result<std::unique_ptr<RegistryKey>> OpenKey(Hive hive, std::string_view path,
+                                                       std::uint32_t access) = 0;
 
-  // Opens a key, creating it and every missing key above it; null on failure.
-  virtual std::unique_ptr<RegistryKey> CreateKey(Hive hive, std::string_view path,
-                                                 std::uint32_t access) = 0;
+  // Opens a key (never null), creating it and every missing key above it.
+  virtual Result<std::unique_ptr<RegistryKey>> CreateKey(Hive hive, std::string_view path,
+                                                         std::uint32_t access) = 0;
 
   // Deletes a key with everything below it.
-  virtual RegStatus DeleteKey(Hive hive, std::string_view path) = 0;
+  virtual Status DeleteKey(Hive hive, std::string_view path) = 0;
 
   // A watch on the values `names` of the key `path` (which need not exist
   // yet). This base version reads the values every kValuePollInterval and

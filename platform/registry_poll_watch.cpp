@@ -42,9 +42,9 @@ class PollingValueWatch final : public ValueWatch {
       if (!key) continue;
       std::uint32_t size = 0;
       RegType type = RegType::None;
-      if (key->QueryValue(name, &type, nullptr, &size) != RegStatus::Ok) continue;
+      if (!(*key)->QueryValue(name, &type, nullptr, &size)) continue;
       std::string data(size, '\0');
-      if (key->QueryValue(name, &type, data.data(), &size) != RegStatus::Ok) continue;
+      if (!(*key)->QueryValue(name, &type, data.data(), &size)) continue;
       data.resize(size);
       data.insert(0, 1, static_cast<char>(type));
       value = std::move(data);
@@ -63,8 +63,8 @@ class PollingValueWatch final : public ValueWatch {
 
 ValueWatch::~ValueWatch() = default;
 
-std::optional<std::chrono::system_clock::time_point> RegistryKey::ValueWriteTime(std::string_view) {
-  return std::nullopt;
+Result<std::chrono::system_clock::time_point> RegistryKey::ValueWriteTime(std::string_view name) {
+  return Status(StatusCode::kInvalidArgument, "this registry store keeps no write time of " + std::string(name));
 }
 
 std::unique_ptr<ValueWatch> Registry::WatchValues(Hive hive, std::string_view path, std::vector<std::string> names) {

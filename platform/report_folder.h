@@ -8,14 +8,15 @@
 #include <string>
 
 #include "platform/export.h"
+#include "platform/status.h"
 
 namespace platform {
 
 // "quillmark" in the user's runtime folder ($XDG_RUNTIME_DIR), else in
 // the cache folder ($XDG_CACHE_HOME, else ~/.cache); made 0700 when
-// missing. Nothing when it cannot be made, or when what is there is not a
+// missing. An error when it cannot be made, or when what is there is not a
 // folder of this user's that only this user can reach (a link, another
 // owner, group or others allowed in).
-QM_PLATFORM_API std::optional<std::string> UserReportFolder();
+QM_PLATFORM_API Result<std::string> UserReportFolder();
 
 }  // namespace platform

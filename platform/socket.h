@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/export.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -19,7 +20,8 @@ QM_PLATFORM_API int HostNotFoundError();
 QM_PLATFORM_API std::string LocalHostName();
 
 // A TCP client socket over IPv4, closed on destruction. Failing calls throw
-// std::system_error with the system's error code (std::system_category()).
+// StatusError, a std::system_error with the system's error code
+// (std::system_category()) and the call in its context.
 class QM_PLATFORM_API TcpSocket {
  public:
   TcpSocket() = default;

@@ -5,8 +5,26 @@
 
 namespace platform {
 
-SpoolerError::SpoolerError(std::int32_t code, const std::string& what)
-    : std::runtime_error(what), code_(code) {}
+StatusCode CodeOfSpoolerError(std::int32_t code) {
+  switch (code) {
+    case kErrorFileNotFound:
+    case kErrorInvalidPrinterName:
+      return StatusCode::kNotFound;
+    case kErrorAccessDenied: return StatusCode::kAccessDenied;
+    case kErrorInvalidHandle:
+    case kErrorInvalidParameter:
+    case kErrorNotSupported:
+      return StatusCode::kInvalidArgument;
+    case kErrorInsufficientBuffer: return StatusCode::kMoreData;
+    case kErrorServerUnavailable: return StatusCode::kUnavailable;
+    default: return StatusCode::kIoError;
+  }
+}
+
+SpoolerError::SpoolerError(std::int32_t code, const std::string& what, int systemError)
+    : StatusError(Status(CodeOfSpoolerError(code), what, systemError),
+                  systemError != 0 ? what + ": " + SystemErrorText(systemError) : what),
+      code_(code) {}
 
 ChangeNotification::~ChangeNotification() = default;
 SpoolPrinter::~SpoolPrinter() = default;

@@ -18,8 +18,8 @@
 //
 // Every text crossing this interface (printer, document, user and status
 // names) is 8-bit Latin-1; a backend that speaks UTF-8 converts at its
-// boundary. Every failure is thrown as SpoolerError carrying a Windows
-// error code (the constants below), which callers report as the "last
+// boundary. Every failure is thrown as SpoolerError (a StatusError) carrying
+// a Windows error code (the constants below), which callers report as the "last
 // error".
 
 #include <array>
@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "platform/export.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -50,15 +51,23 @@ inline constexpr std::int32_t kErrorInsufficientBuffer = 122;
 inline constexpr std::int32_t kErrorServerUnavailable = 1722;  // spooler not running
 inline constexpr std::int32_t kErrorInvalidPrinterName = 1801;
 
-// A spooler call failed. code() is the Windows error code of the failure.
-class QM_PLATFORM_API SpoolerError : public std::runtime_error {
+// A spooler call failed. code() is the Windows error code of the failure
+// (not a std::error_code: callers report it as the "last error"), what()
+// the text given, and status() the platform's Status for it (the code
+// mapped to a StatusCode, the text as context).
+class QM_PLATFORM_API SpoolerError : public StatusError {
  public:
-  SpoolerError(std::int32_t code, const std::string& what);
+  // `systemError`: the system's error number behind the failure, when there
+  // is one; its text then follows `what`.
+  SpoolerError(std::int32_t code, const std::string& what, int systemError = 0);
   std::int32_t code() const noexcept { return code_; }
 
  private:
   std::int32_t code_;
 };
+
+// The StatusCode that fits a spooler's Windows error code.
+QM_PLATFORM_API StatusCode CodeOfSpoolerError(std::int32_t code);
 
 // ---- Jobs ----------------------------------------------------------------
 

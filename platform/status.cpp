@@ -98,6 +98,12 @@ std::string Status::ToString() const {
 
 StatusError::StatusError(Status status)
     : std::system_error(std::error_code(status.system_error(), std::system_category()), status.context()),
-      status_(std::move(status)) {}
+      status_(std::move(status)),
+      what_(status_.ToString()) {}
+
+StatusError::StatusError(Status status, std::string what)
+    : std::system_error(std::error_code(status.system_error(), std::system_category()), status.context()),
+      status_(std::move(status)),
+      what_(std::move(what)) {}
 
 }  // namespace platform

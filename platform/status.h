@@ -109,6 +109,11 @@ class Result {
   T value_or(U&& fallback) const& {
     return value_.value_or(std::forward<U>(fallback));
   }
+  // Like std::optional: equal to a value when it holds an equal one.
+  friend bool operator==(const Result& result, const T& value) {
+    return result.has_value() && *result == value;
+  }
+
   // The value as a plain optional (for code that keeps one).
   std::optional<T> ToOptional() && { return std::move(value_); }
 
@@ -120,14 +125,22 @@ class Result {
 // Thrown by constructors and by calls whose callers expect exceptions. It
 // is a std::system_error whose code() is the system's error number (in
 // std::system_category()), so code written against the standard's error
-// type reads it too; status() has the whole story.
+// type reads it too; status() has the whole story and what() is
+// status().ToString(). The platform's own exceptions (SpoolerError,
+// TlsError, DynamicLibraryError) derive from it and keep their own text.
 class QM_PLATFORM_API StatusError : public std::system_error {
  public:
   explicit StatusError(Status status);
   const Status& status() const noexcept { return status_; }
+  const char* what() const noexcept override { return what_.c_str(); }
+
+ protected:
+  // what() gives `what` instead of status.ToString().
+  StatusError(Status status, std::string what);
 
  private:
   Status status_;
+  std::string what_;
 };
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/export.h"
+#include "platform/status.h"
 #include "platform/socket.h"
 
 namespace platform {
@@ -20,13 +21,13 @@ namespace platform {
 // The handshake failed: the certificate was not trusted or did not name
 // the host, the server spoke no TLS, or the connection broke. what() says
 // which, in the TLS library's words.
-class QM_PLATFORM_API TlsError : public std::runtime_error {
+class QM_PLATFORM_API TlsError : public StatusError {
  public:
-  explicit TlsError(const std::string& what) : std::runtime_error(what) {}
+  explicit TlsError(const std::string& what) : StatusError(Status(StatusCode::kIoError, what), what) {}
 };
 
 // A TLS client session over a socket it borrows: the socket must outlive
-// it. I/O errors after the handshake throw std::system_error (as the
+// it. I/O errors after the handshake throw StatusError (as the
 // socket does) or TlsError.
 class QM_PLATFORM_API TlsStream {
  public:

@@ -21,11 +21,11 @@
 #include "common/scramble.h"
 #include "platform/registry.h"
 #include "platform/terminal.h"
+#include "platform/log.h"
 
 namespace {
 
 using platform::Hive;
-using platform::RegStatus;
 using platform::RegType;
 
 int Fail(const std::string& message) {
@@ -116,6 +116,7 @@ struct Args {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::SetLogIdentity("quillmark-reg");
   if (argc < 3) return Usage("too few arguments");
   Args args;
   args.command = argv[1];
@@ -161,7 +162,7 @@ int main(int argc, char** argv) {
     if (!key) return Fail("The system was unable to find the specified registry key or value.");
     std::cout << "\n" << hiveName << (path.empty() ? "" : "\\" + path) << "\n";
     bool found = false;
-    auto values = key->Values();
+    auto values = (*key)->Values();
     std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
     for (const auto& v : values) {
       if (name) {
@@ -174,7 +175,7 @@ int main(int argc, char** argv) {
       found = true;
     }
     if (!name) {
-      for (const auto& sub : key->SubKeys()) std::cout << "\n" << hiveName << "\\" << path << "\\" << sub << "\n";
+      for (const auto& sub : (*key)->SubKeys()) std::cout << "\n" << hiveName << "\\" << path << "\\" << sub << "\n";
     } else if (!found) {
       return Fail("The system was unable to find the specified registry key or value.");
     }
@@ -215,11 +216,11 @@ int main(int argc, char** argv) {
     auto key = registry.CreateKey(hive, keyLatin1, platform::kKeyWrite);
     if (!key) return Fail("cannot create the key (access denied?)");
     std::uint32_t size = 0;
-    if (!args.force && key->QueryValue(*name, nullptr, nullptr, &size) == RegStatus::Ok &&
+    if (!args.force && (*key)->QueryValue(*name, nullptr, nullptr, &size) &&
         !Confirm("Value " + *args.name + " exists, overwrite")) {
       return Fail("value " + *args.name + " exists; use /f to overwrite it");
     }
-    if (key->SetValue(*name, regType, bytes.data(), static_cast<std::uint32_t>(bytes.size())) != RegStatus::Ok) {
+    if (!(*key)->SetValue(*name, regType, bytes.data(), static_cast<std::uint32_t>(bytes.size()))) {
       return Fail("cannot write the value (access denied?)");
     }
     std::cout << "The operation completed successfully.\n";
@@ -232,12 +233,12 @@ int main(int argc, char** argv) {
       auto key = registry.OpenKey(hive, keyLatin1, platform::kKeyWrite);
       if (!key) return Fail("The system was unable to find the specified registry key or value.");
       if (!args.force && !Confirm("Delete the registry value " + *args.name)) return Fail("not deleted; use /f");
-      if (key->DeleteValue(*name) != RegStatus::Ok) {
+      if (!(*key)->DeleteValue(*name)) {
         return Fail("The system was unable to find the specified registry key or value.");
       }
     } else {
       if (!args.force && !Confirm("Permanently delete the registry key " + args.key)) return Fail("not deleted; use /f");
-      if (registry.DeleteKey(hive, keyLatin1) != RegStatus::Ok) {
+      if (!registry.DeleteKey(hive, keyLatin1)) {
         return Fail("The system was unable to find the specified registry key or value.");
       }
     }

@@ -27,6 +27,7 @@
 #include "common/text_file.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -161,6 +162,7 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::SetLogIdentity("quillmark-report");
   try {
     return Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const std::exception& e) {

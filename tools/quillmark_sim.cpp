@@ -30,6 +30,7 @@
 #include "common/latin1.h"
 #include "platform/sim/sim_spooler.h"
 #include "platform/spooler.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -227,6 +228,7 @@ int Run(std::vector<std::string> args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::SetLogIdentity("quillmark-sim");
   try {
     return Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const platform::SpoolerError& e) {

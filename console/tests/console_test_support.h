@@ -45,9 +45,9 @@ inline void ExpectMenuEntries(const QList<QAction*>& actions, const MenuEntries&
 // Remembers what it was asked to open instead of starting anything.
 class RecordingOpener : public platform::DesktopOpener {
  public:
-  bool Open(const std::string& target) override {
+  platform::Status Open(const std::string& target) override {
     opened.push_back(target);
-    return true;
+    return platform::Status::Ok();
   }
   std::vector<std::string> opened;
 };
@@ -70,7 +70,7 @@ inline std::optional<std::uint32_t> StoredDword(platform::Registry& registry, co
   std::uint32_t value = 0;
   std::uint32_t size = sizeof value;
   platform::RegType type{};
-  if (key->QueryValue(name, &type, &value, &size) != platform::RegStatus::Ok) return std::nullopt;
+  if (!(*key)->QueryValue(name, &type, &value, &size)) return std::nullopt;
   return value;
 }
 
@@ -149,15 +149,15 @@ class CountingRegistry : public platform::Registry {
       : inner_(inner), previous_(platform::Registry::SetDefault(this)) {}
   ~CountingRegistry() override { platform::Registry::SetDefault(previous_); }
 
-  std::unique_ptr<platform::RegistryKey> OpenKey(platform::Hive hive, std::string_view path,
-                                                 std::uint32_t access) override {
+  platform::Result<std::unique_ptr<platform::RegistryKey>> OpenKey(platform::Hive hive, std::string_view path,
+                                                                   std::uint32_t access) override {
     return Wrap(inner_.OpenKey(hive, path, access));
   }
-  std::unique_ptr<platform::RegistryKey> CreateKey(platform::Hive hive, std::string_view path,
-                                                   std::uint32_t access) override {
+  platform::Result<std::unique_ptr<platform::RegistryKey>> CreateKey(platform::Hive hive, std::string_view path,
+                                                                     std::uint32_t access) override {
     return Wrap(inner_.CreateKey(hive, path, access));
   }
-  platform::RegStatus DeleteKey(platform::Hive hive, std::string_view path) override {
+  platform::Status DeleteKey(platform::Hive hive, std::string_view path) override {
     return inner_.DeleteKey(hive, path);
   }
 
@@ -172,16 +172,16 @@ class CountingRegistry : public platform::Registry {
    public:
     Key(std::unique_ptr<platform::RegistryKey> inner, std::vector<std::string>& writes)
         : inner_(std::move(inner)), writes_(writes) {}
-    platform::RegStatus QueryValue(std::string_view name, platform::RegType* type, void* data,
+    platform::Status QueryValue(std::string_view name, platform::RegType* type, void* data,
                                    std::uint32_t* size) override {
       return inner_->QueryValue(name, type, data, size);
     }
-    platform::RegStatus SetValue(std::string_view name, platform::RegType type, const void* data,
+    platform::Status SetValue(std::string_view name, platform::RegType type, const void* data,
                                  std::uint32_t size) override {
       writes_.emplace_back(name);
       return inner_->SetValue(name, type, data, size);
     }
-    platform::RegStatus DeleteValue(std::string_view name) override {
+    platform::Status DeleteValue(std::string_view name) override {
       return inner_->DeleteValue(name);
     }
     std::vector<platform::RegValueInfo> Values() override { return inner_->Values(); }
@@ -192,9 +192,10 @@ class CountingRegistry : public platform::Registry {
     std::vector<std::string>& writes_;
   };
 
-  std::unique_ptr<platform::RegistryKey> Wrap(std::unique_ptr<platform::RegistryKey> key) {
-    if (!key) return nullptr;
-    return std::make_unique<Key>(std::move(key), writes_);
+  platform::Result<std::unique_ptr<platform::RegistryKey>> Wrap(
+      platform::Result<std::unique_ptr<platform::RegistryKey>> key) {
+    if (!key) return key;
+    return std::unique_ptr<platform::RegistryKey>(std::make_unique<Key>(std::move(*key), writes_));
   }
 
   platform::Registry& inner_;
@@ -205,6 +206,6 @@ class CountingRegistry : public platform::Registry {
 inline void DeleteValue(platform::Registry& registry, const char* name) {
   if (auto key = registry.OpenKey(platform::Hive::LocalMachine, common::kQuillmarkKey,
                                   platform::kKeyWrite)) {
-    key->DeleteValue(name);
+    (*key)->DeleteValue(name);
   }
 }

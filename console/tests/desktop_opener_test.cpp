@@ -65,12 +65,17 @@ TEST(DesktopOpener, StartsTheProgramWithTheTargetAsOneArgumentAndDoesNotWait) {
 
 TEST(DesktopOpener, AProgramThatCannotStartIsReported) {
   auto opener = platform::MakeProgramOpener("/nonexistent/quillmark-opener");
-  EXPECT_FALSE(opener->Open("https://www.quillmark.example/"));
+  const platform::Status opened = opener->Open("https://www.quillmark.example/");
+  EXPECT_FALSE(opened);
+  // Why, for the log: the program and the system's reason.
+  EXPECT_TRUE(opened.IsNotFound()) << opened.ToString();
+  EXPECT_NE(opened.ToString().find("/nonexistent/quillmark-opener: No such file or directory"), std::string::npos)
+      << opened.ToString();
 }
 
 TEST(DesktopOpener, TheProcessWideOpenerCanBeReplaced) {
   struct Fake : platform::DesktopOpener {
-    bool Open(const std::string&) override { return true; }
+    platform::Status Open(const std::string&) override { return platform::Status::Ok(); }
   } fake;
   platform::DesktopOpener* previous = platform::DesktopOpener::SetDefault(&fake);
   EXPECT_EQ(&platform::DesktopOpener::Default(), &fake);

@@ -31,7 +31,7 @@ class EmailSettingsTest : public PageFixture {
   std::string Shown(int id) { return Dialog().Field(id)->text().toStdString(); }
   bool NothingStored() {
     auto key = registry_.registry().OpenKey(platform::Hive::LocalMachine, common::kQuillmarkKey,
-                                            platform::kKeyRead);
+                                            platform::kKeyRead).value();
     for (const auto& v : key->Values()) {
       if (v.name != "AppPath") return false;
     }

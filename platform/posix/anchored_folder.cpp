@@ -16,6 +16,7 @@
 
 #include "platform/anchored_folder.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "platform/posix/anchored_walk.h"
 
 namespace platform {
@@ -106,30 +107,57 @@ bool FolderAcceptable(const struct stat& st) {
   return S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-UniqueFd OpenRoot(const std::string& root) {
+// `why` (may be null) receives the reason when the folder is refused.
+UniqueFd OpenRoot(const std::string& root, Status* why = nullptr) {
   UniqueFd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat st {};
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !RootAcceptable(st)) return UniqueFd();
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+    if (why) *why = Status::LastError("open data folder " + root);
+    return UniqueFd();
+  }
+  if (!RootAcceptable(st)) {
+    if (why) {
+      *why = Status(StatusCode::kAccessDenied,
+                    "data folder " + root + " refused: not owned by root or this account, or writable by everyone");
+    }
+    return UniqueFd();
+  }
   return fd;
 }
 
 // Opens the folder `name` in `parent` (making it when asked) and checks it.
-UniqueFd OpenSubfolder(int parent, const std::string& name, bool create) {
+// `path` is the folder's whole path, for the reason given in `why`.
+UniqueFd OpenSubfolder(int parent, const std::string& name, bool create, Status* why = nullptr,
+                       const std::string& path = {}) {
   UniqueFd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid() && errno == ENOENT && create) {
-    MakeFolderAt(parent, name);
+    if (!MakeFolderAt(parent, name) && errno != EEXIST) {
+      if (why) *why = Status::LastError("create folder " + path);
+      return UniqueFd();
+    }
     fd = UniqueFd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
   struct stat st {};
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !FolderAcceptable(st)) return UniqueFd();
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+    if (why) *why = Status::LastError(errno == ELOOP || errno == ENOTDIR ? "folder " + path + " is a link or no folder"
+                                                                          : "open folder " + path);
+    return UniqueFd();
+  }
+  if (!FolderAcceptable(st)) {
+    if (why) *why = Status(StatusCode::kAccessDenied, "folder " + path + " refused: writable by its group or others");
+    return UniqueFd();
+  }
   return fd;
 }
 
-// Walks `names` from `folder`; the open folder at the end, or invalid.
+// Walks `names` from `folder` (which is `base`); the open folder at the
+// end, or invalid with the reason in `why`.
 UniqueFd WalkFolders(UniqueFd folder, const std::vector<std::string>& names, std::size_t count,
-                     bool create) {
-  for (std::size_t i = 0; i < count && folder.valid(); ++i)
-    folder = OpenSubfolder(folder.get(), names[i], create);
+                     bool create, Status* why = nullptr, std::string base = {}) {
+  for (std::size_t i = 0; i < count && folder.valid(); ++i) {
+    base += "/" + names[i];
+    folder = OpenSubfolder(folder.get(), names[i], create, why, base);
+  }
   return folder;
 }
 
@@ -184,19 +212,26 @@ Walk OpenAnchoredParent(const std::string& path, bool createFolders, AnchoredPar
   std::vector<std::string> names;
   bool refused = false;
   if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::Outside;
-  if (refused || names.empty()) return Walk::Refused;
-  out.folder = WalkFolders(OpenRoot(root), names, names.size() - 1, createFolders);
+  if (refused || names.empty()) {
+    out.why = Status(StatusCode::kInvalidArgument, path + ": a name \".\" or \"..\" below the data folder");
+    return Walk::Refused;
+  }
+  out.folder = WalkFolders(OpenRoot(root, &out.why), names, names.size() - 1, createFolders, &out.why,
+                           WithoutTrailingSlashes(root));
   out.leaf = names.back();
   return out.folder.valid() ? Walk::Opened : Walk::Refused;
 }
 
-Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out) {
+Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out, Status* why) {
   std::string root;
   std::vector<std::string> names;
   bool refused = false;
   if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::Outside;
-  if (refused) return Walk::Refused;
-  out = WalkFolders(OpenRoot(root), names, names.size(), false);
+  if (refused) {
+    if (why) *why = Status(StatusCode::kInvalidArgument, path + ": a name \".\" or \"..\" below the data folder");
+    return Walk::Refused;
+  }
+  out = WalkFolders(OpenRoot(root, why), names, names.size(), false, why, WithoutTrailingSlashes(root));
   return out.valid() ? Walk::Opened : Walk::Refused;
 }
 
@@ -253,21 +288,34 @@ bool IsBelowDataFolder(const std::string& path) {
   return NamesBelowDataFolder(path, root, names, refused);
 }
 
-std::optional<std::string> AnchoredReadFileBytes(const std::string& path) {
+namespace {
+
+// Why OpenPlainFile gave nothing, with errno as it left it.
+Status PlainFileFailure(const char* doing, const std::string& path) {
+  const int error = errno;
+  if (error == ELOOP) return Status(StatusCode::kAccessDenied, path + " is a symbolic link; not followed", error);
+  if (error == EMLINK) return Status(StatusCode::kAccessDenied, path + " has more than one link; skipped", error);
+  if (error == EINVAL) return Status(StatusCode::kAccessDenied, path + " is not a regular file; skipped", error);
+  return Status::FromSystem(error, std::string(doing) + " " + path);
+}
+
+}  // namespace
+
+Result<std::string> AnchoredReadFileBytes(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return std::nullopt;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
   // A second name for a file is no way in: the kernel lets nobody link a
   // file they could not read and write themselves. Refusing it here would
   // only make the catalogue look empty to the edit that rewrites it.
   UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY, 0, true);
-  if (!fd.valid()) return std::nullopt;
+  if (!fd.valid()) return PlainFileFailure("open", path);
   std::string bytes;
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return std::nullopt;
+      return Status::LastError("read " + path);
     }
     if (n == 0) break;
     bytes.append(buf, static_cast<size_t>(n));
@@ -275,58 +323,69 @@ std::optional<std::string> AnchoredReadFileBytes(const std::string& path) {
   return bytes;
 }
 
-bool AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
+Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
   // Truncated only once it is known to be a plain file of its own.
   UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_CREAT,
                               NewFileMode(at.folder.get()));
-  if (!fd.valid() || ::ftruncate(fd.get(), 0) != 0) return false;
-  bool ok = WriteAll(fd.get(), bytes);
-  return fd.close() && ok;
+  if (!fd.valid()) return PlainFileFailure("open", path);
+  if (::ftruncate(fd.get(), 0) != 0) return Status::LastError("truncate " + path);
+  if (!WriteAll(fd.get(), bytes)) return Status::LastError("write " + path);
+  if (!fd.close()) return Status::LastError("close " + path);
+  return Status::Ok();
 }
 
-bool AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
-                             std::optional<std::string_view> prefixWhenNew) {
+Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
+                               std::optional<std::string_view> prefixWhenNew) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
   const mode_t mode = NewFileMode(at.folder.get());
   if (!prefixWhenNew) {
     UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_CREAT | O_APPEND, mode);
-    return fd.valid() && WriteOnceAndClose(fd, bytes);
+    if (!fd.valid()) return PlainFileFailure("open", path);
+    if (!WriteOnceAndClose(fd, bytes)) return Status::LastError("append to " + path);
+    return Status::Ok();
   }
   for (int attempt = 0; attempt < 8; ++attempt) {
     UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_APPEND);
-    if (fd.valid()) return WriteOnceAndClose(fd, bytes);
-    if (errno != ENOENT) return false;  // a link or another kind of file: skipped
+    if (fd.valid()) {
+      if (!WriteOnceAndClose(fd, bytes)) return Status::LastError("append to " + path);
+      return Status::Ok();
+    }
+    if (errno != ENOENT) return PlainFileFailure("open", path);  // a link or another kind of file: skipped
     UniqueFd fresh =
         OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_CREAT | O_EXCL | O_APPEND, mode);
     if (fresh.valid()) {
       std::string all;
       all.reserve(prefixWhenNew->size() + bytes.size());
       all.append(*prefixWhenNew).append(bytes);
-      return WriteOnceAndClose(fresh, all);
+      if (!WriteOnceAndClose(fresh, all)) return Status::LastError("write " + path);
+      return Status::Ok();
     }
-    if (errno != EEXIST) return false;  // someone else created it: append
+    if (errno != EEXIST) return PlainFileFailure("create", path);  // someone else created it: append
   }
-  return false;
+  return Status(StatusCode::kIoError, "append to " + path + ": created and removed again by others");
 }
 
-bool AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush) {
+Status AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   const std::string tmp = at.leaf + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
   UniqueFd fd = OpenPlainFile(at.folder.get(), tmp, O_WRONLY | O_CREAT | O_EXCL,
                               NewFileMode(at.folder.get()));
-  if (!fd.valid()) return false;
+  if (!fd.valid()) return PlainFileFailure("create a temporary file beside", path);
   TakeOwnershipOf(fd.get(), at.folder.get(), at.leaf);
-  bool ok = WriteAll(fd.get(), bytes) && (!flush || ::fsync(fd.get()) == 0);
-  ok = fd.close() && ok;
+  Status status;
+  if (!WriteAll(fd.get(), bytes)) status = Status::LastError("write a temporary file beside " + path);
+  if (status && flush && ::fsync(fd.get()) != 0) status = Status::LastError("flush a temporary file beside " + path);
+  if (!fd.close() && status) status = Status::LastError("close a temporary file beside " + path);
   // renameat replaces the name itself: a link there is replaced, not followed.
-  if (ok) ok = ::renameat(at.folder.get(), tmp.c_str(), at.folder.get(), at.leaf.c_str()) == 0;
-  if (!ok) ::unlinkat(at.folder.get(), tmp.c_str(), 0);
-  return ok;
+  if (status && ::renameat(at.folder.get(), tmp.c_str(), at.folder.get(), at.leaf.c_str()) != 0)
+    status = Status::LastError("replace " + path);
+  if (!status) ::unlinkat(at.folder.get(), tmp.c_str(), 0);
+  return status;
 }
 
 bool AnchoredFileExists(const std::string& path) {
@@ -339,10 +398,11 @@ bool AnchoredFileExists(const std::string& path) {
          !S_ISLNK(st.st_mode);
 }
 
-bool AnchoredCreateFolder(const std::string& path) {
+Status AnchoredCreateFolder(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
-  return MakeFolderAt(at.folder.get(), at.leaf);
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
+  if (!MakeFolderAt(at.folder.get(), at.leaf)) return Status::LastError("create folder " + path);
+  return Status::Ok();
 }
 
 std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::string_view suffix) {
@@ -354,22 +414,23 @@ std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::
   return out;
 }
 
-bool AnchoredForceRemoveFile(const std::string& path) {
+Status AnchoredForceRemoveFile(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
   // Removing a name needs no right on the file; a link is removed itself.
-  return ::unlinkat(at.folder.get(), at.leaf.c_str(), 0) == 0;
+  if (::unlinkat(at.folder.get(), at.leaf.c_str(), 0) != 0) return Status::LastError("remove " + path);
+  return Status::Ok();
 }
 
-int AnchoredOpenLockFile(const std::string& path) {
+Result<int> AnchoredOpenLockFile(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return -1;
+  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
   const mode_t mode = NewFileMode(at.folder.get(), true);
   UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDWR | O_CREAT, mode);
   // A lock made by another account may be read-only to us; flock works on
   // a descriptor opened for reading too.
   if (!fd.valid() && errno == EACCES) fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY);
-  if (!fd.valid()) return -1;
+  if (!fd.valid()) return PlainFileFailure("open lock file", path);
   // Whoever may open a lock may hold it for ever: keep ours to those who
   // may write beside it.
   struct stat st {};
@@ -394,11 +455,14 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
                              const std::function<bool(const std::string& path)>& shouldRemove) {
   posix::UniqueFd fd;
   bool checked = true;
-  switch (posix::OpenAnchoredFolder(folder, fd)) {
+  Status why;
+  switch (posix::OpenAnchoredFolder(folder, fd, &why)) {
     case posix::Walk::Refused:
+      if (!why.IsNotFound()) LogWarning("old log files not removed", why);
       return 0;
     case posix::Walk::Outside:
       fd = posix::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (!fd.valid() && errno != ENOENT) LogWarning("old log files not removed", Status::LastError("open folder " + folder));
       checked = false;
       break;
     case posix::Walk::Opened:
@@ -409,40 +473,49 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
   posix::ForEachFileIn(
       fd.get(), posix::WithoutTrailingSlashes(folder), suffix, checked,
       [&](int in, const std::string& name, const std::string& path) {
-        if (shouldRemove(path) && ::unlinkat(in, name.c_str(), 0) == 0) ++removed;
+        if (!shouldRemove(path)) return;
+        if (::unlinkat(in, name.c_str(), 0) == 0) {
+          ++removed;
+        } else {
+          LogWarning("old log file not removed", Status::LastError("remove " + path));
+        }
       },
       0);
   return removed;
 }
 
-std::optional<std::vector<std::string>> EnterFolderHolding(const std::string& root,
-                                                           std::string_view folder,
-                                                           const std::vector<std::string>& paths) {
+Result<std::vector<std::string>> EnterFolderHolding(const std::string& root, std::string_view folder,
+                                                    const std::vector<std::string>& paths) {
   std::vector<std::string> rootNames, folderNames, names;
   if (root.empty() || !posix::SplitNames(root, rootNames) || !posix::SplitNames(folder, folderNames))
-    return std::nullopt;
-  posix::UniqueFd held =
-      posix::WalkFolders(posix::OpenRoot(root), folderNames, folderNames.size(), false);
-  if (!held.valid()) return std::nullopt;
+    return Status(StatusCode::kInvalidArgument, "folder " + std::string(folder) + " in " + root);
+  Status why;
+  posix::UniqueFd held = posix::WalkFolders(posix::OpenRoot(root, &why), folderNames, folderNames.size(), false,
+                                            &why, posix::WithoutTrailingSlashes(root));
+  if (!held.valid()) return why;
   std::vector<std::string> prefix = rootNames;
   prefix.insert(prefix.end(), folderNames.begin(), folderNames.end());
 
   std::vector<std::string> relative;
   for (const std::string& path : paths) {
-    if (path.empty() || (path[0] == '/') != (root[0] == '/')) return std::nullopt;
+    const Status outside(StatusCode::kAccessDenied, path + " is not in the folder " + root + "/" + std::string(folder));
+    if (path.empty() || (path[0] == '/') != (root[0] == '/')) return outside;
     if (!posix::SplitNames(path, names) || names.size() <= prefix.size() ||
         !std::equal(prefix.begin(), prefix.end(), names.begin()))
-      return std::nullopt;
+      return outside;
     posix::UniqueFd at(::dup(held.get()));
-    for (std::size_t i = prefix.size(); i + 1 < names.size() && at.valid(); ++i)
-      at = posix::OpenSubfolder(at.get(), names[i], false);
-    if (!at.valid() || !posix::OpenPlainFile(at.get(), names.back(), O_RDONLY).valid())
-      return std::nullopt;
+    std::string walked = root + "/" + std::string(folder);
+    for (std::size_t i = prefix.size(); i + 1 < names.size() && at.valid(); ++i) {
+      walked += "/" + names[i];
+      at = posix::OpenSubfolder(at.get(), names[i], false, &why, walked);
+    }
+    if (!at.valid()) return why;
+    if (!posix::OpenPlainFile(at.get(), names.back(), O_RDONLY).valid()) return posix::PlainFileFailure("open", path);
     std::string rest;
     for (std::size_t i = prefix.size(); i < names.size(); ++i) rest += (rest.empty() ? "" : "/") + names[i];
     relative.push_back(std::move(rest));
   }
-  if (::fchdir(held.get()) != 0) return std::nullopt;
+  if (::fchdir(held.get()) != 0) return Status::LastError("enter folder " + root + "/" + std::string(folder));
   return relative;
 }
 

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace platform::posix {
 
 // One open descriptor, closed with the object.
@@ -60,6 +62,7 @@ bool EndsWithNoCase(std::string_view name, std::string_view suffix);
 struct AnchoredParent {
   UniqueFd folder;
   std::string leaf;  // one name, never "." or ".."
+  Status why;        // when the walk was refused: which folder and why
 };
 
 enum class Walk {
@@ -72,8 +75,9 @@ enum class Walk {
 // With `createFolders`, missing folders on the way are made (0750).
 Walk OpenAnchoredParent(const std::string& path, bool createFolders, AnchoredParent& out);
 
-// Opens the folder `path` itself (the data folder or a folder below it).
-Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out);
+// Opens the folder `path` itself (the data folder or a folder below it);
+// `why` (may be null) receives the reason of a refusal.
+Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out, Status* why = nullptr);
 
 // Opens the name `leaf` in `folder` without following a link, with the
 // O_* `flags` (O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC are added) and, when
@@ -113,19 +117,19 @@ namespace platform::posix {
 // then use the Anchored* versions below, which follow no link.
 bool IsBelowDataFolder(const std::string& path);
 
-std::optional<std::string> AnchoredReadFileBytes(const std::string& path);
-bool AnchoredWriteFileBytes(const std::string& path, std::string_view bytes);
+Result<std::string> AnchoredReadFileBytes(const std::string& path);
+Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes);
 // `prefixWhenNew` is written ahead of the bytes when this call creates the
 // file (nothing: plain append).
-bool AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
-                             std::optional<std::string_view> prefixWhenNew);
-bool AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush = true);
+Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
+                               std::optional<std::string_view> prefixWhenNew);
+Status AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush = true);
 bool AnchoredFileExists(const std::string& path);
-bool AnchoredCreateFolder(const std::string& path);
+Status AnchoredCreateFolder(const std::string& path);
 std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::string_view suffix);
-bool AnchoredForceRemoveFile(const std::string& path);
-// The lock file opened (created 0600, or 0660 in a folder its group may
-// write to), or -1.
-int AnchoredOpenLockFile(const std::string& path);
+Status AnchoredForceRemoveFile(const std::string& path);
+// The lock file's descriptor, opened (created 0600, or 0660 in a folder its
+// group may write to).
+Result<int> AnchoredOpenLockFile(const std::string& path);
 
 }  // namespace platform::posix

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/clock.h"
+#include "platform/log.h"
 
 namespace platform::cups {
 
@@ -103,6 +104,7 @@ void CupsChangeNotification::RenewIfDue() {
                   kLeaseSeconds);
     connection_.Do(std::move(request), kErrorInvalidHandle);
   }
+  LogDebug("CUPS subscriptions of " + printer_ + " renewed");
   renewAt_ = std::chrono::steady_clock::now() + std::chrono::seconds(kLeaseSeconds / 2);
 }
 
@@ -112,8 +114,10 @@ void CupsChangeNotification::CancelSubscription(int& id) noexcept {
     Ipp request = Connection::NewRequest(IPP_OP_CANCEL_SUBSCRIPTION, uri_);
     ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "notify-subscription-id", id);
     connection_.Do(std::move(request), kErrorInvalidHandle);
-  } catch (...) {
+  } catch (const std::exception& e) {
     // The lease ends it anyway.
+    LogFailureOnce("CUPS cancel " + printer_, "CUPS subscription of " + printer_ + " left to its lease",
+                   Status(StatusCode::kUnavailable, e.what()));
   }
   id = 0;
 }
@@ -133,10 +137,13 @@ void CupsChangeNotification::SubscribeRelay() noexcept {
     if (ipp_attribute_t* id = ippFindAttribute(response.get(), "notify-subscription-id", IPP_TAG_INTEGER)) {
       relayId_ = ippGetInteger(id, 0);
     }
-  } catch (const SpoolerError&) {
+    LogRecovered("CUPS relay " + printer_, "CUPS notifier subscription of " + printer_);
+  } catch (const SpoolerError& e) {
     // No notifier installed (the scheduler refuses the scheme), or no
     // scheduler: events are asked for at short intervals, and the
     // notifier tried again at the next check.
+    LogFailureOnce("CUPS relay " + printer_,
+                   "no CUPS notifier events for " + printer_ + ", asking twice a second instead", e.status());
     relayId_ = 0;
   }
 }
@@ -179,6 +186,7 @@ void CupsChangeNotification::Poll() {
     // A subscription has gone (the scheduler restarted, the lease ran
     // out, someone cancelled it): start both again and treat everything
     // as possibly missed.
+    LogDebug("CUPS subscription of " + printer_ + " gone (" + e.what() + "); subscribing again");
     CancelSubscription(relayId_);
     CancelSubscription(subscriptionId_);
     Subscribe();
@@ -264,12 +272,14 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
     try {
       if (events_ && std::chrono::steady_clock::now() >= checkAt_) CheckRelay();
       Poll();
+      LogRecovered("CUPS poll " + printer_, "asking CUPS for the events of " + printer_);
       // Back to the normal interval by doubling.
       interval_ = std::min(interval_ * 2, kPollInterval);
     } catch (const SpoolerError& e) {
       // A queue that has gone is reported by the next fetch; a scheduler
       // that does not answer is asked again, less often.
       if (e.code() == kErrorInvalidPrinterName) return WaitResult::Signalled;
+      LogFailureOnce("CUPS poll " + printer_, "no events of " + printer_ + " from CUPS, asking again", e.status());
       interval = kPollInterval * 4;
       failed = true;
     }

@@ -10,14 +10,20 @@
 #include <cstring>
 #include <random>
 
+#include "platform/log.h"
 #include "platform/posix/cups_event_relay.h"
 
 namespace platform::cups {
 
 std::unique_ptr<EventSocket> EventSocket::Open() {
   static std::atomic<unsigned> counter{0};
+  // Without it the watcher asks CUPS for events twice a second instead.
+  const char* what = "no socket for CUPS notifier events, asking twice a second instead";
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    LogFailureOnce("CUPS event socket", what, Status::LastError("socket"));
+    return nullptr;
+  }
   for (int attempt = 0; attempt < 8; ++attempt) {
     const std::string name = "quillmark-cups-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
                              "-" + std::to_string(std::random_device{}() % 1000000);
@@ -30,6 +36,7 @@ std::unique_ptr<EventSocket> EventSocket::Open() {
     }
     if (errno != EADDRINUSE) break;
   }
+  LogFailureOnce("CUPS event socket", what, Status::LastError("bind"));
   ::close(fd);
   return nullptr;
 }

@@ -1,12 +1,15 @@
 #include "platform/posix/cups_ipp.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <string>
 
 #include "platform/latin1.h"
+#include "platform/status.h"
 
 namespace platform::cups {
 
@@ -21,8 +24,12 @@ Connection::Connection() {
   http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs,
                        nullptr);
   if (!http_) {
-    throw SpoolerError(kErrorServerUnavailable,
-                       std::string("cannot reach the print server ") + cupsServer());
+    // libcups leaves no reliable reason; a local socket that is not there
+    // is the usual one (no scheduler running).
+    const std::string server = cupsServer();
+    int reason = 0;
+    if (!server.empty() && server[0] == '/' && ::access(server.c_str(), F_OK) != 0) reason = errno;
+    throw SpoolerError(kErrorServerUnavailable, "cannot reach the CUPS server " + server, reason);
   }
 }
 
@@ -42,11 +49,14 @@ Ipp Connection::NewRequest(ipp_op_t op, const std::string& printerUri) {
 }
 
 Ipp Connection::Do(Ipp request, std::int32_t notFound) {
+  const ipp_op_t op = ippGetOperation(request.get());
   // cupsDoRequest takes the request and frees it.
   Ipp response(cupsDoRequest(http_, request.release(), "/"));
   ipp_status_t status = cupsLastError();
   if (response && status <= IPP_STATUS_OK_EVENTS_COMPLETE) return response;
-  std::string message = cupsLastErrorString() ? cupsLastErrorString() : ippErrorString(status);
+  // "CUPS Get-Jobs at localhost: No such file or directory"
+  std::string message = std::string("CUPS ") + ippOpString(op) + " at " + cupsServer() + ": " +
+                        (cupsLastErrorString() ? cupsLastErrorString() : ippErrorString(status));
   switch (status) {
     case IPP_STATUS_ERROR_NOT_FOUND:
       throw SpoolerError(notFound, message);

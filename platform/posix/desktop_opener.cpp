@@ -17,20 +17,21 @@ class ProgramOpener final : public DesktopOpener {
  public:
   explicit ProgramOpener(std::string program) : program_(std::move(program)) {}
 
-  bool Open(const std::string& target) override {
+  Status Open(const std::string& target) override {
     // Everything the children need is prepared before forking.
     std::string program = program_;
     std::string argument = target;
     char* argv[] = {program.data(), argument.data(), nullptr};
 
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    if (::pipe2(fds, O_CLOEXEC) != 0) return Status::LastError("start " + program_ + ": pipe");
 
     pid_t child = ::fork();
     if (child < 0) {
+      const Status failed = Status::LastError("start " + program_ + ": fork");
       ::close(fds[0]);
       ::close(fds[1]);
-      return false;
+      return failed;
     }
     if (child == 0) {
       ::close(fds[0]);
@@ -68,7 +69,9 @@ class ProgramOpener final : public DesktopOpener {
       n = ::read(fds[0], &error, sizeof error);
     } while (n < 0 && errno == EINTR);
     ::close(fds[0]);
-    return n == 0;
+    if (n == 0) return Status::Ok();
+    if (n == static_cast<ssize_t>(sizeof error)) return Status::FromSystem(error, "start " + program_);
+    return Status(StatusCode::kIoError, "start " + program_);
   }
 
  private:

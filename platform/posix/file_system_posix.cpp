@@ -110,14 +110,15 @@ std::optional<std::string> NameFromNative(std::string_view name) {
   return text;
 }
 
-std::optional<std::string> ReadFileBytes(const std::string& text) {
+Result<std::string> ReadFileBytes(const std::string& text) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredReadFileBytes(path);
   // Non-blocking open: a FIFO without a writer must not hang the reader.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return std::nullopt;
+  if (fd.get() < 0) return Status::LastError("open " + path);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(fd.get(), &st) != 0) return Status::LastError("stat " + path);
+  if (!S_ISREG(st.st_mode)) return Status(StatusCode::kInvalidArgument, path + " is not a regular file");
   std::string bytes;
   bytes.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
@@ -125,7 +126,7 @@ std::optional<std::string> ReadFileBytes(const std::string& text) {
     ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return std::nullopt;
+      return Status::LastError("read " + path);
     }
     if (n == 0) break;
     bytes.append(buf, static_cast<size_t>(n));
@@ -133,71 +134,79 @@ std::optional<std::string> ReadFileBytes(const std::string& text) {
   return bytes;
 }
 
-bool WriteFileBytes(const std::string& text, std::string_view bytes) {
+Status WriteFileBytes(const std::string& text, std::string_view bytes) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredWriteFileBytes(path, bytes);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
-  if (fd.get() < 0) return false;
-  bool ok = WriteAll(fd.get(), bytes);
-  return fd.close() && ok;
+  if (fd.get() < 0) return Status::LastError("open " + path);
+  if (!WriteAll(fd.get(), bytes)) return Status::LastError("write " + path);
+  if (!fd.close()) return Status::LastError("close " + path);
+  return Status::Ok();
 }
 
-bool AppendFileBytes(const std::string& text, std::string_view bytes) {
+Status AppendFileBytes(const std::string& text, std::string_view bytes) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, std::nullopt);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664));
-  if (fd.get() < 0) return false;
-  return WriteOnceAndClose(fd, bytes);
+  if (fd.get() < 0) return Status::LastError("open " + path);
+  if (!WriteOnceAndClose(fd, bytes)) return Status::LastError("append to " + path);
+  return Status::Ok();
 }
 
-bool AppendFileBytes(const std::string& text, std::string_view bytes,
-                     std::string_view prefixWhenNew) {
+Status AppendFileBytes(const std::string& text, std::string_view bytes,
+                       std::string_view prefixWhenNew) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, prefixWhenNew);
   for (int attempt = 0; attempt < 8; ++attempt) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (fd.get() >= 0) return WriteOnceAndClose(fd, bytes);
-    if (errno != ENOENT) return false;
+    if (fd.get() >= 0) {
+      if (!WriteOnceAndClose(fd, bytes)) return Status::LastError("append to " + path);
+      return Status::Ok();
+    }
+    if (errno != ENOENT) return Status::LastError("open " + path);
     Fd fresh(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0664));
     if (fresh.get() >= 0) {
       std::string all;
       all.reserve(prefixWhenNew.size() + bytes.size());
       all.append(prefixWhenNew).append(bytes);
-      return WriteOnceAndClose(fresh, all);
+      if (!WriteOnceAndClose(fresh, all)) return Status::LastError("write " + path);
+      return Status::Ok();
     }
-    if (errno != EEXIST) return false;  // someone else created it: append
+    if (errno != EEXIST) return Status::LastError("create " + path);  // someone else created it: append
   }
-  return false;
+  return Status(StatusCode::kIoError, "append to " + path + ": created and removed again by others");
 }
 
 namespace {
 
-bool WriteAndRename(const std::string& path, std::initializer_list<std::string_view> pieces,
-                    bool flush) {
+Status WriteAndRename(const std::string& path, std::initializer_list<std::string_view> pieces,
+                      bool flush) {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664));
-  if (fd.get() < 0) return false;
+  if (fd.get() < 0) return Status::LastError("create " + tmp);
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) (void)::fchmod(fd.get(), st.st_mode & 07777);
-  bool ok = true;
-  for (std::string_view piece : pieces) ok = ok && WriteAll(fd.get(), piece);
-  ok = ok && (!flush || ::fsync(fd.get()) == 0);
-  ok = fd.close() && ok;
-  if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  Status status;
+  for (std::string_view piece : pieces) {
+    if (status && !WriteAll(fd.get(), piece)) status = Status::LastError("write " + tmp);
+  }
+  if (status && flush && ::fsync(fd.get()) != 0) status = Status::LastError("flush " + tmp);
+  if (!fd.close() && status) status = Status::LastError("close " + tmp);
+  if (status && ::rename(tmp.c_str(), path.c_str()) != 0) status = Status::LastError("replace " + path);
+  if (!status) ::unlink(tmp.c_str());
+  return status;
 }
 
 }  // namespace
 
-bool ReplaceFileBytes(const std::string& text, std::string_view bytes, bool flush) {
+Status ReplaceFileBytes(const std::string& text, std::string_view bytes, bool flush) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredReplaceFileBytes(path, bytes, flush);
   return WriteAndRename(path, {bytes}, flush);
 }
 
-bool PublishFileBytes(const std::string& text, std::initializer_list<std::string_view> pieces) {
+Status PublishFileBytes(const std::string& text, std::initializer_list<std::string_view> pieces) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) {
     std::string whole;
@@ -228,10 +237,11 @@ FileStamp StampOf(const std::string& text) {
   return stamp;
 }
 
-bool CreateFolder(const std::string& text) {
+Status CreateFolder(const std::string& text) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredCreateFolder(path);
-  return ::mkdir(path.c_str(), 0775) == 0;
+  if (::mkdir(path.c_str(), 0775) != 0) return Status::LastError("create folder " + path);
+  return Status::Ok();
 }
 
 std::vector<std::string> ListFilesBelow(const std::string& folder, std::string_view suffix) {
@@ -247,23 +257,24 @@ std::vector<std::string> ListFilesBelow(const std::string& folder, std::string_v
   return out;
 }
 
-bool ForceRemoveFile(const std::string& text) {
+Status ForceRemoveFile(const std::string& text) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredForceRemoveFile(path);
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
     (void)::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-  return ::unlink(path.c_str()) == 0;
+  if (::unlink(path.c_str()) != 0) return Status::LastError("remove " + path);
+  return Status::Ok();
 }
 
 InputFile::InputFile(const std::string& text) {
   const std::string path = NativePath(text);
   // Non-blocking open: a FIFO without a writer must not hang the reader.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) throw std::system_error(errno, std::system_category(), "open");
+  if (fd.get() < 0) throw StatusError(Status::LastError("open " + path));
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) throw std::system_error(errno, std::system_category(), "stat");
-  if (!S_ISREG(st.st_mode)) throw std::system_error(EISDIR, std::system_category(), "not a regular file");
+  if (::fstat(fd.get(), &st) != 0) throw StatusError(Status::LastError("stat " + path));
+  if (!S_ISREG(st.st_mode)) throw StatusError(Status(StatusCode::kInvalidArgument, path + " is not a regular file", EISDIR));
   (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   size_ = static_cast<std::uint64_t>(st.st_size);
   handle_ = fd.get();
@@ -289,13 +300,13 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 }
 
 std::size_t InputFile::Read(char* buffer, std::size_t length) {
-  if (handle_ == kNoHandle) throw std::system_error(EBADF, std::system_category(), "read");
+  if (handle_ == kNoHandle) throw StatusError(Status::FromSystem(EBADF, "read a closed file"));
   std::size_t total = 0;
   while (total < length) {
     const ssize_t n = ::read(static_cast<int>(handle_), buffer + total, length - total);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw std::system_error(errno, std::system_category(), "read");
+      throw StatusError(Status::LastError("read"));
     }
     if (n == 0) break;
     total += static_cast<std::size_t>(n);
@@ -307,18 +318,27 @@ FileLock::FileLock(const std::string& text) {
   const std::string path = NativePath(text);
   int fd = -1;
   if (posix::IsBelowDataFolder(path)) {
-    fd = posix::AnchoredOpenLockFile(path);
+    Result<int> opened = posix::AnchoredOpenLockFile(path);
+    if (!opened) {
+      status_ = opened.status();
+      return;
+    }
+    fd = *opened;
   } else {
     fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664);
     // A lock file made by another account may be read-only to us; flock
     // works on a descriptor opened for reading too.
     if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      status_ = Status::LastError("open lock file " + path);
+      return;
+    }
   }
-  if (fd < 0) return;
   // Each lock opens its own file description, so flock excludes threads of
   // this process as well as other processes.
   while (::flock(fd, LOCK_EX) != 0) {
     if (errno != EINTR) {
+      status_ = Status::LastError("lock " + path);
       ::close(fd);
       return;
     }

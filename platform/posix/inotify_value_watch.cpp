@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/log.h"
+
 namespace platform {
 namespace {
 
@@ -40,7 +42,8 @@ class InotifyValueWatch final : public ValueWatch {
       : folder_(std::move(folder)),
         files_(std::move(files)),
         fallback_(std::move(fallback)),
-        inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+        inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
+        initError_(inotify_.get() < 0 ? errno : 0) {
     AddWatch();
   }
 
@@ -68,10 +71,22 @@ class InotifyValueWatch final : public ValueWatch {
   }
 
  private:
+  // A key folder that does not exist yet is polled until it does; any
+  // other failure (the system's watch limit) is logged once while it lasts.
   bool AddWatch() {
-    if (inotify_.get() < 0) return false;
+    const std::string key = "registry watch " + folder_.string();
+    const char* what = "registry changes read every 100 ms instead of being told";
+    if (inotify_.get() < 0) {
+      LogFailureOnce("registry inotify", what, Status::FromSystem(initError_, "inotify_init1"));
+      return false;
+    }
     watch_ = ::inotify_add_watch(inotify_.get(), folder_.c_str(), kEvents | IN_ONLYDIR);
-    return watch_ >= 0;
+    if (watch_ < 0) {
+      if (errno != ENOENT) LogFailureOnce(key, what, Status::LastError("watch " + folder_.string()));
+      return false;
+    }
+    LogRecovered(key, "watching " + folder_.string());
+    return true;
   }
 
   // Reads every pending event; true when one concerns a watched value (or
@@ -100,6 +115,7 @@ class InotifyValueWatch final : public ValueWatch {
   std::set<std::string> files_;
   std::unique_ptr<ValueWatch> fallback_;
   Fd inotify_;
+  int initError_ = 0;
   int watch_ = -1;
 };
 

@@ -49,13 +49,14 @@ int StatusOf(int status) {
 
 }  // namespace
 
-std::optional<Process> Process::Start(const std::string& path) { return Start(path, Options{}); }
+Result<Process> Process::Start(const std::string& path) { return Start(path, Options{}); }
 
-std::optional<Process> Process::Start(const std::string& path, Options options) {
+Result<Process> Process::Start(const std::string& path, Options options) {
   ReapOrphans();
-  if (::access(path.c_str(), X_OK) != 0) return std::nullopt;
+  if (::access(path.c_str(), X_OK) != 0) return Status::LastError("start " + path);
   int errorPipe[2] = {-1, -1};
-  if (options.captureErrorOutput && ::pipe2(errorPipe, O_CLOEXEC) != 0) return std::nullopt;
+  if (options.captureErrorOutput && ::pipe2(errorPipe, O_CLOEXEC) != 0)
+    return Status::LastError("start " + path + ": pipe");
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
   // dup2 clears close-on-exec on the copy; both pipe ends themselves close.
@@ -78,7 +79,7 @@ std::optional<Process> Process::Start(const std::string& path, Options options) 
   if (errorPipe[1] >= 0) ::close(errorPipe[1]);
   if (rc != 0) {
     if (errorPipe[0] >= 0) ::close(errorPipe[0]);
-    return std::nullopt;
+    return Status::FromSystem(rc, "start " + path);
   }
   if (errorPipe[0] >= 0) {
     ::fcntl(errorPipe[0], F_SETFL, ::fcntl(errorPipe[0], F_GETFL) | O_NONBLOCK);

@@ -27,6 +27,7 @@
 #include <set>
 
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/percent_escape.h"
 #include "platform/posix/inotify_value_watch.h"
 #include "platform/posix/registry_root.h"
@@ -63,10 +64,8 @@ std::uint32_t GetU32(const char* p) {
   return v;
 }
 
-RegStatus FromErrno(int err) {
-  if (err == ENOENT || err == ENOTDIR) return RegStatus::NotFound;
-  if (err == EACCES || err == EPERM) return RegStatus::AccessDenied;
-  return RegStatus::Error;
+Status FromErrno(int err, const std::string& what, const fs::path& file) {
+  return Status::FromSystem(err, what + " " + file.string());
 }
 
 // A file descriptor, closed when the object goes.
@@ -128,24 +127,26 @@ bool Parse(const std::string& raw, ParsedValue& out) {
   return true;
 }
 
-bool MakeFolder(const fs::path& folder) {
+Status MakeFolder(const fs::path& folder) {
   if (::mkdir(folder.c_str(), kFolderMode) == 0) {
     ::chmod(folder.c_str(), kFolderMode);  // the umask may have cut bits
-    return true;
+    return Status::Ok();
   }
-  if (errno != EEXIST) return false;
+  if (errno != EEXIST) return FromErrno(errno, "create registry key", folder);
   struct stat st {};
-  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (::stat(folder.c_str(), &st) != 0) return FromErrno(errno, "create registry key", folder);
+  if (!S_ISDIR(st.st_mode)) return Status(StatusCode::kAlreadyExists, "registry key " + folder.string() + " is not a folder");
+  return Status::Ok();
 }
 
-bool MakeFolders(const fs::path& folder) {
+Status MakeFolders(const fs::path& folder) {
   fs::path current;
   for (const auto& part : folder) {
     current /= part;
     if (current == current.root_path()) continue;
-    if (!MakeFolder(current)) return false;
+    if (Status made = MakeFolder(current); !made) return made;
   }
-  return true;
+  return Status::Ok();
 }
 
 // A writer killed between creating its temporary file and renaming it
@@ -170,29 +171,33 @@ class FileKey final : public RegistryKey {
  public:
   explicit FileKey(fs::path folder) : folder_(std::move(folder)) {}
 
-  RegStatus QueryValue(std::string_view name, RegType* type, void* data,
-                       std::uint32_t* size) override {
+  Status QueryValue(std::string_view name, RegType* type, void* data,
+                    std::uint32_t* size) override {
     std::string raw;
-    if (!ReadWhole(ValueFile(name), raw)) return FromErrno(errno);
+    const fs::path file = ValueFile(name);
+    if (!ReadWhole(file, raw)) return FromErrno(errno, "read registry value", file);
     ParsedValue v;
-    if (!Parse(raw, v)) return RegStatus::Error;
+    if (!Parse(raw, v)) return Status(StatusCode::kInvalidArgument, "damaged registry value " + file.string());
     if (type) *type = v.type;
     auto needed = static_cast<std::uint32_t>(v.data.size());
-    if (!size) return data ? RegStatus::Error : RegStatus::Ok;
+    if (!size) {
+      if (data) return Status(StatusCode::kInvalidArgument, "registry value " + file.string() + " queried without a size");
+      return Status::Ok();
+    }
     if (!data) {
       *size = needed;
-      return RegStatus::Ok;
+      return Status::Ok();
     }
     if (*size < needed) {
       *size = needed;
-      return RegStatus::MoreData;
+      return Status(StatusCode::kMoreData, "registry value " + file.string());
     }
     std::memcpy(data, v.data.data(), needed);
     *size = needed;
-    return RegStatus::Ok;
+    return Status::Ok();
   }
 
-  RegStatus SetValue(std::string_view name, RegType type, const void* data,
+  Status SetValue(std::string_view name, RegType type, const void* data,
                      std::uint32_t size) override {
     std::string content(kMagic, 4);
     PutU32(content, static_cast<std::uint32_t>(type));
@@ -204,7 +209,7 @@ class FileKey final : public RegistryKey {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
     fs::path tmp = folder_ / (".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng()));
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
-    if (fd < 0) return FromErrno(errno);
+    if (fd < 0) return FromErrno(errno, "create", tmp);
     ::fchmod(fd, kFileMode);
     const char* p = content.data();
     size_t left = content.size();
@@ -215,7 +220,7 @@ class FileKey final : public RegistryKey {
         int err = errno;
         ::close(fd);
         ::unlink(tmp.c_str());
-        return FromErrno(err);
+        return FromErrno(err, "write", tmp);
       }
       p += n;
       left -= static_cast<size_t>(n);
@@ -223,27 +228,27 @@ class FileKey final : public RegistryKey {
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
       int err = errno;
       ::unlink(tmp.c_str());
-      return FromErrno(err);
+      return FromErrno(err, "flush", tmp);
     }
     if (::rename(tmp.c_str(), ValueFile(name).c_str()) != 0) {
       int err = errno;
       ::unlink(tmp.c_str());
-      return FromErrno(err);
+      return FromErrno(err, "replace registry value", ValueFile(name));
     }
-    return RegStatus::Ok;
+    return Status::Ok();
   }
 
-  std::optional<std::chrono::system_clock::time_point> ValueWriteTime(std::string_view name) override {
+  Result<std::chrono::system_clock::time_point> ValueWriteTime(std::string_view name) override {
     struct stat st {};
-    if (::stat(ValueFile(name).c_str(), &st) != 0) return std::nullopt;
+    if (::stat(ValueFile(name).c_str(), &st) != 0) return FromErrno(errno, "stat", ValueFile(name));
     auto since = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
     return std::chrono::system_clock::time_point(
         std::chrono::duration_cast<std::chrono::system_clock::duration>(since));
   }
 
-  RegStatus DeleteValue(std::string_view name) override {
-    if (::unlink(ValueFile(name).c_str()) != 0) return FromErrno(errno);
-    return RegStatus::Ok;
+  Status DeleteValue(std::string_view name) override {
+    if (::unlink(ValueFile(name).c_str()) != 0) return FromErrno(errno, "delete registry value", ValueFile(name));
+    return Status::Ok();
   }
 
   std::vector<RegValueInfo> Values() override {
@@ -254,7 +259,14 @@ class FileKey final : public RegistryKey {
       if (file.empty() || file[0] != '=') continue;
       std::string raw;
       ParsedValue v;
-      if (!ReadWhole(entry.path(), raw) || !Parse(raw, v)) continue;
+      if (!ReadWhole(entry.path(), raw)) {
+        LogWarning("registry value skipped", Status::LastError("read " + entry.path().string()));
+        continue;
+      }
+      if (!Parse(raw, v)) {
+        LogWarning("registry value skipped: damaged " + entry.path().string());
+        continue;
+      }
       out.push_back({v.name, v.type, v.data});
     }
     return out;
@@ -283,27 +295,29 @@ class FileRegistry final : public Registry {
  public:
   explicit FileRegistry(fs::path root) : root_(std::move(root)) {}
 
-  std::unique_ptr<RegistryKey> OpenKey(Hive hive, std::string_view path, std::uint32_t) override {
+  Result<std::unique_ptr<RegistryKey>> OpenKey(Hive hive, std::string_view path, std::uint32_t) override {
     fs::path folder = KeyFolder(hive, path);
     struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
-    if (::access(folder.c_str(), R_OK | X_OK) != 0) return nullptr;
-    return std::make_unique<FileKey>(folder);
+    if (::stat(folder.c_str(), &st) != 0) return FromErrno(errno, "open registry key", folder);
+    if (!S_ISDIR(st.st_mode)) return Status(StatusCode::kNotFound, "registry key " + folder.string() + " is not a folder");
+    if (::access(folder.c_str(), R_OK | X_OK) != 0) return FromErrno(errno, "open registry key", folder);
+    return std::unique_ptr<RegistryKey>(std::make_unique<FileKey>(folder));
   }
 
-  std::unique_ptr<RegistryKey> CreateKey(Hive hive, std::string_view path, std::uint32_t) override {
+  Result<std::unique_ptr<RegistryKey>> CreateKey(Hive hive, std::string_view path, std::uint32_t) override {
     fs::path folder = KeyFolder(hive, path);
-    if (!MakeFolders(folder)) return nullptr;
-    return std::make_unique<FileKey>(folder);
+    if (Status made = MakeFolders(folder); !made) return made;
+    return std::unique_ptr<RegistryKey>(std::make_unique<FileKey>(folder));
   }
 
-  RegStatus DeleteKey(Hive hive, std::string_view path) override {
-    if (SplitKeyPath(path).empty()) return RegStatus::AccessDenied;  // never a whole hive
+  Status DeleteKey(Hive hive, std::string_view path) override {
+    if (SplitKeyPath(path).empty()) return Status(StatusCode::kAccessDenied, "delete a whole hive");
     fs::path folder = KeyFolder(hive, path);
     std::error_code ec;
-    if (!fs::is_directory(folder, ec)) return RegStatus::NotFound;
+    if (!fs::is_directory(folder, ec)) return Status(StatusCode::kNotFound, "registry key " + folder.string());
     fs::remove_all(folder, ec);
-    return ec ? RegStatus::Error : RegStatus::Ok;
+    if (ec) return Status::FromSystem(ec.value(), "delete registry key " + folder.string());
+    return Status::Ok();
   }
 
   // Value files are replaced by a rename into the key's folder, which the

@@ -16,7 +16,7 @@ namespace platform {
 namespace {
 
 [[noreturn]] void ThrowErrno(const char* what, int code = errno) {
-  throw std::system_error(code, std::system_category(), what);
+  throw StatusError(Status::FromSystem(code, what));
 }
 
 int Fd(std::intptr_t handle) { return static_cast<int>(handle); }

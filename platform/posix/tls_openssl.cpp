@@ -67,7 +67,7 @@ bool WaitFor(int fd, int sslError, const std::optional<Clock::time_point>& deadl
     const int rc = poll(&entry, 1, MsLeft(deadline));
     if (rc > 0) return true;
     if (rc == 0) return false;
-    if (errno != EINTR) throw std::system_error(errno, std::system_category(), "poll");
+    if (errno != EINTR) throw StatusError(Status::FromSystem(errno, "poll"));
   }
 }
 
@@ -89,7 +89,7 @@ class OpenSslStream final : public TlsStream {
       }
       const int error = SSL_get_error(ssl_.get(), n);
       if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-        if (!WaitFor(fd_, error, deadline)) throw std::system_error(ETIMEDOUT, std::system_category(), "send");
+        if (!WaitFor(fd_, error, deadline)) throw StatusError(Status::FromSystem(ETIMEDOUT, "send"));
         continue;
       }
       Fail(error, "send");
@@ -151,7 +151,7 @@ class OpenSslStream final : public TlsStream {
   }
 
   [[noreturn]] void Fail(int error, const char* what) {
-    if (error == SSL_ERROR_SYSCALL && errno != 0) throw std::system_error(errno, std::system_category(), what);
+    if (error == SSL_ERROR_SYSCALL && errno != 0) throw StatusError(Status::FromSystem(errno, what));
     const std::string text = ErrorQueueText();
     throw TlsError(text.empty() ? std::string("TLS ") + what + " failed" : text);
   }
@@ -168,11 +168,11 @@ class OpenSslStream final : public TlsStream {
 
 std::unique_ptr<TlsStream> StartTlsClient(TcpSocket& socket, std::string_view host,
                                           std::chrono::milliseconds timeout) {
-  if (!socket.IsOpen()) throw std::system_error(EBADF, std::system_category(), "tls");
+  if (!socket.IsOpen()) throw StatusError(Status::FromSystem(EBADF, "tls"));
   const int fd = static_cast<int>(socket.NativeHandle());
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-    throw std::system_error(errno, std::system_category(), "fcntl");
+    throw StatusError(Status::FromSystem(errno, "fcntl"));
   }
 
   ERR_clear_error();

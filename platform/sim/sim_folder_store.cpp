@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/folder_watch.h"
 #include "platform/group_files.h"
+#include "platform/log.h"
 #include "platform/percent_escape.h"
 #include "platform/sim/sim_store.h"
 
@@ -33,14 +34,15 @@ std::string Key(std::string_view name) {
   return key.empty() ? std::string("%") : key;
 }
 
-bool MakeFolder(const fs::path& folder) { return MakeGroupFolder(folder); }
+Status MakeFolder(const fs::path& folder) { return MakeGroupFolder(folder); }
 
 std::optional<std::string> ReadFile(const fs::path& file, std::size_t limit = SIZE_MAX) {
-  return ReadGroupFile(file, limit);
+  return ReadGroupFile(file, limit).ToOptional();
 }
 
 void ReplaceFile(const fs::path& file, std::string_view content) {
-  if (!ReplaceGroupFile(file, content)) throw SpoolerError(kErrorAccessDenied, "cannot write " + file.string());
+  if (Status written = ReplaceGroupFile(file, content); !written)
+    throw SpoolerError(kErrorAccessDenied, "cannot write " + file.string() + ": " + written.ToString());
 }
 
 // A printer's lock file, taken shared to read and exclusive to edit.
@@ -49,6 +51,7 @@ class FileLock {
   FileLock(const fs::path& file, bool exclusive)
       : lock_(file, exclusive ? GroupFileLock::Kind::Exclusive : GroupFileLock::Kind::Shared) {}
   bool held() const { return lock_.held(); }
+  const Status& status() const { return lock_.status(); }
 
  private:
   GroupFileLock lock_;
@@ -83,9 +86,9 @@ class FolderStore final : public Store {
   explicit FolderStore(fs::path folder) : folder_(std::move(folder)) {
     std::error_code ec;
     if (folder_.has_parent_path()) fs::create_directories(folder_.parent_path(), ec);
-    if (!MakeFolder(folder_) || !MakeFolder(folder_ / "printers")) {
-      throw SpoolerError(kErrorAccessDenied, "cannot use the spool folder " + folder_.string());
-    }
+    Status made = MakeFolder(folder_);
+    if (made) made = MakeFolder(folder_ / "printers");
+    if (!made) throw SpoolerError(kErrorAccessDenied, "cannot use the spool folder " + folder_.string() + ": " + made.ToString());
   }
 
   std::vector<PrinterEntry> Printers() override {
@@ -102,7 +105,8 @@ class FolderStore final : public Store {
 
   void AddPrinter(const PrinterEntry& printer) override {
     fs::path folder = PrinterFolder(printer.name);
-    if (!MakeFolder(folder)) throw SpoolerError(kErrorAccessDenied, "cannot create " + folder.string());
+    if (Status made = MakeFolder(folder); !made)
+      throw SpoolerError(kErrorAccessDenied, "cannot create " + folder.string() + ": " + made.ToString());
     FileLock lock(folder / "lock", true);
     PrinterEntry entry = printer;
     if (auto existing = ReadFile(folder / "printer")) {
@@ -119,8 +123,8 @@ class FolderStore final : public Store {
     {
       FileLock lock(folder / "lock", true);
       // Gone for readers first, then the rest.
-      RemoveGroupFile(folder / "printer");
-      RemoveGroupFile(folder / "queue");
+      if (Status removed = RemoveGroupFile(folder / "printer"); !removed) LogWarning("simulated printer not removed whole", removed);
+      if (Status removed = RemoveGroupFile(folder / "queue"); !removed) LogWarning("simulated printer not removed whole", removed);
     }
     fs::remove_all(folder, ec);
     return true;
@@ -136,7 +140,7 @@ class FolderStore final : public Store {
 
   void SetDefaultPrinter(std::string_view name) override {
     if (name.empty()) {
-      RemoveGroupFile(folder_ / "default");
+      if (Status removed = RemoveGroupFile(folder_ / "default"); !removed) LogWarning("default printer not cleared", removed);
     } else {
       ReplaceFile(folder_ / "default", "=" + EscapeWord(name) + "\n");
     }
@@ -152,7 +156,7 @@ class FolderStore final : public Store {
     fs::path folder = PrinterFolder(name);
     if (!ReadFile(folder / "printer")) return false;
     FileLock lock(folder / "lock", true);
-    if (!lock.held()) throw SpoolerError(kErrorAccessDenied, "cannot lock " + folder.string());
+    if (!lock.held()) throw SpoolerError(kErrorAccessDenied, "cannot lock " + folder.string() + ": " + lock.status().ToString());
     auto text = ReadFile(folder / "queue");
     if (!text) return false;  // removed meanwhile
     QueueState queue = ParseQueue(*text).value_or(QueueState{});

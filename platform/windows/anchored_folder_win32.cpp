@@ -422,14 +422,21 @@ void ForEachFileBelow(const std::wstring& folder, const std::string& base, std::
   ForEachFileIn(folder, base, suffix, hold, visit, 0);
 }
 
-std::optional<std::string> AnchoredReadFileBytes(const std::string& path) {
+Result<std::string> AnchoredReadFileBytes(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return std::nullopt;
+  if (OpenAnchoredParent(path, at) != Walk::Opened) {
+    // A folder on the way that does not exist is a missing file, not a refusal.
+    if (::GetFileAttributesW(WideFromLatin1(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND))
+      return Status::LastError("read " + path);
+    return Status(StatusCode::kAccessDenied, "walk to " + path);
+  }
   // A second name for a file is no way in (making one needs the right to
   // write the file): read like any other.
   Result<UniqueHandle> file = OpenPlainFile(at, GENERIC_READ, OPEN_EXISTING, true);
+  if (!file) return file.status();
   std::string bytes;
-  if (!file || !ReadAll(file->get(), bytes, path)) return std::nullopt;
+  if (Status read = ReadAll(file->get(), bytes, path); !read) return read;
   return bytes;
 }
 
@@ -529,6 +536,7 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
   bool checked = true;
   switch (windows::OpenAnchoredFolder(NativePath(folder), at)) {
     case windows::Walk::Refused:
+      LogWarning("files below " + folder + " not removed: the walk to the folder is refused");
       return 0;
     case windows::Walk::Outside:
       at.folder = windows::WideFromLatin1(windows::WithoutTrailingSeparators(NativePath(folder)));
@@ -541,6 +549,10 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
   windows::ForEachFileBelow(at.folder, windows::WithoutTrailingSeparators(folder), suffix, checked,
                             [&](const std::wstring& path, const std::string& text) {
                               if (!shouldRemove(text)) return;
+                              // A read-only file is made writable first, as ForceRemoveFile does.
+                              const DWORD attributes = ::GetFileAttributesW(path.c_str());
+                              if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+                                ::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
                               if (::DeleteFileW(path.c_str()))
                                 ++removed;
                               else
@@ -549,14 +561,15 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
   return removed;
 }
 
-std::optional<std::vector<std::string>> EnterFolderHolding(const std::string& root, std::string_view folder,
-                                                           const std::vector<std::string>& paths) {
+Result<std::vector<std::string>> EnterFolderHolding(const std::string& root, std::string_view folder,
+                                                    const std::vector<std::string>& paths) {
   std::vector<std::string> rootNames, folderNames, names;
   if (root.empty() || !windows::SplitNames(root, rootNames) || !windows::SplitNames(folder, folderNames))
-    return std::nullopt;
+    return Status(StatusCode::kInvalidArgument, "enter " + root + ": not a folder path");
   const std::string rootText = windows::WithoutTrailingSeparators(NativePath(root));
   windows::AnchoredParent held;
-  if (!windows::WalkFolders(rootText, folderNames, folderNames.size(), held)) return std::nullopt;
+  if (!windows::WalkFolders(rootText, folderNames, folderNames.size(), held))
+    return Status(StatusCode::kAccessDenied, "enter " + rootText + ": a folder on the way is refused");
   std::vector<std::string> prefix = rootNames;
   prefix.insert(prefix.end(), folderNames.begin(), folderNames.end());
 
@@ -565,7 +578,7 @@ std::optional<std::vector<std::string>> EnterFolderHolding(const std::string& ro
     if (!windows::SplitNames(NativePath(path), names) || names.size() <= prefix.size() ||
         !std::equal(prefix.begin(), prefix.end(), names.begin(),
                     [](const std::string& a, const std::string& b) { return windows::SameName(a, b); }))
-      return std::nullopt;
+      return Status(StatusCode::kInvalidArgument, path + " is not below " + rootText);
     // The folders below the held one, walked and held like it.
     windows::AnchoredParent at;
     at.folder = held.folder;
@@ -573,21 +586,19 @@ std::optional<std::vector<std::string>> EnterFolderHolding(const std::string& ro
     for (std::size_t i = prefix.size(); i + 1 < names.size(); ++i) {
       at.folder += L"\\" + windows::WideFromLatin1(names[i]);
       Result<windows::UniqueHandle> sub = windows::OpenHeldFolder(at.folder, false, path);
-      if (!sub) return std::nullopt;
+      if (!sub) return sub.status();
       at.held.push_back(std::move(*sub));
     }
     at.leaf = windows::WideFromLatin1(names.back());
-    if (!windows::OpenPlainFile(at, GENERIC_READ, OPEN_EXISTING)) return std::nullopt;
+    if (Result<windows::UniqueHandle> file = windows::OpenPlainFile(at, GENERIC_READ, OPEN_EXISTING); !file)
+      return file.status();
     std::string rest;
     for (std::size_t i = prefix.size(); i < names.size(); ++i) rest += (rest.empty() ? "" : "\\") + names[i];
     relative.push_back(std::move(rest));
   }
   // The working folder is held open by the system, shared with readers and
   // writers but not with a rename or a removal, as the walk held it.
-  if (!::SetCurrentDirectoryW(held.folder.c_str())) {
-    LogDebug(Status::LastError("enter " + rootText).ToString());
-    return std::nullopt;
-  }
+  if (!::SetCurrentDirectoryW(held.folder.c_str())) return Status::LastError("enter " + rootText);
   return relative;
 }
 

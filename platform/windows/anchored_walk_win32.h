@@ -142,7 +142,7 @@ void ForEachFileBelow(const std::wstring& folder, const std::string& base, std::
                       bool hold,
                       const std::function<void(const std::wstring& path, const std::string& text)>& visit);
 
-std::optional<std::string> AnchoredReadFileBytes(const std::string& path);
+Result<std::string> AnchoredReadFileBytes(const std::string& path);
 Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes);
 Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
                                std::optional<std::string_view> prefixWhenNew);

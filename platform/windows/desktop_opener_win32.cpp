@@ -42,7 +42,7 @@ class ProgramOpener final : public DesktopOpener {
  public:
   explicit ProgramOpener(std::string program) : program_(std::move(program)) {}
 
-  bool Open(const std::string& target) override {
+  Status Open(const std::string& target) override {
     std::wstring line;
     AppendQuoted(line, windows::WideFromLatin1(program_));
     line.push_back(L' ');
@@ -56,11 +56,11 @@ class ProgramOpener final : public DesktopOpener {
     if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE,
                           DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
                           &started)) {
-      return false;
+      return Status::LastError("start " + program_);
     }
     const windows::UniqueHandle process(started.hProcess);
     const windows::UniqueHandle thread(started.hThread);
-    return true;
+    return Status::Ok();
   }
 
  private:
@@ -87,12 +87,14 @@ class ComForThisThread {
 // the registered program for a file.
 class ShellOpener final : public DesktopOpener {
  public:
-  bool Open(const std::string& target) override {
+  Status Open(const std::string& target) override {
     const ComForThisThread com;
     const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", windows::WideFromLatin1(target).c_str(), nullptr,
                                              nullptr, SW_SHOWNORMAL);
-    // Values above 32 mean success.
-    return reinterpret_cast<INT_PTR>(result) > 32;
+    // Values above 32 mean success; the others are error numbers.
+    const INT_PTR code = reinterpret_cast<INT_PTR>(result);
+    if (code > 32) return Status::Ok();
+    return Status::FromSystem(static_cast<int>(code), "open " + target + " with the shell");
   }
 };
 

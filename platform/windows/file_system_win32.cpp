@@ -3,8 +3,8 @@
 // path is the path itself, widened (wide_text.h). Files are opened in
 // binary only: the bytes given are the bytes on disk.
 //
-// Every function that can fail builds its Status in one place; the bool
-// and optional results of file_system.h are taken from it.
+// Every function that can fail builds its Status in one place and hands it
+// to the caller, which decides whether the failure is worth a log line.
 
 #include "platform/windows/win32.h"  // first: before any other system header
 
@@ -31,11 +31,6 @@ std::wstring Wide(const std::string& native) { return windows::WideFromLatin1(na
 // Whether the folder that holds a path's last name lies below the data
 // folder: the file functions then take the walk.
 bool Anchored(const std::string& native) { return windows::IsBelowDataFolder(native); }
-
-bool Reported(const Status& status) {
-  if (!status) LogDebug(status.ToString());
-  return status.ok();
-}
 
 std::int64_t Nanoseconds(std::int64_t hundreds) {
   // FILETIME counts 100 ns from 1601; the stamps count from 1970 like POSIX.
@@ -101,44 +96,39 @@ std::string NativePath(std::string_view path) { return std::string(path); }
 
 std::optional<std::string> NameFromNative(std::string_view name) { return std::string(name); }
 
-std::optional<std::string> ReadFileBytes(const std::string& text) {
+Result<std::string> ReadFileBytes(const std::string& text) {
   const std::string path = NativePath(text);
   if (Anchored(path)) return windows::AnchoredReadFileBytes(path);
-  Result<std::string> bytes = Read(path);
-  if (!bytes) {
-    if (!bytes.status().IsNotFound()) LogDebug(bytes.status().ToString());
-    return std::nullopt;
-  }
-  return std::move(bytes).ToOptional();
+  return Read(path);
 }
 
-bool WriteFileBytes(const std::string& text, std::string_view bytes) {
+Status WriteFileBytes(const std::string& text, std::string_view bytes) {
   const std::string path = NativePath(text);
-  return Reported(Anchored(path) ? windows::AnchoredWriteFileBytes(path, bytes) : Write(path, bytes));
+  return Anchored(path) ? windows::AnchoredWriteFileBytes(path, bytes) : Write(path, bytes);
 }
 
-bool AppendFileBytes(const std::string& text, std::string_view bytes) {
+Status AppendFileBytes(const std::string& text, std::string_view bytes) {
   const std::string path = NativePath(text);
-  return Reported(Anchored(path) ? windows::AnchoredAppendFileBytes(path, bytes, std::nullopt)
-                                 : Append(path, bytes));
+  return Anchored(path) ? windows::AnchoredAppendFileBytes(path, bytes, std::nullopt)
+                                 : Append(path, bytes);
 }
 
-bool AppendFileBytes(const std::string& text, std::string_view bytes, std::string_view prefixWhenNew) {
+Status AppendFileBytes(const std::string& text, std::string_view bytes, std::string_view prefixWhenNew) {
   const std::string path = NativePath(text);
-  return Reported(Anchored(path) ? windows::AnchoredAppendFileBytes(path, bytes, prefixWhenNew)
-                                 : AppendWithPrefix(path, bytes, prefixWhenNew));
+  return Anchored(path) ? windows::AnchoredAppendFileBytes(path, bytes, prefixWhenNew)
+                                 : AppendWithPrefix(path, bytes, prefixWhenNew);
 }
 
-bool ReplaceFileBytes(const std::string& text, std::string_view bytes, bool flush) {
+Status ReplaceFileBytes(const std::string& text, std::string_view bytes, bool flush) {
   const std::string path = NativePath(text);
-  return Reported(Anchored(path) ? windows::AnchoredReplaceFileBytes(path, {bytes}, flush)
-                                 : WriteAndRename(path, {bytes}, flush));
+  return Anchored(path) ? windows::AnchoredReplaceFileBytes(path, {bytes}, flush)
+                                 : WriteAndRename(path, {bytes}, flush);
 }
 
-bool PublishFileBytes(const std::string& text, std::initializer_list<std::string_view> pieces) {
+Status PublishFileBytes(const std::string& text, std::initializer_list<std::string_view> pieces) {
   const std::string path = NativePath(text);
-  return Reported(Anchored(path) ? windows::AnchoredReplaceFileBytes(path, pieces, false)
-                                 : WriteAndRename(path, pieces, false));
+  return Anchored(path) ? windows::AnchoredReplaceFileBytes(path, pieces, false)
+                                 : WriteAndRename(path, pieces, false);
 }
 
 bool FileExists(const std::string& text) {
@@ -170,11 +160,9 @@ FileStamp StampOf(const std::string& text) {
   return stamp;
 }
 
-bool CreateFolder(const std::string& text) {
+Status CreateFolder(const std::string& text) {
   const std::string path = NativePath(text);
-  const Status status = Anchored(path) ? windows::AnchoredCreateFolder(path) : MakeFolder(path);
-  if (!status && status.code() != StatusCode::kAlreadyExists) LogDebug(status.ToString());
-  return status.ok();
+  return Anchored(path) ? windows::AnchoredCreateFolder(path) : MakeFolder(path);
 }
 
 std::vector<std::string> ListFilesBelow(const std::string& folder, std::string_view suffix) {
@@ -189,9 +177,9 @@ std::vector<std::string> ListFilesBelow(const std::string& folder, std::string_v
   return out;
 }
 
-bool ForceRemoveFile(const std::string& text) {
+Status ForceRemoveFile(const std::string& text) {
   const std::string path = NativePath(text);
-  return Reported(Anchored(path) ? windows::AnchoredForceRemoveFile(path) : ForceRemove(path));
+  return Anchored(path) ? windows::AnchoredForceRemoveFile(path) : ForceRemove(path);
 }
 
 InputFile::InputFile(const std::string& text) {
@@ -258,7 +246,7 @@ FileLock::FileLock(const std::string& text) {
       file = OpenFile(Wide(path), GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, path);
   }
   if (!file) {
-    LogWarning("going on without the lock", file.status());
+    status_ = file.status();  // the caller goes on without the lock
     return;
   }
   // Byte-range locks belong to the handle: each FileLock opens its own, so
@@ -266,7 +254,7 @@ FileLock::FileLock(const std::string& text) {
   // possible range is locked; the file stays empty.
   OVERLAPPED at{};
   if (!::LockFileEx(file->get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at)) {
-    LogWarning("going on without the lock", Status::LastError("lock " + path));
+    status_ = Status::LastError("lock " + path);
     return;
   }
   handle_ = reinterpret_cast<NativeHandle>(file->release());

@@ -17,19 +17,22 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 }  // namespace
 
-bool MakeGroupFolder(const std::filesystem::path& folder) {
-  if (::CreateDirectoryW(folder.c_str(), nullptr)) return true;
-  if (::GetLastError() != ERROR_ALREADY_EXISTS) return false;
+Status MakeGroupFolder(const std::filesystem::path& folder) {
+  if (::CreateDirectoryW(folder.c_str(), nullptr)) return Status::Ok();
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) return Status::LastError("create folder " + folder.string());
   const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Status::LastError("attributes of " + folder.string());
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return Status(StatusCode::kAlreadyExists, folder.string() + " is not a folder");
+  return Status::Ok();
 }
 
-std::optional<std::string> ReadGroupFile(const std::filesystem::path& file, std::size_t limit) {
+Result<std::string> ReadGroupFile(const std::filesystem::path& file, std::size_t limit) {
   // Shared for deletion too, so that a writer can rename over the file
   // while it is read, as on POSIX.
   const windows::UniqueHandle handle = windows::MakeUniqueFileHandle(::CreateFileW(
       file.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!handle) return std::nullopt;
+  if (!handle) return Status::LastError("open " + file.string());
   std::string out;
   char buffer[8192];
   while (out.size() < limit) {
@@ -40,43 +43,49 @@ std::optional<std::string> ReadGroupFile(const std::filesystem::path& file, std:
   return out;
 }
 
-bool ReplaceGroupFile(const std::filesystem::path& file, std::string_view content) {
+Status ReplaceGroupFile(const std::filesystem::path& file, std::string_view content) {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   const std::filesystem::path tmp =
       file.parent_path() /
       (".tmp." + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(rng()));
-  bool ok = true;
+  Status status;
   {
     const windows::UniqueHandle handle = windows::MakeUniqueFileHandle(::CreateFileW(
         tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle) return false;
+    if (!handle) return Status::LastError("create " + tmp.string());
     const char* p = content.data();
     std::size_t left = content.size();
     while (left > 0) {
       const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
       DWORD n = 0;
       if (!::WriteFile(handle.get(), p, chunk, &n, nullptr) || n == 0) {
-        ok = false;
+        status = Status::LastError("write " + tmp.string());
         break;
       }
       p += n;
       left -= n;
     }
   }  // closed before the rename
-  if (!ok || !::MoveFileExW(tmp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    ::DeleteFileW(tmp.c_str());
-    return false;
-  }
-  return true;
+  if (status && !::MoveFileExW(tmp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING))
+    status = Status::LastError("replace " + file.string());
+  if (!status) ::DeleteFileW(tmp.c_str());
+  return status;
 }
 
-void RemoveGroupFile(const std::filesystem::path& file) { ::DeleteFileW(file.c_str()); }
+Status RemoveGroupFile(const std::filesystem::path& file) {
+  if (!::DeleteFileW(file.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+    return Status::LastError("remove " + file.string());
+  return Status::Ok();
+}
 
 GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
   windows::UniqueHandle handle = windows::MakeUniqueFileHandle(
       ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!handle) return;
+  if (!handle) {
+    status_ = Status::LastError("open lock file " + file.string());
+    return;
+  }
   // Byte-range locks belong to the handle, so each lock object excludes
   // other threads of this process as well as other processes. The whole
   // possible range is locked; the file stays empty.

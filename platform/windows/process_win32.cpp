@@ -31,20 +31,18 @@ constexpr UINT kTerminatedExitCode = 143;
 // a program writing more than the pipe holds never blocks on it.
 constexpr DWORD kPipeDrainMs = 50;
 
-std::optional<Process> StartFailed(const std::string& path) {
-  LogDebug(Status::LastError("start " + path).ToString());
-  return std::nullopt;
-}
+Status StartFailed(const std::string& path) { return Status::LastError("start " + path); }
 
 }  // namespace
 
-std::optional<Process> Process::Start(const std::string& path) { return Start(path, Options{}); }
+Result<Process> Process::Start(const std::string& path) { return Start(path, Options{}); }
 
-std::optional<Process> Process::Start(const std::string& path, Options options) {
+Result<Process> Process::Start(const std::string& path, Options options) {
   const std::wstring widePath = windows::WideFromLatin1(path);
   const DWORD attributes = ::GetFileAttributesW(widePath.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    return StartFailed(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return StartFailed(path);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return Status(StatusCode::kInvalidArgument, "start " + path + ": a folder", ERROR_DIRECTORY);
 
   UniqueHandle readEnd;
   UniqueHandle writeEnd;

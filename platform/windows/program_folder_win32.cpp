@@ -89,21 +89,25 @@ bool OnlyTrustedAccountsChange(const std::wstring& path) {
 
 const std::string& ProgramFolder() { return g_programFolder; }
 
-std::optional<std::string> TrustedProgramFile(const std::string& folder, const std::string& name) {
-  if (folder.empty() || name.empty() || name.find_first_of("\\/:") != std::string::npos) return std::nullopt;
+Result<std::string> TrustedProgramFile(const std::string& folder, const std::string& name) {
+  if (folder.empty() || name.empty() || name.find_first_of("\\/:") != std::string::npos)
+    return Status(StatusCode::kInvalidArgument, "program file \"" + name + "\" in \"" + folder + "\": not a plain name");
   const std::wstring wideFolder = windows::WideFromLatin1(folder);
   const DWORD folderAttributes = ::GetFileAttributesW(wideFolder.c_str());
-  if (folderAttributes == INVALID_FILE_ATTRIBUTES || (folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      !OnlyTrustedAccountsChange(wideFolder))
-    return std::nullopt;
+  if (folderAttributes == INVALID_FILE_ATTRIBUTES) return Status::LastError("program folder " + folder);
+  if ((folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return Status(StatusCode::kInvalidArgument, "program folder " + folder + " is not a folder");
+  if (!OnlyTrustedAccountsChange(wideFolder))
+    return Status(StatusCode::kAccessDenied, "program folder " + folder + " may be changed by others");
   const bool endsWithSeparator = folder.back() == '\\' || folder.back() == '/';
   const std::string path = endsWithSeparator ? folder + name : folder + "\\" + name;
   const std::wstring widePath = windows::WideFromLatin1(path);
   const DWORD attributes = ::GetFileAttributesW(widePath.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      !OnlyTrustedAccountsChange(widePath))
-    return std::nullopt;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Status::LastError("program file " + path);
+  if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+    return Status(StatusCode::kInvalidArgument, "program file " + path + " is a folder or a link");
+  if (!OnlyTrustedAccountsChange(widePath))
+    return Status(StatusCode::kAccessDenied, "program file " + path + " may be changed by others");
   return path;
 }
 

@@ -31,24 +31,9 @@ struct KeyCloser {
 };
 using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
-RegStatus StatusOf(LONG rc) {
-  switch (rc) {
-    case ERROR_SUCCESS: return RegStatus::Ok;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return RegStatus::NotFound;
-    case ERROR_MORE_DATA: return RegStatus::MoreData;
-    case ERROR_ACCESS_DENIED: return RegStatus::AccessDenied;
-    default: return RegStatus::Error;
-  }
-}
-
-// The one error path of the registry calls: a failure other than a
-// missing key or value is worth a line on the log.
-RegStatus Failed(LONG rc, const std::string& what) {
-  if (rc != ERROR_FILE_NOT_FOUND && rc != ERROR_PATH_NOT_FOUND)
-    LogWarning("registry", Status::FromSystem(static_cast<int>(rc), what));
-  return StatusOf(rc);
-}
+// The one error path of the registry calls: the system's code with the
+// call and the key or value it was about.
+Status Failed(LONG rc, const std::string& what) { return Status::FromSystem(static_cast<int>(rc), what); }
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
@@ -71,39 +56,39 @@ class SystemKey final : public RegistryKey {
  public:
   SystemKey(UniqueKey key, std::string path) : key_(std::move(key)), path_(std::move(path)) {}
 
-  RegStatus QueryValue(std::string_view name, RegType* type, void* data, std::uint32_t* size) override {
+  Status QueryValue(std::string_view name, RegType* type, void* data, std::uint32_t* size) override {
     DWORD rawType = REG_NONE;
     std::string raw;
-    if (const RegStatus status = Read(name, rawType, raw); status != RegStatus::Ok) return status;
+    if (Status status = Read(name, rawType, raw); !status) return status;
     const std::string value = PlatformData(rawType, raw);
     if (type) *type = static_cast<RegType>(rawType);
-    if (!size) return data ? RegStatus::Error : RegStatus::Ok;
+    if (!size) return data ? Status(StatusCode::kInvalidArgument, "query " + path_ + ": data without a size") : Status();
     const auto needed = static_cast<std::uint32_t>(value.size());
     if (!data) {
       *size = needed;
-      return RegStatus::Ok;
+      return Status();
     }
     if (*size < needed) {
       *size = needed;
-      return RegStatus::MoreData;
+      return Status(StatusCode::kMoreData, "query " + path_ + "\\" + std::string(name), ERROR_MORE_DATA);
     }
     std::memcpy(data, value.data(), needed);
     *size = needed;
-    return RegStatus::Ok;
+    return Status();
   }
 
-  RegStatus SetValue(std::string_view name, RegType type, const void* data, std::uint32_t size) override {
+  Status SetValue(std::string_view name, RegType type, const void* data, std::uint32_t size) override {
     const std::string bytes = RegistryData(type, data, size);
     const LONG rc = ::RegSetValueExW(key_.get(), WideFromLatin1(name).c_str(), 0, static_cast<DWORD>(type),
                                      reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
     if (rc != ERROR_SUCCESS) return Failed(rc, "RegSetValueExW " + path_ + "\\" + std::string(name));
-    return RegStatus::Ok;
+    return Status();
   }
 
-  RegStatus DeleteValue(std::string_view name) override {
+  Status DeleteValue(std::string_view name) override {
     const LONG rc = ::RegDeleteValueW(key_.get(), WideFromLatin1(name).c_str());
     if (rc != ERROR_SUCCESS) return Failed(rc, "RegDeleteValueW " + path_ + "\\" + std::string(name));
-    return RegStatus::Ok;
+    return Status();
   }
 
   std::vector<RegValueInfo> Values() override {
@@ -112,7 +97,7 @@ class SystemKey final : public RegistryKey {
     LONG rc = ::RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
                                  &longestName, &longestData, nullptr, nullptr);
     if (rc != ERROR_SUCCESS) {
-      Failed(rc, "RegQueryInfoKeyW " + path_);
+      LogWarning("registry values not listed", Failed(rc, "RegQueryInfoKeyW " + path_));
       return out;
     }
     std::wstring name(longestName + 1, L'\0');
@@ -131,7 +116,7 @@ class SystemKey final : public RegistryKey {
         continue;
       }
       if (rc != ERROR_SUCCESS) {
-        Failed(rc, "RegEnumValueW " + path_);
+        LogWarning("registry values listed in part", Failed(rc, "RegEnumValueW " + path_));
         break;
       }
       out.push_back({Latin1FromWide(std::wstring_view(name.data(), nameLength)), static_cast<RegType>(type),
@@ -148,7 +133,7 @@ class SystemKey final : public RegistryKey {
       const LONG rc = ::RegEnumKeyExW(key_.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr);
       if (rc == ERROR_NO_MORE_ITEMS) break;
       if (rc != ERROR_SUCCESS) {
-        Failed(rc, "RegEnumKeyExW " + path_);
+        LogWarning("registry keys listed in part", Failed(rc, "RegEnumKeyExW " + path_));
         break;
       }
       out.push_back(Latin1FromWide(std::wstring_view(name, length)));
@@ -158,17 +143,14 @@ class SystemKey final : public RegistryKey {
 
   // The registry keeps no time per value: the key's last write time
   // stands in (a later write of another value of the key moves it too).
-  std::optional<std::chrono::system_clock::time_point> ValueWriteTime(std::string_view name) override {
+  Result<std::chrono::system_clock::time_point> ValueWriteTime(std::string_view name) override {
     DWORD type = REG_NONE;
     std::string raw;
-    if (Read(name, type, raw) != RegStatus::Ok) return std::nullopt;
+    if (Status read = Read(name, type, raw); !read) return read;
     FILETIME written{};
     const LONG rc = ::RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                        nullptr, nullptr, nullptr, &written);
-    if (rc != ERROR_SUCCESS) {
-      Failed(rc, "RegQueryInfoKeyW " + path_);
-      return std::nullopt;
-    }
+    if (rc != ERROR_SUCCESS) return Failed(rc, "RegQueryInfoKeyW " + path_);
     const std::int64_t ticks = (static_cast<std::int64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
     constexpr std::int64_t kTicksOf1970 = 116444736000000000LL;
     return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
@@ -176,7 +158,7 @@ class SystemKey final : public RegistryKey {
   }
 
  private:
-  RegStatus Read(std::string_view name, DWORD& type, std::string& raw) {
+  Status Read(std::string_view name, DWORD& type, std::string& raw) {
     const std::wstring wideName = WideFromLatin1(name);
     for (int attempt = 0; attempt < 4; ++attempt) {
       DWORD size = static_cast<DWORD>(raw.size());
@@ -184,7 +166,7 @@ class SystemKey final : public RegistryKey {
                                          raw.empty() ? nullptr : reinterpret_cast<BYTE*>(raw.data()), &size);
       if (rc == ERROR_SUCCESS && (!raw.empty() || size == 0)) {
         raw.resize(size);
-        return RegStatus::Ok;
+        return Status();
       }
       if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA)
         return Failed(rc, "RegQueryValueExW " + path_ + "\\" + std::string(name));
@@ -301,31 +283,25 @@ class SystemRegistry final : public Registry {
  public:
   explicit SystemRegistry(std::string redirect) : redirect_(std::move(redirect)) {}
 
-  std::unique_ptr<RegistryKey> OpenKey(Hive hive, std::string_view path, std::uint32_t access) override {
+  Result<std::unique_ptr<RegistryKey>> OpenKey(Hive hive, std::string_view path, std::uint32_t access) override {
     HKEY key = nullptr;
     const auto [root, fullPath] = Locate(hive, path);
     const LONG rc = ::RegOpenKeyExW(root, WideFromLatin1(fullPath).c_str(), 0, access, &key);
-    if (rc != ERROR_SUCCESS) {
-      Failed(rc, "RegOpenKeyExW " + Describe(hive, path));
-      return nullptr;
-    }
-    return std::make_unique<SystemKey>(UniqueKey(key), Describe(hive, path));
+    if (rc != ERROR_SUCCESS) return Failed(rc, "RegOpenKeyExW " + Describe(hive, path));
+    return std::unique_ptr<RegistryKey>(std::make_unique<SystemKey>(UniqueKey(key), Describe(hive, path)));
   }
 
-  std::unique_ptr<RegistryKey> CreateKey(Hive hive, std::string_view path, std::uint32_t access) override {
+  Result<std::unique_ptr<RegistryKey>> CreateKey(Hive hive, std::string_view path, std::uint32_t access) override {
     HKEY key = nullptr;
     const auto [root, fullPath] = Locate(hive, path);
     const LONG rc = ::RegCreateKeyExW(root, WideFromLatin1(fullPath).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                       access, nullptr, &key, nullptr);
-    if (rc != ERROR_SUCCESS) {
-      Failed(rc, "RegCreateKeyExW " + Describe(hive, path));
-      return nullptr;
-    }
-    return std::make_unique<SystemKey>(UniqueKey(key), Describe(hive, path));
+    if (rc != ERROR_SUCCESS) return Failed(rc, "RegCreateKeyExW " + Describe(hive, path));
+    return std::unique_ptr<RegistryKey>(std::make_unique<SystemKey>(UniqueKey(key), Describe(hive, path)));
   }
 
-  RegStatus DeleteKey(Hive hive, std::string_view path) override {
-    if (path.find_first_not_of('\\') == std::string_view::npos) return RegStatus::AccessDenied;  // never a hive
+  Status DeleteKey(Hive hive, std::string_view path) override {
+    if (path.find_first_not_of('\\') == std::string_view::npos) return Status(StatusCode::kAccessDenied, "delete a hive", ERROR_ACCESS_DENIED);  // never a hive
     const auto [root, fullPath] = Locate(hive, path);
     const LONG rc = ::RegDeleteTreeW(root, WideFromLatin1(fullPath).c_str());
     if (rc != ERROR_SUCCESS) return Failed(rc, "RegDeleteTreeW " + Describe(hive, path));
@@ -333,7 +309,7 @@ class SystemRegistry final : public Registry {
     const LONG removed = ::RegDeleteKeyExW(root, WideFromLatin1(fullPath).c_str(), 0, 0);
     if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND)
       return Failed(removed, "RegDeleteKeyExW " + Describe(hive, path));
-    return RegStatus::Ok;
+    return Status();
   }
 
   std::unique_ptr<ValueWatch> WatchValues(Hive hive, std::string_view path, std::vector<std::string> names) override {

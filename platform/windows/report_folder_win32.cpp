@@ -38,25 +38,27 @@ std::wstring TempFolder() {
 }
 
 // `base`\Quillmark, made when missing; a folder and not a link.
-std::optional<std::string> FolderIn(std::wstring base) {
-  if (base.empty()) return std::nullopt;
+Result<std::string> FolderIn(std::wstring base) {
+  if (base.empty()) return Status(StatusCode::kNotFound, "report folder: no base folder");
   if (base.back() != L'\\' && base.back() != L'/') base.push_back(L'\\');
   const std::wstring folder = base + L"Quillmark";
-  if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-    LogWarning("report folder not made", Status::LastError("CreateDirectoryW " + windows::Latin1FromWide(folder)));
-    return std::nullopt;
-  }
+  if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+    return Status::LastError("create report folder " + windows::Latin1FromWide(folder));
   const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-    return std::nullopt;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Status::LastError("report folder " + windows::Latin1FromWide(folder));
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return Status(StatusCode::kInvalidArgument, "report folder " + windows::Latin1FromWide(folder) + " is not a plain folder");
   return windows::Latin1FromWide(folder);
 }
 
 }  // namespace
 
-std::optional<std::string> UserReportFolder() {
-  if (auto folder = FolderIn(LocalAppData())) return folder;
+Result<std::string> UserReportFolder() {
+  Result<std::string> folder = FolderIn(LocalAppData());
+  if (folder) return folder;
+  // The temporary folder stands in; the reason the first choice failed is
+  // worth a line, since reports then land somewhere else.
+  LogWarning("report folder made in the temporary folder", folder.status());
   return FolderIn(TempFolder());
 }
 

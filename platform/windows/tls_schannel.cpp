@@ -513,6 +513,8 @@ class SchannelStream final : public TlsStream {
     AcquireClientCredentials(credentials_);
     try {
       Negotiate(deadline, true);
+    } catch (const TlsError&) {
+      throw;  // a std::system_error too, and already says what failed
     } catch (const std::system_error& error) {
       throw TlsError(std::string("TLS handshake failed: ") + error.what());
     }

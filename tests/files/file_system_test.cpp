@@ -152,9 +152,9 @@ std::string Record(char writer, int number) {
 
 void AppendRecords(const std::string& path, char writer, std::string_view prefixWhenNew = {}) {
   for (int i = 0; i < kRecords; ++i) {
-    const bool ok = prefixWhenNew.empty() ? platform::AppendFileBytes(path, Record(writer, i))
+    const platform::Status ok = prefixWhenNew.empty() ? platform::AppendFileBytes(path, Record(writer, i))
                                           : platform::AppendFileBytes(path, Record(writer, i), prefixWhenNew);
-    ASSERT_TRUE(ok) << path;
+    ASSERT_TRUE(ok) << ok.ToString();
   }
 }
 

@@ -75,7 +75,7 @@ TEST(Host, SwitchesMonitoringOnAndStopsCleanlyOnSigterm) {
   EXPECT_TRUE(WaitFor([&] {
     auto key = scratch.registry().OpenKey(platform::Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
     std::uint32_t v = 1, size = 4;
-    return key && key->QueryValue("Reset", nullptr, &v, &size) == platform::RegStatus::Ok && v == 0;
+    return key && (*key)->QueryValue("Reset", nullptr, &v, &size).ok() && v == 0;
   }, 5s));
   // ... and told the time it ran, by the system clock.
   const std::uint32_t heartbeat = CRegDword(QuillmarkValue("Heartbeat")).Get();

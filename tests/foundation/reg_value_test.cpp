@@ -12,7 +12,7 @@ namespace {
 std::uint32_t StoredDword(platform::Registry& reg, const char* name, bool* exists = nullptr) {
   auto key = reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
   std::uint32_t v = 0, size = 4;
-  bool ok = key && key->QueryValue(name, nullptr, &v, &size) == platform::RegStatus::Ok;
+  bool ok = key && (*key)->QueryValue(name, nullptr, &v, &size).ok();
   if (exists) *exists = ok;
   return v;
 }
@@ -51,7 +51,7 @@ TEST(RegValueNumbers, CachingAndWritingRules) {
   EXPECT_FALSE(missing.readOnce());
   CRegDword zero(QuillmarkValue("Monitoring"));
   zero.Set(0);
-  EXPECT_EQ(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead), nullptr);
+  EXPECT_TRUE(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).status().IsNotFound());
 
   // Set(1) creates the key path and the value.
   zero.Set(1);
@@ -86,7 +86,7 @@ TEST(RegValueTexts, CachingAndWritingRules) {
   ScratchRegistry scratch;
   CRegString empty(QuillmarkValue("ToSendDay"));
   empty.Set("");
-  EXPECT_EQ(scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead), nullptr);
+  EXPECT_TRUE(scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).status().IsNotFound());
   EXPECT_EQ(CRegString(QuillmarkValue("ToSendDay"), "dflt").Get(), "dflt");
 
   CRegString day(QuillmarkValue("ToSendDay"));
@@ -98,21 +98,21 @@ TEST(RegValueTexts, CachingAndWritingRules) {
 
   // Stored as the text plus its terminating zero; case-sensitive compare.
   day.Set("20061205X");
-  auto key = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+  auto key = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).value();
   std::uint32_t size = 0;
   key->QueryValue("ToSendDay", nullptr, nullptr, &size);
   EXPECT_EQ(size, 10u);
 
   // A text with an embedded zero reads up to the zero.
-  auto wkey = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  auto wkey = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
   wkey->SetValue("SMTPName", RegType::Sz, "ab\0cd", 6);
   EXPECT_EQ(CRegString(QuillmarkValue("SMTPName")).Get(), "ab");
 }
 
 TEST(RegValueTexts, AValueWithNoBytesReadsAsEmptyText) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
   ASSERT_NE(key, nullptr);
-  ASSERT_EQ(key->SetValue("SMTPName", RegType::Sz, nullptr, 0), platform::RegStatus::Ok);
+  ASSERT_EQ((key->SetValue("SMTPName", RegType::Sz, nullptr, 0)).code(), platform::StatusCode::kOk);
   EXPECT_EQ(CRegString(QuillmarkValue("SMTPName"), "dflt").Get(), "");
 }

@@ -17,23 +17,23 @@
 #include "tests/foundation/test_support.h"
 
 using platform::Hive;
-using platform::RegStatus;
+using platform::StatusCode;
 using platform::RegType;
 
 TEST(RegistryStore, KeysMustExistToBeOpenedAndAreCaseInsensitive) {
   ScratchRegistry scratch;
   auto& reg = scratch.registry();
-  EXPECT_EQ(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead), nullptr);
-  auto created = reg.CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  EXPECT_TRUE(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).status().IsNotFound());
+  auto created = reg.CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
   ASSERT_NE(created, nullptr);
   std::uint32_t one = 1;
-  ASSERT_EQ(created->SetValue("Monitoring", RegType::Dword, &one, 4), RegStatus::Ok);
+  ASSERT_EQ((created->SetValue("Monitoring", RegType::Dword, &one, 4)).code(), StatusCode::kOk);
 
-  auto opened = reg.OpenKey(Hive::LocalMachine, "SOFTWARE\\quillmark", platform::kKeyRead);
+  auto opened = reg.OpenKey(Hive::LocalMachine, "SOFTWARE\\quillmark", platform::kKeyRead).value();
   ASSERT_NE(opened, nullptr);
   std::uint32_t value = 0, size = 4;
   RegType type = RegType::None;
-  ASSERT_EQ(opened->QueryValue("MONITORING", &type, &value, &size), RegStatus::Ok);
+  ASSERT_EQ((opened->QueryValue("MONITORING", &type, &value, &size)).code(), StatusCode::kOk);
   EXPECT_EQ(type, RegType::Dword);
   EXPECT_EQ(value, 1u);
   EXPECT_EQ(opened->Values().at(0).name, "Monitoring");
@@ -41,28 +41,28 @@ TEST(RegistryStore, KeysMustExistToBeOpenedAndAreCaseInsensitive) {
 
 TEST(RegistryStore, QueryReportsSizeAndRefusesShortBuffers) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
-  ASSERT_EQ(key->SetValue("AppPath", RegType::Sz, "/opt/qm", 8), RegStatus::Ok);
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
+  ASSERT_EQ((key->SetValue("AppPath", RegType::Sz, "/opt/qm", 8)).code(), StatusCode::kOk);
   std::uint32_t size = 0;
-  EXPECT_EQ(key->QueryValue("AppPath", nullptr, nullptr, &size), RegStatus::Ok);
+  EXPECT_EQ((key->QueryValue("AppPath", nullptr, nullptr, &size)).code(), StatusCode::kOk);
   EXPECT_EQ(size, 8u);
   char small[4];
   size = sizeof small;
-  EXPECT_EQ(key->QueryValue("AppPath", nullptr, small, &size), RegStatus::MoreData);
+  EXPECT_EQ((key->QueryValue("AppPath", nullptr, small, &size)).code(), StatusCode::kMoreData);
   EXPECT_EQ(size, 8u);
-  EXPECT_EQ(key->QueryValue("Missing", nullptr, nullptr, &size), RegStatus::NotFound);
+  EXPECT_EQ((key->QueryValue("Missing", nullptr, nullptr, &size)).code(), StatusCode::kNotFound);
 }
 
 TEST(RegistryStore, OddValueNamesStaySeparateAndInsideTheKey) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
   const char* names[] = {"a/b", "..", ".", "", "a%2Fb", "line\nbreak", "../../escape"};
   for (std::uint32_t i = 0; i < std::size(names); ++i) {
-    ASSERT_EQ(key->SetValue(names[i], RegType::Dword, &i, 4), RegStatus::Ok) << names[i];
+    ASSERT_EQ((key->SetValue(names[i], RegType::Dword, &i, 4)).code(), StatusCode::kOk) << names[i];
   }
   for (std::uint32_t i = 0; i < std::size(names); ++i) {
     std::uint32_t v = 99, size = 4;
-    ASSERT_EQ(key->QueryValue(names[i], nullptr, &v, &size), RegStatus::Ok) << names[i];
+    ASSERT_EQ((key->QueryValue(names[i], nullptr, &v, &size)).code(), StatusCode::kOk) << names[i];
     EXPECT_EQ(v, i) << names[i];
   }
   EXPECT_EQ(key->Values().size(), std::size(names));
@@ -77,7 +77,7 @@ TEST(RegistryStore, OddValueNamesStaySeparateAndInsideTheKey) {
 
 TEST(RegistryStore, FilesAndFoldersAreNotWorldAccessible) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
   key->SetValue("SMTPPass4MailServer", RegType::Sz, "x", 2);
   for (auto& e : std::filesystem::recursive_directory_iterator(scratch.registryRoot())) {
     struct stat st {};
@@ -96,7 +96,7 @@ TEST(RegistryStore, FilesAndFoldersAreNotWorldAccessible) {
 TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
   ScratchRegistry scratch;
   {
-    auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+    auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
     std::string initial(300, 'a');
     key->SetValue("ToSendFile", RegType::Sz, initial.c_str(), 301);
   }
@@ -111,15 +111,15 @@ TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
         if (p % 2 == 0) {
           auto key = reg->CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
           std::string text(100 + 100 * (p / 2), static_cast<char>('b' + p));
-          if (!key || key->SetValue("ToSendFile", RegType::Sz, text.c_str(),
-                                    static_cast<std::uint32_t>(text.size() + 1)) != RegStatus::Ok) {
+          if (!key || !(*key)->SetValue("ToSendFile", RegType::Sz, text.c_str(),
+                                        static_cast<std::uint32_t>(text.size() + 1))) {
             ++bad;
           }
         } else {
           auto key = reg->OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
           char buf[1024];
           std::uint32_t size = sizeof buf;
-          if (!key || key->QueryValue("ToSendFile", nullptr, buf, &size) != RegStatus::Ok) {
+          if (!key || !(*key)->QueryValue("ToSendFile", nullptr, buf, &size)) {
             ++bad;
             continue;
           }
@@ -163,21 +163,21 @@ int RunRegCommand(const ScratchRegistry& scratch, const std::string& args, std::
 // the value reads as damaged, at once, for the store and for the command.
 TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
   ASSERT_NE(key, nullptr);
   std::uint32_t one = 1;
-  ASSERT_EQ(key->SetValue("Monitoring", RegType::Dword, &one, 4), RegStatus::Ok);
+  ASSERT_EQ((key->SetValue("Monitoring", RegType::Dword, &one, 4)).code(), StatusCode::kOk);
   const auto folder = scratch.registryRoot() / "HKLM" / "software" / "quillmark";
   ASSERT_EQ(::mkfifo((folder / "=smtpsrv").c_str(), 0600), 0) << std::strerror(errno);
 
   // Run on a thread of its own, so that a reader that does block fails the
   // test instead of hanging the run.
-  std::promise<std::pair<RegStatus, std::size_t>> done;
+  std::promise<std::pair<StatusCode, std::size_t>> done;
   auto result = done.get_future();
   std::thread([&scratch, &done] {
-    auto reader = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+    auto reader = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).value();
     std::uint32_t size = 0;
-    const RegStatus status = reader->QueryValue("SMTPSRV", nullptr, nullptr, &size);
+    const StatusCode status = reader->QueryValue("SMTPSRV", nullptr, nullptr, &size).code();
     done.set_value({status, reader->Values().size()});
   }).detach();
   if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
@@ -190,8 +190,8 @@ TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
     FAIL() << "a reader blocked on the FIFO";
   }
   const auto [status, values] = result.get();
-  EXPECT_NE(status, RegStatus::Ok);
-  EXPECT_NE(status, RegStatus::NotFound);
+  EXPECT_NE(status, StatusCode::kOk);
+  EXPECT_NE(status, StatusCode::kNotFound);
   EXPECT_EQ(values, 1u);  // the real value, not the FIFO
 
   std::string out;
@@ -204,12 +204,12 @@ TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
 // two hex digits) is not a subkey; listing the key goes on without it.
 TEST(RegistryStore, FoldersWithMalformedEscapesAreNotSubkeys) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Good%Name", platform::kKeyWrite);
+  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Good%Name", platform::kKeyWrite).value();
   ASSERT_NE(key, nullptr);
   const auto folder = scratch.registryRoot() / "HKLM" / "software" / "quillmark";
   for (const char* bad : {"%zz", "bad%", "bad%4", "%g1"}) ASSERT_EQ(::mkdir((folder / bad).c_str(), 0700), 0) << bad;
 
-  auto parent = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+  auto parent = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).value();
   ASSERT_NE(parent, nullptr);
   std::vector<std::string> subkeys;
   ASSERT_NO_THROW(subkeys = parent->SubKeys());

@@ -5,12 +5,22 @@
 #include <gtest/gtest.h>
 
 #include "platform/log.h"
+#include "platform/spooler.h"
 #include "platform/status.h"
+#include "platform/tls.h"
 
 namespace {
 
 using platform::Status;
 using platform::StatusCode;
+
+// The system's number for a refused access: errno's EACCES, or Windows's
+// ERROR_ACCESS_DENIED (ENOENT and ERROR_FILE_NOT_FOUND are both 2).
+#if defined(_WIN32)
+constexpr int kAccessDeniedNumber = 5;
+#else
+constexpr int kAccessDeniedNumber = EACCES;
+#endif
 
 TEST(StatusTest, SystemErrorsKeepTheirNumberContextAndReason) {
   const Status missing = Status::FromSystem(ENOENT, "open /x/Day.xml");
@@ -19,7 +29,7 @@ TEST(StatusTest, SystemErrorsKeepTheirNumberContextAndReason) {
   EXPECT_TRUE(missing.IsNotFound());
   EXPECT_EQ(missing.system_error(), ENOENT);
   EXPECT_EQ(missing.ToString(), "open /x/Day.xml: " + platform::SystemErrorText(ENOENT));
-  EXPECT_EQ(Status::FromSystem(EACCES, "x").code(), StatusCode::kAccessDenied);
+  EXPECT_EQ(Status::FromSystem(kAccessDeniedNumber, "x").code(), StatusCode::kAccessDenied);
   // A failure whose number was lost is still a failure.
   EXPECT_FALSE(Status::FromSystem(0, "x").ok());
   EXPECT_EQ(Status().ToString(), "OK");
@@ -31,7 +41,7 @@ TEST(StatusTest, ResultCarriesTheValueOrTheReason) {
   ASSERT_TRUE(good);
   EXPECT_EQ(*good, "text");
   EXPECT_EQ(good->size(), 4u);
-  platform::Result<std::string> bad(Status::FromSystem(EACCES, "read f"));
+  platform::Result<std::string> bad(Status::FromSystem(kAccessDeniedNumber, "read f"));
   EXPECT_FALSE(bad);
   EXPECT_EQ(bad.status().code(), StatusCode::kAccessDenied);
   EXPECT_EQ(bad.value_or("none"), "none");
@@ -70,6 +80,53 @@ TEST(StatusTest, StatusErrorIsASystemErrorWithTheWholeStatus) {
     EXPECT_TRUE(full->status().IsNotFound());
     EXPECT_EQ(full->status().context(), "open /x");
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Collects the lines logged while it lives.
+class CapturedLog {
+ public:
+  CapturedLog() {
+    platform::SetLogSink([this](platform::LogLevel, std::string_view line) { lines.emplace_back(line); });
+  }
+  ~CapturedLog() { platform::SetLogSink({}); }
+  std::vector<std::string> lines;
+};
+
+TEST(LogTest, ARecurringFailureIsToldWhenItStartsChangesAndEnds) {
+  CapturedLog log;
+  const Status refused = Status::FromSystem(EACCES, "open /x/Logs/d.xml");
+  for (int pass = 0; pass < 3; ++pass) platform::LogFailureOnce("logs", "record lost", refused);
+  platform::LogFailureOnce("logs", "record lost", Status::FromSystem(ENOSPC, "write /x/Logs/d.xml"));
+  platform::LogRecovered("logs", "logging");
+  platform::LogRecovered("logs", "logging");
+  platform::LogRecovered("never failed", "something else");
+  // Failing again after it worked is a new start.
+  platform::LogFailureOnce("logs", "record lost", refused);
+  platform::LogRecovered("logs", "logging");
+  ASSERT_EQ(log.lines.size(), 5u);
+  EXPECT_EQ(log.lines[0], "record lost: open /x/Logs/d.xml: " + platform::SystemErrorText(EACCES));
+  EXPECT_EQ(log.lines[1], "record lost: write /x/Logs/d.xml: " + platform::SystemErrorText(ENOSPC));
+  EXPECT_EQ(log.lines[2], "logging again works");
+  EXPECT_EQ(log.lines[3], log.lines[0]);
+  EXPECT_EQ(log.lines[4], "logging again works");
+}
+
+TEST(StatusTest, PlatformExceptionsKeepTheirTextAndCarryAStatus) {
+  const platform::SpoolerError gone(platform::kErrorServerUnavailable, "cannot reach the CUPS server /s", ENOENT);
+  EXPECT_EQ(gone.code(), platform::kErrorServerUnavailable);
+  EXPECT_EQ(std::string(gone.what()), "cannot reach the CUPS server /s: " + platform::SystemErrorText(ENOENT));
+  EXPECT_EQ(gone.status().code(), StatusCode::kUnavailable);
+  const platform::SpoolerError name(platform::kErrorInvalidPrinterName, "no printer name");
+  EXPECT_EQ(std::string(name.what()), "no printer name");
+  EXPECT_TRUE(name.status().IsNotFound());
+  // A TLS failure is a system error too; its text is the TLS library's.
+  const platform::TlsError tls("certificate verify failed: self-signed certificate");
+  EXPECT_EQ(std::string(tls.what()), "certificate verify failed: self-signed certificate");
+  EXPECT_NE(dynamic_cast<const std::system_error*>(&tls), nullptr);
 }
 
 }  // namespace
