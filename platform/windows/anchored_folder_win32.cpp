@@ -492,18 +492,27 @@ std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::
   return out;
 }
 
-Status AnchoredForceRemoveFile(const std::string& path) {
-  AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
-  const std::wstring leaf = at.Path();
+namespace {
+
+// Removes one file, read-only or not (DeleteFileW refuses a read-only
+// file). DeleteFileW removes a link itself, never what it points to, and a
+// link's attributes are left alone.
+Status DeleteEvenReadOnly(const std::wstring& leaf, const std::string& path) {
   const DWORD attributes = ::GetFileAttributesW(leaf.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
       !::SetFileAttributesW(leaf.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY}))
     LogWarning("read-only file left read-only", Status::LastError("make " + path + " writable"));
-  // DeleteFileW removes a link itself, never what it points to.
   if (!::DeleteFileW(leaf.c_str())) return Status::LastError("remove " + path);
   return Status::Ok();
+}
+
+}  // namespace
+
+Status AnchoredForceRemoveFile(const std::string& path) {
+  AnchoredParent at;
+  if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  return DeleteEvenReadOnly(at.Path(), path);
 }
 
 Result<UniqueHandle> AnchoredOpenLockFile(const std::string& path) {
@@ -549,14 +558,10 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
   windows::ForEachFileBelow(at.folder, windows::WithoutTrailingSeparators(folder), suffix, checked,
                             [&](const std::wstring& path, const std::string& text) {
                               if (!shouldRemove(text)) return;
-                              // A read-only file is made writable first, as ForceRemoveFile does.
-                              const DWORD attributes = ::GetFileAttributesW(path.c_str());
-                              if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-                                ::SetFileAttributesW(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
-                              if (::DeleteFileW(path.c_str()))
+                              if (const Status status = windows::DeleteEvenReadOnly(path, text))
                                 ++removed;
                               else
-                                LogWarning("file kept", Status::LastError("remove " + text));
+                                LogWarning("file kept", status);
                             });
   return removed;
 }

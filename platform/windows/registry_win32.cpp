@@ -197,8 +197,10 @@ class NotifyValueWatch final : public ValueWatch {
 
   bool Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    ::ResetEvent(stopped_.get());
-    std::stop_callback onStop(stop, [this] { ::SetEvent(stopped_.get()); });
+    // The stop token is looked at between short waits rather than through
+    // a std::stop_callback: that callback's destructor waits on a libstdc++
+    // semaphore whose wake-up, sent from another module (the program calling
+    // request_stop), never reaches a waiter in this DLL.
     for (;;) {
       if (!key_ && !Register()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -213,17 +215,21 @@ class NotifyValueWatch final : public ValueWatch {
       const DWORD wait = timeout.count() < 0 ? INFINITE
                          : left.count() <= 0 ? 0
                                              : static_cast<DWORD>(std::min<long long>(left.count(), INFINITE - 1));
-      const HANDLE events[2] = {changed_.get(), stopped_.get()};
-      const DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, wait);
+      if (stop.stop_requested()) return false;
+      const DWORD woke = ::WaitForSingleObject(changed_.get(), std::min(wait, kStopCheck));
+      if (woke == WAIT_TIMEOUT) {
+        if (wait <= kStopCheck) return false;
+        continue;
+      }
       if (woke != WAIT_OBJECT_0) {
-        if (woke == WAIT_FAILED) LogWarning("registry watch", Status::LastError("WaitForMultipleObjects"));
+        LogWarning("registry watch", Status::LastError("WaitForSingleObject"));
         return false;
       }
-      // The notification is spent: ask for the next one before reading,
-      // so that a change made meanwhile is not lost.
+      // The notification is spent: ask for the next one on the same key
+      // before reading, so that a change made meanwhile is not lost. The
+      // key stays open: closing a key signals its pending notification.
       ::ResetEvent(changed_.get());
-      key_.reset();
-      Register();
+      if (!Renotify()) key_.reset();  // deleted: polled until made again
       Snapshot now = Read();
       if (now != seen_) {
         seen_ = std::move(now);
@@ -235,19 +241,33 @@ class NotifyValueWatch final : public ValueWatch {
  private:
   using Snapshot = std::vector<std::optional<std::string>>;
   static constexpr std::chrono::milliseconds kValuePollSlice{500};
+  static constexpr DWORD kStopCheck = 50;  // ms between looks at the stop token
 
   bool Register() {
     if (!changed_ || !stopped_) return false;
     key_ = open_();
     if (!key_) return false;
-    const LONG rc = ::RegNotifyChangeKeyValue(key_.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME,
-                                              changed_.get(), TRUE);
+    const LONG rc = Notify();
     if (rc != ERROR_SUCCESS) {
       LogWarning("registry values polled", Status::FromSystem(static_cast<int>(rc), "RegNotifyChangeKeyValue"));
       key_.reset();
       return false;
     }
     return true;
+  }
+
+  LONG Notify() {
+    return ::RegNotifyChangeKeyValue(key_.get(), FALSE, REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME,
+                                     changed_.get(), TRUE);
+  }
+
+  // Asks for the next change on the open key; false when the key is gone.
+  bool Renotify() {
+    const LONG rc = Notify();
+    if (rc == ERROR_SUCCESS) return true;
+    if (rc != ERROR_KEY_DELETED)
+      LogWarning("registry key opened again", Status::FromSystem(static_cast<int>(rc), "RegNotifyChangeKeyValue"));
+    return false;
   }
 
   // The type and bytes of each watched value; nothing for a missing one.

@@ -11,25 +11,28 @@
 
 namespace {
 
+// The platform's own error numbers: Win32 codes on Windows, errno elsewhere.
+#if defined(_WIN32)
+constexpr int kNoSuchFile = 2;    // ERROR_FILE_NOT_FOUND
+constexpr int kNoAccess = 5;      // ERROR_ACCESS_DENIED
+constexpr int kReadOnlyDisk = 19; // ERROR_WRITE_PROTECT
+#else
+constexpr int kNoSuchFile = ENOENT;
+constexpr int kNoAccess = EACCES;
+constexpr int kReadOnlyDisk = EROFS;
+#endif
+
 using platform::Status;
 using platform::StatusCode;
 
-// The system's number for a refused access: errno's EACCES, or Windows's
-// ERROR_ACCESS_DENIED (ENOENT and ERROR_FILE_NOT_FOUND are both 2).
-#if defined(_WIN32)
-constexpr int kAccessDeniedNumber = 5;
-#else
-constexpr int kAccessDeniedNumber = EACCES;
-#endif
-
 TEST(StatusTest, SystemErrorsKeepTheirNumberContextAndReason) {
-  const Status missing = Status::FromSystem(ENOENT, "open /x/Day.xml");
+  const Status missing = Status::FromSystem(kNoSuchFile, "open /x/Day.xml");
   EXPECT_FALSE(missing.ok());
   EXPECT_FALSE(missing);
   EXPECT_TRUE(missing.IsNotFound());
-  EXPECT_EQ(missing.system_error(), ENOENT);
-  EXPECT_EQ(missing.ToString(), "open /x/Day.xml: " + platform::SystemErrorText(ENOENT));
-  EXPECT_EQ(Status::FromSystem(kAccessDeniedNumber, "x").code(), StatusCode::kAccessDenied);
+  EXPECT_EQ(missing.system_error(), kNoSuchFile);
+  EXPECT_EQ(missing.ToString(), "open /x/Day.xml: " + platform::SystemErrorText(kNoSuchFile));
+  EXPECT_EQ(Status::FromSystem(kNoAccess, "x").code(), StatusCode::kAccessDenied);
   // A failure whose number was lost is still a failure.
   EXPECT_FALSE(Status::FromSystem(0, "x").ok());
   EXPECT_EQ(Status().ToString(), "OK");
@@ -41,7 +44,7 @@ TEST(StatusTest, ResultCarriesTheValueOrTheReason) {
   ASSERT_TRUE(good);
   EXPECT_EQ(*good, "text");
   EXPECT_EQ(good->size(), 4u);
-  platform::Result<std::string> bad(Status::FromSystem(kAccessDeniedNumber, "read f"));
+  platform::Result<std::string> bad(Status::FromSystem(kNoAccess, "read f"));
   EXPECT_FALSE(bad);
   EXPECT_EQ(bad.status().code(), StatusCode::kAccessDenied);
   EXPECT_EQ(bad.value_or("none"), "none");
@@ -57,13 +60,13 @@ TEST(LogTest, OneEventIsOneLineAndDebugLinesAreOffByDefault) {
     lines.emplace_back(level, std::string(line));
   });
   platform::LogWarning("reply was\r\n554 no\n");
-  platform::LogWarning("cannot save mark", Status::FromSystem(EROFS, "write /m"));
+  platform::LogWarning("cannot save mark", Status::FromSystem(kReadOnlyDisk, "write /m"));
   platform::LogDebug("not shown");
   platform::SetLogSink({});
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].first, platform::LogLevel::kWarning);
   EXPECT_EQ(lines[0].second, "reply was  554 no");
-  EXPECT_EQ(lines[1].second, "cannot save mark: write /m: " + platform::SystemErrorText(EROFS));
+  EXPECT_EQ(lines[1].second, "cannot save mark: write /m: " + platform::SystemErrorText(kReadOnlyDisk));
 }
 
 }  // namespace
@@ -72,9 +75,9 @@ namespace {
 
 TEST(StatusTest, StatusErrorIsASystemErrorWithTheWholeStatus) {
   try {
-    throw platform::StatusError(Status::FromSystem(ENOENT, "open /x"));
+    throw platform::StatusError(Status::FromSystem(kNoSuchFile, "open /x"));
   } catch (const std::system_error& error) {
-    EXPECT_EQ(error.code().value(), ENOENT);
+    EXPECT_EQ(error.code().value(), kNoSuchFile);
     const auto* full = dynamic_cast<const platform::StatusError*>(&error);
     ASSERT_NE(full, nullptr);
     EXPECT_TRUE(full->status().IsNotFound());

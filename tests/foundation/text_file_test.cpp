@@ -61,7 +61,7 @@ TEST(TextFiles, ConcurrentAppendsNeverInterleave) {
 
 TEST(TextFiles, NativePathTurnsBackslashes) {
 #if defined(_WIN32)
-  // Backslashes are the system's own separators there: the path is kept.
+  // Backslashes are already the separator of Windows paths.
   EXPECT_EQ(common::NativePath("C:\\qm\\Logs\\Users"), "C:\\qm\\Logs\\Users");
 #else
   EXPECT_EQ(common::NativePath("/opt/qm\\Logs\\Users"), "/opt/qm/Logs/Users");

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "mailer/base64_coder.h"
 #include "mailer/parameter_encoding.h"
@@ -108,9 +109,14 @@ TEST_F(BodyPart, NonAsciiNamesAreEncodedIn7Bit) {
 }
 
 TEST_F(BodyPart, NonAsciiFileIsFoundUnderItsSystemName) {
-  // The path is Latin-1 text; the file on disk has the UTF-8 name.
+  // The path is Latin-1 text; the file on disk has the system's name for
+  // it: UTF-8 bytes on POSIX, the same code points as a wide name on Windows.
   const std::string bytes = "<log>Z\xC3\xBCrich</log>";
+#if defined(_WIN32)
+  std::ofstream(folder.path() / std::filesystem::path(L"Z\u00FCrich.xml"), std::ios::binary) << bytes;
+#else
   folder.File("Z\xC3\xBCrich.xml", bytes);
+#endif
   CSMTPBodyPart part;
   part.SetAttachmentPath((folder.path() / "Z").string() + "\xFCrich.xml");
   EXPECT_EQ(part.Title(), "Z\xFCrich.xml");

@@ -20,6 +20,10 @@ trap 'sh "$here/../cups_e2e/cupsd.sh" stop "$cupsd_dir" >/dev/null 2>&1 || true;
 socket=$(sh "$here/../cups_e2e/cupsd.sh" start "$cupsd_dir" $$ | tail -n 1) || fail "the private cupsd did not start"
 sh "$here/../cups_e2e/cupsd.sh" queue "$cupsd_dir" WineLaser 0 >/dev/null || fail "no test queue"
 lpadmin -h "$socket" -d WineLaser || fail "cannot make the test queue the default"
+# Wine copies the CUPS printers into the prefix's registry when it updates
+# the prefix; a prefix made before this cupsd ran knows none of them.
+CUPS_SERVER=$socket timeout 300 "${WINE%wine}wineboot" -u >"$work/wineboot.log" 2>&1 ||
+  { cat "$work/wineboot.log" >&2; fail "wine could not update its prefix"; }
 
 CUPS_SERVER=$socket QUILLMARK_TEST_PRINTER=WineLaser \
   "$WINE" "$test_exe" --gtest_filter='WinspoolSystem.*' >"$work/winspool.out" 2>&1 || {
