@@ -235,3 +235,12 @@ std::unique_ptr<NtlmClientContext> NtlmClientContext::Create() { return std::mak
 std::unique_ptr<NtlmServerContext> NtlmServerContext::Create() { return std::make_unique<GssNtlmServer>(); }
 
 }  // namespace platform
+
+#if defined(__SANITIZE_ADDRESS__)
+// The NTLMSSP mechanism leaves one small allocation behind when it is handed
+// a malformed token; our own handles are all released. Leak checks of
+// programs that link this file pass over that library's allocations.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
+  return "leak:gssntlmssp.so\n";
+}
+#endif
