@@ -18,8 +18,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Windows programs are run under wine when a test needs one.
+# Windows programs are run under wine when a test needs one, their output
+# passed on through files (see scripts/wine-run.sh).
 find_program(QUILLMARK_WINE NAMES wine64 wine)
 if(QUILLMARK_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUILLMARK_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR sh ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh ${QUILLMARK_WINE})
 endif()

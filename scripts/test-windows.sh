@@ -34,8 +34,14 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 echo "== wine =="
 # One wine server for the whole run: wine programs started in parallel
 # while a server is still starting can hang.
+# A server an earlier, interrupted run left in this prefix is ended first.
 mkdir -p "$WINEPREFIX"
-wineserver -p
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w >/dev/null 2>&1 || true
+if ! wineserver -p; then
+  echo "test-windows: the wine server does not start; the Windows tests did not run." >&2
+  exit 1
+fi
 # A fresh prefix is made on the first start; make it now, with a limit, so
 # that a wine that cannot start fails here and says so.
 if ! timeout 300 wineboot --init >"$dir/wineboot.log" 2>&1; then

@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "platform/folder_watch.h"
 #include "platform/log.h"
 #include "platform/windows/anchored_walk_win32.h"
+#include "platform/windows/stoppable_wait.h"
 #include "platform/windows/wide_text.h"
 
 namespace platform {
@@ -138,16 +140,16 @@ Result<std::unique_ptr<ChangeReader>> OpenReader(const std::wstring& folder, std
 // a folder that is removed while it is watched stays "delete pending" until
 // the watch lets go of it, so neither it nor (on some systems) its parent
 // reports the removal.
-constexpr DWORD kLookAtFolder = 1000;
+constexpr std::chrono::milliseconds kLookAtFolder(1000);
 
 // Watches the file's folder for the file, and the folder above it for the
 // folder itself: the system tells nobody that a watched folder was removed
 // or moved away, but its parent sees the name go.
 class ChangesWatch final : public FolderWatch {
  public:
-  ChangesWatch(std::unique_ptr<ChangeReader> files, std::unique_ptr<ChangeReader> parent, UniqueHandle stopped,
+  ChangesWatch(std::unique_ptr<ChangeReader> files, std::unique_ptr<ChangeReader> parent,
                std::wstring path)
-      : files_(std::move(files)), parent_(std::move(parent)), stopped_(std::move(stopped)), path_(std::move(path)) {
+      : files_(std::move(files)), parent_(std::move(parent)), path_(std::move(path)) {
     if (!::GetFileInformationByHandle(files_->folder(), &identity_)) identity_ = {};
   }
 
@@ -157,31 +159,28 @@ class ChangesWatch final : public FolderWatch {
     const bool forever = timeout.count() < 0 || timeout == std::chrono::milliseconds::max();
     const auto deadline = forever ? std::chrono::steady_clock::time_point::max()
                                   : std::chrono::steady_clock::now() + timeout;
-    ::ResetEvent(stopped_.get());
-    const HANDLE stopEvent = stopped_.get();
-    std::stop_callback onStop(stop, [stopEvent] { ::SetEvent(stopEvent); });
     for (;;) {
-      DWORD wait = INFINITE;
+      std::chrono::milliseconds slice(kLookAtFolder);
       if (!forever) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() < 0) return Result::TimedOut;
-        wait = left.count() >= INFINITE ? INFINITE - 1 : static_cast<DWORD>(left.count());
+        slice = std::min(slice, left);
       }
-      HANDLE events[3] = {stopped_.get(), files_->event(), nullptr};
-      DWORD count = 2;
+      HANDLE events[2] = {files_->event(), nullptr};
+      std::size_t count = 1;
       if (parent_) events[count++] = parent_->event();
-      const DWORD woken = ::WaitForMultipleObjects(count, events, FALSE, std::min(wait, kLookAtFolder));
-      if (woken == WAIT_OBJECT_0 || stop.stop_requested()) return Result::Stopped;
-      if (woken == WAIT_TIMEOUT) {
-        if (wait <= kLookAtFolder) return Result::TimedOut;
+      const windows::StoppableWait woken = windows::WaitForAnyOrStop(std::span<const HANDLE>(events, count), slice, stop);
+      if (woken.kind == windows::StoppableWait::kStopped) return Result::Stopped;
+      if (woken.kind == windows::StoppableWait::kTimedOut) {
+        if (!forever && std::chrono::steady_clock::now() >= deadline) return Result::TimedOut;
         if (FolderGone()) {
           lost_ = true;
           return Result::Changed;
         }
         continue;
       }
-      if (woken == WAIT_FAILED) {
+      if (woken.kind == windows::StoppableWait::kFailed) {
         LogWarning("folder watch given up", Status::LastError("wait for changes"));
         lost_ = true;
         return Result::Changed;
@@ -241,7 +240,6 @@ class ChangesWatch final : public FolderWatch {
 
   std::unique_ptr<ChangeReader> files_;
   std::unique_ptr<ChangeReader> parent_;
-  UniqueHandle stopped_;  // manual-reset: the stop token was requested
   std::wstring path_;
   BY_HANDLE_FILE_INFORMATION identity_{};
   bool lost_ = false;
@@ -274,12 +272,7 @@ std::unique_ptr<FolderWatch> FolderWatch::ForFile(const std::string& file) {
       LogDebug("watch above " + folder + ": " + reader.status().ToString());
     }
   }
-  UniqueHandle stopped(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!stopped) {
-    LogDebug(Status::LastError("event to watch " + folder).ToString());
-    return nullptr;
-  }
-  return std::make_unique<ChangesWatch>(std::move(*files), std::move(parent), std::move(stopped), path);
+  return std::make_unique<ChangesWatch>(std::move(*files), std::move(parent), path);
 }
 
 }  // namespace platform

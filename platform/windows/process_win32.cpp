@@ -1,17 +1,18 @@
 // Programs started with CreateProcessW. The program is given its own path
 // as its whole command line (no arguments), inherits the environment and
 // the caller's console, and its standard error goes to a pipe when the
-// caller captures it. A wait is a WaitForMultipleObjects on the process and
-// an event that a stop request sets.
+// caller captures it. A wait on the process also ends at a stop request.
 
 #include "platform/windows/win32.h"  // first: before any other system header
 
 #include <algorithm>
+#include <span>
 #include <stop_token>
 #include <utility>
 
 #include "platform/log.h"
 #include "platform/process.h"
+#include "platform/windows/stoppable_wait.h"
 #include "platform/windows/unique_handle.h"
 #include "platform/windows/wide_text.h"
 
@@ -127,23 +128,15 @@ void Process::CollectErrorOutput() {
 
 std::optional<int> Process::wait(std::chrono::milliseconds timeout, std::stop_token stop) {
   if (id_ == kNoHandle) return std::nullopt;
-  UniqueHandle stopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!stopEvent) {
-    LogWarning("process wait without stop event", Status::LastError("CreateEventW"));
-  }
-  std::stop_callback onStop(stop, [&] {
-    if (stopEvent) ::SetEvent(stopEvent.get());
-  });
-  const HANDLE handles[2] = {AsHandle(id_), stopEvent.get()};
-  const DWORD count = stopEvent ? 2 : 1;
+  const HANDLE process = AsHandle(id_);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     CollectErrorOutput();
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    DWORD slice = left.count() <= 0 ? 0 : static_cast<DWORD>(std::min<long long>(left.count(), INFINITE - 1));
-    if (errorOutput_ != kNoHandle) slice = std::min(slice, kPipeDrainMs);
-    const DWORD woke = ::WaitForMultipleObjects(count, handles, FALSE, slice);
-    if (woke == WAIT_OBJECT_0) {
+    std::chrono::milliseconds slice = std::max(left, std::chrono::milliseconds::zero());
+    if (errorOutput_ != kNoHandle) slice = std::min(slice, std::chrono::milliseconds(kPipeDrainMs));
+    const windows::StoppableWait woke = windows::WaitForAnyOrStop(std::span<const HANDLE>(&process, 1), slice, stop);
+    if (woke.kind == windows::StoppableWait::kSignalled) {
       DWORD exitCode = 0;
       const bool known = ::GetExitCodeProcess(AsHandle(id_), &exitCode) != 0;
       if (!known) LogWarning("program ended, exit status unknown", Status::LastError("GetExitCodeProcess"));
@@ -155,12 +148,12 @@ std::optional<int> Process::wait(std::chrono::milliseconds timeout, std::stop_to
       id_ = kNoHandle;
       return known ? static_cast<int>(exitCode) : 255;
     }
-    if (woke == WAIT_FAILED) {
+    if (woke.kind == windows::StoppableWait::kFailed) {
       LogWarning("cannot wait for program", Status::LastError("WaitForMultipleObjects"));
       return std::nullopt;
     }
-    if (stop.stop_requested()) return std::nullopt;
-    if (woke == WAIT_TIMEOUT && std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    if (woke.kind == windows::StoppableWait::kStopped) return std::nullopt;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
   }
 }
 

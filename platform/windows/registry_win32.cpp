@@ -12,11 +12,13 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <stop_token>
 #include <utility>
 
 #include "platform/log.h"
 #include "platform/windows/registry_win32.h"
+#include "platform/windows/stoppable_wait.h"
 #include "platform/windows/unique_handle.h"
 #include "platform/windows/wide_text.h"
 
@@ -24,6 +26,8 @@ namespace platform {
 namespace {
 
 using windows::Latin1FromWide;
+using windows::StoppableWait;
+using windows::WaitForAnyOrStop;
 using windows::WideFromLatin1;
 
 struct KeyCloser {
@@ -197,10 +201,6 @@ class NotifyValueWatch final : public ValueWatch {
 
   bool Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    // The stop token is looked at between short waits rather than through
-    // a std::stop_callback: that callback's destructor waits on a libstdc++
-    // semaphore whose wake-up, sent from another module (the program calling
-    // request_stop), never reaches a waiter in this DLL.
     for (;;) {
       if (!key_ && !Register()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -212,16 +212,11 @@ class NotifyValueWatch final : public ValueWatch {
         continue;
       }
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      const DWORD wait = timeout.count() < 0 ? INFINITE
-                         : left.count() <= 0 ? 0
-                                             : static_cast<DWORD>(std::min<long long>(left.count(), INFINITE - 1));
-      if (stop.stop_requested()) return false;
-      const DWORD woke = ::WaitForSingleObject(changed_.get(), std::min(wait, kStopCheck));
-      if (woke == WAIT_TIMEOUT) {
-        if (wait <= kStopCheck) return false;
-        continue;
-      }
-      if (woke != WAIT_OBJECT_0) {
+      const HANDLE changed = changed_.get();
+      const StoppableWait woke = WaitForAnyOrStop(std::span<const HANDLE>(&changed, 1),
+                                                  timeout.count() < 0 ? timeout : std::max(left, kNoTime), stop);
+      if (woke.kind == StoppableWait::kStopped || woke.kind == StoppableWait::kTimedOut) return false;
+      if (woke.kind == StoppableWait::kFailed) {
         LogWarning("registry watch", Status::LastError("WaitForSingleObject"));
         return false;
       }
@@ -241,7 +236,7 @@ class NotifyValueWatch final : public ValueWatch {
  private:
   using Snapshot = std::vector<std::optional<std::string>>;
   static constexpr std::chrono::milliseconds kValuePollSlice{500};
-  static constexpr DWORD kStopCheck = 50;  // ms between looks at the stop token
+  static constexpr std::chrono::milliseconds kNoTime{0};
 
   bool Register() {
     if (!changed_ || !stopped_) return false;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "platform/log.h"
 #include "platform/spooler.h"
 #include "platform/status.h"
+#include "platform/windows/stoppable_wait.h"
 #include "platform/windows/unique_handle.h"
 #include "platform/winspool_seam.h"
 
@@ -88,27 +90,18 @@ struct NotifyInfoFree {
 };
 using UniqueNotifyInfo = std::unique_ptr<PRINTER_NOTIFY_INFO, NotifyInfoFree>;
 
-DWORD TimeoutOf(std::chrono::milliseconds timeout) {
-  if (timeout == kInfinite) return INFINITE;
-  if (timeout.count() <= 0) return 0;
-  if (timeout.count() >= static_cast<long long>(INFINITE)) return INFINITE - 1;
-  return static_cast<DWORD>(timeout.count());
-}
-
 class RealNotification final : public WinspoolNotification {
  public:
-  RealNotification(UniqueChange change, windows::UniqueHandle stopEvent, std::string printer)
-      : change_(std::move(change)), stopEvent_(std::move(stopEvent)), printer_(std::move(printer)) {}
+  RealNotification(UniqueChange change, std::string printer)
+      : change_(std::move(change)), printer_(std::move(printer)) {}
 
   WaitResult Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
     if (stop.stop_requested()) return WaitResult::Stopped;
-    ::ResetEvent(stopEvent_.get());
-    std::stop_callback wake(stop, [this] { ::SetEvent(stopEvent_.get()); });
-    const HANDLE handles[2] = {change_.get(), stopEvent_.get()};
-    const DWORD result = ::WaitForMultipleObjects(2, handles, FALSE, TimeoutOf(timeout));
-    if (result == WAIT_OBJECT_0) return WaitResult::Signalled;
-    if (result == WAIT_OBJECT_0 + 1 || stop.stop_requested()) return WaitResult::Stopped;
-    if (result == WAIT_TIMEOUT) return WaitResult::TimedOut;
+    const HANDLE change = change_.get();
+    const windows::StoppableWait woke = windows::WaitForAnyOrStop(std::span<const HANDLE>(&change, 1), timeout, stop);
+    if (woke.kind == windows::StoppableWait::kSignalled) return WaitResult::Signalled;
+    if (woke.kind == windows::StoppableWait::kStopped) return WaitResult::Stopped;
+    if (woke.kind == windows::StoppableWait::kTimedOut) return WaitResult::TimedOut;
     // A failed wait is reported as a signal: the fetch that follows fails
     // in turn and tells why.
     LogWarning("WaitForMultipleObjects", Status::LastError("wait for changes of " + printer_));
@@ -150,7 +143,6 @@ class RealNotification final : public WinspoolNotification {
 
  private:
   UniqueChange change_;
-  windows::UniqueHandle stopEvent_;  // set by the stop token of a wait
   std::string printer_;
 };
 
@@ -221,10 +213,8 @@ class RealPrinter final : public WinspoolPrinter {
       return Failure("FindFirstPrinterChangeNotification on " + name_);
     }
     UniqueChange owned(change);
-    windows::UniqueHandle stopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!stopEvent) return Status::LastError("CreateEventW for the changes of " + name_);
     return std::unique_ptr<WinspoolNotification>(
-        std::make_unique<RealNotification>(std::move(owned), std::move(stopEvent), name_));
+        std::make_unique<RealNotification>(std::move(owned), name_));
   }
 
  private:

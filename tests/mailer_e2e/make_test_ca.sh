@@ -1,13 +1,19 @@
 #!/bin/sh
 # Makes a throw-away certificate authority and server certificates in the
-# folder $1, for the mailer's TLS tests:
+# folder $1, for the mailer's TLS tests, with elliptic-curve keys, or RSA
+# keys when $2 is "rsa" (wine's certificate checks reject an ECDSA
+# signature whose r or s is shorter than the curve, about one in a hundred):
 #   ca.crt               the authority the tests trust (SSL_CERT_FILE)
 #   server.crt/.key      for localhost and 127.0.0.1, signed by it
 #   other.crt/.key       for other.test only, signed by it (wrong host)
 #   rogue.crt/.key       for localhost and 127.0.0.1, self-signed (untrusted)
 set -eu
 cd "$1"
-key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out "$1" 2>/dev/null; }
+if [ "${2:-ec}" = rsa ]; then
+  key() { openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$1" 2>/dev/null; }
+else
+  key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out "$1" 2>/dev/null; }
+fi
 key ca.key
 openssl req -x509 -new -key ca.key -days 2 -subj "/CN=Quillmark Test CA" \
   -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \

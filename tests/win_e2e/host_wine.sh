@@ -39,8 +39,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-reg() { "$WINE" "$app/quillmark-reg.exe" "$@" >/dev/null 2>&1 || fail "quillmark-reg $*"; }
-sim() { "$WINE" "$app/quillmark-sim.exe" "$@" 2>&1 | tr -d '\r'; }
+reg() { run_wine "$app/quillmark-reg.exe" "$@" >/dev/null 2>&1 || fail "quillmark-reg $*"; }
+sim() { run_wine "$app/quillmark-sim.exe" "$@" 2>&1 | tr -d '\r'; }
 
 # The local SMTP server, on a free loopback port it writes down.
 "$python" "$here/../mailer_e2e/smtp_sink.py" --port-file "$work/mail/port" --store "$work/mail/store" \
@@ -56,7 +56,7 @@ printf '%s' '<log><printers><name>Front Desk</name><ID>1</ID><cost>5</cost><moni
 yesterday=$(date -u -d yesterday +%Y%m%d)
 printf '%525s\r\n%s' '' '<event><day>01</day><month>01</month><year>2026</year><hour>10</hour><min>00</min><doc>yesterday</doc><pages>1</pages><cost>5</cost><printer>Front Desk</printer><user>bob</user></event>' \
   >"$work/data/Logs/d_$yesterday.xml"
-"$WINE" reg delete "$key" /f >/dev/null 2>&1 || true
+run_wine reg delete "$key" /f >/dev/null 2>&1 || true
 reg add "$key" /v AppPath /t REG_SZ /d "$(windows_path "$work/data")" /f
 reg add "$key" /v ToSendDay /t REG_SZ /d "$yesterday" /f
 reg add "$key" /v EmailAlert /t REG_DWORD /d 1 /f
@@ -84,9 +84,9 @@ reports = [p.get_payload(decode=True) for p in message.walk() if p.get_filename(
 ok = len(reports) == 1 and b"<doc>yesterday</doc>" in reports[0] and reports[0].endswith(b"</log>")
 sys.exit(0 if ok else 1)
 PY
-out=$("$WINE" reg query "$key" /v ToSendDay 2>&1 | tr -d '\r')
+out=$(run_wine reg query "$key" /v ToSendDay 2>&1 | tr -d '\r')
 today=$(date -u +%Y%m%d)
-wait_until 30 sh -c "'$WINE' reg query '$key' /v ToSendDay 2>&1 | grep -q $today" ||
+wait_until 30 sh -c "sh '$WINE_RUN' '$WINE' reg query '$key' /v ToSendDay 2>&1 | grep -q $today" ||
   fail "ToSendDay did not move on to today after the mail: $out"
 
 # A job printed on the monitored printer is logged once its watcher is
@@ -99,7 +99,7 @@ for attempt in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
   if wait_until 5 has_probe; then logged=yes; break; fi
 done
 [ -n "$logged" ] || fail "no printed job was logged; host: $(cat "$work/host.out")"
-"$WINE" reg query "$key" /v Heartbeat >/dev/null 2>&1 || fail "the engine wrote no heartbeat"
+run_wine reg query "$key" /v Heartbeat >/dev/null 2>&1 || fail "the engine wrote no heartbeat"
 
 # Ctrl+C: the engine stops and the host exits with 0.
 kill -INT "$host_pid"

@@ -44,7 +44,7 @@ printf '%s\n' 'retain|1784116800' >"$work/retain.txt"
 run_both() {
   script=$1
   "$linux_tool" "$work/linux" "$work/$script" >"$work/linux.out" || fail "the Linux tool failed on $script"
-  "$WINE" "$windows_tool" "$(windows_path "$work/windows")" "$(windows_path "$work/$script")" >"$work/windows.out" ||
+  run_wine "$windows_tool" "$(windows_path "$work/windows")" "$(windows_path "$work/$script")" >"$work/windows.out" ||
     fail "the Windows tool failed on $script under wine"
   tr -d '\r' <"$work/windows.out" | cmp -s - "$work/linux.out" ||
     fail "the tools said different things on $script: $(cat "$work/linux.out") / $(cat "$work/windows.out")"

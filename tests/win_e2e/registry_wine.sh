@@ -11,11 +11,11 @@ tool=$1
 [ -f "$tool" ] || fail "no $tool"
 key='HKLM\Software\Quillmark'
 
-reg_tool() { "$WINE" "$tool" "$@" 2>&1 | tr -d '\r'; }
-wine_reg() { "$WINE" reg "$@" 2>&1 | tr -d '\r'; }
+reg_tool() { run_wine "$tool" "$@" 2>&1 | tr -d '\r'; }
+wine_reg() { run_wine reg "$@" 2>&1 | tr -d '\r'; }
 
 # Start clean (values of an earlier run).
-for v in E2eText E2eDword E2eMail E2eFromReg; do "$WINE" reg delete "$key" /v $v /f >/dev/null 2>&1 || true; done
+for v in E2eText E2eDword E2eMail E2eFromReg; do run_wine reg delete "$key" /v $v /f >/dev/null 2>&1 || true; done
 
 reg_tool add "$key" /v E2eText /t REG_SZ /d 'round trip text' /f >/dev/null || fail "quillmark-reg add REG_SZ"
 reg_tool add "$key" /v E2eDword /t REG_DWORD /d 0x2a /f >/dev/null || fail "quillmark-reg add REG_DWORD"
@@ -37,6 +37,6 @@ out=$(reg_tool query "$key" /v E2eFromReg)
 printf '%s' "$out" | grep -q 'E2eFromReg.*REG_SZ.*written by reg.exe' || fail "quillmark-reg does not see E2eFromReg: $out"
 
 reg_tool delete "$key" /v E2eText /f >/dev/null || fail "quillmark-reg delete"
-if "$WINE" reg query "$key" /v E2eText >/dev/null 2>&1; then fail "E2eText is still in the registry"; fi
-for v in E2eDword E2eMail E2eFromReg; do "$WINE" reg delete "$key" /v $v /f >/dev/null 2>&1 || true; done
+if run_wine reg query "$key" /v E2eText >/dev/null 2>&1; then fail "E2eText is still in the registry"; fi
+for v in E2eDword E2eMail E2eFromReg; do run_wine reg delete "$key" /v $v /f >/dev/null 2>&1 || true; done
 echo "registry: quillmark-reg.exe and reg.exe agree"

@@ -17,6 +17,13 @@ export WINEARCH=win64
 export WINEDEBUG
 WINE=${QUILLMARK_WINE:-wine}
 command -v "$WINE" >/dev/null 2>&1 || fail "wine ($WINE) is not installed: the Windows tests cannot run"
+WINE_RUN=$(cd "$(dirname "$0")/../.." && pwd)/scripts/wine-run.sh
+
+# Runs a Windows program under wine; its output comes once it has ended.
+# Everything that reads a wine program's output through a pipe uses this.
+run_wine() {
+  sh "$WINE_RUN" "$WINE" "$@"
+}
 
 # A Linux path as the Windows programs name it (wine maps Z: to /).
 windows_path() {

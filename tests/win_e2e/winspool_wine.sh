@@ -26,7 +26,7 @@ CUPS_SERVER=$socket timeout 300 "${WINE%wine}wineboot" -u >"$work/wineboot.log" 
   { cat "$work/wineboot.log" >&2; fail "wine could not update its prefix"; }
 
 CUPS_SERVER=$socket QUILLMARK_TEST_PRINTER=WineLaser \
-  "$WINE" "$test_exe" --gtest_filter='WinspoolSystem.*' >"$work/winspool.out" 2>&1 || {
+  run_wine "$test_exe" --gtest_filter='WinspoolSystem.*' >"$work/winspool.out" 2>&1 || {
   cat "$work/winspool.out" >&2
   fail "the winspool tests failed under wine"
 }
