@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -196,14 +197,23 @@ TEST_F(Diagnostics, CupsServerThatGoesAwayIsOneLineNamingCups) {
   cupsd->Submit("Office", 1, "held.txt", "anna");
 
   cupsd.reset();  // the scheduler stops and its folder goes
-  // A scheduler on its way down may first answer "Service Unavailable" to
-  // whichever request comes; once it has gone, the watcher's own asking
-  // fails and says so.
-  ASSERT_TRUE(host.WaitForLine({"quillcore-host: warning: ", "no events of Office from CUPS", server}))
-      << host.Errors();
+  // Whichever request meets the missing scheduler first fails and says so,
+  // naming the printer, CUPS and the server.
+  ASSERT_TRUE(host.WaitForLine({"quillcore-host: warning: ", "Office", "CUPS", server})) << host.Errors();
+  // The watcher goes on asking twice a second (for the held job); over
+  // those passes no warning is told twice.
+  std::string repeated;
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (repeated.empty() && std::chrono::steady_clock::now() < deadline) {
+    std::vector<std::string> warnings = LinesWith(host.Errors(), {"warning"});
+    std::sort(warnings.begin(), warnings.end());
+    if (auto twice = std::adjacent_find(warnings.begin(), warnings.end()); twice != warnings.end()) {
+      repeated = *twice;
+    }
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(repeated, "") << host.Errors();
   EXPECT_EQ(host.Stop(), 0);
-  const std::string errors = host.Errors();
-  EXPECT_EQ(LinesWith(errors, {"warning", "no events of Office from CUPS"}).size(), 1u) << errors;
 }
 
 // ---- The log files ----------------------------------------------------------
