@@ -78,15 +78,7 @@ int main(int argc, char** argv) {
   const bench::BenchFolder folder(std::vector<common::ChosenPrinter>{{"BenchQueue", "5"}});
 
   // Baseline 1: one record through the store, with the same users.
-  engine::JobLogStore store;
-  for (int u = 0; u < 10; ++u) store.log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", "BenchQueue", "user" + std::to_string(u));
-  std::vector<double> direct;
-  for (int i = 0; i < jobs; ++i) {
-    const auto t0 = Steady::now();
-    store.log(8, 12, 2026, 9, 30, "Baseline " + std::to_string(i) + ".pdf", 3, "5", "BenchQueue",
-              "user" + std::to_string(i % 10));
-    direct.push_back(Micros(Steady::now() - t0));
-  }
+  const std::vector<double> direct = bench::StoreBaseline("BenchQueue", jobs);
 
   // Baseline 2: one request to the scheduler.
   auto spooler = platform::MakeCupsSpooler();

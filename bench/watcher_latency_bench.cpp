@@ -78,15 +78,7 @@ int main(int argc, char** argv) {
 
   // Baseline: one record through the store, with the same users and files.
   // The users are registered first, as they are for the watcher runs.
-  engine::JobLogStore store;
-  for (int u = 0; u < 10; ++u) store.log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", "Bench Printer", "user" + std::to_string(u));
-  std::vector<double> direct;
-  for (int i = 0; i < jobs; ++i) {
-    const auto t0 = Clock::now();
-    store.log(8, 12, 2026, 9, 30, "Baseline " + std::to_string(i) + ".pdf", 3, "5", "Bench Printer",
-              "user" + std::to_string(i % 10));
-    direct.push_back(Micros(Clock::now() - t0));
-  }
+  const std::vector<double> direct = bench::StoreBaseline("Bench Printer", jobs);
 
   platform::sim::SimSpooler memory;
   const std::vector<double> inMemory = Measure(memory, jobs, pause);
