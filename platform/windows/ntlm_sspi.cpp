@@ -2,8 +2,6 @@
 // "NTLM" package), with the credentials of the logged-on user.
 #include "platform/windows/win32.h"  // first: before any other system header
 
-#define SECURITY_WIN32
-#include <security.h>
 
 #include <string>
 #include <utility>
@@ -12,71 +10,20 @@
 #include "platform/ntlm_security.h"
 #include "platform/status.h"
 #include "platform/windows/security_status.h"
+#include "platform/windows/sspi_handles.h"
 
 namespace platform {
 
 namespace {
 
+using windows::SspiContext;
+using windows::SspiCredentials;
+using windows::SspiTokenBuffer;
+
 wchar_t kPackage[] = L"NTLM";
 
 constexpr ULONG kClientFlags = ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_CONNECTION;
 constexpr ULONG kServerFlags = ASC_REQ_ALLOCATE_MEMORY | ASC_REQ_CONNECTION;
-
-class Credentials {
- public:
-  Credentials() = default;
-  ~Credentials() {
-    if (valid_) ::FreeCredentialsHandle(&handle_);
-  }
-  Credentials(const Credentials&) = delete;
-  Credentials& operator=(const Credentials&) = delete;
-  CredHandle* out() { return &handle_; }
-  CredHandle* get() { return &handle_; }
-  bool valid() const { return valid_; }
-  void SetValid() { valid_ = true; }
-
- private:
-  CredHandle handle_{};
-  bool valid_ = false;
-};
-
-class SecurityContext {
- public:
-  SecurityContext() = default;
-  ~SecurityContext() {
-    if (valid_) ::DeleteSecurityContext(&handle_);
-  }
-  SecurityContext(const SecurityContext&) = delete;
-  SecurityContext& operator=(const SecurityContext&) = delete;
-  // The context to continue, none before the first step.
-  CtxtHandle* get() { return valid_ ? &handle_ : nullptr; }
-  CtxtHandle* out() { return &handle_; }
-  void SetValid() { valid_ = true; }
-
- private:
-  CtxtHandle handle_{};
-  bool valid_ = false;
-};
-
-// An output token the package allocated.
-class Token {
- public:
-  Token() = default;
-  ~Token() {
-    if (buffer_.pvBuffer) ::FreeContextBuffer(buffer_.pvBuffer);
-  }
-  Token(const Token&) = delete;
-  Token& operator=(const Token&) = delete;
-  SecBufferDesc* description() { return &description_; }
-  std::string Bytes() const {
-    return buffer_.pvBuffer ? std::string(static_cast<const char*>(buffer_.pvBuffer), buffer_.cbBuffer)
-                            : std::string();
-  }
-
- private:
-  SecBuffer buffer_{0, SECBUFFER_TOKEN, nullptr};
-  SecBufferDesc description_{SECBUFFER_VERSION, 1, &buffer_};
-};
 
 std::string Narrow(const wchar_t* text) {
   std::string out;
@@ -94,7 +41,7 @@ NtlmStep Failure(SECURITY_STATUS status, const char* call) {
 }
 
 // A successful step: the token to send; COMPLETE_NEEDED is finished here.
-NtlmStep Success(SECURITY_STATUS status, CtxtHandle* context, Token& token) {
+NtlmStep Success(SECURITY_STATUS status, CtxtHandle* context, SspiTokenBuffer& token) {
   if (status == SEC_I_COMPLETE_NEEDED || status == SEC_I_COMPLETE_AND_CONTINUE) {
     const SECURITY_STATUS completed = ::CompleteAuthToken(context, token.description());
     if (completed != SEC_E_OK) return Failure(completed, "CompleteAuthToken");
@@ -102,7 +49,7 @@ NtlmStep Success(SECURITY_STATUS status, CtxtHandle* context, Token& token) {
   }
   NtlmStep step;
   step.status = status == SEC_I_CONTINUE_NEEDED ? ntlm_status::kContinueNeeded : ntlm_status::kOk;
-  step.token = token.Bytes();
+  step.token = std::string(token.Bytes());
   return step;
 }
 
@@ -137,7 +84,7 @@ class SspiNtlmClient final : public NtlmClientContext {
 
  private:
   NtlmStep Step(SecBufferDesc* input) {
-    Token token;
+    SspiTokenBuffer token;
     ULONG attributes = 0;
     TimeStamp expiry{};
     CtxtHandle* current = context_.get();
@@ -152,8 +99,8 @@ class SspiNtlmClient final : public NtlmClientContext {
 
   bool started_ = false;
   std::wstring target_;
-  Credentials credentials_;
-  SecurityContext context_;
+  SspiCredentials credentials_;
+  SspiContext context_;
 };
 
 class SspiNtlmServer final : public NtlmServerContext {
@@ -169,7 +116,7 @@ class SspiNtlmServer final : public NtlmServerContext {
     std::string bytes(token);
     SecBuffer input{static_cast<unsigned long>(bytes.size()), SECBUFFER_TOKEN, bytes.data()};
     SecBufferDesc inDescription{SECBUFFER_VERSION, 1, &input};
-    Token output;
+    SspiTokenBuffer output;
     ULONG attributes = 0;
     TimeStamp expiry{};
     CtxtHandle* current = context_.get();
@@ -195,8 +142,8 @@ class SspiNtlmServer final : public NtlmServerContext {
   std::string ClientName() const override { return clientName_; }
 
  private:
-  Credentials credentials_;
-  SecurityContext context_;
+  SspiCredentials credentials_;
+  SspiContext context_;
   std::string clientName_;
 };
 

@@ -28,71 +28,21 @@
 #include "platform/status.h"
 #include "platform/tls.h"
 #include "platform/windows/security_status.h"
+#include "platform/windows/sspi_handles.h"
 #include "platform/windows/unique_handle.h"
 
 namespace platform {
 namespace {
 
 using windows::MakeUniqueFileHandle;
+using windows::SspiContext;
+using windows::SspiCredentials;
+using windows::SspiTokenBuffer;
 using windows::UniqueHandle;
 using Clock = std::chrono::steady_clock;
 using Deadline = std::optional<Clock::time_point>;
 
 // --- Handles ---------------------------------------------------------------
-
-class Credentials {
- public:
-  Credentials() = default;
-  ~Credentials() {
-    if (valid_) ::FreeCredentialsHandle(&handle_);
-  }
-  Credentials(const Credentials&) = delete;
-  Credentials& operator=(const Credentials&) = delete;
-  CredHandle* out() { return &handle_; }
-  CredHandle* get() { return &handle_; }
-  void SetValid() { valid_ = true; }
-
- private:
-  CredHandle handle_{};
-  bool valid_ = false;
-};
-
-class SecurityContext {
- public:
-  SecurityContext() = default;
-  ~SecurityContext() {
-    if (valid_) ::DeleteSecurityContext(&handle_);
-  }
-  SecurityContext(const SecurityContext&) = delete;
-  SecurityContext& operator=(const SecurityContext&) = delete;
-  CtxtHandle* get() { return valid_ ? &handle_ : nullptr; }
-  CtxtHandle* out() { return &handle_; }
-  bool valid() const { return valid_; }
-  void SetValid() { valid_ = true; }
-
- private:
-  CtxtHandle handle_{};
-  bool valid_ = false;
-};
-
-// A buffer the security package allocated (ISC_REQ_ALLOCATE_MEMORY).
-class PackageBuffer {
- public:
-  PackageBuffer() = default;
-  ~PackageBuffer() {
-    if (buffer_.pvBuffer) ::FreeContextBuffer(buffer_.pvBuffer);
-  }
-  PackageBuffer(const PackageBuffer&) = delete;
-  PackageBuffer& operator=(const PackageBuffer&) = delete;
-  SecBuffer* get() { return &buffer_; }
-  std::string_view Bytes() const {
-    return buffer_.pvBuffer ? std::string_view(static_cast<const char*>(buffer_.pvBuffer), buffer_.cbBuffer)
-                            : std::string_view();
-  }
-
- private:
-  SecBuffer buffer_{0, SECBUFFER_TOKEN, nullptr};
-};
 
 struct StoreCloser {
   void operator()(HCERTSTORE store) const { ::CertCloseStore(store, 0); }
@@ -470,7 +420,7 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
 // and without Schannel's own certificate check. The newer credential form
 // first (the one that allows TLS 1.3); systems that do not know it take
 // the older one.
-void AcquireClientCredentials(Credentials& credentials) {
+void AcquireClientCredentials(SspiCredentials& credentials) {
   TLS_PARAMETERS parameters{};
   parameters.grbitDisabledProtocols = static_cast<DWORD>(~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT));
   SCH_CREDENTIALS modern{};
@@ -597,7 +547,7 @@ class SchannelStream final : public TlsStream {
         LogWarning("no TLS closing alert: " + StatusText(status));
         return;
       }
-      PackageBuffer token;
+      SspiTokenBuffer token;
       SecBufferDesc outDescription{SECBUFFER_VERSION, 1, token.get()};
       ULONG attributes = 0;
       status = ::InitializeSecurityContextW(credentials_.get(), context_.get(), TargetName(), kContextFlags, 0, 0,
@@ -625,7 +575,7 @@ class SchannelStream final : public TlsStream {
   // renegotiation), whose first bytes are in encrypted_.
   void Negotiate(const Deadline& deadline, bool first) {
     for (;;) {
-      PackageBuffer token;
+      SspiTokenBuffer token;
       SecBufferDesc outDescription{SECBUFFER_VERSION, 1, token.get()};
       SecBuffer input[2] = {{static_cast<unsigned long>(encrypted_.size()), SECBUFFER_TOKEN, encrypted_.data()},
                             {0, SECBUFFER_EMPTY, nullptr}};
@@ -731,8 +681,8 @@ class SchannelStream final : public TlsStream {
   SOCKET socket_;
   std::chrono::milliseconds sendTimeout_;
   std::wstring target_;
-  Credentials credentials_;
-  SecurityContext context_;
+  SspiCredentials credentials_;
+  SspiContext context_;
   SecPkgContext_StreamSizes sizes_{};
   std::string version_;
   std::string encrypted_;  // received, not yet decrypted
