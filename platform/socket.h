@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "platform/export.h"
 #include "platform/status.h"
@@ -25,9 +26,15 @@ QM_PLATFORM_API std::string LocalHostName();
 class QM_PLATFORM_API TcpSocket {
  public:
   TcpSocket() = default;
-  ~TcpSocket();
-  TcpSocket(TcpSocket&& other) noexcept;
-  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  ~TcpSocket() { Close(); }
+  TcpSocket(TcpSocket&& other) noexcept : handle_(std::exchange(other.handle_, kInvalid)) {}
+  TcpSocket& operator=(TcpSocket&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = std::exchange(other.handle_, kInvalid);
+    }
+    return *this;
+  }
   TcpSocket(const TcpSocket&) = delete;
   TcpSocket& operator=(const TcpSocket&) = delete;
 
@@ -72,7 +79,7 @@ class QM_PLATFORM_API TcpListener {
  public:
   // Listens on 127.0.0.1 at `port` (0: a free port chosen by the system).
   explicit TcpListener(std::uint16_t port = 0);
-  ~TcpListener();
+  ~TcpListener() { Close(); }
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
 

@@ -78,19 +78,6 @@ std::string LocalHostName() {
   return name;
 }
 
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
 void TcpSocket::Create() {
   Close();
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -196,8 +183,6 @@ TcpListener::TcpListener(std::uint16_t port) {
   getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
   port_ = ntohs(local.sin_port);
 }
-
-TcpListener::~TcpListener() { Close(); }
 
 TcpSocket TcpListener::Accept(std::chrono::milliseconds timeout) {
   if (handle_ == TcpSocket::kInvalid) ThrowErrno("accept", EBADF);

@@ -140,19 +140,6 @@ std::string LocalHostName() {
   return name;
 }
 
-TcpSocket::~TcpSocket() { Close(); }
-
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalid; }
-
-TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalid;
-  }
-  return *this;
-}
-
 void TcpSocket::Create() {
   Close();
   handle_ = static_cast<std::intptr_t>(NewStreamSocket());
@@ -252,8 +239,6 @@ TcpListener::TcpListener(std::uint16_t port) {
   }
   port_ = ::ntohs(local.sin_port);
 }
-
-TcpListener::~TcpListener() { Close(); }
 
 TcpSocket TcpListener::Accept(std::chrono::milliseconds timeout) {
   if (handle_ == TcpSocket::kInvalid) Throw("accept", WSAENOTSOCK);
