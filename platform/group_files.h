@@ -40,7 +40,8 @@ QM_PLATFORM_API Status RemoveGroupFile(const std::filesystem::path& file);
 // A lock on a lock file (created when missing), shared between readers or
 // exclusive for one writer, held for the object's lifetime. It excludes
 // other processes and other threads of this process alike. held() is
-// false when the lock file could not be opened, and status() tells why.
+// false when the lock file could not be opened or locked, and status()
+// tells why.
 class QM_PLATFORM_API GroupFileLock {
  public:
   enum class Kind { Shared, Exclusive };

@@ -83,7 +83,13 @@ GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
     status_ = Status::LastError("open lock file " + file.string());
     return;
   }
-  while (::flock(fd, kind == Kind::Exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+  int locked;
+  while ((locked = ::flock(fd, kind == Kind::Exclusive ? LOCK_EX : LOCK_SH)) != 0 && errno == EINTR) {
+  }
+  if (locked != 0) {
+    status_ = Status::LastError("lock " + file.string());
+    ::close(fd);
+    return;
   }
   handle_ = fd;
 }

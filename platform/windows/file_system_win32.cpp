@@ -9,10 +9,12 @@
 #include "platform/windows/win32.h"  // first: before any other system header
 
 #include <system_error>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/log.h"
 #include "platform/windows/anchored_walk_win32.h"
+#include "platform/windows/whole_file_lock.h"
 #include "platform/windows/wide_text.h"
 
 namespace platform {
@@ -249,12 +251,10 @@ FileLock::FileLock(const std::string& text) {
     status_ = file.status();  // the caller goes on without the lock
     return;
   }
-  // Byte-range locks belong to the handle: each FileLock opens its own, so
-  // a second lock of this process waits like another process's. The whole
-  // possible range is locked; the file stays empty.
-  OVERLAPPED at{};
-  if (!::LockFileEx(file->get(), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at)) {
-    status_ = Status::LastError("lock " + path);
+  // Each FileLock has a handle of its own: a second lock of this process
+  // waits like another process's.
+  if (Status locked = windows::LockWholeFile(file->get(), true, path); !locked) {
+    status_ = std::move(locked);
     return;
   }
   handle_ = reinterpret_cast<NativeHandle>(file->release());
@@ -262,12 +262,7 @@ FileLock::FileLock(const std::string& text) {
 
 FileLock::~FileLock() {
   if (handle_ == kNoHandle) return;
-  const HANDLE handle = reinterpret_cast<HANDLE>(handle_);
-  // Released at once rather than whenever the system gets to the closed
-  // handle, so that a waiting lock goes on without delay.
-  OVERLAPPED at{};
-  ::UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &at);
-  ::CloseHandle(handle);
+  windows::UnlockWholeFileAndClose(reinterpret_cast<HANDLE>(handle_));
 }
 
 }  // namespace platform

@@ -2,9 +2,11 @@
 
 #include <random>
 #include <string>
+#include <utility>
 
 #include "platform/group_files.h"
 #include "platform/windows/unique_handle.h"
+#include "platform/windows/whole_file_lock.h"
 
 // Who may use the files is left to the folder's inherited access list:
 // Windows has no group mode bits to set per file.
@@ -86,21 +88,16 @@ GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
     status_ = Status::LastError("open lock file " + file.string());
     return;
   }
-  // Byte-range locks belong to the handle, so each lock object excludes
-  // other threads of this process as well as other processes. The whole
-  // possible range is locked; the file stays empty.
-  OVERLAPPED at{};
-  ::LockFileEx(handle.get(), kind == Kind::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD,
-               &at);
+  if (Status locked = windows::LockWholeFile(handle.get(), kind == Kind::Exclusive, file.string()); !locked) {
+    status_ = std::move(locked);
+    return;
+  }
   handle_ = reinterpret_cast<NativeHandle>(handle.release());
 }
 
 GroupFileLock::~GroupFileLock() {
   if (handle_ == kNoHandle) return;
-  const HANDLE handle = reinterpret_cast<HANDLE>(handle_);
-  OVERLAPPED at{};
-  ::UnlockFileEx(handle, 0, MAXDWORD, MAXDWORD, &at);
-  ::CloseHandle(handle);
+  windows::UnlockWholeFileAndClose(reinterpret_cast<HANDLE>(handle_));
 }
 
 }  // namespace platform
