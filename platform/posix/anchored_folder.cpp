@@ -41,6 +41,22 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+Result<std::string> ReadAll(int fd, const std::string& path, std::size_t sizeHint) {
+  std::string bytes;
+  bytes.reserve(sizeHint);
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Status::LastError("read " + path);
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
 bool WriteOnceAndClose(UniqueFd& fd, std::string_view bytes) {
   ssize_t n;
   do {
@@ -309,18 +325,7 @@ Result<std::string> AnchoredReadFileBytes(const std::string& path) {
   // only make the catalogue look empty to the edit that rewrites it.
   UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY, 0, true);
   if (!fd.valid()) return PlainFileFailure("open", path);
-  std::string bytes;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Status::LastError("read " + path);
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
-  }
-  return bytes;
+  return ReadAll(fd.get(), path);
 }
 
 Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {

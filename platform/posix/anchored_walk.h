@@ -51,6 +51,10 @@ class UniqueFd {
 // Writes every byte, going on after short writes; false on an error.
 bool WriteAll(int fd, std::string_view bytes);
 
+// Reads to the end of the file; what failed otherwise, naming `path`.
+// `sizeHint` is room reserved beforehand.
+Result<std::string> ReadAll(int fd, const std::string& path, std::size_t sizeHint = 0);
+
 // One write call, so that appends of several writers never interleave;
 // then the file is closed. True when every byte went out.
 bool WriteOnceAndClose(UniqueFd& fd, std::string_view bytes);

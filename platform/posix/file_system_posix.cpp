@@ -119,19 +119,7 @@ Result<std::string> ReadFileBytes(const std::string& text) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return Status::LastError("stat " + path);
   if (!S_ISREG(st.st_mode)) return Status(StatusCode::kInvalidArgument, path + " is not a regular file");
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Status::LastError("read " + path);
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
-  }
-  return bytes;
+  return posix::ReadAll(fd.get(), path, static_cast<std::size_t>(st.st_size));
 }
 
 Status WriteFileBytes(const std::string& text, std::string_view bytes) {
