@@ -22,7 +22,7 @@ class EmailSettingsTest : public PageFixture {
   CEmailSettingsDlg& Dialog() {
     if (!dialog_) {
       dialog_ = std::make_unique<CEmailSettingsDlg>();
-      dialog_->SetMailerFolder(mailerFolder_.empty() ? app_dir_.string() : mailerFolder_);
+      dialog_->SetMailerFolder(mailerFolder_.empty() ? appDir_.string() : mailerFolder_);
       dialog_->show();
     }
     return *dialog_;
@@ -39,12 +39,12 @@ class EmailSettingsTest : public PageFixture {
   }
   // A program in the application folder's place of the mailer.
   void StandIn(const std::string& script) {
-    const fs::path program = app_dir_ / "Postrider";
+    const fs::path program = appDir_ / "Postrider";
     WriteBytes(program, "#!/bin/sh\n" + script);
     fs::permissions(program, fs::perms::owner_all);
   }
   void InstallTestFile() {
-    fs::copy_file(fs::path(QM_SOURCE_DIR) / "data/TestEmail.xml", app_dir_ / "Logs/TestEmail.xml");
+    fs::copy_file(fs::path(QM_SOURCE_DIR) / "data/TestEmail.xml", appDir_ / "Logs/TestEmail.xml");
   }
   // Runs the test message and waits for its outcome.
   bool SendTest() {
@@ -201,7 +201,7 @@ TEST_F(EmailSettingsTest, WithoutTheTestFileNothingIsStarted) {
   EXPECT_EQ(boxes_.Texts(), (std::vector<std::string>{"Changes have been saved!",
                                                       "Cannot find the test file to send!"}));
   EXPECT_FALSE(Dialog().Sending());
-  EXPECT_FALSE(fs::exists(app_dir_ / "Postrider.ran"));
+  EXPECT_FALSE(fs::exists(appDir_ / "Postrider.ran"));
 }
 
 TEST_F(EmailSettingsTest, AFailingMailerIsReportedWithItsDiagnostic) {
@@ -220,9 +220,9 @@ TEST_F(EmailSettingsTest, AFailingMailerIsReportedWithItsDiagnostic) {
   EXPECT_EQ(QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor,
             Qt::BusyCursor);
   EXPECT_EQ(CRegString(common::QuillmarkValue("ToSendFile")).Get(),
-            (app_dir_ / "Logs/TestEmail.xml").string());
+            (appDir_ / "Logs/TestEmail.xml").string());
 
-  WriteBytes(app_dir_ / "Postrider.go", "");
+  WriteBytes(appDir_ / "Postrider.go", "");
   ASSERT_TRUE(finished.wait(30000));
   EXPECT_FALSE(finished.front().front().toBool());
   EXPECT_EQ(boxes_.Texts(),
@@ -246,7 +246,7 @@ TEST_F(EmailSettingsTest, OnlyACleanExitIsASuccess) {
   StandIn("sleep 30\n");  // hangs past the limit
   Dialog().SetMailerLimit(std::chrono::milliseconds(300));
   EXPECT_FALSE(SendTest());
-  fs::remove(app_dir_ / "Postrider");  // nothing to start
+  fs::remove(appDir_ / "Postrider");  // nothing to start
   EXPECT_FALSE(SendTest());
   const auto& texts = boxes_.Texts();
   ASSERT_EQ(texts.size(), 8u);
@@ -325,7 +325,7 @@ TEST_F(EmailTestMessageEndToEnd, TheTestFileArrivesByteForByte) {
                 QString::fromStdString((mail_ / "msg-1.eml").string())});
   ASSERT_TRUE(reader.waitForFinished(20000));
   const std::string parsed = reader.readAllStandardOutput().toStdString();
-  const std::string file = ReadWholeFile(app_dir_ / "Logs/TestEmail.xml");
+  const std::string file = ReadWholeFile(appDir_ / "Logs/TestEmail.xml");
   EXPECT_NE(parsed.find("TO boss@x.test"), std::string::npos) << parsed;
   EXPECT_NE(parsed.find("ATTACHMENT TestEmail.xml " + QByteArray::fromStdString(file).toHex().toStdString() + "\n"),
             std::string::npos)

@@ -170,7 +170,7 @@ TEST_F(PrintersPageTest, ARemovedPrinterKeepsItsEntryAndComesBackWithIt) {
             "</printers><users><username>anna</username></users></log>");
   EXPECT_EQ(page.ChosenRows(), (Rows{{"Front Desk", "5"}, {"Back Office", "2"}}));
   // Written under the shared lock, never in place.
-  EXPECT_TRUE(std::filesystem::exists(app_dir_ / "settings.xml.lock"));
+  EXPECT_TRUE(std::filesystem::exists(appDir_ / "settings.xml.lock"));
 }
 
 TEST_F(PrintersPageTest, ASpoolerThatCannotBeAskedLeavesTheInstalledListEmpty) {

@@ -135,7 +135,7 @@ TEST_F(SettingsPageTest, RefusedCostsWriteNothing) {
 
   EXPECT_EQ(CatalogueText(), kCatalogue);
   EXPECT_EQ(counting.Writes("Reset"), 0);
-  EXPECT_FALSE(std::filesystem::exists(app_dir_ / "settings.xml.lock"));
+  EXPECT_FALSE(std::filesystem::exists(appDir_ / "settings.xml.lock"));
 }
 
 TEST_F(SettingsPageTest, SavingTheEmailSettingsChecksTheSwitch) {

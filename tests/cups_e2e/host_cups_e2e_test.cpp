@@ -60,7 +60,7 @@ std::string RecordHead(std::time_t moment) {
 class CupsMonitoringRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    REQUIRE_PRIVATE_CUPSD(cupsd_);
+    QM_REQUIRE_PRIVATE_CUPSD(cupsd_);
     app_ = scratch_.folder() / "app";
     fs::create_directories(app_);
     common::WriteTextFile((app_ / "settings.xml").string(),

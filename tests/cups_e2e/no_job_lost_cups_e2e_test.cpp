@@ -31,7 +31,7 @@ namespace {
 class CupsNoJobLost : public ::testing::Test {
  protected:
   void SetUp() override {
-    REQUIRE_PRIVATE_CUPSD(cupsd_);
+    QM_REQUIRE_PRIVATE_CUPSD(cupsd_);
     fs::create_directories(app_);
     common::WriteTextFile((app_ / "settings.xml").string(),
                           "<log><printers><name>FrontDesk</name><ID>1</ID><cost>1</cost><monitored>1</monitored>"

@@ -29,7 +29,7 @@ inline PrivateCupsd& SharedCupsd() {
 class CupsSpoolerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    REQUIRE_PRIVATE_CUPSD(SharedCupsd());
+    QM_REQUIRE_PRIVATE_CUPSD(SharedCupsd());
     spooler_ = platform::MakeCupsSpooler();
   }
 

@@ -259,7 +259,7 @@ class PrivateCupsd {
 };
 
 // Skips the test when no private scheduler (for files that use GoogleTest) can be started on this machine.
-#define REQUIRE_PRIVATE_CUPSD(cupsd)                                   \
+#define QM_REQUIRE_PRIVATE_CUPSD(cupsd)                                   \
   do {                                                                 \
     if (!(cupsd).started()) GTEST_SKIP() << (cupsd).error();           \
   } while (0)
