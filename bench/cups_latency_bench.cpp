@@ -65,11 +65,11 @@ int main(int argc, char** argv) {
   const auto pause = std::chrono::milliseconds(argc > 2 ? std::atoi(argv[2]) : 0);
 
   PrivateCupsd cupsd;
-  if (!cupsd.started()) {
-    std::fprintf(stderr, "%s\n", cupsd.error().c_str());
+  if (!cupsd.Started()) {
+    std::fprintf(stderr, "%s\n", cupsd.Error().c_str());
     return 1;
   }
-  const fs::path stampDir = cupsd.folder() / "stamps";
+  const fs::path stampDir = cupsd.Folder() / "stamps";
   fs::create_directories(stampDir);
   ::chmod(stampDir.c_str(), 0777);  // the backend runs as lp
   const fs::path stamps = stampDir / "printed";
@@ -79,11 +79,11 @@ int main(int argc, char** argv) {
 
   // Baseline 1: one record through the store, with the same users.
   engine::JobLogStore store;
-  for (int u = 0; u < 10; ++u) store.log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", "BenchQueue", "user" + std::to_string(u));
+  for (int u = 0; u < 10; ++u) store.Log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", "BenchQueue", "user" + std::to_string(u));
   std::vector<double> direct;
   for (int i = 0; i < jobs; ++i) {
     const auto t0 = Steady::now();
-    store.log(8, 12, 2026, 9, 30, "Baseline " + std::to_string(i) + ".pdf", 3, "5", "BenchQueue",
+    store.Log(8, 12, 2026, 9, 30, "Baseline " + std::to_string(i) + ".pdf", 3, "5", "BenchQueue",
               "user" + std::to_string(i % 10));
     direct.push_back(Micros(Steady::now() - t0));
   }
@@ -103,8 +103,8 @@ int main(int argc, char** argv) {
   engine::WatcherTiming timing;
   timing.afterBatch = pause;
   engine::PrinterWatcher watcher(spooler.get(), std::move(timedStore), timing);
-  watcher.configure("BenchQueue", "5");
-  watcher.start();
+  watcher.Configure("BenchQueue", "5");
+  watcher.Start();
   // Registered once the queue has a subscription.
   for (int i = 0; i < 200 && cupsd.SubscriptionIds("BenchQueue").empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < jobs; ++i) {
     int id = cupsd.Submit("BenchQueue", 3, "Document " + std::to_string(i) + ".pdf", "user" + std::to_string(i % 10));
     SystemClock::time_point written, printed;
-    if (!timed.waitFor(static_cast<std::size_t>(i) + 1, written)) {
+    if (!timed.WaitFor(static_cast<std::size_t>(i) + 1, written)) {
       std::fprintf(stderr, "job %d was never logged\n%s", id, cupsd.ErrorLogTail().c_str());
       return 1;
     }
@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
     }
     latencies.push_back(Micros(written - printed));
   }
-  watcher.stop();
+  watcher.Stop();
 
   const Figures base = Summarise(direct);
   const Figures ipp = Summarise(request);

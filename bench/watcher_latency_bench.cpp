@@ -43,8 +43,8 @@ std::vector<double> Measure(platform::sim::SimSpooler& sim, int jobs, std::chron
   engine::WatcherTiming timing;
   timing.afterBatch = pause;
   engine::PrinterWatcher watcher(&sim, std::move(store), timing);
-  watcher.configure("Bench Printer", "5");
-  watcher.start();
+  watcher.Configure("Bench Printer", "5");
+  watcher.Start();
   while (sim.Calls(platform::sim::SimCall::EnumJobs) < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   std::vector<double> latencies;
@@ -58,13 +58,13 @@ std::vector<double> Measure(platform::sim::SimSpooler& sim, int jobs, std::chron
     sim.Complete("Bench Printer", id);
     const auto left = Clock::now();
     Clock::time_point written;
-    if (!timed.waitFor(static_cast<std::size_t>(i) + 1, written)) {
+    if (!timed.WaitFor(static_cast<std::size_t>(i) + 1, written)) {
       std::fprintf(stderr, "job %d was never logged\n", i);
       std::exit(1);
     }
     latencies.push_back(Micros(written - left));
   }
-  watcher.stop();
+  watcher.Stop();
   return latencies;
 }
 
@@ -79,18 +79,18 @@ int main(int argc, char** argv) {
   // Baseline: one record through the store, with the same users and files.
   // The users are registered first, as they are for the watcher runs.
   engine::JobLogStore store;
-  for (int u = 0; u < 10; ++u) store.log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", "Bench Printer", "user" + std::to_string(u));
+  for (int u = 0; u < 10; ++u) store.Log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", "Bench Printer", "user" + std::to_string(u));
   std::vector<double> direct;
   for (int i = 0; i < jobs; ++i) {
     const auto t0 = Clock::now();
-    store.log(8, 12, 2026, 9, 30, "Baseline " + std::to_string(i) + ".pdf", 3, "5", "Bench Printer",
+    store.Log(8, 12, 2026, 9, 30, "Baseline " + std::to_string(i) + ".pdf", 3, "5", "Bench Printer",
               "user" + std::to_string(i % 10));
     direct.push_back(Micros(Clock::now() - t0));
   }
 
   platform::sim::SimSpooler memory;
   const std::vector<double> inMemory = Measure(memory, jobs, pause);
-  platform::sim::SimSpooler spoolFolder(folder.root() / "spool");
+  platform::sim::SimSpooler spoolFolder(folder.Root() / "spool");
   const std::vector<double> inFolder = Measure(spoolFolder, jobs, pause);
 
   const Figures base = Summarise(direct);

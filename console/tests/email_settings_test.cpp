@@ -30,8 +30,8 @@ class EmailSettingsTest : public PageFixture {
   void Type(int id, const QString& text) { Dialog().Field(id)->setText(text); }
   std::string Shown(int id) { return Dialog().Field(id)->text().toStdString(); }
   bool NothingStored() {
-    auto key = registry_.registry().OpenKey(platform::Hive::LocalMachine, common::kQuillmarkKey,
-                                            platform::kKeyRead).value();
+    auto key = registry_.Registry().OpenKey(platform::Hive::LocalMachine, common::kQuillmarkKey,
+                                            platform::kKeyRead).Value();
     for (const auto& v : key->Values()) {
       if (v.name != "AppPath") return false;
     }
@@ -77,7 +77,7 @@ TEST_F(EmailSettingsTest, NothingSavedYetShowsEmptyFields) {
 
 TEST_F(EmailSettingsTest, SaveStoresEveryFieldScrambled) {
   SetDword("EmailAlert", 1);
-  CountingRegistry counting(registry_.registry());
+  CountingRegistry counting(registry_.Registry());
   CEmailSettingsDlg& dialog = Dialog();
   bool saved = false;
   QObject::connect(&dialog, &CEmailSettingsDlg::Saved, [&] { saved = true; });
@@ -99,7 +99,7 @@ TEST_F(EmailSettingsTest, SaveStoresEveryFieldScrambled) {
   EXPECT_EQ(StoredPlain("SMTPAUTH"), "AUTH PLAIN");
   EXPECT_EQ(StoredPlain("SMTPEmailAddress4Server"), "printer");
   EXPECT_EQ(StoredPlain("SMTPSRV"), "mail.x.test");
-  EXPECT_EQ(StoredDword(registry_.registry(), "SMTPPORT"), 587u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "SMTPPORT"), 587u);
   const std::string password = "s3cr\xE9t~\xFF";
   const std::string stored = CRegString(common::QuillmarkValue("SMTPPass4MailServer")).Get();
   EXPECT_EQ(common::Descramble(stored), password);
@@ -174,7 +174,7 @@ TEST_F(EmailSettingsTest, ABadPortIsReportedAndTheSaveGoesOn) {
                                 "[standard] Please enter an integer between 0 and 65535.",
                                 "Changes have been saved!"}));
   EXPECT_EQ(StoredPlain("EmailAddress"), "boss@x.test");
-  EXPECT_EQ(StoredDword(registry_.registry(), "SMTPPORT"), 25u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "SMTPPORT"), 25u);
 }
 
 TEST_F(EmailSettingsTest, TheDefaultAccountKeepsTheRecipientAndStoresNothing) {
@@ -268,13 +268,13 @@ class EmailTestMessageEndToEnd : public EmailSettingsTest {
  protected:
   void SetUp() override {
     EmailSettingsTest::SetUp();
-    mail_ = registry_.folder() / "mail";
+    mail_ = registry_.Folder() / "mail";
     fs::create_directories(mail_);
     mailerFolder_ = QM_APP_DIR;  // the real mailer, from its build folder
     InstallTestFile();
     // The mailer reads the registry this test writes.
     previous_ = qgetenv("QUILLMARK_REGISTRY");
-    qputenv("QUILLMARK_REGISTRY", QByteArray::fromStdString(registry_.registryRoot().string()));
+    qputenv("QUILLMARK_REGISTRY", QByteArray::fromStdString(registry_.RegistryRoot().string()));
   }
   void TearDown() override {
     if (previous_.isEmpty()) {

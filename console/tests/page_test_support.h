@@ -59,10 +59,10 @@ class PageFixture : public ConsoleFixture {
  protected:
   void SetUp() override {
     ConsoleFixture::SetUp();
-    appDir_ = registry_.folder() / "app";
+    appDir_ = registry_.Folder() / "app";
     std::filesystem::create_directories(appDir_ / "Logs");
     SetText("AppPath", appDir_.string());
-    spooler_ = std::make_unique<platform::sim::SimSpooler>(registry_.folder() / "spool");
+    spooler_ = std::make_unique<platform::sim::SimSpooler>(registry_.Folder() / "spool");
     previousSpooler_ = platform::Spooler::SetDefault(spooler_.get());
     App();
   }

@@ -106,7 +106,7 @@ class ReportFixture : public ConsoleFixture {
   }
 
   void SetUp() override {
-    appDir_ = registry_.folder() / "app";
+    appDir_ = registry_.Folder() / "app";
     std::filesystem::create_directories(appDir_ / "Logs");
     SetText("AppPath", appDir_.string());
     previousClock_ = platform::Clock::SetDefault(&clock_);
@@ -132,7 +132,7 @@ class ReportFixture : public ConsoleFixture {
   void LogJob(const std::string& document, std::uint32_t pages, const std::string& printer,
               const std::string& user) {
     engine::JobLogStore store(clock_);
-    store.log(9, 3, 2006, 10, 30, document, pages, "5", printer, user);
+    store.Log(9, 3, 2006, 10, 30, document, pages, "5", printer, user);
   }
 
   std::filesystem::path Logs() const { return appDir_ / "Logs"; }

@@ -32,43 +32,43 @@ void Replace(const fs::path& file, const std::string& text) {
 
 class FolderWatchTest : public ::testing::Test {
  protected:
-  fs::path folder() const { return scratch_.folder() / "printer"; }
+  fs::path Folder() const { return scratch_.Folder() / "printer"; }
   void SetUp() override {
-    fs::create_directories(folder());
-    Write(folder() / "queue", "one");
+    fs::create_directories(Folder());
+    Write(Folder() / "queue", "one");
   }
   ScratchRegistry scratch_;
 };
 
 TEST_F(FolderWatchTest, TheFileReplacedOrRemovedWakesOtherFilesDoNot) {
-  auto watch = FolderWatch::ForFile((folder() / "queue").string());
+  auto watch = FolderWatch::ForFile((Folder() / "queue").string());
   ASSERT_NE(watch, nullptr);
   // Temporary files, lock files and the other files of the folder.
-  Write(folder() / "lock", "");
-  Write(folder() / "printer", "x");
+  Write(Folder() / "lock", "");
+  Write(Folder() / "printer", "x");
   EXPECT_EQ(watch->Wait(50ms, {}), FolderWatch::Result::TimedOut);
 
   // A change made before the wait is reported at once.
-  Replace(folder() / "queue", "two");
+  Replace(Folder() / "queue", "two");
   EXPECT_EQ(watch->Wait(0ms, {}), FolderWatch::Result::Changed);
   EXPECT_EQ(watch->Wait(20ms, {}), FolderWatch::Result::TimedOut);
 
   std::jthread changer([&] {
     std::this_thread::sleep_for(30ms);
-    Replace(folder() / "queue", "three");
+    Replace(Folder() / "queue", "three");
   });
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), {}), FolderWatch::Result::Changed);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   changer.join();
 
-  fs::remove(folder() / "queue");
+  fs::remove(Folder() / "queue");
   EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
-  EXPECT_FALSE(watch->lost());
+  EXPECT_FALSE(watch->Lost());
 }
 
 TEST_F(FolderWatchTest, AStopRequestEndsAWaitWithoutEnd) {
-  auto watch = FolderWatch::ForFile((folder() / "queue").string());
+  auto watch = FolderWatch::ForFile((Folder() / "queue").string());
   ASSERT_NE(watch, nullptr);
   std::stop_source source;
   std::jthread stopper([&] {
@@ -82,18 +82,18 @@ TEST_F(FolderWatchTest, AStopRequestEndsAWaitWithoutEnd) {
 }
 
 TEST_F(FolderWatchTest, ARemovedFolderLosesTheWatch) {
-  auto watch = FolderWatch::ForFile((folder() / "queue").string());
+  auto watch = FolderWatch::ForFile((Folder() / "queue").string());
   ASSERT_NE(watch, nullptr);
-  fs::remove_all(folder());
+  fs::remove_all(Folder());
   EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
   // The queue file's own removal may come first; the folder's follows.
-  if (!watch->lost()) {
+  if (!watch->Lost()) {
     EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
   }
-  EXPECT_TRUE(watch->lost());
+  EXPECT_TRUE(watch->Lost());
   EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);  // at once
 
-  EXPECT_EQ(FolderWatch::ForFile((scratch_.folder() / "missing" / "queue").string()), nullptr);
+  EXPECT_EQ(FolderWatch::ForFile((scratch_.Folder() / "missing" / "queue").string()), nullptr);
 }
 
 }  // namespace
