@@ -36,9 +36,9 @@ class BenchFolder {
     root_ = tmpl;
     registry_ = platform::MakeFileRegistry(root_ / "registry");
     platform::Registry::SetDefault(registry_.get());
-    std::filesystem::create_directories(app());
-    engine::SetAppFolder(app().string());
-    if (!printers.empty()) common::ApplyMonitoredPrinters((app() / "settings.xml").string(), printers);
+    std::filesystem::create_directories(App());
+    engine::SetAppFolder(App().string());
+    if (!printers.empty()) common::ApplyMonitoredPrinters((App() / "settings.xml").string(), printers);
   }
   ~BenchFolder() {
     platform::Registry::SetDefault(nullptr);
@@ -48,8 +48,8 @@ class BenchFolder {
   BenchFolder(const BenchFolder&) = delete;
   BenchFolder& operator=(const BenchFolder&) = delete;
 
-  const std::filesystem::path& root() const { return root_; }
-  std::filesystem::path app() const { return root_ / "app"; }
+  const std::filesystem::path& Root() const { return root_; }
+  std::filesystem::path App() const { return root_ / "app"; }
 
  private:
   std::filesystem::path root_;
@@ -60,10 +60,10 @@ class BenchFolder {
 template <class Clock>
 class TimedStore : public engine::JobLogStore {
  public:
-  void log(int day, int month, int year, int hour, int minute, std::string_view document,
+  void Log(int day, int month, int year, int hour, int minute, std::string_view document,
            std::uint32_t totalPages, std::string_view costText, std::string_view printerName,
            std::string_view userName) override {
-    engine::JobLogStore::log(day, month, year, hour, minute, document, totalPages, costText, printerName,
+    engine::JobLogStore::Log(day, month, year, hour, minute, document, totalPages, costText, printerName,
                              userName);
     std::lock_guard lock(mutex_);
     done_.push_back(Clock::now());
@@ -71,7 +71,7 @@ class TimedStore : public engine::JobLogStore {
   }
   // Waits until `count` records were written; the time the last one was.
   // False when they were not within 30 s.
-  bool waitFor(std::size_t count, typename Clock::time_point& at) {
+  bool WaitFor(std::size_t count, typename Clock::time_point& at) {
     std::unique_lock lock(mutex_);
     if (!changed_.wait_for(lock, std::chrono::seconds(30), [&] { return done_.size() >= count; })) return false;
     at = done_[count - 1];
@@ -111,11 +111,11 @@ double Micros(std::chrono::duration<Rep, Period> d) {
 inline std::vector<double> StoreBaseline(const std::string& printer, int jobs) {
   using Steady = std::chrono::steady_clock;
   engine::JobLogStore store;
-  for (int u = 0; u < 10; ++u) store.log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", printer, "user" + std::to_string(u));
+  for (int u = 0; u < 10; ++u) store.Log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", printer, "user" + std::to_string(u));
   std::vector<double> direct;
   for (int i = 0; i < jobs; ++i) {
     const auto t0 = Steady::now();
-    store.log(8, 12, 2026, 9, 30, "Baseline " + std::to_string(i) + ".pdf", 3, "5", printer,
+    store.Log(8, 12, 2026, 9, 30, "Baseline " + std::to_string(i) + ".pdf", 3, "5", printer,
               "user" + std::to_string(i % 10));
     direct.push_back(Micros(Steady::now() - t0));
   }

@@ -65,11 +65,11 @@ int main(int argc, char** argv) {
   const auto pause = std::chrono::milliseconds(argc > 2 ? std::atoi(argv[2]) : 0);
 
   PrivateCupsd cupsd;
-  if (!cupsd.started()) {
-    std::fprintf(stderr, "%s\n", cupsd.error().c_str());
+  if (!cupsd.Started()) {
+    std::fprintf(stderr, "%s\n", cupsd.Error().c_str());
     return 1;
   }
-  const fs::path stampDir = cupsd.folder() / "stamps";
+  const fs::path stampDir = cupsd.Folder() / "stamps";
   fs::create_directories(stampDir);
   ::chmod(stampDir.c_str(), 0777);  // the backend runs as lp
   const fs::path stamps = stampDir / "printed";
@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
   engine::WatcherTiming timing;
   timing.afterBatch = pause;
   engine::PrinterWatcher watcher(spooler.get(), std::move(timedStore), timing);
-  watcher.configure("BenchQueue", "5");
-  watcher.start();
+  watcher.Configure("BenchQueue", "5");
+  watcher.Start();
   // Registered once the queue has a subscription.
   for (int i = 0; i < 200 && cupsd.SubscriptionIds("BenchQueue").empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < jobs; ++i) {
     int id = cupsd.Submit("BenchQueue", 3, "Document " + std::to_string(i) + ".pdf", "user" + std::to_string(i % 10));
     SystemClock::time_point written, printed;
-    if (!timed.waitFor(static_cast<std::size_t>(i) + 1, written)) {
+    if (!timed.WaitFor(static_cast<std::size_t>(i) + 1, written)) {
       std::fprintf(stderr, "job %d was never logged\n%s", id, cupsd.ErrorLogTail().c_str());
       return 1;
     }
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
     }
     latencies.push_back(Micros(written - printed));
   }
-  watcher.stop();
+  watcher.Stop();
 
   const Figures base = Summarise(direct);
   const Figures ipp = Summarise(request);

@@ -127,7 +127,7 @@ class Host {
   }
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
-  pid_t pid() const { return pid_; }
+  pid_t Pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
@@ -171,12 +171,12 @@ int main(int argc, char** argv) {
   const std::vector<std::string> queues = {"IdleOne", "IdleTwo", "IdleThree"};
   {
     PrivateCupsd cupsd;
-    if (!cupsd.started()) {
-      std::printf("CUPS: skipped (%s)\n", cupsd.error().c_str());
+    if (!cupsd.Started()) {
+      std::printf("CUPS: skipped (%s)\n", cupsd.Error().c_str());
     } else {
       for (const auto& q : queues) cupsd.AddQueue(q);
       pid_t cupsdPid = 0;
-      std::ifstream(cupsd.folder() / "cupsd.pid") >> cupsdPid;
+      std::ifstream(cupsd.Folder() / "cupsd.pid") >> cupsdPid;
       std::this_thread::sleep_for(2s);  // the scheduler settles after the queues were added
       const Figure base = Measure(-1, cupsdPid, seconds);
       Print("CUPS: scheduler alone", base, base, 0);
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
           std::this_thread::sleep_for(50ms);
         }
         std::this_thread::sleep_for(3s);  // past the first looks of the watchers
-        const Figure f = Measure(host.pid(), cupsdPid, seconds);
+        const Figure f = Measure(host.Pid(), cupsdPid, seconds);
         Print(n == 1 ? "CUPS: host watching 1 queue" : "CUPS: host watching 3 queues", f, base,
               static_cast<int>(n));
       }
@@ -205,14 +205,14 @@ int main(int argc, char** argv) {
     {
       Host host(root / "registry", spool.string());
       std::this_thread::sleep_for(3s);
-      base = Measure(host.pid(), -1, seconds);
+      base = Measure(host.Pid(), -1, seconds);
       Print("spool folder: host watching none", base, base, 0);
     }
     for (std::size_t n : {std::size_t{1}, std::size_t{3}}) {
       Catalogue(app, std::vector<std::string>(queues.begin(), queues.begin() + static_cast<long>(n)));
       Host host(root / "registry", spool.string());
       std::this_thread::sleep_for(3s);
-      const Figure f = Measure(host.pid(), -1, seconds);
+      const Figure f = Measure(host.Pid(), -1, seconds);
       Print(n == 1 ? "spool folder: host watching 1" : "spool folder: host watching 3", f, base,
             static_cast<int>(n));
     }

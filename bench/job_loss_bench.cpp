@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
   sim.AddPrinter("Bench");
 
   testing_support::EngineHost host(Beside("quillcore-host"), registryRoot, spool);
-  if (!host.start()) return 1;
+  if (!host.Start()) return 1;
   // The first watch starts from what is in the queue: wait for it.
   for (int i = 0; i < 2000 && !fs::exists(app / "Logs" / "Marks" / "Bench.mark"); ++i) std::this_thread::sleep_for(10ms);
 
@@ -110,10 +110,10 @@ int main(int argc, char** argv) {
   int kills = 0, resets = 0, switches = 0;
   for (int k = 0; k < faults; ++k) {
     pause();
-    host.kill();
+    host.Kill();
     ++kills;
     std::this_thread::sleep_for(300ms);  // jobs end while no engine runs
-    host.start();
+    host.Start();
     pause();
     CRegDword(QuillmarkValue("Reset")).Set(1).Write();
     ++resets;
@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(50ms);
   }
   std::this_thread::sleep_for(1500ms);
-  host.stop();
+  host.Stop();
 
   auto logged = testing_support::LoggedDocuments(app);
   std::size_t once = 0, lost = 0, duplicated = 0, whileOff = 0, offLogged = 0;

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   const auto start = Clock::now();
   for (int i = 0; i < jobs; ++i) {
     const auto t0 = Clock::now();
-    store.log(8, 12, 2026, 9, 30, "Document " + std::to_string(i) + ".pdf", 3, "5",
+    store.Log(8, 12, 2026, 9, 30, "Document " + std::to_string(i) + ".pdf", 3, "5",
               "Printer " + std::to_string(i % printers), "user" + std::to_string(i % users));
     perRecord[static_cast<std::size_t>(i)] = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
     if ((i + 1) % 5000 == 0) std::fprintf(stderr, "  %d records logged\n", i + 1);
@@ -67,9 +67,9 @@ int main(int argc, char** argv) {
   {
     engine::FileJobMarkStore marks;
     engine::JobMark mark;
-    store.setBeforeAppend([&](const engine::JobMark::Pending& pending) {
+    store.SetBeforeAppend([&](const engine::JobMark::Pending& pending) {
       mark.pending = pending;
-      marks.notePending("Printer 0", mark);
+      marks.NotePending("Printer 0", mark);
     });
     engine::JobLogStore plain, after;
     double with = 0, without = 0, onlyAfter = 0;
@@ -77,16 +77,16 @@ int main(int argc, char** argv) {
     for (int i = 0; i < rounds; ++i) {
       const std::string user = "user" + std::to_string(i % users);
       auto t0 = Clock::now();
-      store.log(8, 12, 2026, 9, 30, "Marked " + std::to_string(i), 3, "5", "Printer 0", user);
+      store.Log(8, 12, 2026, 9, 30, "Marked " + std::to_string(i), 3, "5", "Printer 0", user);
       mark.pending.reset();
       ++mark.sequence;
       mark.done.insert(static_cast<std::uint32_t>(i));
-      marks.save("Printer 0", mark);
+      marks.Save("Printer 0", mark);
       auto t1 = Clock::now();
-      plain.log(8, 12, 2026, 9, 30, "Plain " + std::to_string(i), 3, "5", "Printer 0", user);
+      plain.Log(8, 12, 2026, 9, 30, "Plain " + std::to_string(i), 3, "5", "Printer 0", user);
       auto t2 = Clock::now();
-      after.log(8, 12, 2026, 9, 30, "After " + std::to_string(i), 3, "5", "Printer 0", user);
-      marks.save("Printer 1", mark);
+      after.Log(8, 12, 2026, 9, 30, "After " + std::to_string(i), 3, "5", "Printer 0", user);
+      marks.Save("Printer 1", mark);
       auto t3 = Clock::now();
       with += std::chrono::duration<double, std::micro>(t1 - t0).count();
       without += std::chrono::duration<double, std::micro>(t2 - t1).count();

@@ -66,7 +66,7 @@ Figures Measure(const fs::path& root, int users, int jobs, int newJobs) {
   engine::JobLogStore store;
   auto job = [&](int i, const std::string& user) {
     const auto t0 = Clock::now();
-    store.log(8, 12, 2026, 9, 30, "Document " + std::to_string(i) + ".pdf", 3, "5",
+    store.Log(8, 12, 2026, 9, 30, "Document " + std::to_string(i) + ".pdf", 3, "5",
               "Printer " + std::to_string(i % kPrinters + 1), user);
     return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
   };

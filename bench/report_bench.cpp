@@ -102,7 +102,7 @@ void ViewerFigures(const fs::path& self, const fs::path& bigApp, const fs::path&
     const int status = ::pclose(pipe);
     if (!printed) {
       std::printf("%s: n/a (report_viewer_bench ended with status %d)\n", label, status);
-      const auto text = platform::ReadFileBytes(log.string()).value_or("");
+      const auto text = platform::ReadFileBytes(log.string()).ValueOr("");
       std::fprintf(stderr, "%s\n", text.substr(text.size() > 2000 ? text.size() - 2000 : 0).c_str());
     }
   };

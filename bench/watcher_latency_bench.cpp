@@ -43,8 +43,8 @@ std::vector<double> Measure(platform::sim::SimSpooler& sim, int jobs, std::chron
   engine::WatcherTiming timing;
   timing.afterBatch = pause;
   engine::PrinterWatcher watcher(&sim, std::move(store), timing);
-  watcher.configure("Bench Printer", "5");
-  watcher.start();
+  watcher.Configure("Bench Printer", "5");
+  watcher.Start();
   while (sim.Calls(platform::sim::SimCall::EnumJobs) < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   std::vector<double> latencies;
@@ -58,13 +58,13 @@ std::vector<double> Measure(platform::sim::SimSpooler& sim, int jobs, std::chron
     sim.Complete("Bench Printer", id);
     const auto left = Clock::now();
     Clock::time_point written;
-    if (!timed.waitFor(static_cast<std::size_t>(i) + 1, written)) {
+    if (!timed.WaitFor(static_cast<std::size_t>(i) + 1, written)) {
       std::fprintf(stderr, "job %d was never logged\n", i);
       std::exit(1);
     }
     latencies.push_back(Micros(written - left));
   }
-  watcher.stop();
+  watcher.Stop();
   return latencies;
 }
 
@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
   const std::vector<double> inMemory = Measure(memory, jobs, pause);
   // The second spooler numbers its jobs from 1 again: the first run's
   // mark of the printer would count them as logged already.
-  fs::remove_all(folder.app() / "Logs" / "Marks");
-  platform::sim::SimSpooler spoolFolder(folder.root() / "spool");
+  fs::remove_all(folder.App() / "Logs" / "Marks");
+  platform::sim::SimSpooler spoolFolder(folder.Root() / "spool");
   const std::vector<double> inFolder = Measure(spoolFolder, jobs, pause);
 
   const Figures base = Summarise(direct);

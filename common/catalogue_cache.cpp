@@ -71,7 +71,7 @@ std::string CatalogueCache::PrinterIdRegisteringUser(const std::string& path,
   {
     std::lock_guard guard(mutex_);
     platform::FileLock lock(path + ".lock");
-    if (!lock.locked()) platform::LogFailureOnce("lock " + path, "catalogue read without its lock", lock.status());
+    if (!lock.Locked()) platform::LogFailureOnce("lock " + path, "catalogue read without its lock", lock.Status());
     Refresh(path);
     if (auto it = ids_.find(std::string(printer)); it != ids_.end()) id = it->second;
 
@@ -148,13 +148,13 @@ void CatalogueCache::WriteOnce() {
   };
 
   platform::Result<platform::ReplacementFile> file = platform::ReplacementFile::Create(path);
-  if (!file) return give_up(file.status());
+  if (!file) return give_up(file.Status());
   if (platform::Status s = file->Append(ToTextMode(text)); !s) return give_up(s);
   if (platform::Status s = file->Flush(); !s) return give_up(s);
 
   std::lock_guard guard(mutex_);
   platform::FileLock lock(path + ".lock");
-  if (!lock.locked()) platform::LogFailureOnce("lock " + path, "catalogue replaced without its lock", lock.status());
+  if (!lock.Locked()) platform::LogFailureOnce("lock " + path, "catalogue replaced without its lock", lock.Status());
   if (path != path_ || base != stamp_ || platform::StampOf(path) != base) {
     // Changed meanwhile, by another process or by a job here that read it
     // again: the next round writes the users into the new text.
@@ -185,7 +185,7 @@ void CatalogueCache::Flush() {
   --flushWaiters_;
 }
 
-unsigned long long CatalogueCache::reads() const {
+unsigned long long CatalogueCache::Reads() const {
   std::lock_guard guard(mutex_);
   return reads_;
 }

@@ -45,7 +45,7 @@ class CatalogueCache {
   void Flush();
 
   // How often the file was read; for tests and benchmarks.
-  unsigned long long reads() const;
+  unsigned long long Reads() const;
 
  private:
   void Refresh(const std::string& path);

@@ -17,7 +17,7 @@ std::string ReadCatalogue(const std::string& path) { return ReadTextFile(path); 
 
 bool EditCatalogue(const std::string& path, const std::function<bool(std::string&)>& edit) {
   platform::FileLock lock(path + ".lock");
-  if (!lock.locked()) platform::LogWarning("catalogue edited without its lock", lock.status());
+  if (!lock.Locked()) platform::LogWarning("catalogue edited without its lock", lock.Status());
   std::string text = ReadTextFile(path);
   if (!edit(text)) return true;
   if (platform::Status written = ReplaceTextFile(path, text); !written) {

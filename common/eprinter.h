@@ -20,12 +20,12 @@ class EPrinter : public std::exception {
   EPrinter(std::int32_t code, std::string message, platform::Status why = {})
       : code_(code), message_(std::move(message)), why_(std::move(why)) {}
 
-  std::int32_t code() const noexcept { return code_; }
-  const std::string& message() const noexcept { return message_; }
+  std::int32_t Code() const noexcept { return code_; }
+  const std::string& Message() const noexcept { return message_; }
   const char* what() const noexcept override { return message_.c_str(); }
   // What the spooler said, when it said something; else the message.
-  platform::Status why() const {
-    if (!why_.ok()) return why_;
+  platform::Status Why() const {
+    if (!why_.IsOk()) return why_;
     return platform::Status(platform::StatusCode::kIoError, message_.empty() ? "spooler error" : message_);
   }
 

@@ -39,7 +39,7 @@ std::string Describe(const std::string& keyPath, const std::string& valueName) {
 void NoteRead(const platform::Status& status, const std::string& keyPath, const std::string& valueName) {
   const std::string what = Describe(keyPath, valueName);
   const std::string key = "read " + what;
-  if (status.ok() || status.IsNotFound()) {
+  if (status.IsOk() || status.IsNotFound()) {
     platform::LogRecovered(key, "reading " + what);
     return;
   }
@@ -53,10 +53,10 @@ CRegValue::CRegValue(std::string_view fullPath, bool alwaysReread, platform::Hiv
   SplitPath(fullPath, keyPath_, valueName_);
 }
 
-void CRegValue::store(platform::RegType type, const void* data, std::uint32_t size) {
+void CRegValue::Store(platform::RegType type, const void* data, std::uint32_t size) {
   const std::string what = Describe(keyPath_, valueName_);
   auto key = platform::Registry::Default().CreateKey(root_, keyPath_, platform::kKeyWrite);
-  platform::Status stored = key ? (*key)->SetValue(valueName_, type, data, size) : key.status();
+  platform::Status stored = key ? (*key)->SetValue(valueName_, type, data, size) : key.Status();
   if (!stored) {
     platform::LogFailureOnce("write " + what, "cannot write " + what, stored);
     return;
@@ -68,13 +68,13 @@ void CRegValue::store(platform::RegType type, const void* data, std::uint32_t si
 CRegDword::CRegDword(std::string_view fullPath, std::uint32_t defaultValue, bool alwaysReread,
                      platform::Hive root)
     : CRegValue(fullPath, alwaysReread, root), default_(defaultValue) {
-  read();
+  Read();
 }
 
-std::uint32_t CRegDword::read() {
+std::uint32_t CRegDword::Read() {
   auto key = platform::Registry::Default().OpenKey(root_, keyPath_, platform::kKeyRead);
   if (!key) {
-    NoteRead(key.status(), keyPath_, valueName_);
+    NoteRead(key.Status(), keyPath_, valueName_);
     return default_;
   }
   // The data lands in the cached value as it is stored; anything longer
@@ -91,7 +91,7 @@ std::uint32_t CRegDword::read() {
 }
 
 std::uint32_t CRegDword::Get() {
-  if (!readOnce_ || alwaysReread_) return read();
+  if (!readOnce_ || alwaysReread_) return Read();
   return value_;
 }
 
@@ -103,18 +103,18 @@ CRegDword& CRegDword::Set(std::uint32_t value) {
   return *this;
 }
 
-void CRegDword::Write() { store(platform::RegType::Dword, &value_, 4); }
+void CRegDword::Write() { Store(platform::RegType::Dword, &value_, 4); }
 
 CRegString::CRegString(std::string_view fullPath, std::string defaultValue, bool alwaysReread,
                        platform::Hive root)
     : CRegValue(fullPath, alwaysReread, root), default_(std::move(defaultValue)) {
-  read();
+  Read();
 }
 
-std::string CRegString::read() {
+std::string CRegString::Read() {
   auto key = platform::Registry::Default().OpenKey(root_, keyPath_, platform::kKeyRead);
   if (!key) {
-    NoteRead(key.status(), keyPath_, valueName_);
+    NoteRead(key.Status(), keyPath_, valueName_);
     return default_;
   }
   std::uint32_t size = 0;
@@ -131,7 +131,7 @@ std::string CRegString::read() {
 }
 
 std::string CRegString::Get() {
-  if (!readOnce_ || alwaysReread_) return read();
+  if (!readOnce_ || alwaysReread_) return Read();
   return value_;
 }
 
@@ -146,5 +146,5 @@ CRegString& CRegString::Set(const std::string& value) {
 void CRegString::Write() {
   std::string data = value_;
   data.push_back('\0');
-  store(platform::RegType::Sz, data.data(), static_cast<std::uint32_t>(data.size()));
+  Store(platform::RegType::Sz, data.data(), static_cast<std::uint32_t>(data.size()));
 }

@@ -12,9 +12,9 @@
 
 class CRegValue {
  public:
-  const std::string& keyPath() const { return keyPath_; }
-  const std::string& valueName() const { return valueName_; }
-  bool readOnce() const { return readOnce_; }
+  const std::string& KeyPath() const { return keyPath_; }
+  const std::string& ValueName() const { return valueName_; }
+  bool ReadOnce() const { return readOnce_; }
 
  protected:
   CRegValue(std::string_view fullPath, bool alwaysReread, platform::Hive root);
@@ -23,7 +23,7 @@ class CRegValue {
   CRegValue& operator=(const CRegValue&) = default;
 
   // Writes the value; silently does nothing when the key cannot be made.
-  void store(platform::RegType type, const void* data, std::uint32_t size);
+  void Store(platform::RegType type, const void* data, std::uint32_t size);
 
   platform::Hive root_;
   std::string keyPath_;
@@ -43,7 +43,7 @@ class CRegDword : public CRegValue {
   void Write();
 
  private:
-  std::uint32_t read();
+  std::uint32_t Read();
 
   std::uint32_t value_ = 0;
   std::uint32_t default_ = 0;
@@ -60,7 +60,7 @@ class CRegString : public CRegValue {
   void Write();
 
  private:
-  std::string read();
+  std::string Read();
 
   std::string value_;
   std::string default_;

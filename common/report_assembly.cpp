@@ -42,7 +42,7 @@ ReportResult CompletedHead(const std::string& logPath, std::string_view headerTe
                            std::string_view periodElement) {
   if (!platform::FileExists(logPath)) return Failure(kReportMissing);
   platform::Result<std::string> log = platform::ReadFileBytes(logPath);
-  if (!log) return Failure(kReportCannotBeDisplayed, log.status());
+  if (!log) return Failure(kReportCannotBeDisplayed, log.Status());
 
   const std::string header = DocumentHeader(headerText, periodElement);
   // A file too short to hold the reservation, or with something other than
@@ -91,15 +91,15 @@ ReportResult AssembleReportDocument(const std::string& logPath, std::string_view
   // The reason goes to the caller, which logs it (or shows it) once.
   auto fail = [&](const platform::Status& status) { return Failure(kReportCannotBeDisplayed, status); };
   platform::Result<platform::ReplacementFile> document = platform::ReplacementFile::Create(documentPath);
-  if (!document) return fail(document.status());
+  if (!document) return fail(document.Status());
   const platform::Result<std::uint64_t> copied = document->CopyFrom(logPath);
-  if (!copied) return fail(copied.status());
+  if (!copied) return fail(copied.Status());
   // A file too short to hold the reservation, or with something other than
   // blanks where the header would land, has been damaged: writing the
   // header over it would destroy a record, so it is not shown.
   if (*copied < kLogReservation) return damaged();
   const platform::Result<std::string> head = document->ReadAt(0, header.size());
-  if (!head) return fail(head.status());
+  if (!head) return fail(head.Status());
   if (head->size() != header.size() ||
       !std::all_of(head->begin(), head->end(), [](char c) { return c == ' '; }))
     return damaged();

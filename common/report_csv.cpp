@@ -51,7 +51,7 @@ std::string ReportJobsToCsv(const std::vector<ReportJob>& jobs) {
 bool ExportReportCsv(const std::string& sourcePath, const std::string& csvPath) {
   const platform::Result<std::string> text = platform::ReadFileBytes(sourcePath);
   if (!text) {
-    platform::LogWarning("CSV not saved", text.status());
+    platform::LogWarning("CSV not saved", text.Status());
     return false;
   }
   if (platform::Status written = platform::ReplaceFileBytes(csvPath, ReportJobsToCsv(ReadReportJobs(*text))); !written) {

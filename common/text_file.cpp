@@ -64,6 +64,6 @@ std::string ReadTextFile(const std::string& path) {
     platform::LogRecovered("read " + path, "reading " + path);
     return common::FromTextMode(*bytes);
   }
-  if (!bytes.status().IsNotFound()) platform::LogFailureOnce("read " + path, path + " read as empty", bytes.status());
+  if (!bytes.Status().IsNotFound()) platform::LogFailureOnce("read " + path, path + " read as empty", bytes.Status());
   return std::string();
 }

@@ -12,13 +12,13 @@ std::chrono::system_clock::time_point QuillmarkValueWriteTime(std::string_view n
   // A key or value that does not exist has no time: the fallback stands
   // for it. Anything else is logged once while it lasts (read every pass).
   const std::string what = "write time of " + std::string(kQuillmarkKey) + "\\" + std::string(name);
-  auto time = key ? (*key)->ValueWriteTime(name) : platform::Result<std::chrono::system_clock::time_point>(key.status());
-  if (time || time.status().IsNotFound()) {
+  auto time = key ? (*key)->ValueWriteTime(name) : platform::Result<std::chrono::system_clock::time_point>(key.Status());
+  if (time || time.Status().IsNotFound()) {
     platform::LogRecovered(what, "reading the " + what);
   } else {
-    platform::LogFailureOnce(what, "the " + what + " taken as now", time.status());
+    platform::LogFailureOnce(what, "the " + what + " taken as now", time.Status());
   }
-  return time.value_or(fallback);
+  return time.ValueOr(fallback);
 }
 
 }  // namespace common

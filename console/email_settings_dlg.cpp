@@ -270,7 +270,7 @@ void CEmailSettingsDlg::SendTestMessage() {
   // nobody but root or this account can have changed it.
   const std::string name = platform::ExecutableName("Postrider");
   const platform::Result<std::string> mailer = platform::TrustedProgramFile(mailerFolder_, name);
-  const platform::Status started = mailer ? run_.Start(*mailer, mailerLimit_) : mailer.status();
+  const platform::Status started = mailer ? run_.Start(*mailer, mailerLimit_) : mailer.Status();
   if (!started) {
     platform::LogWarning("test message not sent", started);
     ShowMessage(this, std::string(kTestNotSent) + "\nThe mailer " + mailerFolder_ + "/" + name +

@@ -32,7 +32,7 @@ platform::Status CMailerRun::Start(const std::string& program, std::chrono::mill
   Abandon();
   platform::Result<platform::Process> started =
       platform::Process::Start(program, platform::Process::Options{.captureErrorOutput = true});
-  if (!started) return started.status();
+  if (!started) return started.Status();
   process_ = std::make_unique<platform::Process>(std::move(*started));
   deadline_ = std::chrono::steady_clock::now() + limit;
   timer_.start();
@@ -48,11 +48,11 @@ void CMailerRun::Poll() {
   if (!process_) return;
   Outcome outcome;
   outcome.started = true;
-  std::optional<int> status = process_->wait(std::chrono::milliseconds(0));
+  std::optional<int> status = process_->Wait(std::chrono::milliseconds(0));
   if (!status) {
     if (std::chrono::steady_clock::now() < deadline_) return;
-    process_->terminate();
-    process_->wait(std::chrono::seconds(5));
+    process_->Terminate();
+    process_->Wait(std::chrono::seconds(5));
     outcome.timedOut = true;
   } else {
     outcome.status = *status;

@@ -12,7 +12,7 @@ CPrinterList::CPrinterList() {
       names_.push_back(std::move(printer.name));
     }
   } catch (const platform::SpoolerError& error) {
-    throw common::EPrinter(error.code(), kCannotReadPrinters, error.status());
+    throw common::EPrinter(error.code(), kCannotReadPrinters, error.Status());
   } catch (const std::bad_alloc&) {
     throw common::EPrinter(platform::kErrorNotEnoughMemory,
                            "Couldn't allocate the buffer for the printers information");

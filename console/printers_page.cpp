@@ -122,9 +122,9 @@ void CPrintersPage::RefreshPrinters() {
     for (const std::string& name : names) installed_->addItem(Widget(name));
   } catch (const common::EPrinter& error) {
     // The page keeps working with the catalogue's printers alone.
-    platform::LogWarning("installed printers not listed", error.why());
+    platform::LogWarning("installed printers not listed", error.Why());
     installed_->clear();
-    error_->setText(Widget(error.message()) + QStringLiteral(" (error %1).").arg(error.code()));
+    error_->setText(Widget(error.Message()) + QStringLiteral(" (error %1).").arg(error.Code()));
     error_->show();
   }
 

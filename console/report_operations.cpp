@@ -24,14 +24,14 @@ bool ShowReport(QWidget* parent, const std::string& appPath, const common::Repor
   // data folder's Logs belongs to the engine. The stylesheets stay there.
   const platform::Result<std::string> folder = platform::UserReportFolder();
   if (!folder) {
-    platform::LogWarning("report not shown: no private folder for it", folder.status());
+    platform::LogWarning("report not shown: no private folder for it", folder.Status());
     ShowMessage(parent, common::kReportCannotBeDisplayed);
     return false;
   }
   common::ReportResult r = common::AssembleReport(appPath, request, platform::Clock::Default(),
                                                   *folder + "/DisplayReport.xml");
   if (!r) {
-    if (!r.why.ok()) platform::LogWarning("report not shown", r.why);
+    if (!r.why.IsOk()) platform::LogWarning("report not shown", r.why);
     ShowMessage(parent, r.message);
     return false;
   }

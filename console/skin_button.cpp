@@ -25,7 +25,7 @@ CSkinButton::Image CSkinButton::Load(int id) {
 void CSkinButton::LoadImages(int normal, int pressed, int hover, int disabled) {
   normal_ = Load(normal);
   pressed_ = Load(pressed);
-  hover_image_ = Load(hover);
+  hoverImage_ = Load(hover);
   disabled_ = Load(disabled != 0 ? disabled : normal);
   update();
 }
@@ -33,7 +33,7 @@ void CSkinButton::LoadImages(int normal, int pressed, int hover, int disabled) {
 const CSkinButton::Image& CSkinButton::CurrentImage() const {
   if (!isEnabled()) return disabled_;
   if (isDown()) return pressed_;
-  if (hover_ && hover_image_.id != 0) return hover_image_;
+  if (hover_ && hoverImage_.id != 0) return hoverImage_;
   return normal_;
 }
 

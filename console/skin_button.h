@@ -47,6 +47,6 @@ class CSkinButton : public QAbstractButton {
 
   bool hover_ = false;
   bool held_ = false;
-  Image normal_, pressed_, hover_image_, disabled_;
+  Image normal_, pressed_, hoverImage_, disabled_;
   QColor textColour_;
 };

@@ -12,7 +12,7 @@ std::optional<std::string> CSpoolerDefaultPrinter::DefaultPrinterName() {
     platform::LogRecovered("default printer", "asking the spooler for the default printer");
     return name;
   } catch (const platform::SpoolerError& error) {
-    platform::LogFailureOnce("default printer", "default printer shown as none", error.status());
+    platform::LogFailureOnce("default printer", "default printer shown as none", error.Status());
   } catch (const std::exception& error) {
     platform::LogFailureOnce("default printer", "default printer shown as none",
                              platform::Status(platform::StatusCode::kIoError, error.what()));

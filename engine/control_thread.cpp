@@ -38,7 +38,7 @@ ControlThread::ControlThread(Options options) : options_(std::move(options)) {
   if (!options_.makeReport) options_.makeReport = [] { return std::make_unique<ReportThread>(); };
 }
 
-std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
+std::uint32_t ControlThread::Run(std::int32_t, std::stop_token stop) {
   // Slot i of the table is watchers[i - 1].
   std::vector<std::unique_ptr<PrinterWatcher>> watchers;
   watchers.reserve(kCapacity);
@@ -69,42 +69,42 @@ std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
     if (reset == 1) {
       // Every running watcher is stopped before its name and cost change.
       for (auto& watcher : watchers) {
-        if (watcher->running()) watcher->stop(true);
+        if (watcher->Running()) watcher->Stop(true);
       }
       auto printers = common::ScanMonitoredPrinters(ReadTextFile(AppFile("\\settings.xml")), kCapacity);
       // A printer that is no longer monitored stops being so at the reload.
       for (std::size_t i = 0; i < n; ++i) {
         bool kept = std::any_of(printers.begin(), printers.end(),
-                                [&](const auto& p) { return p.name == watchers[i]->printerName(); });
-        if (!kept) watchers[i]->suspend(resetTime);
+                                [&](const auto& p) { return p.name == watchers[i]->PrinterName(); });
+        if (!kept) watchers[i]->Suspend(resetTime);
       }
       n = printers.size();
-      for (std::size_t i = 0; i < n; ++i) watchers[i]->configure(printers[i].name, printers[i].cost);
+      for (std::size_t i = 0; i < n; ++i) watchers[i]->Configure(printers[i].name, printers[i].cost);
       platform::LogDebug("catalogue read: " + std::to_string(n) + " monitored printers");
       CRegDword(QuillmarkValue("Reset")).Set(0).Write();
     }
 
     for (std::size_t i = 0; i < n; ++i) {
       if (monitoring == 1) {
-        if (!watchers[i]->running()) {
-          watchers[i]->setMonitoringSince(std::max(resetTime, monitoringTime));
-          watchers[i]->start();
+        if (!watchers[i]->Running()) {
+          watchers[i]->SetMonitoringSince(std::max(resetTime, monitoringTime));
+          watchers[i]->Start();
         }
-      } else if (watchers[i]->running()) {
-        watchers[i]->suspend(monitoringTime);
+      } else if (watchers[i]->Running()) {
+        watchers[i]->Suspend(monitoringTime);
       }
     }
 
     if (deleteOldLogs == 1) {
-      if (!retention->running()) retention->start();
-    } else if (retention->running()) {
-      retention->stop(true);
+      if (!retention->Running()) retention->Start();
+    } else if (retention->Running()) {
+      retention->Stop(true);
     }
 
     if (emailAlert == 1 && monitoring == 1) {
-      if (!report->running()) report->start();
-    } else if (report->running()) {
-      report->stop(true);
+      if (!report->Running()) report->Start();
+    } else if (report->Running()) {
+      report->Stop(true);
     }
 
     if (options_.afterPass) options_.afterPass(pass);
@@ -112,9 +112,9 @@ std::uint32_t ControlThread::run(std::int32_t, std::stop_token stop) {
   }
 
   // Nothing the engine started outlives it.
-  for (auto& watcher : watchers) watcher->stop(true);
-  retention->stop(true);
-  report->stop(true);
+  for (auto& watcher : watchers) watcher->Stop(true);
+  retention->Stop(true);
+  report->Stop(true);
   return 0;
 }
 

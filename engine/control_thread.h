@@ -28,10 +28,10 @@ class ControlThread : public WorkerThread {
 
   ControlThread();
   explicit ControlThread(Options options);
-  ~ControlThread() override { stop(); }
+  ~ControlThread() override { Stop(); }
 
  protected:
-  std::uint32_t run(std::int32_t parameter, std::stop_token stop) override;
+  std::uint32_t Run(std::int32_t parameter, std::stop_token stop) override;
 
  private:
   Options options_;

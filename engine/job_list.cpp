@@ -14,14 +14,14 @@ constexpr const char* kRefreshFailed = "Couldn't refresh the printer queue";
 
 }  // namespace
 
-std::optional<std::size_t> JobList::find(std::uint32_t jobId) const {
+std::optional<std::size_t> JobList::Find(std::uint32_t jobId) const {
   for (std::size_t i = 0; i < jobs_.size(); ++i) {
     if (jobs_[i].jobId == jobId) return i;
   }
   return std::nullopt;
 }
 
-void JobList::append(PrintJob job) {
+void JobList::Append(PrintJob job) {
   try {
     jobs_.push_back(std::move(job));
   } catch (const std::bad_alloc&) {
@@ -29,26 +29,26 @@ void JobList::append(PrintJob job) {
   }
 }
 
-void JobList::add(const platform::SpoolJob& job) {
+void JobList::Add(const platform::SpoolJob& job) {
   PrintJob copy;
   try {
     copy = PrintJob::FromSpooler(job);
   } catch (const std::bad_alloc&) {
     throw EPrinter(platform::kErrorNotEnoughMemory, "Couldn't create new job");
   }
-  append(std::move(copy));
+  Append(std::move(copy));
 }
 
-void JobList::addBlank(std::uint32_t jobId) { append(PrintJob::Blank(jobId)); }
+void JobList::AddBlank(std::uint32_t jobId) { Append(PrintJob::Blank(jobId)); }
 
-void JobList::apply(const platform::NotifyData& record) {
+void JobList::Apply(const platform::NotifyData& record) {
   using Kind = platform::NotifyData::Kind;
   if (record.type != platform::kJobNotifyType) return;
-  if (retired(record.id)) return;
-  auto index = find(record.id);
+  if (Retired(record.id)) return;
+  auto index = Find(record.id);
   if (!index) {
-    addBlank(record.id);
-    index = find(record.id);
+    AddBlank(record.id);
+    index = Find(record.id);
   }
   PrintJob& job = jobs_[*index];
   auto copyText = [&](std::optional<std::string>& target) {
@@ -76,7 +76,7 @@ void JobList::apply(const platform::NotifyData& record) {
   }
 }
 
-std::size_t JobList::refresh(platform::SpoolPrinter* printer, int keep) {
+std::size_t JobList::Refresh(platform::SpoolPrinter* printer, int keep) {
   if (keep == 0) jobs_.clear();
   if (!printer) throw EPrinter(87, kRefreshFailed);
 
@@ -91,13 +91,13 @@ std::size_t JobList::refresh(platform::SpoolPrinter* printer, int keep) {
       room *= 2;
     }
   } catch (const platform::SpoolerError& e) {
-    throw EPrinter(e.code(), kRefreshFailed, e.status());
+    throw EPrinter(e.code(), kRefreshFailed, e.Status());
   } catch (const std::bad_alloc&) {
     throw EPrinter(platform::kErrorNotEnoughMemory, kRefreshFailed);
   }
 
   for (const auto& job : queue) {
-    if (!retired(job.jobId) && !find(job.jobId)) add(job);
+    if (!Retired(job.jobId) && !Find(job.jobId)) Add(job);
   }
   for (PrintJob& job : jobs_) {
     bool listed = std::any_of(queue.begin(), queue.end(),
@@ -107,15 +107,15 @@ std::size_t JobList::refresh(platform::SpoolPrinter* printer, int keep) {
   return queue.size();
 }
 
-void JobList::remove(std::uint32_t jobId) {
-  auto index = find(jobId);
+void JobList::Remove(std::uint32_t jobId) {
+  auto index = Find(jobId);
   if (!index) return;
   if (*index + 1 != jobs_.size()) jobs_[*index] = std::move(jobs_.back());
   jobs_.pop_back();
 }
 
-void JobList::retire(std::uint32_t jobId) {
-  remove(jobId);
+void JobList::Retire(std::uint32_t jobId) {
+  Remove(jobId);
   if (retiredSet_.insert(jobId).second) {
     retiredOrder_.push_back(jobId);
     if (retiredOrder_.size() > kRetiredMemory) {
@@ -125,7 +125,7 @@ void JobList::retire(std::uint32_t jobId) {
   }
 }
 
-PrintJob& JobList::at(std::size_t index) {
+PrintJob& JobList::At(std::size_t index) {
   if (index >= jobs_.size()) throw EPrinter(84, "Index must be less than the jobs number");
   return jobs_[index];
 }

@@ -18,40 +18,40 @@ namespace engine {
 class JobList {
  public:
   // The index of the first job with that id.
-  std::optional<std::size_t> find(std::uint32_t jobId) const;
+  std::optional<std::size_t> Find(std::uint32_t jobId) const;
 
   // Appends a job built from an enumerated one.
-  void add(const platform::SpoolJob& job);
+  void Add(const platform::SpoolJob& job);
   // Appends a job known only by its id.
-  void addBlank(std::uint32_t jobId);
+  void AddBlank(std::uint32_t jobId);
 
   // Applies one change record: printer records are ignored; a job the list
   // does not know is added blank first.
-  void apply(const platform::NotifyData& record);
+  void Apply(const platform::NotifyData& record);
 
   // Brings the list in line with the queue: enumerated jobs it does not
   // know are added, and every job the queue no longer lists is marked
   // JobFinished. keep = 0 empties the list first. Returns the number of
   // jobs enumerated.
-  std::size_t refresh(platform::SpoolPrinter* printer, int keep);
+  std::size_t Refresh(platform::SpoolPrinter* printer, int keep);
 
   // Removes the job with that id; nothing when there is none.
-  void remove(std::uint32_t jobId);
+  void Remove(std::uint32_t jobId);
 
   // Removes a job that has been logged. Records and enumerations that
   // mention its id later are ignored, so that it is never taken in again
   // and logged a second time.
-  void retire(std::uint32_t jobId);
-  bool retired(std::uint32_t jobId) const { return retiredSet_.count(jobId) != 0; }
+  void Retire(std::uint32_t jobId);
+  bool Retired(std::uint32_t jobId) const { return retiredSet_.count(jobId) != 0; }
 
-  PrintJob& at(std::size_t index);
-  std::size_t count() const { return jobs_.size(); }
+  PrintJob& At(std::size_t index);
+  std::size_t Count() const { return jobs_.size(); }
 
   // How many retired ids are remembered; the oldest are forgotten first.
   static constexpr std::size_t kRetiredMemory = 4096;
 
  private:
-  void append(PrintJob job);
+  void Append(PrintJob job);
 
   std::vector<PrintJob> jobs_;
   std::deque<std::uint32_t> retiredOrder_;

@@ -61,7 +61,7 @@ std::string FormatEventRecord(int day, int month, int year, int hour, int minute
 JobLogStore::JobLogStore() : clock_(&platform::Clock::Default()) {}
 JobLogStore::JobLogStore(platform::Clock& clock) : clock_(&clock) {}
 
-void JobLogStore::log(int day, int month, int year, int hour, int minute,
+void JobLogStore::Log(int day, int month, int year, int hour, int minute,
                       std::string_view document, std::uint32_t totalPages,
                       std::string_view costText, std::string_view printerName,
                       std::string_view userName) {
@@ -137,8 +137,8 @@ void JobLogStore::log(int day, int month, int year, int hour, int minute,
     } else {
       platform::LogDebug("job logged: printer " + printer + ", user " + user + ", " + std::to_string(totalPages) +
                          " pages, cost " + std::to_string(cost));
-      if (!lock.locked()) {
-        platform::LogFailureOnce("log lock", "log files written without their lock", lock.status());
+      if (!lock.Locked()) {
+        platform::LogFailureOnce("log lock", "log files written without their lock", lock.Status());
       } else {
         platform::LogRecovered("log lock", "locking the log files");
       }

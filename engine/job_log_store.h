@@ -33,28 +33,28 @@ class JobLogStore {
 
   // The five time values are the job's submitted time (local); the texts
   // may be empty. Never throws: a file that cannot be written is skipped.
-  virtual void log(int day, int month, int year, int hour, int minute,
+  virtual void Log(int day, int month, int year, int hour, int minute,
                    std::string_view document, std::uint32_t totalPages,
                    std::string_view costText, std::string_view printerName,
                    std::string_view userName);
 
   // Waits until the users this store added are in the catalogue file (a
   // moment after their first job; see common::CatalogueCache).
-  void flushCatalogue() { catalogue_.Flush(); }
+  void FlushCatalogue() { catalogue_.Flush(); }
 
   // How often the catalogue file was read.
-  unsigned long long catalogueReads() const { return catalogue_.reads(); }
+  unsigned long long CatalogueReads() const { return catalogue_.Reads(); }
 
-  // Called by log() with the job's record and its files (the sizes they
+  // Called by Log() with the job's record and its files (the sizes they
   // have before it), while it holds the log lock and before it appends to
   // any of them: the caller notes it durably, so that a record cut short
   // by a crash can be completed by Complete() (the job id is left 0).
   using BeforeAppend = std::function<void(const JobMark::Pending&)>;
-  void setBeforeAppend(BeforeAppend before) { beforeAppend_ = std::move(before); }
+  void SetBeforeAppend(BeforeAppend before) { beforeAppend_ = std::move(before); }
 
   // Appends the record of `pending` to each of its files that does not
   // hold it yet where it was to go, so that after a crash in the middle
-  // of log() every file has the record exactly once.
+  // of Log() every file has the record exactly once.
   static void Complete(const JobMark::Pending& pending);
 
  private:

@@ -23,7 +23,7 @@ constexpr std::string_view kJournalEnd = "end\n";
 constexpr std::uint64_t kJournalLimit = 64 * 1024;
 }  // namespace
 
-std::optional<JobMark> FileJobMarkStore::load(std::string_view printer) {
+std::optional<JobMark> FileJobMarkStore::Load(std::string_view printer) {
   std::optional<JobMark> mark = ParseJobMark(ReadTextFile(PathOf(printer)));
   if (!mark || mark->pending) return mark;
   // The journal counts only when whole and for the job after the mark's
@@ -40,8 +40,8 @@ std::optional<JobMark> FileJobMarkStore::load(std::string_view printer) {
   return mark;
 }
 
-bool FileJobMarkStore::notePending(std::string_view printer, const JobMark& mark) {
-  if (!mark.pending) return save(printer, mark);
+bool FileJobMarkStore::NotePending(std::string_view printer, const JobMark& mark) {
+  if (!mark.pending) return Save(printer, mark);
   platform::CreateFolder(AppFile("\\Logs"));
   platform::CreateFolder(AppFile("\\Logs\\Marks"));
   JobMark note;
@@ -64,7 +64,7 @@ bool FileJobMarkStore::notePending(std::string_view printer, const JobMark& mark
   return true;
 }
 
-bool FileJobMarkStore::save(std::string_view printer, const JobMark& mark) {
+bool FileJobMarkStore::Save(std::string_view printer, const JobMark& mark) {
   platform::CreateFolder(AppFile("\\Logs"));
   platform::CreateFolder(AppFile("\\Logs\\Marks"));
   // Saved after every job logged: the moment between a record and its
@@ -80,14 +80,14 @@ bool FileJobMarkStore::save(std::string_view printer, const JobMark& mark) {
   return true;
 }
 
-std::optional<JobMark> MemoryJobMarkStore::load(std::string_view printer) {
+std::optional<JobMark> MemoryJobMarkStore::Load(std::string_view printer) {
   std::lock_guard lock(mutex_);
   auto it = marks_.find(printer);
   if (it == marks_.end()) return std::nullopt;
   return it->second;
 }
 
-bool MemoryJobMarkStore::save(std::string_view printer, const JobMark& mark) {
+bool MemoryJobMarkStore::Save(std::string_view printer, const JobMark& mark) {
   std::lock_guard lock(mutex_);
   marks_.insert_or_assign(std::string(printer), mark);
   return true;

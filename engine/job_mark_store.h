@@ -15,14 +15,14 @@ class JobMarkStore {
  public:
   virtual ~JobMarkStore() = default;
   // Nothing when the printer has no mark yet (or an unreadable one).
-  virtual std::optional<JobMark> load(std::string_view printer) = 0;
+  virtual std::optional<JobMark> Load(std::string_view printer) = 0;
   // Replaces the mark as a whole; false when it could not be written.
-  virtual bool save(std::string_view printer, const JobMark& mark) = 0;
+  virtual bool Save(std::string_view printer, const JobMark& mark) = 0;
   // Notes `mark.pending`, the record of the job about to be logged as
-  // number `mark.sequence + 1`: load() gives it back with the mark until
+  // number `mark.sequence + 1`: Load() gives it back with the mark until
   // the mark is saved with that number. Saves the whole mark unless a
   // store has a quicker way.
-  virtual bool notePending(std::string_view printer, const JobMark& mark) { return save(printer, mark); }
+  virtual bool NotePending(std::string_view printer, const JobMark& mark) { return Save(printer, mark); }
 };
 
 // The marks as files in the application folder, "Logs\Marks\<printer>.mark"
@@ -38,9 +38,9 @@ class JobMarkStore {
 // is no note, which is right, since nothing had been appended yet.
 class FileJobMarkStore final : public JobMarkStore {
  public:
-  std::optional<JobMark> load(std::string_view printer) override;
-  bool save(std::string_view printer, const JobMark& mark) override;
-  bool notePending(std::string_view printer, const JobMark& mark) override;
+  std::optional<JobMark> Load(std::string_view printer) override;
+  bool Save(std::string_view printer, const JobMark& mark) override;
+  bool NotePending(std::string_view printer, const JobMark& mark) override;
 
   // The mark file of a printer, and its journal.
   static std::string PathOf(std::string_view printer);
@@ -51,8 +51,8 @@ class FileJobMarkStore final : public JobMarkStore {
 // (tests).
 class MemoryJobMarkStore final : public JobMarkStore {
  public:
-  std::optional<JobMark> load(std::string_view printer) override;
-  bool save(std::string_view printer, const JobMark& mark) override;
+  std::optional<JobMark> Load(std::string_view printer) override;
+  bool Save(std::string_view printer, const JobMark& mark) override;
 
  private:
   std::mutex mutex_;

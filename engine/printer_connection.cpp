@@ -37,35 +37,35 @@ PrinterConnection::PrinterConnection(platform::Spooler& spooler, std::string_vie
   try {
     printer_ = spooler.OpenPrinter(name_);
   } catch (const platform::SpoolerError& e) {
-    throw EPrinter(e.code(), "Couldn't open printer", e.status());
+    throw EPrinter(e.code(), "Couldn't open printer", e.Status());
   }
   if (!printer_) throw EPrinter(platform::kErrorInvalidHandle, "Couldn't open printer");
 }
 
-void PrinterConnection::registerChanges(std::uint32_t filter) {
+void PrinterConnection::RegisterChanges(std::uint32_t filter) {
   try {
     notification_ = printer_->FindFirstChangeNotification(filter, options_);
   } catch (const platform::SpoolerError& e) {
-    throw EPrinter(e.code(), "Couldn't create a change notification object.", e.status());
+    throw EPrinter(e.code(), "Couldn't create a change notification object.", e.Status());
   }
   if (!notification_) {
     throw EPrinter(platform::kErrorInvalidHandle, "Couldn't create a change notification object.");
   }
 }
 
-std::size_t PrinterConnection::refreshJobs() { return jobs_.refresh(printer_.get(), 1); }
+std::size_t PrinterConnection::RefreshJobs() { return jobs_.Refresh(printer_.get(), 1); }
 
-std::vector<platform::SpoolJob> PrinterConnection::endedJobs() {
+std::vector<platform::SpoolJob> PrinterConnection::EndedJobs() {
   try {
     return printer_->EndedJobs();
   } catch (const platform::SpoolerError& e) {
-    throw EPrinter(e.code(), "Couldn't refresh the printer queue", e.status());
+    throw EPrinter(e.code(), "Couldn't refresh the printer queue", e.Status());
   } catch (const std::bad_alloc&) {
     throw EPrinter(platform::kErrorNotEnoughMemory, "Couldn't refresh the printer queue");
   }
 }
 
-int PrinterConnection::wait(std::uint32_t mask, std::chrono::milliseconds timeout, std::stop_token stop) {
+int PrinterConnection::Wait(std::uint32_t mask, std::chrono::milliseconds timeout, std::stop_token stop) {
   if (!notification_) throw EPrinter(EPrinter::kNoCode, "Must be created an change notification object.");
   for (;;) {
     if (notification_->Wait(timeout, stop) != platform::WaitResult::Signalled) return 0;
@@ -84,13 +84,13 @@ int PrinterConnection::wait(std::uint32_t mask, std::chrono::milliseconds timeou
         changes |= notification_->Next(&refresh, &info);
       }
     } catch (const platform::SpoolerError& e) {
-      throw EPrinter(e.code(), "", e.status());
+      throw EPrinter(e.code(), "", e.Status());
     }
 
     // The records go first, so that a job that came and went since the
     // previous fetch is known before the refresh finds it gone.
-    for (const auto& record : info.records) jobs_.apply(record);
-    if ((changes & platform::kPrinterChangeDeleteJob) || discarded) jobs_.refresh(printer_.get(), 1);
+    for (const auto& record : info.records) jobs_.Apply(record);
+    if ((changes & platform::kPrinterChangeDeleteJob) || discarded) jobs_.Refresh(printer_.get(), 1);
 
     if ((changes & mask) == mask) return 1;
   }

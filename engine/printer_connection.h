@@ -25,31 +25,31 @@ class PrinterConnection {
 
   // Registers for the changes of `filter`. Raises EPrinter ("Couldn't
   // create a change notification object.").
-  void registerChanges(std::uint32_t filter);
-  bool registered() const { return notification_ != nullptr; }
+  void RegisterChanges(std::uint32_t filter);
+  bool Registered() const { return notification_ != nullptr; }
 
   // Waits for changes and applies them to the job list until a fetch has
   // reported every change bit of `mask`; then returns 1, with the list just
   // refreshed when the mask holds the deleted-job bit. Returns 0 when the
   // wait timed out or `stop` was requested. Raises EPrinter.
-  int wait(std::uint32_t mask, std::chrono::milliseconds timeout, std::stop_token stop);
+  int Wait(std::uint32_t mask, std::chrono::milliseconds timeout, std::stop_token stop);
 
   // Takes in every job now in the queue and marks those that left it.
-  std::size_t refreshJobs();
+  std::size_t RefreshJobs();
 
   // The spooler's history of jobs that have left the queue (empty for a
   // spooler that keeps none). Raises EPrinter.
-  std::vector<platform::SpoolJob> endedJobs();
-  bool retired(std::uint32_t jobId) const { return jobs_.retired(jobId); }
+  std::vector<platform::SpoolJob> EndedJobs();
+  bool Retired(std::uint32_t jobId) const { return jobs_.Retired(jobId); }
 
-  std::size_t jobCount() const { return jobs_.count(); }
-  PrintJob& job(std::size_t index) { return jobs_.at(index); }
-  void removeJob(std::uint32_t jobId) { jobs_.remove(jobId); }
-  void retireJob(std::uint32_t jobId) { jobs_.retire(jobId); }
-  const std::string& name() const { return name_; }
+  std::size_t JobCount() const { return jobs_.Count(); }
+  PrintJob& Job(std::size_t index) { return jobs_.At(index); }
+  void RemoveJob(std::uint32_t jobId) { jobs_.Remove(jobId); }
+  void RetireJob(std::uint32_t jobId) { jobs_.Retire(jobId); }
+  const std::string& Name() const { return name_; }
 
   // The options registered and passed on every fetch.
-  const platform::NotifyOptions& notifyOptions() const { return options_; }
+  const platform::NotifyOptions& NotifyOptions() const { return options_; }
 
  private:
   // Destroyed in reverse order: the job list, then the notification, then

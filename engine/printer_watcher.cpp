@@ -21,20 +21,20 @@ PrinterWatcher::PrinterWatcher(platform::Spooler* spooler, std::unique_ptr<JobLo
   if (!marks_) marks_ = std::make_shared<FileJobMarkStore>();
 }
 
-PrinterWatcher::~PrinterWatcher() { stop(); }
+PrinterWatcher::~PrinterWatcher() { Stop(); }
 
-void PrinterWatcher::suspend(time_point since) {
-  stop();
+void PrinterWatcher::Suspend(time_point since) {
+  Stop();
   if (printerName_.empty()) return;
   // The earliest pause holds until a catch-up has dealt with it. A printer
   // never watched has no mark: its first watch starts afresh anyway.
-  std::optional<JobMark> mark = marks_->load(printerName_);
+  std::optional<JobMark> mark = marks_->Load(printerName_);
   if (!mark || mark->paused) return;
   mark->paused = since;
-  saveMark(*mark);
+  SaveMark(*mark);
 }
 
-std::unique_ptr<PrinterConnection> PrinterWatcher::connect() {
+std::unique_ptr<PrinterConnection> PrinterWatcher::Connect() {
   // Tried again every pass while it fails: logged when it starts failing
   // and when it works again.
   const std::string key = "open printer " + printerName_;
@@ -45,25 +45,25 @@ std::unique_ptr<PrinterConnection> PrinterWatcher::connect() {
     platform::LogRecovered(key, "opening printer " + printerName_);
     return connection;
   } catch (const EPrinter& e) {
-    platform::LogFailureOnce(key, what, e.why());
+    platform::LogFailureOnce(key, what, e.Why());
   } catch (const platform::SpoolerError& e) {
     // No spooler to talk to yet.
-    platform::LogFailureOnce(key, what, e.status());
+    platform::LogFailureOnce(key, what, e.Status());
   } catch (const std::bad_alloc&) {
     platform::LogFailureOnce(key, what, platform::Status(platform::StatusCode::kIoError, "out of memory"));
   }
   return nullptr;
 }
 
-std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
+std::uint32_t PrinterWatcher::Run(std::int32_t, std::stop_token stop) {
   platform::Clock& clock = platform::Clock::Default();
 
   // A printer that cannot be opened is tried again after a pause, until
   // the watcher is stopped; the missing connection is never used.
-  std::unique_ptr<PrinterConnection> connection = connect();
+  std::unique_ptr<PrinterConnection> connection = Connect();
   while (!connection) {
     if (!clock.SleepFor(timing_.retry, stop)) return 0;
-    connection = connect();
+    connection = Connect();
   }
 
   mark_.reset();
@@ -75,56 +75,56 @@ std::uint32_t PrinterWatcher::run(std::int32_t, std::stop_token stop) {
       // reported, the jobs in the queue are taken in, and what ended before
       // is in the spooler's history.
       try {
-        if (!connection->registered()) connection->registerChanges(platform::kPrinterChangeJob);
-        caughtUp = catchUp(*connection, stop);
+        if (!connection->Registered()) connection->RegisterChanges(platform::kPrinterChangeJob);
+        caughtUp = CatchUp(*connection, stop);
         if (!caughtUp && stop.stop_requested()) return 0;
         if (caughtUp) platform::LogRecovered("catch up " + printerName_, "catching up on printer " + printerName_);
       } catch (const EPrinter& e) {
         platform::LogFailureOnce("catch up " + printerName_,
-                                 "printer " + printerName_ + " not caught up yet, tried again", e.why());
+                                 "printer " + printerName_ + " not caught up yet, tried again", e.Why());
       }
     }
     try {
       // Until the catch-up has worked, the wait ends in time to try again.
       const auto timeout = caughtUp ? timing_.historyCheck : timing_.retry;
-      const bool deleted = connection->wait(platform::kPrinterChangeDeleteJob, timeout, stop) == 1;
+      const bool deleted = connection->Wait(platform::kPrinterChangeDeleteJob, timeout, stop) == 1;
       if (stop.stop_requested() && !deleted) return 0;
-      if (deleted) logFinishedJobs(*connection);
+      if (deleted) LogFinishedJobs(*connection);
       if (stop.stop_requested()) return 0;
       if (caughtUp) {
         // The history read again moves the mark on, and takes the jobs
         // that ended unreported; a job the refresh of the queue found
         // ended, and the history does not hold, is logged from the queue.
-        if (!catchUp(*connection, stop)) return 0;
-        logFinishedJobs(*connection);
+        if (!CatchUp(*connection, stop)) return 0;
+        LogFinishedJobs(*connection);
       }
       platform::LogRecovered("wait " + printerName_, "watching printer " + printerName_);
     } catch (const EPrinter& e) {
       // Discarded; the next pass starts afresh.
       platform::LogFailureOnce("wait " + printerName_, "changes of printer " + printerName_ + " not read, tried again",
-                               e.why());
+                               e.Why());
     }
     if (!clock.SleepFor(timing_.afterBatch, stop)) return 0;
   }
 }
 
-void PrinterWatcher::saveMark(const JobMark& mark) {
+void PrinterWatcher::SaveMark(const JobMark& mark) {
   // A store that cannot save says why in the log.
-  marks_->save(printerName_, mark);
+  marks_->Save(printerName_, mark);
 }
 
-void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName, JobMark* mark) {
+void PrinterWatcher::LogJob(const PrintJob& job, const std::string& printerName, JobMark* mark) {
   if (mark) {
-    store_->setBeforeAppend([&](const JobMark::Pending& pending) {
+    store_->SetBeforeAppend([&](const JobMark::Pending& pending) {
       mark->pending = pending;
       mark->pending->jobId = job.jobId;
       // A store that cannot note it says why in the log.
-      marks_->notePending(printerName_, *mark);
+      marks_->NotePending(printerName_, *mark);
       mark->pending.reset();
     });
   }
   try {
-    store_->log(job.submitted.day, job.submitted.month, job.submitted.year, job.submitted.hour,
+    store_->Log(job.submitted.day, job.submitted.month, job.submitted.year, job.submitted.hour,
                 job.submitted.minute, job.document.value_or(""), job.totalPages, costText_, printerName,
                 job.userName.value_or(""));
   } catch (const std::exception& e) {
@@ -132,24 +132,24 @@ void PrinterWatcher::logJob(const PrintJob& job, const std::string& printerName,
     platform::LogWarning("printer " + printerName_ + ": job " + std::to_string(job.jobId) +
                          " not logged: " + e.what());
   }
-  store_->setBeforeAppend({});
+  store_->SetBeforeAppend({});
   platform::LogDebug("printer " + printerName_ + ": logged job " + std::to_string(job.jobId));
   if (mark) {
     MarkLogged(*mark, job.jobId);
-    saveMark(*mark);
+    SaveMark(*mark);
   }
 }
 
-bool PrinterWatcher::catchUp(PrinterConnection& connection, std::stop_token stop) {
+bool PrinterWatcher::CatchUp(PrinterConnection& connection, std::stop_token stop) {
   platform::Clock& clock = platform::Clock::Default();
   auto queuedIds = [&] {
     std::set<std::uint32_t> ids;
-    for (std::size_t i = 0; i < connection.jobCount(); ++i) {
-      if (connection.job(i).status != JobFinished) ids.insert(connection.job(i).jobId);
+    for (std::size_t i = 0; i < connection.JobCount(); ++i) {
+      if (connection.Job(i).status != JobFinished) ids.insert(connection.Job(i).jobId);
     }
     return ids;
   };
-  std::optional<JobMark> old = mark_ ? mark_ : marks_->load(printerName_);
+  std::optional<JobMark> old = mark_ ? mark_ : marks_->Load(printerName_);
   if (old && old->pending) {
     // The engine ended while it appended this job's record: it is
     // completed where it is missing, and the job counts as logged.
@@ -157,7 +157,7 @@ bool PrinterWatcher::catchUp(PrinterConnection& connection, std::stop_token stop
                          std::to_string(old->pending->jobId) + ", cut short by the engine's end");
     JobLogStore::Complete(*old->pending);
     MarkLogged(*old, old->pending->jobId);
-    saveMark(*old);
+    SaveMark(*old);
   }
   const auto since = monitoringSince_.value_or(clock.Now());
   if (old && old->paused) {
@@ -166,14 +166,14 @@ bool PrinterWatcher::catchUp(PrinterConnection& connection, std::stop_token stop
     // when `since` says less) still passes over this spell alone.
     old->pauses.emplace_back(*old->paused, since);
     old->paused.reset();
-    saveMark(*old);
+    SaveMark(*old);
   }
 
   // The queue as taken in now, before the history is read: a job that
   // ends in between is in both, and is logged now rather than forgotten.
-  connection.refreshJobs();
+  connection.RefreshJobs();
   std::set<std::uint32_t> queued = queuedIds();
-  std::vector<platform::SpoolJob> ended = connection.endedJobs();
+  std::vector<platform::SpoolJob> ended = connection.EndedJobs();
   const auto readAt = clock.Now();
 
   // Until the catch-up is over, the old mark stands, with the jobs logged
@@ -199,8 +199,8 @@ bool PrinterWatcher::catchUp(PrinterConnection& connection, std::stop_token stop
                            " left for the next catch-up");
       return;
     }
-    logJob(copy, connection.name(), &mark);
-    connection.retireJob(job.jobId);
+    LogJob(copy, connection.Name(), &mark);
+    connection.RetireJob(job.jobId);
   };
 
   const std::vector<platform::SpoolJob> missed = JobsToCatchUp(old, queued, ended, since);
@@ -224,57 +224,57 @@ bool PrinterWatcher::catchUp(PrinterConnection& connection, std::stop_token stop
       platform::LogDebug("printer " + printerName_ + ": catch-up stopped before job " + std::to_string(job.jobId));
       return false;
     }
-    if (!connection.retired(job.jobId)) logEnded(job, progress);
+    if (!connection.Retired(job.jobId)) logEnded(job, progress);
   }
   // Every job of the history has been dealt with, logged now or before.
   std::set<std::uint32_t> dealt;
   for (const platform::SpoolJob& job : ended) {
     dealt.insert(job.jobId);
-    connection.retireJob(job.jobId);
+    connection.RetireJob(job.jobId);
   }
 
   // Jobs that came after the queue was taken in may have lower ids than
   // some in the history (when a later one was cancelled at once): the queue
   // is taken in again, so that the mark keeps them open.
-  connection.refreshJobs();
+  connection.RefreshJobs();
   std::set<std::uint32_t> later = queuedIds();
   queued.insert(later.begin(), later.end());
   JobMark mark = MarkAfterCatchUp(progress, queued, ended, readAt);
 
   // A job under the mark that ended between the history and the second
   // look at the queue is in neither: the history, read again, has it.
-  for (const platform::SpoolJob& job : connection.endedJobs()) {
+  for (const platform::SpoolJob& job : connection.EndedJobs()) {
     if (dealt.count(job.jobId) || later.count(job.jobId) || job.jobId > mark.highest) continue;
     if (mark.done.count(job.jobId)) continue;
     if (stop.stop_requested()) {
       // Kept open for the next catch-up, with the mark as it stood.
       return false;
     }
-    if (!connection.retired(job.jobId)) logEnded(job, mark);
-    connection.retireJob(job.jobId);
+    if (!connection.Retired(job.jobId)) logEnded(job, mark);
+    connection.RetireJob(job.jobId);
     mark.open.erase(job.jobId);
   }
   mark_ = mark;
-  saveMark(*mark_);
+  SaveMark(*mark_);
   platform::LogDebug("catch-up of printer " + printerName_ + " done: " + std::to_string(ended.size()) +
                      " ended jobs in the history, every job up to " + std::to_string(mark.highest) + " dealt with");
   return true;
 }
 
-void PrinterWatcher::logFinishedJobs(PrinterConnection& connection) {
+void PrinterWatcher::LogFinishedJobs(PrinterConnection& connection) {
   // Every finished job is logged whole before the watcher looks at its stop
   // request again, then retired so that it is never logged a second time,
   // and noted in the mark, so that an engine killed in the middle of a
   // batch repeats none.
   std::set<std::uint32_t> finished;
-  for (std::size_t i = 0; i < connection.jobCount(); ++i) {
-    PrintJob& job = connection.job(i);
+  for (std::size_t i = 0; i < connection.JobCount(); ++i) {
+    PrintJob& job = connection.Job(i);
     if (job.status != JobFinished) continue;
     finished.insert(job.jobId);
     if (mark_ && mark_->done.count(job.jobId)) continue;
-    logJob(job, connection.name(), mark_ ? &*mark_ : nullptr);
+    LogJob(job, connection.Name(), mark_ ? &*mark_ : nullptr);
   }
-  for (std::uint32_t jobId : finished) connection.retireJob(jobId);
+  for (std::uint32_t jobId : finished) connection.RetireJob(jobId);
 }
 
 }  // namespace engine

@@ -63,35 +63,35 @@ class PrinterWatcher : public WorkerThread {
   // When monitoring of the printer (last) began: the catch-up at the next
   // start passes over jobs that ended from the pause in the mark until
   // then. Written only while the watcher is stopped.
-  void setMonitoringSince(time_point since) { monitoringSince_ = since; }
+  void SetMonitoringSince(time_point since) { monitoringSince_ = since; }
 
   // Stops the watcher because its printer is no longer monitored from
   // `since` on: the mark remembers it, so the jobs that end until
   // monitoring begins again are never logged.
-  void suspend(time_point since);
+  void Suspend(time_point since);
 
   // Written only by the control thread while the watcher is stopped.
-  void configure(std::string printerName, std::string costText) {
+  void Configure(std::string printerName, std::string costText) {
     printerName_ = std::move(printerName);
     costText_ = std::move(costText);
   }
-  const std::string& printerName() const { return printerName_; }
-  const std::string& costText() const { return costText_; }
+  const std::string& PrinterName() const { return printerName_; }
+  const std::string& CostText() const { return costText_; }
 
  protected:
-  std::uint32_t run(std::int32_t parameter, std::stop_token stop) override;
+  std::uint32_t Run(std::int32_t parameter, std::stop_token stop) override;
 
  private:
-  std::unique_ptr<PrinterConnection> connect();
+  std::unique_ptr<PrinterConnection> Connect();
   // Logs the jobs of the spooler's history that the mark does not cover,
   // and brings the mark up to date. False when stopped before the end.
-  bool catchUp(PrinterConnection& connection, std::stop_token stop);
-  void logFinishedJobs(PrinterConnection& connection);
+  bool CatchUp(PrinterConnection& connection, std::stop_token stop);
+  void LogFinishedJobs(PrinterConnection& connection);
   // Logs one job and notes it in `mark`, which is saved before the record
   // is appended and after; without a mark (a printer never watched before
   // its first catch-up) the job is logged alone.
-  void logJob(const PrintJob& job, const std::string& printerName, JobMark* mark);
-  void saveMark(const JobMark& mark);
+  void LogJob(const PrintJob& job, const std::string& printerName, JobMark* mark);
+  void SaveMark(const JobMark& mark);
 
   platform::Spooler* spooler_;
   std::unique_ptr<JobLogStore> store_;

@@ -29,12 +29,12 @@ extern "C" QUILLCORE_ENTRY void rdl() {
   CRegDword(common::QuillmarkValue("Monitoring")).Set(1);
 
   engine::ControlThread control;
-  control.start();
+  control.Start();
 
   platform::Message message;
   while (platform::GetMessage(message)) {
     // The engine has no windows; messages other than quit are dropped.
   }
 
-  control.stop(true);
+  control.Stop(true);
 }

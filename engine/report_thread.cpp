@@ -76,7 +76,7 @@ ReportThread::ReportThread() : clock_(&platform::Clock::Default()) {}
 ReportThread::ReportThread(platform::Clock& clock, Options options)
     : clock_(&clock), options_(options) {}
 
-std::chrono::milliseconds ReportThread::runPass(std::stop_token stop) {
+std::chrono::milliseconds ReportThread::RunPass(std::stop_token stop) {
   const std::string lastDay = CRegString(common::QuillmarkValue("ToSendDay")).Get();
   const std::time_t now = std::chrono::system_clock::to_time_t(clock_->Now());
   const std::string today = Stamp(now);
@@ -95,7 +95,7 @@ std::chrono::milliseconds ReportThread::runPass(std::stop_token stop) {
   const platform::Result<std::string> log = platform::ReadFileBytes(source);
   if (!log) {
     // Exists but unreadable just now: try again later today.
-    platform::LogWarning("daily report not sent, tried again later", log.status());
+    platform::LogWarning("daily report not sent, tried again later", log.Status());
     return retry;
   }
   const common::LocalDateTime d = common::ToLocalDateTime(now);
@@ -112,21 +112,21 @@ std::chrono::milliseconds ReportThread::runPass(std::stop_token stop) {
   const platform::Result<std::string> program = platform::TrustedProgramFile(
       options_.programFolder.empty() ? platform::ProgramFolder() : options_.programFolder,
       platform::ExecutableName("Postrider"));
-  platform::Result<platform::Process> mailer = program ? platform::Process::Start(*program) : program.status();
+  platform::Result<platform::Process> mailer = program ? platform::Process::Start(*program) : program.Status();
   if (!mailer) {
-    platform::LogWarning("daily report not sent, the mailer was not started; tried again later", mailer.status());
+    platform::LogWarning("daily report not sent, the mailer was not started; tried again later", mailer.Status());
     RemoveReport(destination);
     return retry;
   }
   platform::LogDebug("daily report of " + lastDay + " handed to the mailer");
-  const std::optional<int> status = mailer->wait(options_.mailerTimeout, stop);
+  const std::optional<int> status = mailer->Wait(options_.mailerTimeout, stop);
   if (!status) {
     // Stopped, or the mailer hangs. A stopped engine leaves the mailer to
     // finish with its file; a hanging one is ended and the report retried.
     if (stop.stop_requested()) return untilMidnight;
     platform::LogWarning("daily report not sent: the mailer did not end in time; ended, tried again later");
-    mailer->terminate();
-    mailer->wait(std::chrono::seconds(5));
+    mailer->Terminate();
+    mailer->Wait(std::chrono::seconds(5));
     RemoveReport(destination);
     return retry;
   }
@@ -143,14 +143,14 @@ std::chrono::milliseconds ReportThread::runPass(std::stop_token stop) {
   return untilMidnight;
 }
 
-std::uint32_t ReportThread::run(std::int32_t, std::stop_token stop) {
+std::uint32_t ReportThread::Run(std::int32_t, std::stop_token stop) {
   // Read once at start; reports are daily whatever they hold.
   CRegDword frequency(common::QuillmarkValue("EmailAlertFreq"), 0);
   CRegString address(common::QuillmarkValue("EmailAddress"));
   (void)frequency;
   (void)address;
   while (!stop.stop_requested()) {
-    const std::chrono::milliseconds wait = runPass(stop);
+    const std::chrono::milliseconds wait = RunPass(stop);
     if (!clock_->SleepFor(wait, stop)) break;
   }
   return 0;

@@ -29,13 +29,13 @@ class ReportThread : public WorkerThread {
 
   ReportThread();
   ReportThread(platform::Clock& clock, Options options);
-  ~ReportThread() override { stop(); }
+  ~ReportThread() override { Stop(); }
 
   // One pass; returns how long to wait before the next one.
-  std::chrono::milliseconds runPass(std::stop_token stop = {});
+  std::chrono::milliseconds RunPass(std::stop_token stop = {});
 
  protected:
-  std::uint32_t run(std::int32_t parameter, std::stop_token stop) override;
+  std::uint32_t Run(std::int32_t parameter, std::stop_token stop) override;
 
  private:
   platform::Clock* clock_;

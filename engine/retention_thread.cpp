@@ -18,7 +18,7 @@ namespace engine {
 RetentionThread::RetentionThread() : clock_(&platform::Clock::Default()) {}
 RetentionThread::RetentionThread(platform::Clock& clock) : clock_(&clock) {}
 
-std::size_t RetentionThread::runPass() {
+std::size_t RetentionThread::RunPass() {
   // Each file is removed relative to the folder it was listed from; a file
   // that cannot be removed stays and the pass goes on.
   return platform::RemoveFilesBelow(AppFile("\\Logs"), ".xml", [&](const std::string& path) {
@@ -27,12 +27,12 @@ std::size_t RetentionThread::runPass() {
   });
 }
 
-std::uint32_t RetentionThread::run(std::int32_t, std::stop_token stop) {
+std::uint32_t RetentionThread::Run(std::int32_t, std::stop_token stop) {
   // Read once when the thread starts; the policy does not depend on it.
   CRegDword days(common::QuillmarkValue("DeleteLogsDays"), 0);
   (void)days;
   while (!stop.stop_requested()) {
-    const std::size_t removed = runPass();
+    const std::size_t removed = RunPass();
     platform::LogDebug("old log files removed: " + std::to_string(removed));
     if (!clock_->SleepFor(kPassInterval, stop)) break;
   }

@@ -19,13 +19,13 @@ class RetentionThread : public WorkerThread {
 
   RetentionThread();
   explicit RetentionThread(platform::Clock& clock);
-  ~RetentionThread() override { stop(); }
+  ~RetentionThread() override { Stop(); }
 
   // One walk over the Logs tree; returns the number of files removed.
-  std::size_t runPass();
+  std::size_t RunPass();
 
  protected:
-  std::uint32_t run(std::int32_t parameter, std::stop_token stop) override;
+  std::uint32_t Run(std::int32_t parameter, std::stop_token stop) override;
 
  private:
   platform::Clock* clock_;

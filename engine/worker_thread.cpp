@@ -13,7 +13,7 @@ WorkerThread::~WorkerThread() {
   }
 }
 
-void WorkerThread::start() {
+void WorkerThread::Start() {
   if (thread_.joinable()) {
     thread_.request_stop();
     thread_.join();
@@ -24,9 +24,9 @@ void WorkerThread::start() {
   exitCode_ = kNoExitCode;
   try {
     thread_ = std::jthread([this](std::stop_token stop) {
-      beforeRun();
-      std::uint32_t code = run(parameter_, stop);
-      afterRun();
+      BeforeRun();
+      std::uint32_t code = Run(parameter_, stop);
+      AfterRun();
       exitCode_ = code;
       finished_ = true;
     });
@@ -37,7 +37,7 @@ void WorkerThread::start() {
   }
 }
 
-std::uint32_t WorkerThread::stop(bool /*force*/) {
+std::uint32_t WorkerThread::Stop(bool /*force*/) {
   running_ = false;
   if (!thread_.joinable()) return exitCode_;
   bool wasActive = !finished_;
@@ -46,6 +46,6 @@ std::uint32_t WorkerThread::stop(bool /*force*/) {
   return wasActive ? kStillActive : exitCode_.load();
 }
 
-std::uint32_t WorkerThread::run(std::int32_t, std::stop_token) { return exitCode_; }
+std::uint32_t WorkerThread::Run(std::int32_t, std::stop_token) { return exitCode_; }
 
 }  // namespace engine

@@ -7,10 +7,10 @@
 
 namespace engine {
 
-// Base of every engine thread. A thread is stopped cooperatively: stop()
+// Base of every engine thread. A thread is stopped cooperatively: Stop()
 // asks it to stop, which wakes any wait made through its stop token, and
 // returns once the body has reached a safe point and ended. A body that
-// returns by itself keeps the running flag set until stop() is called.
+// returns by itself keeps the running flag set until Stop() is called.
 class WorkerThread {
  public:
   static constexpr std::uint32_t kStillActive = 259;
@@ -23,20 +23,20 @@ class WorkerThread {
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
 
-  void start();
+  void Start();
   // Clears the running flag, stops the thread and waits for it. Returns the
   // body's exit code, or kStillActive when the body was still running and
   // had to be stopped.
-  std::uint32_t stop(bool force = true);
+  std::uint32_t Stop(bool force = true);
 
-  bool running() const { return running_; }
-  bool finished() const { return finished_; }
+  bool Running() const { return running_; }
+  bool Finished() const { return finished_; }
 
  protected:
   // The body. The base version returns the stored exit code.
-  virtual std::uint32_t run(std::int32_t parameter, std::stop_token stop);
-  virtual void beforeRun() {}
-  virtual void afterRun() {}
+  virtual std::uint32_t Run(std::int32_t parameter, std::stop_token stop);
+  virtual void BeforeRun() {}
+  virtual void AfterRun() {}
 
  private:
   std::jthread thread_;

@@ -33,7 +33,7 @@ int main() {
   // can change it.
   const platform::Result<std::string> found = platform::TrustedProgramFile(platform::ProgramFolder(), kLibraryName);
   if (!found) {
-    platform::LogDebug(found.status().ToString());
+    platform::LogDebug(found.Status().ToString());
     std::fprintf(stderr,
                  "quillcore-host: no engine library %s in %s that only its owner (root or this "
                  "account) can change\n",

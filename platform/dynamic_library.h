@@ -15,7 +15,7 @@ namespace platform {
 class QM_PLATFORM_API DynamicLibraryError : public StatusError {
  public:
   explicit DynamicLibraryError(const std::string& what)
-      : StatusError(Status(StatusCode::kIoError, what), what) {}
+      : StatusError(platform::Status(StatusCode::kIoError, what), what) {}
 };
 
 class QM_PLATFORM_API DynamicLibrary {

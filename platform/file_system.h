@@ -135,7 +135,7 @@ class QM_PLATFORM_API InputFile {
 // An exclusive lock on the file at `path` (created when missing), held for
 // the object's lifetime. It excludes other processes and other threads of
 // this process alike. When the lock file cannot be opened the object holds
-// nothing, locked() is false and status() tells why; callers then go on
+// nothing, Locked() is false and Status() tells why; callers then go on
 // without the lock.
 class QM_PLATFORM_API FileLock {
  public:
@@ -144,12 +144,12 @@ class QM_PLATFORM_API FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  bool locked() const { return handle_ != kNoHandle; }
-  const Status& status() const { return status_; }
+  bool Locked() const { return handle_ != kNoHandle; }
+  const platform::Status& Status() const { return status_; }
 
  private:
   NativeHandle handle_ = kNoHandle;
-  Status status_;
+  platform::Status status_;
 };
 
 }  // namespace platform

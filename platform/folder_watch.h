@@ -31,7 +31,7 @@ class QM_PLATFORM_API FolderWatch {
 
   // The folder was removed or moved away: this watch sees nothing more
   // (and Wait returns Changed at once); open a new one.
-  virtual bool lost() const = 0;
+  virtual bool Lost() const = 0;
 
   // Watches `file` (a path) inside its folder. Nothing when the system
   // cannot watch it (no such folder, out of watches); callers then look

@@ -39,8 +39,8 @@ QM_PLATFORM_API Status RemoveGroupFile(const std::filesystem::path& file);
 
 // A lock on a lock file (created when missing), shared between readers or
 // exclusive for one writer, held for the object's lifetime. It excludes
-// other processes and other threads of this process alike. held() is
-// false when the lock file could not be opened or locked, and status()
+// other processes and other threads of this process alike. Held() is
+// false when the lock file could not be opened or locked, and Status()
 // tells why.
 class QM_PLATFORM_API GroupFileLock {
  public:
@@ -50,12 +50,12 @@ class QM_PLATFORM_API GroupFileLock {
   GroupFileLock(const GroupFileLock&) = delete;
   GroupFileLock& operator=(const GroupFileLock&) = delete;
 
-  bool held() const { return handle_ != kNoHandle; }
-  const Status& status() const { return status_; }
+  bool Held() const { return handle_ != kNoHandle; }
+  const platform::Status& Status() const { return status_; }
 
  private:
   NativeHandle handle_ = kNoHandle;
-  Status status_;
+  platform::Status status_;
 };
 
 }  // namespace platform

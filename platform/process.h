@@ -40,13 +40,13 @@ class QM_PLATFORM_API Process {
   // Waits up to `timeout` for the program to end, or until `stop` is
   // requested. Returns its exit status (a program ended by a signal gives
   // 128 + the signal), or nothing when it is still running.
-  std::optional<int> wait(std::chrono::milliseconds timeout, std::stop_token stop = {});
+  std::optional<int> Wait(std::chrono::milliseconds timeout, std::stop_token stop = {});
 
   // Asks the program to end (SIGTERM on POSIX).
-  void terminate();
+  void Terminate();
 
   // With Options::captureErrorOutput: what the program wrote to its
-  // standard error, as collected by wait() (all of it once wait() returned
+  // standard error, as collected by Wait() (all of it once Wait() returned
   // a status); at most kErrorOutputLimit bytes are kept.
   const std::string& ErrorOutput() const { return errors_; }
   static constexpr std::size_t kErrorOutputLimit = 64 * 1024;

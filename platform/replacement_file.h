@@ -66,7 +66,7 @@ class QM_PLATFORM_API ReplacementFile {
   Status Commit(OldFile old = OldFile::kRemoveNow);
 
   // The bytes written so far.
-  std::uint64_t size() const;
+  std::uint64_t Size() const;
 
   struct State;
 

@@ -22,7 +22,7 @@ StatusCode CodeOfSpoolerError(std::int32_t code) {
 }
 
 SpoolerError::SpoolerError(std::int32_t code, const std::string& what, int systemError)
-    : StatusError(Status(CodeOfSpoolerError(code), what, systemError),
+    : StatusError(platform::Status(CodeOfSpoolerError(code), what, systemError),
                   systemError != 0 ? what + ": " + SystemErrorText(systemError) : what),
       code_(code) {}
 

@@ -53,7 +53,7 @@ inline constexpr std::int32_t kErrorInvalidPrinterName = 1801;
 
 // A spooler call failed. code() is the Windows error code of the failure
 // (not a std::error_code: callers report it as the "last error"), what()
-// the text given, and status() the platform's Status for it (the code
+// the text given, and Status() the platform's Status for it (the code
 // mapped to a StatusCode, the text as context).
 class QM_PLATFORM_API SpoolerError : public StatusError {
  public:

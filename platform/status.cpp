@@ -90,19 +90,19 @@ const char* CodeText(StatusCode code) {
 }  // namespace
 
 std::string Status::ToString() const {
-  if (ok()) return "OK";
+  if (IsOk()) return "OK";
   const std::string reason = systemError_ != 0 ? SystemErrorText(systemError_) : CodeText(code_);
   if (context_.empty()) return reason;
   return context_ + ": " + reason;
 }
 
-StatusError::StatusError(Status status)
-    : std::system_error(std::error_code(status.system_error(), std::system_category()), status.context()),
+StatusError::StatusError(platform::Status status)
+    : std::system_error(std::error_code(status.SystemError(), std::system_category()), status.Context()),
       status_(std::move(status)),
       what_(status_.ToString()) {}
 
-StatusError::StatusError(Status status, std::string what)
-    : std::system_error(std::error_code(status.system_error(), std::system_category()), status.context()),
+StatusError::StatusError(platform::Status status, std::string what)
+    : std::system_error(std::error_code(status.SystemError(), std::system_category()), status.Context()),
       status_(std::move(status)),
       what_(std::move(what)) {}
 

@@ -59,14 +59,14 @@ class QM_PLATFORM_API Status {
   // failing system call, before anything else can change the number.
   static Status LastError(std::string context);
 
-  bool ok() const { return code_ == StatusCode::kOk; }
+  bool IsOk() const { return code_ == StatusCode::kOk; }
   // So that `if (!WriteFileBytes(...))` reads as it always did.
-  explicit operator bool() const { return ok(); }
+  explicit operator bool() const { return IsOk(); }
 
-  StatusCode code() const { return code_; }
+  StatusCode Code() const { return code_; }
   bool IsNotFound() const { return code_ == StatusCode::kNotFound; }
-  int system_error() const { return systemError_; }
-  const std::string& context() const { return context_; }
+  int SystemError() const { return systemError_; }
+  const std::string& Context() const { return context_; }
 
   // "OK", or the context followed by the reason:
   // "open /x/y.xml: Permission denied".
@@ -89,29 +89,29 @@ template <typename T>
 class Result {
  public:
   Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit by design
-  Result(Status status) : status_(std::move(status)) {  // NOLINT
-    if (status_.ok()) status_ = Status(StatusCode::kIoError, "no value");
+  Result(platform::Status status) : status_(std::move(status)) {  // NOLINT
+    if (status_.IsOk()) status_ = platform::Status(StatusCode::kIoError, "no value");
   }
 
-  bool has_value() const { return value_.has_value(); }
+  bool HasValue() const { return value_.has_value(); }
   explicit operator bool() const { return value_.has_value(); }
-  const Status& status() const { return status_; }
+  const platform::Status& Status() const { return status_; }
 
   T& operator*() & { return *value_; }
   const T& operator*() const& { return *value_; }
   T&& operator*() && { return std::move(*value_); }
   T* operator->() { return &*value_; }
   const T* operator->() const { return &*value_; }
-  T& value() & { return value_.value(); }
-  const T& value() const& { return value_.value(); }
-  T&& value() && { return std::move(value_).value(); }
+  T& Value() & { return value_.value(); }
+  const T& Value() const& { return value_.value(); }
+  T&& Value() && { return std::move(value_).value(); }
   template <typename U>
-  T value_or(U&& fallback) const& {
+  T ValueOr(U&& fallback) const& {
     return value_.value_or(std::forward<U>(fallback));
   }
   // Like std::optional: equal to a value when it holds an equal one.
   friend bool operator==(const Result& result, const T& value) {
-    return result.has_value() && *result == value;
+    return result.HasValue() && *result == value;
   }
 
   // The value as a plain optional (for code that keeps one).
@@ -119,27 +119,27 @@ class Result {
 
  private:
   std::optional<T> value_;
-  Status status_;
+  platform::Status status_;
 };
 
 // Thrown by constructors and by calls whose callers expect exceptions. It
 // is a std::system_error whose code() is the system's error number (in
 // std::system_category()), so code written against the standard's error
-// type reads it too; status() has the whole story and what() is
-// status().ToString(). The platform's own exceptions (SpoolerError,
+// type reads it too; Status() has the whole story and what() is
+// Status().ToString(). The platform's own exceptions (SpoolerError,
 // TlsError, DynamicLibraryError) derive from it and keep their own text.
 class QM_PLATFORM_API StatusError : public std::system_error {
  public:
-  explicit StatusError(Status status);
-  const Status& status() const noexcept { return status_; }
+  explicit StatusError(platform::Status status);
+  const platform::Status& Status() const noexcept { return status_; }
   const char* what() const noexcept override { return what_.c_str(); }
 
  protected:
   // what() gives `what` instead of status.ToString().
-  StatusError(Status status, std::string what);
+  StatusError(platform::Status status, std::string what);
 
  private:
-  Status status_;
+  platform::Status status_;
   std::string what_;
 };
 

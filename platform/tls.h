@@ -23,7 +23,7 @@ namespace platform {
 // which, in the TLS library's words.
 class QM_PLATFORM_API TlsError : public StatusError {
  public:
-  explicit TlsError(const std::string& what) : StatusError(Status(StatusCode::kIoError, what), what) {}
+  explicit TlsError(const std::string& what) : StatusError(platform::Status(StatusCode::kIoError, what), what) {}
 };
 
 // A TLS client session over a socket it borrows: the socket must outlive

@@ -137,14 +137,14 @@ std::uint32_t PagesWithCopies(std::uint32_t pages, std::uint32_t copies) {
 // none for (a call the spooler does not implement, as in wine) is reported
 // as `fallback`.
 [[noreturn]] void Throw(const Status& status, std::int32_t fallback) {
-  const std::int32_t code = status.system_error() != 0 ? status.system_error() : fallback;
+  const std::int32_t code = status.SystemError() != 0 ? status.SystemError() : fallback;
   throw SpoolerError(code, status.ToString());
 }
 
 template <typename T>
 T Take(Result<T> result, std::int32_t fallback) {
-  if (!result) Throw(result.status(), fallback);
-  return std::move(result).value();
+  if (!result) Throw(result.Status(), fallback);
+  return std::move(result).Value();
 }
 
 // ---- Notifications -----------------------------------------------------------

@@ -44,7 +44,7 @@ fs::path WriteOpener(const fs::path& dir) {
 
 TEST(DesktopOpener, StartsTheProgramWithTheTargetAsOneArgumentAndDoesNotWait) {
   ScratchRegistry scratch;  // for its temporary folder
-  const fs::path dir = scratch.folder();
+  const fs::path dir = scratch.Folder();
   ASSERT_EQ(::mkfifo((dir / "gate").c_str(), 0600), 0);
   auto opener = platform::MakeProgramOpener(WriteOpener(dir).string());
 

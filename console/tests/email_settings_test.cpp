@@ -22,7 +22,7 @@ class EmailSettingsTest : public PageFixture {
   CEmailSettingsDlg& Dialog() {
     if (!dialog_) {
       dialog_ = std::make_unique<CEmailSettingsDlg>();
-      dialog_->SetMailerFolder(mailerFolder_.empty() ? app_dir_.string() : mailerFolder_);
+      dialog_->SetMailerFolder(mailerFolder_.empty() ? appDir_.string() : mailerFolder_);
       dialog_->show();
     }
     return *dialog_;
@@ -30,8 +30,8 @@ class EmailSettingsTest : public PageFixture {
   void Type(int id, const QString& text) { Dialog().Field(id)->setText(text); }
   std::string Shown(int id) { return Dialog().Field(id)->text().toStdString(); }
   bool NothingStored() {
-    auto key = registry_.registry().OpenKey(platform::Hive::LocalMachine, common::kQuillmarkKey,
-                                            platform::kKeyRead).value();
+    auto key = registry_.Registry().OpenKey(platform::Hive::LocalMachine, common::kQuillmarkKey,
+                                            platform::kKeyRead).Value();
     for (const auto& v : key->Values()) {
       if (v.name != "AppPath") return false;
     }
@@ -39,12 +39,12 @@ class EmailSettingsTest : public PageFixture {
   }
   // A program in the application folder's place of the mailer.
   void StandIn(const std::string& script) {
-    const fs::path program = app_dir_ / "Postrider";
+    const fs::path program = appDir_ / "Postrider";
     WriteBytes(program, "#!/bin/sh\n" + script);
     fs::permissions(program, fs::perms::owner_all);
   }
   void InstallTestFile() {
-    fs::copy_file(fs::path(QM_SOURCE_DIR) / "data/TestEmail.xml", app_dir_ / "Logs/TestEmail.xml");
+    fs::copy_file(fs::path(QM_SOURCE_DIR) / "data/TestEmail.xml", appDir_ / "Logs/TestEmail.xml");
   }
   // Runs the test message and waits for its outcome.
   bool SendTest() {
@@ -77,7 +77,7 @@ TEST_F(EmailSettingsTest, NothingSavedYetShowsEmptyFields) {
 
 TEST_F(EmailSettingsTest, SaveStoresEveryFieldScrambled) {
   SetDword("EmailAlert", 1);
-  CountingRegistry counting(registry_.registry());
+  CountingRegistry counting(registry_.Registry());
   CEmailSettingsDlg& dialog = Dialog();
   bool saved = false;
   QObject::connect(&dialog, &CEmailSettingsDlg::Saved, [&] { saved = true; });
@@ -99,7 +99,7 @@ TEST_F(EmailSettingsTest, SaveStoresEveryFieldScrambled) {
   EXPECT_EQ(StoredPlain("SMTPAUTH"), "AUTH PLAIN");
   EXPECT_EQ(StoredPlain("SMTPEmailAddress4Server"), "printer");
   EXPECT_EQ(StoredPlain("SMTPSRV"), "mail.x.test");
-  EXPECT_EQ(StoredDword(registry_.registry(), "SMTPPORT"), 587u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "SMTPPORT"), 587u);
   const std::string password = "s3cr\xE9t~\xFF";
   const std::string stored = CRegString(common::QuillmarkValue("SMTPPass4MailServer")).Get();
   EXPECT_EQ(common::Descramble(stored), password);
@@ -174,7 +174,7 @@ TEST_F(EmailSettingsTest, ABadPortIsReportedAndTheSaveGoesOn) {
                                 "[standard] Please enter an integer between 0 and 65535.",
                                 "Changes have been saved!"}));
   EXPECT_EQ(StoredPlain("EmailAddress"), "boss@x.test");
-  EXPECT_EQ(StoredDword(registry_.registry(), "SMTPPORT"), 25u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "SMTPPORT"), 25u);
 }
 
 TEST_F(EmailSettingsTest, TheDefaultAccountKeepsTheRecipientAndStoresNothing) {
@@ -201,7 +201,7 @@ TEST_F(EmailSettingsTest, WithoutTheTestFileNothingIsStarted) {
   EXPECT_EQ(boxes_.Texts(), (std::vector<std::string>{"Changes have been saved!",
                                                       "Cannot find the test file to send!"}));
   EXPECT_FALSE(Dialog().Sending());
-  EXPECT_FALSE(fs::exists(app_dir_ / "Postrider.ran"));
+  EXPECT_FALSE(fs::exists(appDir_ / "Postrider.ran"));
 }
 
 TEST_F(EmailSettingsTest, AFailingMailerIsReportedWithItsDiagnostic) {
@@ -220,9 +220,9 @@ TEST_F(EmailSettingsTest, AFailingMailerIsReportedWithItsDiagnostic) {
   EXPECT_EQ(QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor,
             Qt::BusyCursor);
   EXPECT_EQ(CRegString(common::QuillmarkValue("ToSendFile")).Get(),
-            (app_dir_ / "Logs/TestEmail.xml").string());
+            (appDir_ / "Logs/TestEmail.xml").string());
 
-  WriteBytes(app_dir_ / "Postrider.go", "");
+  WriteBytes(appDir_ / "Postrider.go", "");
   ASSERT_TRUE(finished.wait(30000));
   EXPECT_FALSE(finished.front().front().toBool());
   EXPECT_EQ(boxes_.Texts(),
@@ -246,7 +246,7 @@ TEST_F(EmailSettingsTest, OnlyACleanExitIsASuccess) {
   StandIn("sleep 30\n");  // hangs past the limit
   Dialog().SetMailerLimit(std::chrono::milliseconds(300));
   EXPECT_FALSE(SendTest());
-  fs::remove(app_dir_ / "Postrider");  // nothing to start
+  fs::remove(appDir_ / "Postrider");  // nothing to start
   EXPECT_FALSE(SendTest());
   const auto& texts = boxes_.Texts();
   ASSERT_EQ(texts.size(), 8u);
@@ -268,13 +268,13 @@ class EmailTestMessageEndToEnd : public EmailSettingsTest {
  protected:
   void SetUp() override {
     EmailSettingsTest::SetUp();
-    mail_ = registry_.folder() / "mail";
+    mail_ = registry_.Folder() / "mail";
     fs::create_directories(mail_);
     mailerFolder_ = QM_APP_DIR;  // the real mailer, from its build folder
     InstallTestFile();
     // The mailer reads the registry this test writes.
     previous_ = qgetenv("QUILLMARK_REGISTRY");
-    qputenv("QUILLMARK_REGISTRY", QByteArray::fromStdString(registry_.registryRoot().string()));
+    qputenv("QUILLMARK_REGISTRY", QByteArray::fromStdString(registry_.RegistryRoot().string()));
   }
   void TearDown() override {
     if (previous_.isEmpty()) {
@@ -325,7 +325,7 @@ TEST_F(EmailTestMessageEndToEnd, TheTestFileArrivesByteForByte) {
                 QString::fromStdString((mail_ / "msg-1.eml").string())});
   ASSERT_TRUE(reader.waitForFinished(20000));
   const std::string parsed = reader.readAllStandardOutput().toStdString();
-  const std::string file = ReadWholeFile(app_dir_ / "Logs/TestEmail.xml");
+  const std::string file = ReadWholeFile(appDir_ / "Logs/TestEmail.xml");
   EXPECT_NE(parsed.find("TO boss@x.test"), std::string::npos) << parsed;
   EXPECT_NE(parsed.find("ATTACHMENT TestEmail.xml " + QByteArray::fromStdString(file).toHex().toStdString() + "\n"),
             std::string::npos)

@@ -165,7 +165,7 @@ TEST_F(MainDlgTest, EscapeAndTheHideButtonShowTheIconForTheMonitoringValue) {
       if (c.monitoring) {
         SetDword("Monitoring", *c.monitoring);
       } else {
-        DeleteValue(registry_.registry(), "Monitoring");
+        DeleteValue(registry_.Registry(), "Monitoring");
       }
       if (viaButton) {
         Click(main.HideButton());
@@ -213,20 +213,20 @@ TEST_F(MainDlgTest, CloseAndMinimiseShowTheImageSetLast) {
 }
 
 TEST_F(MainDlgTest, TrayStartAndStopFollowTheStoredValue) {
-  CountingRegistry counting(registry_.registry());
+  CountingRegistry counting(registry_.Registry());
   CMainDlg& main = Main();
   main.OnSysCommand(res::SC_MINIMIZE);
 
   // Missing: Stop does nothing, Start writes 1 and changes the icon at once.
   main.OnCommand(res::ID_TRAY_STOP_MONITORING);
-  EXPECT_FALSE(StoredDword(registry_.registry(), "Monitoring").has_value());
+  EXPECT_FALSE(StoredDword(registry_.Registry(), "Monitoring").has_value());
   main.OnCommand(res::ID_TRAY_START_MONITORING);
-  EXPECT_EQ(StoredDword(registry_.registry(), "Monitoring"), 1u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Monitoring"), 1u);
   EXPECT_EQ(OnlyIcon().icon, res::IDI_MONITORING);
   EXPECT_EQ(OnlyIcon().tip, "Quillmark - Monitoring");
 
   main.OnCommand(res::ID_TRAY_STOP_MONITORING);
-  EXPECT_EQ(StoredDword(registry_.registry(), "Monitoring"), 0u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Monitoring"), 0u);
   EXPECT_EQ(OnlyIcon().icon, res::IDI_NOT_MONITORING);
   EXPECT_EQ(OnlyIcon().tip, "Quillmark - Not Monitoring");
 
@@ -236,7 +236,7 @@ TEST_F(MainDlgTest, TrayStartAndStopFollowTheStoredValue) {
   main.OnCommand(res::ID_TRAY_START_MONITORING);
   main.OnCommand(res::ID_TRAY_STOP_MONITORING);
   EXPECT_EQ(counting.Writes("Monitoring"), writes);
-  EXPECT_EQ(StoredDword(registry_.registry(), "Monitoring"), 2u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Monitoring"), 2u);
 
   // After a tray Stop, hiding again writes the other spelling of the tip.
   SetDword("Monitoring", 1);
@@ -248,7 +248,7 @@ TEST_F(MainDlgTest, TrayStartAndStopFollowTheStoredValue) {
 }
 
 TEST_F(MainDlgTest, StartingTwiceWritesTwice) {
-  CountingRegistry counting(registry_.registry());
+  CountingRegistry counting(registry_.Registry());
   CMainDlg& main = Main();
   main.StatusPage()->SetMonitoring(true);
   int first = counting.Writes("Monitoring");
@@ -256,7 +256,7 @@ TEST_F(MainDlgTest, StartingTwiceWritesTwice) {
   // The value is already 1: stored again all the same.
   main.StatusPage()->SetMonitoring(true);
   EXPECT_EQ(counting.Writes("Monitoring"), first + 1);
-  EXPECT_EQ(StoredDword(registry_.registry(), "Monitoring"), 1u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Monitoring"), 1u);
 }
 
 TEST_F(MainDlgTest, ExitRemovesTheIconAndEndsTheWindow) {

@@ -59,25 +59,25 @@ class PageFixture : public ConsoleFixture {
  protected:
   void SetUp() override {
     ConsoleFixture::SetUp();
-    app_dir_ = registry_.folder() / "app";
-    std::filesystem::create_directories(app_dir_ / "Logs");
-    SetText("AppPath", app_dir_.string());
-    spooler_ = std::make_unique<platform::sim::SimSpooler>(registry_.folder() / "spool");
-    previous_spooler_ = platform::Spooler::SetDefault(spooler_.get());
+    appDir_ = registry_.Folder() / "app";
+    std::filesystem::create_directories(appDir_ / "Logs");
+    SetText("AppPath", appDir_.string());
+    spooler_ = std::make_unique<platform::sim::SimSpooler>(registry_.Folder() / "spool");
+    previousSpooler_ = platform::Spooler::SetDefault(spooler_.get());
     App();
   }
   void TearDown() override {
     ConsoleFixture::TearDown();
-    platform::Spooler::SetDefault(previous_spooler_);
+    platform::Spooler::SetDefault(previousSpooler_);
   }
 
-  std::filesystem::path Catalogue() const { return app_dir_ / "settings.xml"; }
+  std::filesystem::path Catalogue() const { return appDir_ / "settings.xml"; }
   void WriteCatalogue(const std::string& text) { WriteBytes(Catalogue(), text); }
   std::string CatalogueText() const { return ReadWholeFile(Catalogue()); }
 
-  std::filesystem::path app_dir_;
+  std::filesystem::path appDir_;
   std::unique_ptr<platform::sim::SimSpooler> spooler_;
-  platform::Spooler* previous_spooler_ = nullptr;
+  platform::Spooler* previousSpooler_ = nullptr;
   BoxRecorder boxes_;
 };
 

@@ -132,7 +132,7 @@ TEST_F(PrintersPageTest, ApplyWritesTheCatalogueAndAsksForAReload) {
   EXPECT_EQ(CatalogueText(),
             "<printers><name>Back Office</name><ID>2</ID><cost>0</cost><monitored>1</monitored>"
             "<name>Front Desk</name><ID>1</ID><cost>0</cost><monitored>1</monitored></printers>");
-  EXPECT_EQ(StoredDword(registry_.registry(), "Reset"), 1u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Reset"), 1u);
   EXPECT_EQ(page.ChosenRows(), (Rows{{"Back Office", "0"}, {"Front Desk", "0"}}));
 }
 
@@ -158,7 +158,7 @@ TEST_F(PrintersPageTest, ARemovedPrinterKeepsItsEntryAndComesBackWithIt) {
       "<name>Back Office</name><ID>9</ID><cost>2</cost><monitored>1</monitored>"
       "</printers><users><username>anna</username></users></log>";
   EXPECT_EQ(CatalogueText(), removed);
-  EXPECT_EQ(StoredDword(registry_.registry(), "Reset"), 1u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Reset"), 1u);
 
   // Added again: its identifier and cost come back; nothing new is made.
   AddInstalled("Front Desk");
@@ -170,7 +170,7 @@ TEST_F(PrintersPageTest, ARemovedPrinterKeepsItsEntryAndComesBackWithIt) {
             "</printers><users><username>anna</username></users></log>");
   EXPECT_EQ(page.ChosenRows(), (Rows{{"Front Desk", "5"}, {"Back Office", "2"}}));
   // Written under the shared lock, never in place.
-  EXPECT_TRUE(std::filesystem::exists(app_dir_ / "settings.xml.lock"));
+  EXPECT_TRUE(std::filesystem::exists(appDir_ / "settings.xml.lock"));
 }
 
 TEST_F(PrintersPageTest, ASpoolerThatCannotBeAskedLeavesTheInstalledListEmpty) {

@@ -106,38 +106,38 @@ class ReportFixture : public ConsoleFixture {
   }
 
   void SetUp() override {
-    app_dir_ = registry_.folder() / "app";
-    std::filesystem::create_directories(app_dir_ / "Logs");
-    SetText("AppPath", app_dir_.string());
-    previous_clock_ = platform::Clock::SetDefault(&clock_);
-    engine::SetAppFolder(app_dir_.string());
+    appDir_ = registry_.Folder() / "app";
+    std::filesystem::create_directories(appDir_ / "Logs");
+    SetText("AppPath", appDir_.string());
+    previousClock_ = platform::Clock::SetDefault(&clock_);
+    engine::SetAppFolder(appDir_.string());
     WriteCatalogue(
         "<log><printers><name>Front Desk</name><ID>1</ID><cost>5</cost><monitored>1</monitored>"
         "<name>Back Office</name><ID>2</ID><cost>3</cost><monitored>0</monitored>"
         "<name>Lab</name><ID>3</ID><cost>2</cost><monitored>1</monitored>"
         "</printers><users><username>anna</username><username>ben</username></users></log>");
     for (const char* sheet : {"style.xsl", "printers.xsl", "users.xsl"}) {
-      WriteAll(app_dir_ / "Logs" / sheet, kTestStylesheet);
+      WriteAll(appDir_ / "Logs" / sheet, kTestStylesheet);
     }
   }
 
   void TearDown() override {
     ConsoleFixture::TearDown();
-    platform::Clock::SetDefault(previous_clock_);
+    platform::Clock::SetDefault(previousClock_);
   }
 
-  void WriteCatalogue(const std::string& text) { WriteAll(app_dir_ / "settings.xml", text); }
+  void WriteCatalogue(const std::string& text) { WriteAll(appDir_ / "settings.xml", text); }
 
   // One job today, through the engine's log store.
   void LogJob(const std::string& document, std::uint32_t pages, const std::string& printer,
               const std::string& user) {
     engine::JobLogStore store(clock_);
-    store.log(9, 3, 2006, 10, 30, document, pages, "5", printer, user);
+    store.Log(9, 3, 2006, 10, 30, document, pages, "5", printer, user);
   }
 
-  std::filesystem::path Logs() const { return app_dir_ / "Logs"; }
+  std::filesystem::path Logs() const { return appDir_ / "Logs"; }
 
-  std::filesystem::path app_dir_;
+  std::filesystem::path appDir_;
   testing_support::FakeClock clock_{FixedNow()};
-  platform::Clock* previous_clock_ = nullptr;
+  platform::Clock* previousClock_ = nullptr;
 };

@@ -207,8 +207,8 @@ TEST_F(ReportViewerTest, FindBarCountsAndStepsThroughMatches) {
 TEST_F(ReportViewerTest, ExportsWriteAPdfAndACsvOfEveryJob) {
   QM_SKIP_WITHOUT_BROWSER();
   CReportsPage& page = Page();
-  const std::filesystem::path pdf = registry_.folder() / "out" / "report.pdf";
-  const std::filesystem::path csv = registry_.folder() / "out" / "report.csv";
+  const std::filesystem::path pdf = registry_.Folder() / "out" / "report.pdf";
+  const std::filesystem::path csv = registry_.Folder() / "out" / "report.csv";
   std::filesystem::create_directories(pdf.parent_path());
 
   ASSERT_TRUE(InViewer([&] { page.AggregatedButton()->click(); }, [&](CReportViewerDlg* viewer) {

@@ -67,7 +67,7 @@ TEST_F(ReportsPageTest, ListsHoldThePeriodsTheMonitoredPrintersAndTheUsers) {
   EXPECT_EQ(page.UserList()->currentIndex(), -1);
 
   // No catalogue: both lists empty.
-  std::filesystem::remove(app_dir_ / "settings.xml");
+  std::filesystem::remove(appDir_ / "settings.xml");
   page.FillReportLists();
   EXPECT_EQ(page.PrinterList()->count(), 0);
   EXPECT_EQ(page.UserList()->count(), 0);
@@ -115,8 +115,8 @@ TEST_F(ReportsPageTest, MissingReportsAndUnmonitoredPrintersAreTold) {
 
 TEST_F(ReportsPageTest, AUserNameNeverReadsOutsideTheLogs) {
   // A report file planted where the raw name would lead.
-  std::filesystem::create_directories(app_dir_ / "x");
-  WriteAll(app_dir_ / "x" / "d_20060309.xml", std::string(525, ' ') + "\n<event></event>");
+  std::filesystem::create_directories(appDir_ / "x");
+  WriteAll(appDir_ / "x" / "d_20060309.xml", std::string(525, ' ') + "\n<event></event>");
   CReportsPage& page = Page();
   EXPECT_EQ(MessageAfter([&] { ShowCurrentUserReport(&page, "../../x"); }),
             "The report your are trying to view does not exists.");

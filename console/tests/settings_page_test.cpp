@@ -42,19 +42,19 @@ class SettingsPageTest : public PageFixture {
 }  // namespace
 
 TEST_F(SettingsPageTest, TheEmailSwitchIsWrittenAtOnce) {
-  CountingRegistry counting(registry_.registry());
+  CountingRegistry counting(registry_.Registry());
   CSettingsPage& page = Page();
   EXPECT_FALSE(page.EmailCheck()->isChecked());
   page.EmailCheck()->click();
-  EXPECT_EQ(StoredDword(registry_.registry(), "EmailAlert"), 1u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "EmailAlert"), 1u);
   page.EmailCheck()->click();
-  EXPECT_EQ(StoredDword(registry_.registry(), "EmailAlert"), 0u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "EmailAlert"), 0u);
   // Written even when the value does not change.
   const int before = counting.Writes("EmailAlert");
   page.EmailCheck()->setChecked(false);
   page.ApplyEmailSwitch();
   EXPECT_EQ(counting.Writes("EmailAlert"), before + 1);
-  EXPECT_EQ(StoredDword(registry_.registry(), "EmailAlert"), 0u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "EmailAlert"), 0u);
 
   SetDword("EmailAlert", 7);  // any non-zero value is on
   page.Refresh();
@@ -95,7 +95,7 @@ TEST_F(SettingsPageTest, ApplyStoresTheCostOfThatPrinterOnly) {
   std::string expected = kCatalogue;
   expected.replace(expected.find("<cost>5</cost>"), 14, "<cost>12</cost>");
   EXPECT_EQ(CatalogueText(), expected);
-  EXPECT_EQ(StoredDword(registry_.registry(), "Reset"), 1u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Reset"), 1u);
   EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{kCostApplied});
 
   // The upper end of the range is accepted.
@@ -106,7 +106,7 @@ TEST_F(SettingsPageTest, ApplyStoresTheCostOfThatPrinterOnly) {
 }
 
 TEST_F(SettingsPageTest, RefusedCostsWriteNothing) {
-  CountingRegistry counting(registry_.registry());
+  CountingRegistry counting(registry_.Registry());
   CSettingsPage& page = Page();
   Choose("Front Desk");
   struct Case {
@@ -135,7 +135,7 @@ TEST_F(SettingsPageTest, RefusedCostsWriteNothing) {
 
   EXPECT_EQ(CatalogueText(), kCatalogue);
   EXPECT_EQ(counting.Writes("Reset"), 0);
-  EXPECT_FALSE(std::filesystem::exists(app_dir_ / "settings.xml.lock"));
+  EXPECT_FALSE(std::filesystem::exists(appDir_ / "settings.xml.lock"));
 }
 
 TEST_F(SettingsPageTest, SavingTheEmailSettingsChecksTheSwitch) {
@@ -152,6 +152,6 @@ TEST_F(SettingsPageTest, SavingTheEmailSettingsChecksTheSwitch) {
   ClickButton(page.ConfigureButton());
   EXPECT_TRUE(opened);
   EXPECT_TRUE(page.EmailCheck()->isChecked());
-  EXPECT_EQ(StoredDword(registry_.registry(), "EmailAlert"), 1u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "EmailAlert"), 1u);
   EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Changes have been saved!"});
 }

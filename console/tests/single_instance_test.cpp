@@ -107,7 +107,7 @@ TEST(SingleInstance, ASecondConsoleProcessEndsAndTheFirstRuns) {
   ASSERT_TRUE(std::filesystem::exists(program));
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
-  env.insert("QUILLMARK_REGISTRY", QString::fromStdString(scratch.registryRoot().string()));
+  env.insert("QUILLMARK_REGISTRY", QString::fromStdString(scratch.RegistryRoot().string()));
   env.insert("QUILLMARK_OPENER", "true");
 
   QProcess first;
@@ -116,7 +116,7 @@ TEST(SingleInstance, ASecondConsoleProcessEndsAndTheFirstRuns) {
   ASSERT_TRUE(first.waitForStarted(10000));
 
   // Wait until the first one answers on its name.
-  qputenv("QUILLMARK_REGISTRY", scratch.registryRoot().string().c_str());
+  qputenv("QUILLMARK_REGISTRY", scratch.RegistryRoot().string().c_str());
   const QString name = DefaultInstanceName();
   qunsetenv("QUILLMARK_REGISTRY");
   QElapsedTimer t;

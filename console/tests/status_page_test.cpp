@@ -85,10 +85,10 @@ TEST_F(StatusPageTest, TheDefaultPrinterComesFromTheSpooler) {
 }
 
 TEST_F(StatusPageTest, StartAndStopWriteEveryTime) {
-  CountingRegistry counting(registry_.registry());
+  CountingRegistry counting(registry_.Registry());
   CStatusPage& page = Page();
   ClickButton(page.StartButton());
-  EXPECT_EQ(StoredDword(registry_.registry(), "Monitoring"), 1u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Monitoring"), 1u);
   ExpectState(true);
 
   // Already 1 (set behind the page's back): Start still writes 1 again.
@@ -98,7 +98,7 @@ TEST_F(StatusPageTest, StartAndStopWriteEveryTime) {
   ExpectState(true);
 
   ClickButton(page.StopButton());
-  EXPECT_EQ(StoredDword(registry_.registry(), "Monitoring"), 0u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Monitoring"), 0u);
   ExpectState(false);
   before = counting.Writes("Monitoring");
   ClickButton(page.StopButton());  // disabled: nothing happens
@@ -109,7 +109,7 @@ TEST_F(StatusPageTest, StartAndStopWriteEveryTime) {
   SetDword("Monitoring", 2);
   page.Refresh();
   ClickButton(page.StartButton());
-  EXPECT_EQ(StoredDword(registry_.registry(), "Monitoring"), 1u);
+  EXPECT_EQ(StoredDword(registry_.Registry(), "Monitoring"), 1u);
 }
 
 TEST_F(StatusPageTest, SelectingThePageShowsAChangeMadeElsewhere) {

@@ -21,28 +21,28 @@ class UniqueFd {
  public:
   UniqueFd() = default;
   explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
-      reset();
-      fd_ = other.release();
+      Reset();
+      fd_ = other.Release();
     }
     return *this;
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() {
+  int Get() const { return fd_; }
+  bool Valid() const { return fd_ >= 0; }
+  int Release() {
     int fd = fd_;
     fd_ = -1;
     return fd;
   }
-  void reset();
+  void Reset();
   // Closes now; false when the close reported an error.
-  bool close();
+  bool Close();
 
  private:
   int fd_ = -1;

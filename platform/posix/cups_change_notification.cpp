@@ -49,7 +49,7 @@ CupsChangeNotification::CupsChangeNotification(std::string printer, std::uint32_
     std::lock_guard lock(tracker_->mutex);
     for (CupsJob& job : JobsOf(connection_.Do(std::move(request), kErrorInvalidPrinterName).get())) {
       settledBelow_ = std::max(settledBelow_, job.job.jobId + 1);
-      if (!job.ended()) tracker_->tracked[job.job.jobId] = std::move(job.job);
+      if (!job.Ended()) tracker_->tracked[job.job.jobId] = std::move(job.job);
     }
     lastQueued_ = static_cast<std::uint32_t>(tracker_->tracked.size());
   } catch (...) {
@@ -128,7 +128,7 @@ void CupsChangeNotification::SubscribeRelay() noexcept {
   try {
     Ipp request = Connection::NewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, uri_);
     ippAddString(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_URI, "notify-recipient-uri", nullptr,
-                 events_->recipient().c_str());
+                 events_->Recipient().c_str());
     ippAddStrings(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
                   static_cast<int>(std::size(kEvents)), nullptr, kEvents);
     ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
@@ -143,7 +143,7 @@ void CupsChangeNotification::SubscribeRelay() noexcept {
     // scheduler: events are asked for at short intervals, and the
     // notifier tried again at the next check.
     LogFailureOnce("CUPS relay " + printer_,
-                   "no CUPS notifier events for " + printer_ + ", asking twice a second instead", e.status());
+                   "no CUPS notifier events for " + printer_ + ", asking twice a second instead", e.Status());
     relayId_ = 0;
   }
 }
@@ -279,7 +279,7 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
       // A queue that has gone is reported by the next fetch; a scheduler
       // that does not answer is asked again, less often.
       if (e.code() == kErrorInvalidPrinterName) return WaitResult::Signalled;
-      LogFailureOnce("CUPS poll " + printer_, "no events of " + printer_ + " from CUPS, asking again", e.status());
+      LogFailureOnce("CUPS poll " + printer_, "no events of " + printer_ + " from CUPS, asking again", e.Status());
       interval = kPollInterval * 4;
       failed = true;
     }
@@ -287,7 +287,7 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
       interval_ = kBusyPollInterval;
       return WaitResult::Signalled;
     }
-    if (relayed() && !failed) {
+    if (Relayed() && !failed) {
       // The notifier wakes this wait; looking by itself is needed only for
       // jobs cancelled silently, and for the next check.
       const auto untilCheck = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -300,7 +300,7 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
       if (elapsed >= timeout) return WaitResult::TimedOut;
       interval = std::min(interval, timeout - elapsed);
     }
-    if (relayed()) {
+    if (Relayed()) {
       if (events_->Wait(interval, stop) == EventSocket::Result::Stopped) return WaitResult::Stopped;
     } else if (!InterruptibleSleep(interval, stop) && stop.stop_requested()) {
       return WaitResult::Stopped;
@@ -455,7 +455,7 @@ std::uint32_t CupsChangeNotification::Next(const NotifyOptions* options, NotifyI
   std::map<std::uint32_t, SpoolJob> ended;
   for (std::uint32_t id : gone) {
     if (std::optional<CupsJob> job = JobById(connection_, uri_, id)) {
-      if (!job->ended()) job->job.status |= kJobStatusDeleted;  // moved to another queue
+      if (!job->Ended()) job->job.status |= kJobStatusDeleted;  // moved to another queue
       ended[id] = std::move(job->job);
     } else {
       // Purged from the history already: its last known values.

@@ -71,7 +71,7 @@ class CupsChangeNotification final : public ChangeNotification {
   static constexpr std::chrono::milliseconds kCheckInterval{45000};
 
   // Whether the scheduler signals this watcher through the notifier.
-  bool relayed() const { return relayId_ != 0; }
+  bool Relayed() const { return relayId_ != 0; }
   // How long a subscription lives unless renewed; it is renewed at half of
   // that, so a process that dies leaves nothing behind for long.
   static constexpr int kLeaseSeconds = 900;

@@ -21,7 +21,7 @@ class EventSocket {
   EventSocket(const EventSocket&) = delete;
   EventSocket& operator=(const EventSocket&) = delete;
 
-  const std::string& recipient() const { return recipient_; }
+  const std::string& Recipient() const { return recipient_; }
 
   // Forgets the signals received so far.
   void Drain();

@@ -132,12 +132,12 @@ void Finish(CupsJob& cj, int impressions, int impressionsCompleted, int sheetsCo
   // sent (job-impressions) is that of one copy; it stands in while the job
   // is queued, and for a job that ended without reporting any page.
   const std::uint32_t sized = Count(impressions) * std::max<std::uint32_t>(1, Count(copies));
-  if (cj.ended() && printed > 0) {
+  if (cj.Ended() && printed > 0) {
     cj.job.totalPages = printed;
   } else if (sized > 0) {
     cj.job.totalPages = sized;
   } else {
-    cj.job.totalPages = cj.ended() ? printed : 0;
+    cj.job.totalPages = cj.Ended() ? printed : 0;
   }
   cj.job.status = StatusOf(cj.state);
 }
@@ -164,7 +164,7 @@ std::vector<CupsJob> EndedJobs(Connection& connection, const std::string& printe
                "completed");
   AddRequestedAttributes(request.get());
   std::vector<CupsJob> jobs = JobsOf(connection.Do(std::move(request), kErrorInvalidPrinterName).get());
-  std::erase_if(jobs, [](const CupsJob& j) { return !j.ended(); });
+  std::erase_if(jobs, [](const CupsJob& j) { return !j.Ended(); });
   std::sort(jobs.begin(), jobs.end(),
             [](const CupsJob& a, const CupsJob& b) { return a.job.jobId < b.job.jobId; });
   return jobs;

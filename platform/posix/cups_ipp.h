@@ -33,7 +33,7 @@ class Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  http_t* http() const { return http_; }
+  http_t* Http() const { return http_; }
 
   // A request of `op`, with printer-uri set to `printerUri` when it is not
   // empty, and the requesting user name.
@@ -70,7 +70,7 @@ inline constexpr int kJobCompleted = 9;
 struct CupsJob {
   SpoolJob job;
   int state = kJobPending;
-  bool ended() const { return state >= kJobCanceled; }
+  bool Ended() const { return state >= kJobCanceled; }
 };
 
 // Every job group of an answer, in order. A value the scheduler withholds

@@ -115,20 +115,20 @@ Result<std::string> ReadFileBytes(const std::string& text) {
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredReadFileBytes(path);
   // Non-blocking open: a FIFO without a writer must not hang the reader.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return Status::LastError("open " + path);
+  if (fd.Get() < 0) return Status::LastError("open " + path);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return Status::LastError("stat " + path);
+  if (::fstat(fd.Get(), &st) != 0) return Status::LastError("stat " + path);
   if (!S_ISREG(st.st_mode)) return Status(StatusCode::kInvalidArgument, path + " is not a regular file");
-  return posix::ReadAll(fd.get(), path, static_cast<std::size_t>(st.st_size));
+  return posix::ReadAll(fd.Get(), path, static_cast<std::size_t>(st.st_size));
 }
 
 Status WriteFileBytes(const std::string& text, std::string_view bytes) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredWriteFileBytes(path, bytes);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
-  if (fd.get() < 0) return Status::LastError("open " + path);
-  if (!WriteAll(fd.get(), bytes)) return Status::LastError("write " + path);
-  if (!fd.close()) return Status::LastError("close " + path);
+  if (fd.Get() < 0) return Status::LastError("open " + path);
+  if (!WriteAll(fd.Get(), bytes)) return Status::LastError("write " + path);
+  if (!fd.Close()) return Status::LastError("close " + path);
   return Status::Ok();
 }
 
@@ -136,7 +136,7 @@ Status AppendFileBytes(const std::string& text, std::string_view bytes) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, std::nullopt);
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0664));
-  if (fd.get() < 0) return Status::LastError("open " + path);
+  if (fd.Get() < 0) return Status::LastError("open " + path);
   if (!WriteOnceAndClose(fd, bytes)) return Status::LastError("append to " + path);
   return Status::Ok();
 }
@@ -147,13 +147,13 @@ Status AppendFileBytes(const std::string& text, std::string_view bytes,
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, prefixWhenNew);
   for (int attempt = 0; attempt < 8; ++attempt) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (fd.get() >= 0) {
+    if (fd.Get() >= 0) {
       if (!WriteOnceAndClose(fd, bytes)) return Status::LastError("append to " + path);
       return Status::Ok();
     }
     if (errno != ENOENT) return Status::LastError("open " + path);
     Fd fresh(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0664));
-    if (fresh.get() >= 0) {
+    if (fresh.Get() >= 0) {
       std::string all;
       all.reserve(prefixWhenNew.size() + bytes.size());
       all.append(prefixWhenNew).append(bytes);
@@ -172,15 +172,15 @@ Status WriteAndRename(const std::string& path, std::initializer_list<std::string
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664));
-  if (fd.get() < 0) return Status::LastError("create " + tmp);
+  if (fd.Get() < 0) return Status::LastError("create " + tmp);
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) (void)::fchmod(fd.get(), st.st_mode & 07777);
+  if (::stat(path.c_str(), &st) == 0) (void)::fchmod(fd.Get(), st.st_mode & 07777);
   Status status;
   for (std::string_view piece : pieces) {
-    if (status && !WriteAll(fd.get(), piece)) status = Status::LastError("write " + tmp);
+    if (status && !WriteAll(fd.Get(), piece)) status = Status::LastError("write " + tmp);
   }
-  if (status && flush && ::fsync(fd.get()) != 0) status = Status::LastError("flush " + tmp);
-  if (!fd.close() && status) status = Status::LastError("close " + tmp);
+  if (status && flush && ::fsync(fd.Get()) != 0) status = Status::LastError("flush " + tmp);
+  if (!fd.Close() && status) status = Status::LastError("close " + tmp);
   if (status && ::rename(tmp.c_str(), path.c_str()) != 0) status = Status::LastError("replace " + path);
   if (!status) ::unlink(tmp.c_str());
   return status;
@@ -259,14 +259,14 @@ InputFile::InputFile(const std::string& text) {
   const std::string path = NativePath(text);
   // Non-blocking open: a FIFO without a writer must not hang the reader.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) throw StatusError(Status::LastError("open " + path));
+  if (fd.Get() < 0) throw StatusError(Status::LastError("open " + path));
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) throw StatusError(Status::LastError("stat " + path));
+  if (::fstat(fd.Get(), &st) != 0) throw StatusError(Status::LastError("stat " + path));
   if (!S_ISREG(st.st_mode)) throw StatusError(Status(StatusCode::kInvalidArgument, path + " is not a regular file", EISDIR));
-  (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  (void)::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   size_ = static_cast<std::uint64_t>(st.st_size);
-  handle_ = fd.get();
-  (void)fd.release();
+  handle_ = fd.Get();
+  (void)fd.Release();
 }
 
 InputFile::~InputFile() {
@@ -308,7 +308,7 @@ FileLock::FileLock(const std::string& text) {
   if (posix::IsBelowDataFolder(path)) {
     Result<int> opened = posix::AnchoredOpenLockFile(path);
     if (!opened) {
-      status_ = opened.status();
+      status_ = opened.Status();
       return;
     }
     fd = *opened;

@@ -50,7 +50,7 @@ class InotifyWatch final : public FolderWatch {
     }
   }
 
-  bool lost() const override { return lost_; }
+  bool Lost() const override { return lost_; }
 
  private:
   // Reads every queued event; true when one concerns the file or the

@@ -30,7 +30,7 @@ class Fd {
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
+  int Get() const { return fd_; }
 
  private:
   int fd_;
@@ -43,7 +43,7 @@ class InotifyValueWatch final : public ValueWatch {
         files_(std::move(files)),
         fallback_(std::move(fallback)),
         inotify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
-        initError_(inotify_.get() < 0 ? errno : 0) {
+        initError_(inotify_.Get() < 0 ? errno : 0) {
     AddWatch();
   }
 
@@ -52,10 +52,10 @@ class InotifyValueWatch final : public ValueWatch {
 
     // A stop request writes to this, which ends the poll at once.
     Fd wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (wake.get() < 0) return fallback_->Wait(timeout, stop);
+    if (wake.Get() < 0) return fallback_->Wait(timeout, stop);
     std::stop_callback onStop(stop, [&] {
       std::uint64_t one = 1;
-      [[maybe_unused]] ssize_t n = ::write(wake.get(), &one, sizeof one);
+      [[maybe_unused]] ssize_t n = ::write(wake.Get(), &one, sizeof one);
     });
 
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -64,7 +64,7 @@ class InotifyValueWatch final : public ValueWatch {
       if (Drain()) return true;
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left <= std::chrono::milliseconds::zero()) return false;
-      pollfd fds[2] = {{inotify_.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
+      pollfd fds[2] = {{inotify_.Get(), POLLIN, 0}, {wake.Get(), POLLIN, 0}};
       const int ms = static_cast<int>(std::min(left, kLongestPoll).count());
       if (::poll(fds, 2, ms) < 0 && errno != EINTR) return fallback_->Wait(left, stop);
     }
@@ -76,11 +76,11 @@ class InotifyValueWatch final : public ValueWatch {
   bool AddWatch() {
     const std::string key = "registry watch " + folder_.string();
     const char* what = "registry changes read every 100 ms instead of being told";
-    if (inotify_.get() < 0) {
+    if (inotify_.Get() < 0) {
       LogFailureOnce("registry inotify", what, Status::FromSystem(initError_, "inotify_init1"));
       return false;
     }
-    watch_ = ::inotify_add_watch(inotify_.get(), folder_.c_str(), kEvents | IN_ONLYDIR);
+    watch_ = ::inotify_add_watch(inotify_.Get(), folder_.c_str(), kEvents | IN_ONLYDIR);
     if (watch_ < 0) {
       if (errno != ENOENT) LogFailureOnce(key, what, Status::LastError("watch " + folder_.string()));
       return false;
@@ -95,7 +95,7 @@ class InotifyValueWatch final : public ValueWatch {
     bool changed = false;
     alignas(inotify_event) char buffer[8192];
     for (;;) {
-      ssize_t n = ::read(inotify_.get(), buffer, sizeof buffer);
+      ssize_t n = ::read(inotify_.Get(), buffer, sizeof buffer);
       if (n <= 0) break;
       for (char* p = buffer; p < buffer + n;) {
         auto* event = reinterpret_cast<inotify_event*>(p);

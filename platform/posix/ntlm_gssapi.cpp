@@ -22,7 +22,7 @@ class Buffer {
   }
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
-  gss_buffer_t get() { return &buffer_; }
+  gss_buffer_t Get() { return &buffer_; }
   std::string Bytes() const {
     return buffer_.value ? std::string(static_cast<const char*>(buffer_.value), buffer_.length) : std::string();
   }
@@ -44,11 +44,11 @@ class Name {
   ~Name() { Reset(); }
   Name(const Name&) = delete;
   Name& operator=(const Name&) = delete;
-  gss_name_t* out() {
+  gss_name_t* Out() {
     Reset();
     return &name_;
   }
-  gss_name_t get() const { return name_; }
+  gss_name_t Get() const { return name_; }
   void Reset() {
     OM_uint32 minor = 0;
     if (name_ != GSS_C_NO_NAME) gss_release_name(&minor, &name_);
@@ -68,9 +68,9 @@ class Credential {
   }
   Credential(const Credential&) = delete;
   Credential& operator=(const Credential&) = delete;
-  gss_cred_id_t* out() { return &cred_; }
-  gss_cred_id_t get() const { return cred_; }
-  bool empty() const { return cred_ == GSS_C_NO_CREDENTIAL; }
+  gss_cred_id_t* Out() { return &cred_; }
+  gss_cred_id_t Get() const { return cred_; }
+  bool Empty() const { return cred_ == GSS_C_NO_CREDENTIAL; }
 
  private:
   gss_cred_id_t cred_ = GSS_C_NO_CREDENTIAL;
@@ -85,7 +85,7 @@ class Context {
   }
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
-  gss_ctx_id_t* inout() { return &ctx_; }
+  gss_ctx_id_t* Inout() { return &ctx_; }
 
  private:
   gss_ctx_id_t ctx_ = GSS_C_NO_CONTEXT;
@@ -98,7 +98,7 @@ std::string DescribeStatus(OM_uint32 major, OM_uint32 minor) {
     do {
       OM_uint32 ignored = 0;
       Buffer piece;
-      if (GSS_ERROR(gss_display_status(&ignored, code, type, mech, &more, piece.get()))) break;
+      if (GSS_ERROR(gss_display_status(&ignored, code, type, mech, &more, piece.Get()))) break;
       if (!text.empty()) text += "; ";
       text += piece.Text();
     } while (more != 0);
@@ -155,7 +155,7 @@ class GssNtlmClient final : public NtlmClientContext {
     OM_uint32 minor = 0;
     gss_OID_set_desc mechs{1, &g_ntlmOid};
     OM_uint32 major = gss_acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &mechs, GSS_C_INITIATE,
-                                       cred_.out(), nullptr, nullptr);
+                                       cred_.Out(), nullptr, nullptr);
     if (GSS_ERROR(major)) {
       NtlmStep step = MakeStep(major, minor, empty_);
       if (GSS_ROUTINE_ERROR(major) == GSS_S_FAILURE) step.status = ntlm_status::kNoCredentials;
@@ -163,13 +163,13 @@ class GssNtlmClient final : public NtlmClientContext {
     }
     std::string service = "smtp@" + std::string(host.empty() ? std::string_view("localhost") : host);
     gss_buffer_desc nameText{service.size(), service.data()};
-    major = gss_import_name(&minor, &nameText, GSS_C_NT_HOSTBASED_SERVICE, target_.out());
+    major = gss_import_name(&minor, &nameText, GSS_C_NT_HOSTBASED_SERVICE, target_.Out());
     if (GSS_ERROR(major)) return MakeStep(major, minor, empty_);
     return Step(GSS_C_NO_BUFFER);
   }
 
   NtlmStep Continue(std::string_view challenge) override {
-    if (!started_ || cred_.empty()) return Failure(ntlm_status::kInternalError, "the exchange was not started");
+    if (!started_ || cred_.Empty()) return Failure(ntlm_status::kInternalError, "the exchange was not started");
     gss_buffer_desc input{challenge.size(), const_cast<char*>(challenge.data())};
     return Step(&input);
   }
@@ -179,8 +179,8 @@ class GssNtlmClient final : public NtlmClientContext {
     OM_uint32 minor = 0;
     Buffer output;
     const OM_uint32 major =
-        gss_init_sec_context(&minor, cred_.get(), context_.inout(), target_.get(), &g_ntlmOid, 0, 0,
-                             GSS_C_NO_CHANNEL_BINDINGS, input, nullptr, output.get(), nullptr, nullptr);
+        gss_init_sec_context(&minor, cred_.Get(), context_.Inout(), target_.Get(), &g_ntlmOid, 0, 0,
+                             GSS_C_NO_CHANNEL_BINDINGS, input, nullptr, output.Get(), nullptr, nullptr);
     return MakeStep(major, minor, output);
   }
 
@@ -195,26 +195,26 @@ class GssNtlmServer final : public NtlmServerContext {
  public:
   NtlmStep Accept(std::string_view token) override {
     OM_uint32 minor = 0;
-    if (cred_.empty()) {
+    if (cred_.Empty()) {
       gss_OID_set_desc mechs{1, &g_ntlmOid};
       const OM_uint32 major = gss_acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &mechs, GSS_C_ACCEPT,
-                                               cred_.out(), nullptr, nullptr);
+                                               cred_.Out(), nullptr, nullptr);
       if (GSS_ERROR(major)) return MakeStep(major, minor, empty_);
     }
     gss_buffer_desc input{token.size(), const_cast<char*>(token.data())};
     Buffer output;
     Name source;
-    const OM_uint32 major = gss_accept_sec_context(&minor, context_.inout(), cred_.get(), &input,
-                                                   GSS_C_NO_CHANNEL_BINDINGS, source.out(), nullptr,
-                                                   output.get(), nullptr, nullptr, nullptr);
+    const OM_uint32 major = gss_accept_sec_context(&minor, context_.Inout(), cred_.Get(), &input,
+                                                   GSS_C_NO_CHANNEL_BINDINGS, source.Out(), nullptr,
+                                                   output.Get(), nullptr, nullptr, nullptr);
     NtlmStep step = MakeStep(major, minor, output);
     if (GSS_ROUTINE_ERROR(major) == GSS_S_FAILURE || GSS_ROUTINE_ERROR(major) == GSS_S_DEFECTIVE_CREDENTIAL) {
       step.status = ntlm_status::kLogonDenied;
     }
-    if (step.status == ntlm_status::kOk && source.get() != GSS_C_NO_NAME) {
+    if (step.status == ntlm_status::kOk && source.Get() != GSS_C_NO_NAME) {
       Buffer text;
       OM_uint32 ignored = 0;
-      if (!GSS_ERROR(gss_display_name(&ignored, source.get(), text.get(), nullptr))) clientName_ = text.Text();
+      if (!GSS_ERROR(gss_display_name(&ignored, source.Get(), text.Get(), nullptr))) clientName_ = text.Text();
     }
     return step;
   }

@@ -141,7 +141,7 @@ void Process::Release() {
   }
 }
 
-std::optional<int> Process::wait(std::chrono::milliseconds timeout, std::stop_token stop) {
+std::optional<int> Process::Wait(std::chrono::milliseconds timeout, std::stop_token stop) {
   if (id_ < 0) return std::nullopt;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   auto pause = std::chrono::milliseconds(5);
@@ -172,7 +172,7 @@ std::optional<int> Process::wait(std::chrono::milliseconds timeout, std::stop_to
   }
 }
 
-void Process::terminate() {
+void Process::Terminate() {
   if (id_ >= 0) ::kill(static_cast<pid_t>(id_), SIGTERM);
 }
 

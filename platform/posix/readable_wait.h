@@ -19,7 +19,7 @@ class ReadableWait {
   ReadableWait& operator=(const ReadableWait&) = delete;
 
   // False when no eventfd could be had; Wait then only polls `fd`.
-  bool valid() const { return wake_ >= 0; }
+  bool Valid() const { return wake_ >= 0; }
 
   // A negative timeout, or milliseconds::max(), waits for ever.
   Result Wait(int fd, std::chrono::milliseconds timeout, std::stop_token stop);

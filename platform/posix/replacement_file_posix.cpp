@@ -51,7 +51,7 @@ class LaterRemoval {
       auto [folder, leaf] = std::move(pending_.front());
       pending_.pop_front();
       lock.unlock();
-      if (::unlinkat(folder.get(), leaf.c_str(), 0) != 0 && errno != ENOENT)
+      if (::unlinkat(folder.Get(), leaf.c_str(), 0) != 0 && errno != ENOENT)
         LogWarning("replaced file left behind", Status::LastError("unlink " + leaf));
       lock.lock();
     }
@@ -87,7 +87,7 @@ Status OpenParent(const std::string& path, posix::AnchoredParent& out, bool& anc
   if (out.leaf.empty() || out.leaf == "." || out.leaf == "..")
     return Status(StatusCode::kInvalidArgument, "file name of " + path);
   out.folder = UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!out.folder.valid()) return Status::LastError("open " + folder);
+  if (!out.folder.Valid()) return Status::LastError("open " + folder);
   return Status();
 }
 
@@ -99,17 +99,17 @@ Result<UniqueFd> OpenSource(const std::string& path) {
   if (Status s = OpenParent(path, at, anchored); !s) return s;
   UniqueFd fd;
   if (anchored) {
-    fd = posix::OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY, 0, true);
+    fd = posix::OpenPlainFile(at.folder.Get(), at.leaf, O_RDONLY, 0, true);
   } else {
-    fd = UniqueFd(::openat(at.folder.get(), at.leaf.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    fd = UniqueFd(::openat(at.folder.Get(), at.leaf.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (fd.valid() && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
-      fd.reset();
+    if (fd.Valid() && (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+      fd.Reset();
       errno = EINVAL;
     }
   }
-  if (!fd.valid()) return Status::LastError("open " + path);
-  (void)::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (!fd.Valid()) return Status::LastError("open " + path);
+  (void)::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   return fd;
 }
 
@@ -138,7 +138,7 @@ struct ReplacementFile::State {
   bool placed = false;
 
   ~State() {
-    if (!placed && folder.valid() && !temporary.empty()) (void)::unlinkat(folder.get(), temporary.c_str(), 0);
+    if (!placed && folder.Valid() && !temporary.empty()) (void)::unlinkat(folder.Get(), temporary.c_str(), 0);
   }
 
   Status Failure(const std::string& what) const { return Status::LastError(what + " " + path); }
@@ -153,16 +153,16 @@ Result<ReplacementFile> ReplacementFile::Create(const std::string& text) {
   state->folder = std::move(at.folder);
   state->leaf = std::move(at.leaf);
   const std::string temporary = TemporaryName(state->leaf);
-  const mode_t mode = anchored ? posix::NewFileMode(state->folder.get()) : 0664;
-  state->file = posix::OpenPlainFile(state->folder.get(), temporary, O_RDWR | O_CREAT | O_EXCL, mode);
-  if (!state->file.valid()) return state->Failure("create a temporary file for");
+  const mode_t mode = anchored ? posix::NewFileMode(state->folder.Get()) : 0664;
+  state->file = posix::OpenPlainFile(state->folder.Get(), temporary, O_RDWR | O_CREAT | O_EXCL, mode);
+  if (!state->file.Valid()) return state->Failure("create a temporary file for");
   state->temporary = temporary;
   if (anchored) {
-    posix::TakeOwnershipOf(state->file.get(), state->folder.get(), state->leaf);
+    posix::TakeOwnershipOf(state->file.Get(), state->folder.Get(), state->leaf);
   } else {
     struct stat st {};
-    if (::fstatat(state->folder.get(), state->leaf.c_str(), &st, 0) == 0)
-      (void)::fchmod(state->file.get(), st.st_mode & 07777);
+    if (::fstatat(state->folder.Get(), state->leaf.c_str(), &st, 0) == 0)
+      (void)::fchmod(state->file.Get(), st.st_mode & 07777);
   }
   return ReplacementFile(std::move(state));
 }
@@ -172,13 +172,13 @@ ReplacementFile::~ReplacementFile() = default;
 ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept = default;
 ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept = default;
 
-std::uint64_t ReplacementFile::size() const { return state_ ? state_->size : 0; }
+std::uint64_t ReplacementFile::Size() const { return state_ ? state_->size : 0; }
 
 Result<std::uint64_t> ReplacementFile::CopyFrom(const std::string& source) {
-  if (!state_ || !state_->file.valid()) return Status(StatusCode::kInvalidArgument, "copy into a placed file");
+  if (!state_ || !state_->file.Valid()) return Status(StatusCode::kInvalidArgument, "copy into a placed file");
   Result<UniqueFd> in = OpenSource(NativePath(source));
-  if (!in) return in.status();
-  const int from = in->get(), to = state_->file.get();
+  if (!in) return in.Status();
+  const int from = in->Get(), to = state_->file.Get();
   std::uint64_t copied = 0;
   // The kernel's copy first: no pass through this process's memory. Where
   // the file systems cannot (an old kernel, a file system that refuses),
@@ -220,14 +220,14 @@ Result<std::uint64_t> ReplacementFile::CopyFrom(const std::string& source) {
   return copied;
 }
 
-Status ReplacementFile::Append(std::string_view bytes) { return WriteAt(size(), bytes); }
+Status ReplacementFile::Append(std::string_view bytes) { return WriteAt(Size(), bytes); }
 
 Result<std::string> ReplacementFile::ReadAt(std::uint64_t offset, std::size_t length) const {
-  if (!state_ || !state_->file.valid()) return Status(StatusCode::kInvalidArgument, "read a placed file");
+  if (!state_ || !state_->file.Valid()) return Status(StatusCode::kInvalidArgument, "read a placed file");
   std::string bytes(length, '\0');
   std::size_t got = 0;
   while (got < length) {
-    const ssize_t n = ::pread(state_->file.get(), bytes.data() + got, length - got,
+    const ssize_t n = ::pread(state_->file.Get(), bytes.data() + got, length - got,
                               static_cast<off_t>(offset + got));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -241,22 +241,22 @@ Result<std::string> ReplacementFile::ReadAt(std::uint64_t offset, std::size_t le
 }
 
 Status ReplacementFile::WriteAt(std::uint64_t offset, std::string_view bytes) {
-  if (!state_ || !state_->file.valid()) return Status(StatusCode::kInvalidArgument, "write a placed file");
-  if (!PwriteAll(state_->file.get(), bytes, offset)) return state_->Failure("write the temporary file for");
+  if (!state_ || !state_->file.Valid()) return Status(StatusCode::kInvalidArgument, "write a placed file");
+  if (!PwriteAll(state_->file.Get(), bytes, offset)) return state_->Failure("write the temporary file for");
   state_->size = std::max<std::uint64_t>(state_->size, offset + bytes.size());
   return Status();
 }
 
 Status ReplacementFile::Flush() {
-  if (!state_ || !state_->file.valid()) return Status(StatusCode::kInvalidArgument, "flush a placed file");
-  if (::fsync(state_->file.get()) != 0) return state_->Failure("flush the temporary file for");
+  if (!state_ || !state_->file.Valid()) return Status(StatusCode::kInvalidArgument, "flush a placed file");
+  if (::fsync(state_->file.Get()) != 0) return state_->Failure("flush the temporary file for");
   return Status();
 }
 
 Status ReplacementFile::Commit(OldFile old) {
-  if (!state_ || !state_->file.valid()) return Status(StatusCode::kInvalidArgument, "commit a placed file");
-  if (!state_->file.close()) return state_->Failure("close the temporary file for");
-  const int folder = state_->folder.get();
+  if (!state_ || !state_->file.Valid()) return Status(StatusCode::kInvalidArgument, "commit a placed file");
+  if (!state_->file.Close()) return state_->Failure("close the temporary file for");
+  const int folder = state_->folder.Get();
   const char* temporary = state_->temporary.c_str();
   const char* leaf = state_->leaf.c_str();
   if (old == OldFile::kRemoveLater) {
@@ -267,7 +267,7 @@ Status ReplacementFile::Commit(OldFile old) {
     if (::renameat2(folder, temporary, folder, leaf, RENAME_EXCHANGE) == 0) {
       state_->placed = true;
       UniqueFd held(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
-      if (held.valid()) {
+      if (held.Valid()) {
         LaterRemoval::Instance().Add(std::move(held), state_->temporary);
       } else if (::unlinkat(folder, temporary, 0) != 0) {
         LogWarning("replaced file left behind", state_->Failure("unlink the old version of"));

@@ -115,7 +115,7 @@ class CupsSpooler final : public Spooler {
   std::vector<InstalledPrinter> EnumPrinters() override {
     Connection connection;
     cups_dest_t* raw = nullptr;
-    int count = cupsGetDests2(connection.http(), &raw);
+    int count = cupsGetDests2(connection.Http(), &raw);
     std::unique_ptr<cups_dest_t, DestsDeleter> dests(raw, DestsDeleter{count});
     if (count == 0 && cupsLastError() > IPP_STATUS_OK_EVENTS_COMPLETE &&
         cupsLastError() != IPP_STATUS_ERROR_NOT_FOUND) {
@@ -141,7 +141,7 @@ class CupsSpooler final : public Spooler {
     Connection connection;
     // The user's default (lpoptions, LPDEST, PRINTER) before the server's.
     std::unique_ptr<cups_dest_t, DestsDeleter> dest(
-        cupsGetNamedDest(connection.http(), nullptr, nullptr), DestsDeleter{1});
+        cupsGetNamedDest(connection.Http(), nullptr, nullptr), DestsDeleter{1});
     if (!dest) return std::nullopt;
     return platform::Utf8ToLatin1(dest->name);
   }

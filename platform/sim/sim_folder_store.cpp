@@ -50,8 +50,8 @@ class FileLock {
  public:
   FileLock(const fs::path& file, bool exclusive)
       : lock_(file, exclusive ? GroupFileLock::Kind::Exclusive : GroupFileLock::Kind::Shared) {}
-  bool held() const { return lock_.held(); }
-  const Status& status() const { return lock_.status(); }
+  bool Held() const { return lock_.Held(); }
+  const platform::Status& Status() const { return lock_.Status(); }
 
  private:
   GroupFileLock lock_;
@@ -156,7 +156,7 @@ class FolderStore final : public Store {
     fs::path folder = PrinterFolder(name);
     if (!ReadFile(folder / "printer")) return false;
     FileLock lock(folder / "lock", true);
-    if (!lock.held()) throw SpoolerError(kErrorAccessDenied, "cannot lock " + folder.string() + ": " + lock.status().ToString());
+    if (!lock.Held()) throw SpoolerError(kErrorAccessDenied, "cannot lock " + folder.string() + ": " + lock.Status().ToString());
     auto text = ReadFile(folder / "queue");
     if (!text) return false;  // removed meanwhile
     QueueState queue = ParseQueue(*text).value_or(QueueState{});
@@ -206,7 +206,7 @@ class FolderStore final : public Store {
         left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left <= std::chrono::milliseconds::zero()) return WaitResult::TimedOut;
       }
-      if (watch && watch->lost()) watch = FolderWatch::ForFile(queueFile.string());
+      if (watch && watch->Lost()) watch = FolderWatch::ForFile(queueFile.string());
       if (watch) {
         if (watch->Wait(left, stop) == FolderWatch::Result::Stopped) return WaitResult::Stopped;
       } else if (!InterruptibleSleep(std::min(kFolderPollInterval, left), stop)) {

@@ -112,7 +112,7 @@ bool WalkFolders(const std::string& root, const std::vector<std::string>& names,
   out.folder = WideFromLatin1(root);
   Result<UniqueHandle> folder = OpenHeldFolder(out.folder, true, root);
   if (!folder) {
-    LogDebug(folder.status().ToString());
+    LogDebug(folder.Status().ToString());
     return false;
   }
   out.held.push_back(std::move(*folder));
@@ -122,7 +122,7 @@ bool WalkFolders(const std::string& root, const std::vector<std::string>& names,
     out.folder += L"\\" + WideFromLatin1(names[i]);
     Result<UniqueHandle> sub = OpenHeldFolder(out.folder, false, text);
     if (!sub) {
-      LogDebug(sub.status().ToString());
+      LogDebug(sub.Status().ToString());
       return false;
     }
     out.held.push_back(std::move(*sub));
@@ -138,7 +138,7 @@ void ForEachFileIn(const std::wstring& folder, const std::string& base, std::str
   {
     const UniqueFind find(::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &entry,
                                              FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!find.valid()) return;
+    if (!find.Valid()) return;
     do {
       const std::wstring_view name = entry.cFileName;
       if (name == L"." || name == L"..") continue;
@@ -150,7 +150,7 @@ void ForEachFileIn(const std::wstring& folder, const std::string& base, std::str
         subfolders.emplace_back(std::wstring(name), *text);
       else if (EndsWithNoCase(*text, suffix))
         files.emplace_back(std::wstring(name), *text);
-    } while (::FindNextFileW(find.get(), &entry));
+    } while (::FindNextFileW(find.Get(), &entry));
   }
   for (const auto& [name, text] : files) visit(folder + L"\\" + name, base + "\\" + text);
   for (const auto& [name, text] : subfolders) {
@@ -339,7 +339,7 @@ Status ReplaceByRename(const std::wstring& target, std::initializer_list<std::st
   const std::wstring tmp = TemporaryName(target);
   Result<UniqueHandle> file =
       OpenFile(tmp, GENERIC_WRITE | WRITE_DAC | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, what + " (temporary)");
-  if (!file) return file.status();
+  if (!file) return file.Status();
   KeepAttributesOf(target, file->get());
   Status status;
   for (std::string_view piece : pieces) {
@@ -359,13 +359,13 @@ Status AppendOrCreate(const std::function<Result<UniqueHandle>(DWORD disposition
   for (;;) {
     Result<UniqueHandle> file = open(OPEN_EXISTING, kShareAll);
     if (file) return AppendLocked(file->get(), bytes, what);
-    if (file.status().system_error() == ERROR_SHARING_VIOLATION) {
+    if (file.Status().SystemError() == ERROR_SHARING_VIOLATION) {
       // Its creator is writing the first record.
-      if (std::chrono::steady_clock::now() >= deadline) return file.status();
+      if (std::chrono::steady_clock::now() >= deadline) return file.Status();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
-    if (!file.status().IsNotFound()) return file.status();  // a link or another kind of file
+    if (!file.Status().IsNotFound()) return file.Status();  // a link or another kind of file
     // Other writers are kept out until the prefix and the first record are
     // in; readers are not.
     Result<UniqueHandle> fresh = open(CREATE_NEW, FILE_SHARE_READ | FILE_SHARE_DELETE);
@@ -375,7 +375,7 @@ Status AppendOrCreate(const std::function<Result<UniqueHandle>(DWORD disposition
       all.append(prefixWhenNew).append(bytes);
       return AppendLocked(fresh->get(), all, what);
     }
-    if (fresh.status().code() != StatusCode::kAlreadyExists) return fresh.status();  // else: append
+    if (fresh.Status().Code() != StatusCode::kAlreadyExists) return fresh.Status();  // else: append
   }
 }
 
@@ -434,7 +434,7 @@ Result<std::string> AnchoredReadFileBytes(const std::string& path) {
   // A second name for a file is no way in (making one needs the right to
   // write the file): read like any other.
   Result<UniqueHandle> file = OpenPlainFile(at, GENERIC_READ, OPEN_EXISTING, true);
-  if (!file) return file.status();
+  if (!file) return file.Status();
   std::string bytes;
   if (Status read = ReadAll(file->get(), bytes, path); !read) return read;
   return bytes;
@@ -445,7 +445,7 @@ Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
   if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
   // Truncated only once it is known to be a plain file of its own.
   Result<UniqueHandle> file = OpenPlainFile(at, GENERIC_WRITE, OPEN_ALWAYS);
-  if (!file) return file.status();
+  if (!file) return file.Status();
   if (!::SetEndOfFile(file->get())) return Status::LastError("truncate " + path);
   return WriteAll(file->get(), bytes, path);
 }
@@ -521,7 +521,7 @@ Result<UniqueHandle> AnchoredOpenLockFile(const std::string& path) {
   Result<UniqueHandle> file = OpenPlainFile(at, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   // A lock made by another account may be read-only to us; LockFileEx
   // works on a handle opened for reading too.
-  if (!file && file.status().code() == StatusCode::kAccessDenied)
+  if (!file && file.Status().Code() == StatusCode::kAccessDenied)
     file = OpenPlainFile(at, GENERIC_READ, OPEN_EXISTING);
   return file;
 }
@@ -591,12 +591,12 @@ Result<std::vector<std::string>> EnterFolderHolding(const std::string& root, std
     for (std::size_t i = prefix.size(); i + 1 < names.size(); ++i) {
       at.folder += L"\\" + windows::WideFromLatin1(names[i]);
       Result<windows::UniqueHandle> sub = windows::OpenHeldFolder(at.folder, false, path);
-      if (!sub) return sub.status();
+      if (!sub) return sub.Status();
       at.held.push_back(std::move(*sub));
     }
     at.leaf = windows::WideFromLatin1(names.back());
     if (Result<windows::UniqueHandle> file = windows::OpenPlainFile(at, GENERIC_READ, OPEN_EXISTING); !file)
-      return file.status();
+      return file.Status();
     std::string rest;
     for (std::size_t i = prefix.size(); i < names.size(); ++i) rest += (rest.empty() ? "" : "\\") + names[i];
     relative.push_back(std::move(rest));

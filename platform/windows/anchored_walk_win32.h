@@ -38,12 +38,12 @@ class UniqueFind {
   UniqueFind() = default;
   explicit UniqueFind(HANDLE find) : find_(find) {}
   ~UniqueFind() {
-    if (valid()) ::FindClose(find_);
+    if (Valid()) ::FindClose(find_);
   }
   UniqueFind(const UniqueFind&) = delete;
   UniqueFind& operator=(const UniqueFind&) = delete;
-  bool valid() const { return find_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return find_; }
+  bool Valid() const { return find_ != INVALID_HANDLE_VALUE; }
+  HANDLE Get() const { return find_; }
 
  private:
   HANDLE find_ = INVALID_HANDLE_VALUE;

@@ -45,7 +45,7 @@ Result<std::string> Read(const std::string& path) {
   // while it is read, as on POSIX.
   Result<UniqueHandle> file = OpenFile(Wide(path), GENERIC_READ, kShareAll, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, path);
-  if (!file) return file.status();
+  if (!file) return file.Status();
   if (::GetFileType(file->get()) != FILE_TYPE_DISK)
     return Status(StatusCode::kInvalidArgument, "read " + path + ": not a file", ERROR_BAD_FILE_TYPE);
   std::string bytes;
@@ -56,7 +56,7 @@ Result<std::string> Read(const std::string& path) {
 Status Write(const std::string& path, std::string_view bytes) {
   Result<UniqueHandle> file =
       OpenFile(Wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, path);
-  if (!file) return file.status();
+  if (!file) return file.Status();
   return windows::WriteAll(file->get(), bytes, path);
 }
 
@@ -193,7 +193,7 @@ InputFile::InputFile(const std::string& text) {
     throw StatusError(Status(StatusCode::kInvalidArgument, "open " + path + ": a folder", ERROR_DIRECTORY));
   Result<UniqueHandle> file =
       OpenFile(wide, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, path);
-  if (!file) throw StatusError(file.status());
+  if (!file) throw StatusError(file.Status());
   if (::GetFileType(file->get()) != FILE_TYPE_DISK)
     throw StatusError(Status(StatusCode::kInvalidArgument, "open " + path + ": not a file", ERROR_BAD_FILE_TYPE));
   LARGE_INTEGER size{};
@@ -237,23 +237,23 @@ std::size_t InputFile::Read(char* buffer, std::size_t length) {
 
 FileLock::FileLock(const std::string& text) {
   const std::string path = NativePath(text);
-  Result<UniqueHandle> file = Status(StatusCode::kNotFound, path);
+  Result<UniqueHandle> file = platform::Status(StatusCode::kNotFound, path);
   if (Anchored(path)) {
     file = windows::AnchoredOpenLockFile(path);
   } else {
     file = OpenFile(Wide(path), GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, path);
     // A lock file made by another account may be read-only to us;
     // LockFileEx works on a handle opened for reading too.
-    if (!file && file.status().code() == StatusCode::kAccessDenied)
+    if (!file && file.Status().Code() == StatusCode::kAccessDenied)
       file = OpenFile(Wide(path), GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, path);
   }
   if (!file) {
-    status_ = file.status();  // the caller goes on without the lock
+    status_ = file.Status();  // the caller goes on without the lock
     return;
   }
   // Each FileLock has a handle of its own: a second lock of this process
   // waits like another process's.
-  if (Status locked = windows::LockWholeFile(file->get(), true, path); !locked) {
+  if (platform::Status locked = windows::LockWholeFile(file->get(), true, path); !locked) {
     status_ = std::move(locked);
     return;
   }

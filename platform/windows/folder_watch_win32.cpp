@@ -59,8 +59,8 @@ class ChangeReader {
   ChangeReader(const ChangeReader&) = delete;
   ChangeReader& operator=(const ChangeReader&) = delete;
 
-  HANDLE event() const { return event_.get(); }
-  HANDLE folder() const { return folder_.get(); }
+  HANDLE Event() const { return event_.get(); }
+  HANDLE Folder() const { return folder_.get(); }
 
   // Starts the next read of changes.
   Status Issue() {
@@ -150,7 +150,7 @@ class ChangesWatch final : public FolderWatch {
   ChangesWatch(std::unique_ptr<ChangeReader> files, std::unique_ptr<ChangeReader> parent,
                std::wstring path)
       : files_(std::move(files)), parent_(std::move(parent)), path_(std::move(path)) {
-    if (!::GetFileInformationByHandle(files_->folder(), &identity_)) identity_ = {};
+    if (!::GetFileInformationByHandle(files_->Folder(), &identity_)) identity_ = {};
   }
 
   Result Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
@@ -167,9 +167,9 @@ class ChangesWatch final : public FolderWatch {
         if (left.count() < 0) return Result::TimedOut;
         slice = std::min(slice, left);
       }
-      HANDLE events[2] = {files_->event(), nullptr};
+      HANDLE events[2] = {files_->Event(), nullptr};
       std::size_t count = 1;
-      if (parent_) events[count++] = parent_->event();
+      if (parent_) events[count++] = parent_->Event();
       const windows::StoppableWait woken = windows::WaitForAnyOrStop(std::span<const HANDLE>(events, count), slice, stop);
       if (woken.kind == windows::StoppableWait::kStopped) return Result::Stopped;
       if (woken.kind == windows::StoppableWait::kTimedOut) {
@@ -190,7 +190,7 @@ class ChangesWatch final : public FolderWatch {
     }
   }
 
-  bool lost() const override { return lost_; }
+  bool Lost() const override { return lost_; }
 
  private:
   // Takes what the readers saw; true when it concerned the file or the
@@ -254,7 +254,7 @@ std::unique_ptr<FolderWatch> FolderWatch::ForFile(const std::string& file) {
   const std::wstring path = windows::WideFromLatin1(folder);
   platform::Result<std::unique_ptr<ChangeReader>> files = OpenReader(path, windows::WideFromLatin1(name), kFilter);
   if (!files) {
-    LogDebug("watch " + folder + ": " + files.status().ToString());
+    LogDebug("watch " + folder + ": " + files.Status().ToString());
     return nullptr;
   }
   // The folder above, for the folder's own name (none above a drive's root).
@@ -269,7 +269,7 @@ std::unique_ptr<FolderWatch> FolderWatch::ForFile(const std::string& file) {
             OpenReader(above, leafName, FILE_NOTIFY_CHANGE_DIR_NAME)) {
       parent = std::move(*reader);
     } else {
-      LogDebug("watch above " + folder + ": " + reader.status().ToString());
+      LogDebug("watch above " + folder + ": " + reader.Status().ToString());
     }
   }
   return std::make_unique<ChangesWatch>(std::move(*files), std::move(parent), path);

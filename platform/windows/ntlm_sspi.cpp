@@ -43,7 +43,7 @@ NtlmStep Failure(SECURITY_STATUS status, const char* call) {
 // A successful step: the token to send; COMPLETE_NEEDED is finished here.
 NtlmStep Success(SECURITY_STATUS status, CtxtHandle* context, SspiTokenBuffer& token) {
   if (status == SEC_I_COMPLETE_NEEDED || status == SEC_I_COMPLETE_AND_CONTINUE) {
-    const SECURITY_STATUS completed = ::CompleteAuthToken(context, token.description());
+    const SECURITY_STATUS completed = ::CompleteAuthToken(context, token.Description());
     if (completed != SEC_E_OK) return Failure(completed, "CompleteAuthToken");
     status = status == SEC_I_COMPLETE_NEEDED ? SEC_E_OK : SEC_I_CONTINUE_NEEDED;
   }
@@ -63,7 +63,7 @@ class SspiNtlmClient final : public NtlmClientContext {
     TimeStamp expiry{};
     // No identity: the logged-on user's.
     const SECURITY_STATUS status = ::AcquireCredentialsHandleW(nullptr, kPackage, SECPKG_CRED_OUTBOUND, nullptr,
-                                                               nullptr, nullptr, nullptr, credentials_.out(), &expiry);
+                                                               nullptr, nullptr, nullptr, credentials_.Out(), &expiry);
     if (status != SEC_E_OK) return Failure(status, "AcquireCredentialsHandle");
     credentials_.SetValid();
     for (const char c : std::string("SMTP/") + std::string(host.empty() ? std::string_view("localhost") : host)) {
@@ -73,7 +73,7 @@ class SspiNtlmClient final : public NtlmClientContext {
   }
 
   NtlmStep Continue(std::string_view challenge) override {
-    if (!credentials_.valid() || !context_.get()) {
+    if (!credentials_.Valid() || !context_.Get()) {
       return Failure(SEC_E_INTERNAL_ERROR, "the exchange was not started");
     }
     std::string bytes(challenge);
@@ -87,14 +87,14 @@ class SspiNtlmClient final : public NtlmClientContext {
     SspiTokenBuffer token;
     ULONG attributes = 0;
     TimeStamp expiry{};
-    CtxtHandle* current = context_.get();
+    CtxtHandle* current = context_.Get();
     const SECURITY_STATUS status =
-        ::InitializeSecurityContextW(credentials_.get(), current, target_.data(), kClientFlags, 0,
-                                     SECURITY_NATIVE_DREP, input, 0, context_.out(), token.description(),
+        ::InitializeSecurityContextW(credentials_.Get(), current, target_.data(), kClientFlags, 0,
+                                     SECURITY_NATIVE_DREP, input, 0, context_.Out(), token.Description(),
                                      &attributes, &expiry);
     if (!Succeeded(status)) return Failure(status, "InitializeSecurityContext");
     context_.SetValid();
-    return Success(status, context_.get(), token);
+    return Success(status, context_.Get(), token);
   }
 
   bool started_ = false;
@@ -106,10 +106,10 @@ class SspiNtlmClient final : public NtlmClientContext {
 class SspiNtlmServer final : public NtlmServerContext {
  public:
   NtlmStep Accept(std::string_view token) override {
-    if (!credentials_.valid()) {
+    if (!credentials_.Valid()) {
       TimeStamp expiry{};
       const SECURITY_STATUS status = ::AcquireCredentialsHandleW(
-          nullptr, kPackage, SECPKG_CRED_INBOUND, nullptr, nullptr, nullptr, nullptr, credentials_.out(), &expiry);
+          nullptr, kPackage, SECPKG_CRED_INBOUND, nullptr, nullptr, nullptr, nullptr, credentials_.Out(), &expiry);
       if (status != SEC_E_OK) return Failure(status, "AcquireCredentialsHandle");
       credentials_.SetValid();
     }
@@ -119,16 +119,16 @@ class SspiNtlmServer final : public NtlmServerContext {
     SspiTokenBuffer output;
     ULONG attributes = 0;
     TimeStamp expiry{};
-    CtxtHandle* current = context_.get();
+    CtxtHandle* current = context_.Get();
     const SECURITY_STATUS status =
-        ::AcceptSecurityContext(credentials_.get(), current, &inDescription, kServerFlags, SECURITY_NATIVE_DREP,
-                                context_.out(), output.description(), &attributes, &expiry);
+        ::AcceptSecurityContext(credentials_.Get(), current, &inDescription, kServerFlags, SECURITY_NATIVE_DREP,
+                                context_.Out(), output.Description(), &attributes, &expiry);
     if (!Succeeded(status)) return Failure(status, "AcceptSecurityContext");
     context_.SetValid();
-    NtlmStep step = Success(status, context_.get(), output);
+    NtlmStep step = Success(status, context_.Get(), output);
     if (step.status == ntlm_status::kOk) {
       SecPkgContext_NamesW names{};
-      const SECURITY_STATUS named = ::QueryContextAttributesW(context_.get(), SECPKG_ATTR_NAMES, &names);
+      const SECURITY_STATUS named = ::QueryContextAttributesW(context_.Get(), SECPKG_ATTR_NAMES, &names);
       if (named == SEC_E_OK && names.sUserName) {
         clientName_ = Narrow(names.sUserName);
         ::FreeContextBuffer(names.sUserName);

@@ -24,7 +24,7 @@ using windows::UniqueHandle;
 HANDLE AsHandle(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 NativeHandle FromHandle(HANDLE handle) { return reinterpret_cast<NativeHandle>(handle); }
 
-// The exit code terminate() gives: what a POSIX program ended by SIGTERM
+// The exit code Terminate() gives: what a POSIX program ended by SIGTERM
 // reports (128 + 15), so callers read one value on both systems.
 constexpr UINT kTerminatedExitCode = 143;
 
@@ -126,7 +126,7 @@ void Process::CollectErrorOutput() {
   }
 }
 
-std::optional<int> Process::wait(std::chrono::milliseconds timeout, std::stop_token stop) {
+std::optional<int> Process::Wait(std::chrono::milliseconds timeout, std::stop_token stop) {
   if (id_ == kNoHandle) return std::nullopt;
   const HANDLE process = AsHandle(id_);
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -157,7 +157,7 @@ std::optional<int> Process::wait(std::chrono::milliseconds timeout, std::stop_to
   }
 }
 
-void Process::terminate() {
+void Process::Terminate() {
   if (id_ == kNoHandle) return;
   if (!::TerminateProcess(AsHandle(id_), kTerminatedExitCode) && ::GetLastError() != ERROR_ACCESS_DENIED) {
     // ACCESS_DENIED is what an already ended program gives.

@@ -80,7 +80,7 @@ ReplacementFile::~ReplacementFile() = default;
 ReplacementFile::ReplacementFile(ReplacementFile&& other) noexcept = default;
 ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept = default;
 
-std::uint64_t ReplacementFile::size() const { return state_ ? state_->size : 0; }
+std::uint64_t ReplacementFile::Size() const { return state_ ? state_->size : 0; }
 
 Result<std::uint64_t> ReplacementFile::CopyFrom(const std::string& source) {
   if (!state_ || !state_->file) return Status(StatusCode::kInvalidArgument, "copy into a placed file");
@@ -105,7 +105,7 @@ Result<std::uint64_t> ReplacementFile::CopyFrom(const std::string& source) {
   return copied;
 }
 
-Status ReplacementFile::Append(std::string_view bytes) { return WriteAt(size(), bytes); }
+Status ReplacementFile::Append(std::string_view bytes) { return WriteAt(Size(), bytes); }
 
 Result<std::string> ReplacementFile::ReadAt(std::uint64_t offset, std::size_t length) const {
   if (!state_ || !state_->file) return Status(StatusCode::kInvalidArgument, "read a placed file");

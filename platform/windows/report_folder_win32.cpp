@@ -58,7 +58,7 @@ Result<std::string> UserReportFolder() {
   if (folder) return folder;
   // The temporary folder stands in; the reason the first choice failed is
   // worth a line, since reports then land somewhere else.
-  LogWarning("report folder made in the temporary folder", folder.status());
+  LogWarning("report folder made in the temporary folder", folder.Status());
   return FolderIn(TempFolder());
 }
 

@@ -129,7 +129,7 @@ std::string LocalHostName() {
   try {
     EnsureWinsock();
   } catch (const StatusError& error) {
-    LogWarning("the host name is not known, using localhost", error.status());
+    LogWarning("the host name is not known, using localhost", error.Status());
     return "localhost";
   }
   char name[260] = {};

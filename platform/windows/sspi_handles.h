@@ -23,9 +23,9 @@ class SspiCredentials {
   SspiCredentials(const SspiCredentials&) = delete;
   SspiCredentials& operator=(const SspiCredentials&) = delete;
   // For AcquireCredentialsHandle to fill in; SetValid() once it has.
-  CredHandle* out() { return &handle_; }
-  CredHandle* get() { return &handle_; }
-  bool valid() const { return valid_; }
+  CredHandle* Out() { return &handle_; }
+  CredHandle* Get() { return &handle_; }
+  bool Valid() const { return valid_; }
   void SetValid() { valid_ = true; }
 
  private:
@@ -42,9 +42,9 @@ class SspiContext {
   SspiContext(const SspiContext&) = delete;
   SspiContext& operator=(const SspiContext&) = delete;
   // The context to continue; none before the first step.
-  CtxtHandle* get() { return valid_ ? &handle_ : nullptr; }
-  CtxtHandle* out() { return &handle_; }
-  bool valid() const { return valid_; }
+  CtxtHandle* Get() { return valid_ ? &handle_ : nullptr; }
+  CtxtHandle* Out() { return &handle_; }
+  bool Valid() const { return valid_; }
   void SetValid() { valid_ = true; }
 
  private:
@@ -62,8 +62,8 @@ class SspiTokenBuffer {
   }
   SspiTokenBuffer(const SspiTokenBuffer&) = delete;
   SspiTokenBuffer& operator=(const SspiTokenBuffer&) = delete;
-  SecBuffer* get() { return &buffer_; }
-  SecBufferDesc* description() { return &description_; }
+  SecBuffer* Get() { return &buffer_; }
+  SecBufferDesc* Description() { return &description_; }
   std::string_view Bytes() const {
     return buffer_.pvBuffer ? std::string_view(static_cast<const char*>(buffer_.pvBuffer), buffer_.cbBuffer)
                             : std::string_view();

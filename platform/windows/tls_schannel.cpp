@@ -431,7 +431,7 @@ void AcquireClientCredentials(SspiCredentials& credentials) {
   TimeStamp expiry{};
   SECURITY_STATUS status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W),
                                                        SECPKG_CRED_OUTBOUND, nullptr, &modern, nullptr, nullptr,
-                                                       credentials.out(), &expiry);
+                                                       credentials.Out(), &expiry);
   if (status == SEC_E_OK) {
     credentials.SetValid();
     return;
@@ -442,7 +442,7 @@ void AcquireClientCredentials(SspiCredentials& credentials) {
   legacy.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
   legacy.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION | SCH_USE_STRONG_CRYPTO;
   status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                       &legacy, nullptr, nullptr, credentials.out(), &expiry);
+                                       &legacy, nullptr, nullptr, credentials.Out(), &expiry);
   if (status != SEC_E_OK) throw TlsError("TLS unavailable: " + StatusText(status));
   credentials.SetValid();
 }
@@ -468,10 +468,10 @@ class SchannelStream final : public TlsStream {
     } catch (const std::system_error& error) {
       throw TlsError(std::string("TLS handshake failed: ") + error.what());
     }
-    SECURITY_STATUS status = ::QueryContextAttributesW(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
+    SECURITY_STATUS status = ::QueryContextAttributesW(context_.Get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
     if (status != SEC_E_OK) throw TlsError("TLS stream sizes unknown: " + StatusText(status));
     SecPkgContext_ConnectionInfo info{};
-    status = ::QueryContextAttributesW(context_.get(), SECPKG_ATTR_CONNECTION_INFO, &info);
+    status = ::QueryContextAttributesW(context_.Get(), SECPKG_ATTR_CONNECTION_INFO, &info);
     if (status == SEC_E_OK) {
       if (info.dwProtocol & SP_PROT_TLS1_3_CLIENT) version_ = "TLSv1.3";
       else if (info.dwProtocol & SP_PROT_TLS1_2_CLIENT) version_ = "TLSv1.2";
@@ -488,7 +488,7 @@ class SchannelStream final : public TlsStream {
   Certificate ServerCertificate() {
     PCCERT_CONTEXT cert = nullptr;
     const SECURITY_STATUS status =
-        ::QueryContextAttributesW(context_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert);
+        ::QueryContextAttributesW(context_.Get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert);
     if (status != SEC_E_OK || cert == nullptr) {
       throw TlsError("certificate verify failed: the server sent no certificate (" + StatusText(status) + ")");
     }
@@ -510,7 +510,7 @@ class SchannelStream final : public TlsStream {
           {0, SECBUFFER_EMPTY, nullptr},
       };
       SecBufferDesc description{SECBUFFER_VERSION, 4, parts};
-      const SECURITY_STATUS status = ::EncryptMessage(context_.get(), 0, &description, 0);
+      const SECURITY_STATUS status = ::EncryptMessage(context_.Get(), 0, &description, 0);
       if (status != SEC_E_OK) throw TlsError("TLS send failed: " + StatusText(status));
       const std::size_t length = parts[0].cbBuffer + parts[1].cbBuffer + parts[2].cbBuffer;
       SendBytes(socket_, std::string_view(record.data(), length), deadline);
@@ -537,7 +537,7 @@ class SchannelStream final : public TlsStream {
       DWORD type = SCHANNEL_SHUTDOWN;
       SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
       SecBufferDesc controlDescription{SECBUFFER_VERSION, 1, &control};
-      SECURITY_STATUS status = ::ApplyControlToken(context_.get(), &controlDescription);
+      SECURITY_STATUS status = ::ApplyControlToken(context_.Get(), &controlDescription);
       if (status == SEC_E_UNSUPPORTED_FUNCTION) {
         // Wine's Schannel cannot make the alert: the peer sees the close.
         LogDebug("TLS: this system's Schannel sends no closing alert");
@@ -548,9 +548,9 @@ class SchannelStream final : public TlsStream {
         return;
       }
       SspiTokenBuffer token;
-      SecBufferDesc outDescription{SECBUFFER_VERSION, 1, token.get()};
+      SecBufferDesc outDescription{SECBUFFER_VERSION, 1, token.Get()};
       ULONG attributes = 0;
-      status = ::InitializeSecurityContextW(credentials_.get(), context_.get(), TargetName(), kContextFlags, 0, 0,
+      status = ::InitializeSecurityContextW(credentials_.Get(), context_.Get(), TargetName(), kContextFlags, 0, 0,
                                             nullptr, 0, nullptr, &outDescription, &attributes, nullptr);
       if (status != SEC_E_OK && status != SEC_I_CONTEXT_EXPIRED) {
         LogWarning("no TLS closing alert: " + StatusText(status));
@@ -576,18 +576,18 @@ class SchannelStream final : public TlsStream {
   void Negotiate(const Deadline& deadline, bool first) {
     for (;;) {
       SspiTokenBuffer token;
-      SecBufferDesc outDescription{SECBUFFER_VERSION, 1, token.get()};
+      SecBufferDesc outDescription{SECBUFFER_VERSION, 1, token.Get()};
       SecBuffer input[2] = {{static_cast<unsigned long>(encrypted_.size()), SECBUFFER_TOKEN, encrypted_.data()},
                             {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc inDescription{SECBUFFER_VERSION, 2, input};
       ULONG attributes = 0;
       SECURITY_STATUS status;
       if (first) {
-        status = ::InitializeSecurityContextW(credentials_.get(), nullptr, TargetName(), kContextFlags, 0, 0, nullptr,
-                                              0, context_.out(), &outDescription, &attributes, nullptr);
+        status = ::InitializeSecurityContextW(credentials_.Get(), nullptr, TargetName(), kContextFlags, 0, 0, nullptr,
+                                              0, context_.Out(), &outDescription, &attributes, nullptr);
         if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) context_.SetValid();
       } else {
-        status = ::InitializeSecurityContextW(credentials_.get(), context_.get(), TargetName(), kContextFlags, 0, 0,
+        status = ::InitializeSecurityContextW(credentials_.Get(), context_.Get(), TargetName(), kContextFlags, 0, 0,
                                               &inDescription, 0, nullptr, &outDescription, &attributes, nullptr);
       }
       if (!token.Bytes().empty()) {
@@ -642,7 +642,7 @@ class SchannelStream final : public TlsStream {
                               {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc description{SECBUFFER_VERSION, 4, parts};
         const bool alertRecord = static_cast<unsigned char>(encrypted_[0]) == kAlertRecord;
-        const SECURITY_STATUS status = ::DecryptMessage(context_.get(), &description, 0, nullptr);
+        const SECURITY_STATUS status = ::DecryptMessage(context_.Get(), &description, 0, nullptr);
         if (status == SEC_E_OK || status == SEC_I_CONTEXT_EXPIRED || status == SEC_I_RENEGOTIATE) {
           std::string extra;
           for (const SecBuffer& part : parts) {

@@ -47,8 +47,8 @@ TEST(Scramble, HighLatin1TextSurvivesTheRegistry) {
 TEST(Scramble, RegistryToolScramblesOnAddAndQuery) {
   ScratchRegistry scratch;
   const std::string tool =
-      "QUILLMARK_REGISTRY=" + scratch.registryRoot().string() + " " + QM_APP_DIR + "/quillmark-reg ";
-  const std::string out = (scratch.folder() / "out").string();
+      "QUILLMARK_REGISTRY=" + scratch.RegistryRoot().string() + " " + QM_APP_DIR + "/quillmark-reg ";
+  const std::string out = (scratch.Folder() / "out").string();
   auto run = [&](const std::string& args) {
     int status = std::system((tool + args + " >" + out + " 2>&1 </dev/null").c_str());
     return WEXITSTATUS(status);

@@ -60,8 +60,8 @@ std::string RecordHead(std::time_t moment) {
 class CupsMonitoringRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    REQUIRE_PRIVATE_CUPSD(cupsd_);
-    app_ = scratch_.folder() / "app";
+    QM_REQUIRE_PRIVATE_CUPSD(cupsd_);
+    app_ = scratch_.Folder() / "app";
     fs::create_directories(app_);
     common::WriteTextFile((app_ / "settings.xml").string(),
                           "<log><printers>"
@@ -79,12 +79,12 @@ class CupsMonitoringRun : public ::testing::Test {
   // The host on the system's spooler: CUPS_SERVER names ours.
   void StartHost() {
     host_ = std::make_unique<testing_support::EngineHost>(fs::path(QM_APP_DIR) / "quillcore-host",
-                                                          scratch_.registryRoot(), fs::path());
-    host_->setEnvironment("TZ", kZone);
-    ASSERT_TRUE(host_->start());
+                                                          scratch_.RegistryRoot(), fs::path());
+    host_->SetEnvironment("TZ", kZone);
+    ASSERT_TRUE(host_->Start());
   }
 
-  int StopHost() { return host_->stop(); }
+  int StopHost() { return host_->Stop(); }
 
   // A watcher has registered once the queue has a subscription.
   void WaitUntilWatched(const std::string& queue) {

@@ -31,7 +31,7 @@ namespace {
 class CupsNoJobLost : public ::testing::Test {
  protected:
   void SetUp() override {
-    REQUIRE_PRIVATE_CUPSD(cupsd_);
+    QM_REQUIRE_PRIVATE_CUPSD(cupsd_);
     fs::create_directories(app_);
     common::WriteTextFile((app_ / "settings.xml").string(),
                           "<log><printers><name>FrontDesk</name><ID>1</ID><cost>1</cost><monitored>1</monitored>"
@@ -70,14 +70,14 @@ class CupsNoJobLost : public ::testing::Test {
 
   PrivateCupsd cupsd_;
   ScratchRegistry scratch_;
-  fs::path app_ = scratch_.folder() / "app";
-  testing_support::EngineHost host_{fs::path(QM_APP_DIR) / "quillcore-host", scratch_.registryRoot(), {}};
+  fs::path app_ = scratch_.Folder() / "app";
+  testing_support::EngineHost host_{fs::path(QM_APP_DIR) / "quillcore-host", scratch_.RegistryRoot(), {}};
 };
 
 }  // namespace
 
 TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing) {
-  ASSERT_TRUE(host_.start());
+  ASSERT_TRUE(host_.Start());
   ASSERT_TRUE(WaitCaughtUp({}));
 
   std::mutex mutex;
@@ -110,9 +110,9 @@ TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing)
   });
   for (int round = 0; round < 2; ++round) {
     std::this_thread::sleep_for(1500ms);
-    host_.kill();
+    host_.Kill();
     std::this_thread::sleep_for(1000ms);  // jobs end while no engine runs
-    ASSERT_TRUE(host_.start());
+    ASSERT_TRUE(host_.Start());
     for (int reset = 0; reset < 3; ++reset) {
       std::this_thread::sleep_for(300ms);
       CRegDword(QuillmarkValue("Reset")).Set(1).Write();
@@ -135,7 +135,7 @@ TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing)
   };
   while (!allLogged() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
   std::this_thread::sleep_for(1500ms);  // time for a second record to show
-  EXPECT_EQ(host_.stop(), 0);
+  EXPECT_EQ(host_.Stop(), 0);
 
   auto logged = testing_support::LoggedDocuments(app_);
   const std::string day = DayFile();
@@ -152,7 +152,7 @@ TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing)
     ADD_FAILURE() << "mark:\n" << ReadTextFile((app_ / "Logs" / "Marks" / "FrontDesk.mark").string())
                   << "\nended jobs:\n" << cupsd_.JobList("FrontDesk", "completed");
     std::error_code ec;  // kept with the scheduler's logs (QUILLMARK_KEEP_CUPSD)
-    fs::copy(app_ / "Logs", cupsd_.folder() / "engine-logs", fs::copy_options::recursive, ec);
+    fs::copy(app_ / "Logs", cupsd_.Folder() / "engine-logs", fs::copy_options::recursive, ec);
   }
   // Printed jobs with the pages the printer reported, copies included (a
   // cancelled one may have printed some or none).
@@ -164,7 +164,7 @@ TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing)
 }
 
 TEST_F(CupsNoJobLost, FifteenReloadsWithJobsFlowingLoseNothing) {
-  ASSERT_TRUE(host_.start());
+  ASSERT_TRUE(host_.Start());
   ASSERT_TRUE(WaitCaughtUp({}));
   std::vector<std::string> titles;
   std::mutex mutex;
@@ -197,14 +197,14 @@ TEST_F(CupsNoJobLost, FifteenReloadsWithJobsFlowingLoseNothing) {
     std::this_thread::sleep_for(50ms);
   }
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(host_.stop(), 0);
+  EXPECT_EQ(host_.Stop(), 0);
   auto logged = testing_support::LoggedDocuments(app_);
   for (const auto& title : titles) EXPECT_EQ(logged[title], 1) << title;
   EXPECT_EQ(logged.size(), titles.size());
 }
 
 TEST_F(CupsNoJobLost, JobsEndingWhileMonitoringIsOffAreNotLoggedTheOthersAre) {
-  ASSERT_TRUE(host_.start());
+  ASSERT_TRUE(host_.Start());
   ASSERT_TRUE(WaitCaughtUp({}));
   auto paused = [&] {
     auto deadline = std::chrono::steady_clock::now() + 5s;
@@ -238,14 +238,14 @@ TEST_F(CupsNoJobLost, JobsEndingWhileMonitoringIsOffAreNotLoggedTheOthersAre) {
     std::this_thread::sleep_for(50ms);
   }
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(host_.stop(), 0);
+  EXPECT_EQ(host_.Stop(), 0);
   auto logged = testing_support::LoggedDocuments(app_);
   for (const auto& title : expected) EXPECT_EQ(logged[title], 1) << title;
   EXPECT_EQ(logged.size(), expected.size()) << ::testing::PrintToString(logged);
 }
 
 TEST_F(CupsNoJobLost, CopiesCountInThePages) {
-  ASSERT_TRUE(host_.start());
+  ASSERT_TRUE(host_.Start());
   ASSERT_TRUE(WaitCaughtUp({}));
   cupsd_.Submit("FrontDesk", 2, "three copies", "ann", "-n 3");
   cupsd_.Submit("FrontDesk", 4, "one copy", "ann");
@@ -254,7 +254,7 @@ TEST_F(CupsNoJobLost, CopiesCountInThePages) {
   while (testing_support::LoggedDocuments(app_).size() < 2 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(50ms);
   }
-  EXPECT_EQ(host_.stop(), 0);
+  EXPECT_EQ(host_.Stop(), 0);
   const std::string day = DayFile();
   EXPECT_NE(day.find("<doc>three copies</doc><pages>6</pages><cost>6</cost>"), std::string::npos) << day;
   EXPECT_NE(day.find("<doc>one copy</doc><pages>4</pages><cost>4</cost>"), std::string::npos) << day;
@@ -263,7 +263,7 @@ TEST_F(CupsNoJobLost, CopiesCountInThePages) {
 // A burst of 200 jobs submitted as fast as four lp at a time go, with a
 // kill -9 in the middle: each is logged once, with its pages.
 TEST_F(CupsNoJobLost, ABurstOfTwoHundredJobsWithAKillIsLoggedOnceEach) {
-  ASSERT_TRUE(host_.start());
+  ASSERT_TRUE(host_.Start());
   ASSERT_TRUE(WaitCaughtUp({}));
   std::map<std::string, int> pages;
   for (int n = 0; n < 200; ++n) pages["burst-" + std::to_string(n)] = 1 + n % 2;
@@ -288,9 +288,9 @@ TEST_F(CupsNoJobLost, ABurstOfTwoHundredJobsWithAKillIsLoggedOnceEach) {
       while (submitted < count && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
     };
     until(100);
-    host_.kill();
+    host_.Kill();
     until(130);
-    ASSERT_TRUE(host_.start());
+    ASSERT_TRUE(host_.Start());
   }
   ASSERT_TRUE(cupsd_.WaitIdle("FrontDesk"));
   ASSERT_EQ(EndedJobIds().size(), pages.size());
@@ -300,7 +300,7 @@ TEST_F(CupsNoJobLost, ABurstOfTwoHundredJobsWithAKillIsLoggedOnceEach) {
     std::this_thread::sleep_for(50ms);
   }
   std::this_thread::sleep_for(1500ms);  // time for a second record to show
-  EXPECT_EQ(host_.stop(), 0);
+  EXPECT_EQ(host_.Stop(), 0);
   auto logged = testing_support::LoggedDocuments(app_);
   EXPECT_EQ(logged.size(), pages.size());
   const std::string day = DayFile();

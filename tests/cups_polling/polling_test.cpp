@@ -21,12 +21,12 @@ const bool kNoNotifier = [] {
 TEST_F(CupsSpoolerTest, WithoutTheNotifierEventsAreAskedForAndJobsStillFinish) {
   ASSERT_TRUE(kNoNotifier);
   std::string q = NewQueue();
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(platform::kPrinterChangeJob, options);
-  EXPECT_EQ(cupsd().SubscriptionIds(q).size(), 1u) << "only the subscription that keeps the events";
+  EXPECT_EQ(Cupsd().SubscriptionIds(q).size(), 1u) << "only the subscription that keeps the events";
 
-  auto id = static_cast<std::uint32_t>(cupsd().Submit(q, 3, "Polled", "erin"));
+  auto id = static_cast<std::uint32_t>(Cupsd().Submit(q, 3, "Polled", "erin"));
   QueueCopy copy;
   std::map<std::uint32_t, QueueCopy::Job> finished;
   const auto start = steady_clock::now();

@@ -29,12 +29,12 @@ inline PrivateCupsd& SharedCupsd() {
 class CupsSpoolerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    REQUIRE_PRIVATE_CUPSD(SharedCupsd());
+    QM_REQUIRE_PRIVATE_CUPSD(SharedCupsd());
     spooler_ = platform::MakeCupsSpooler();
   }
 
-  PrivateCupsd& cupsd() { return SharedCupsd(); }
-  platform::Spooler& spooler() { return *spooler_; }
+  PrivateCupsd& Cupsd() { return SharedCupsd(); }
+  platform::Spooler& Spooler() { return *spooler_; }
 
   // A new queue named after the running test.
   std::string NewQueue(double secondsPerPage = 0) {
@@ -43,7 +43,7 @@ class CupsSpoolerTest : public ::testing::Test {
     for (char& c : name) {
       if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
     }
-    cupsd().AddQueue(name, secondsPerPage);
+    Cupsd().AddQueue(name, secondsPerPage);
     return name;
   }
 
@@ -167,7 +167,7 @@ class QueueCopy {
     return finished;
   }
 
-  const std::map<std::uint32_t, Job>& jobs() const { return jobs_; }
+  const std::map<std::uint32_t, Job>& Jobs() const { return jobs_; }
 
  private:
   std::map<std::uint32_t, Job> jobs_;

@@ -11,14 +11,14 @@ using namespace std::chrono;
 
 TEST_F(CupsSpoolerTest, ListsTheJobsOfAHeldQueueWithTheirAttributes) {
   std::string q = NewQueue();
-  cupsd().Disable(q);
+  Cupsd().Disable(q);
   auto before = floor<seconds>(system_clock::now());
-  int first = cupsd().Submit(q, 3, "\xC3\x9C" "berblick 2024", "alice");  // "Überblick", UTF-8
-  int second = cupsd().Submit(q, 2, "Plan \xE2\x82\xAC", "bob");           // a euro sign
-  int third = cupsd().SubmitSized(q, 4, 7, "Sized", "alice");
+  int first = Cupsd().Submit(q, 3, "\xC3\x9C" "berblick 2024", "alice");  // "Überblick", UTF-8
+  int second = Cupsd().Submit(q, 2, "Plan \xE2\x82\xAC", "bob");           // a euro sign
+  int third = Cupsd().SubmitSized(q, 4, 7, "Sized", "alice");
   auto after = system_clock::now();
 
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   ASSERT_EQ(printer->JobCount(), 3u);
   auto jobs = printer->EnumJobs(0, 10);
   ASSERT_EQ(jobs.size(), 3u);
@@ -49,27 +49,27 @@ TEST_F(CupsSpoolerTest, ListsTheJobsOfAHeldQueueWithTheirAttributes) {
 
 TEST_F(CupsSpoolerTest, CompletedJobsLeaveTheList) {
   std::string q = NewQueue();
-  cupsd().Disable(q);
-  cupsd().Submit(q, 1, "one");
-  int kept = cupsd().Submit(q, 1, "two");
-  auto printer = spooler().OpenPrinter(q);
+  Cupsd().Disable(q);
+  Cupsd().Submit(q, 1, "one");
+  int kept = Cupsd().Submit(q, 1, "two");
+  auto printer = Spooler().OpenPrinter(q);
   ASSERT_EQ(printer->JobCount(), 2u);
 
-  cupsd().Cancel(q, kept - 1);
+  Cupsd().Cancel(q, kept - 1);
   auto jobs = printer->EnumJobs(0, printer->JobCount());
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].jobId, static_cast<std::uint32_t>(kept));
 
-  cupsd().Enable(q);
-  ASSERT_TRUE(cupsd().WaitIdle(q));
+  Cupsd().Enable(q);
+  ASSERT_TRUE(Cupsd().WaitIdle(q));
   EXPECT_EQ(printer->JobCount(), 0u);
   EXPECT_TRUE(printer->EnumJobs(0, 10).empty());
 }
 
 TEST_F(CupsSpoolerTest, NamesWithheldFromOtherUsersAreAbsentNotInvented) {
   std::string q = NewQueue();
-  cupsd().Disable(q);
-  cupsd().Submit(q, 1, "Private report", "alice");
+  Cupsd().Disable(q);
+  Cupsd().Submit(q, 1, "Private report", "alice");
 
   // As a user who neither owns the job nor administers the server; libcups
   // reads the user name once per thread.
@@ -86,7 +86,7 @@ TEST_F(CupsSpoolerTest, NamesWithheldFromOtherUsersAreAbsentNotInvented) {
   EXPECT_FALSE(seen[0].userName.has_value());
 
   // The administrator sees them.
-  auto jobs = spooler().OpenPrinter(q)->EnumJobs(0, 10);
+  auto jobs = Spooler().OpenPrinter(q)->EnumJobs(0, 10);
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].document, std::string("Private report"));
   EXPECT_EQ(jobs[0].userName, std::string("alice"));

@@ -48,12 +48,12 @@ struct Collector {
 
 TEST_F(CupsSpoolerTest, ReportsAJobFromCreationThroughProgressToItsDeletion) {
   std::string q = NewQueue(1.0);  // one second per page
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
 
   auto before = floor<seconds>(system_clock::now());
-  auto id = static_cast<std::uint32_t>(cupsd().Submit(q, 3, "Progress report", "alice"));
+  auto id = static_cast<std::uint32_t>(Cupsd().Submit(q, 3, "Progress report", "alice"));
   auto fetches = FetchUntil(*n, options, [](const auto& f) { return Deleted(f.back()); });
   std::size_t del = FirstDeletion(fetches);
   ASSERT_LT(del, fetches.size()) << "no deletion reported";
@@ -104,12 +104,12 @@ TEST_F(CupsSpoolerTest, ReportsAJobFromCreationThroughProgressToItsDeletion) {
 
 TEST_F(CupsSpoolerTest, WithoutRefreshOnlyChangedFieldsAreReported) {
   std::string q = NewQueue(1.0);
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto registered = WatcherOptions(true);
   auto changes = WatcherOptions(false);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, registered);
 
-  auto id = static_cast<std::uint32_t>(cupsd().Submit(q, 3, "Changes", "bob"));
+  auto id = static_cast<std::uint32_t>(Cupsd().Submit(q, 3, "Changes", "bob"));
   auto fetches = FetchUntil(*n, changes, [](const auto& f) { return Deleted(f.back()); });
   std::size_t del = FirstDeletion(fetches);
   ASSERT_LT(del, fetches.size());
@@ -128,8 +128,8 @@ TEST_F(CupsSpoolerTest, WithoutRefreshOnlyChangedFieldsAreReported) {
 
 TEST_F(CupsSpoolerTest, HeldJobsReleasedTogetherAreEachFinishedOnceWithTheirPages) {
   std::string q = NewQueue();
-  cupsd().Disable(q);
-  auto printer = spooler().OpenPrinter(q);
+  Cupsd().Disable(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
 
@@ -137,9 +137,9 @@ TEST_F(CupsSpoolerTest, HeldJobsReleasedTogetherAreEachFinishedOnceWithTheirPage
   std::map<std::uint32_t, Want> want;
   const Want jobs[] = {{"a", "alice", 1}, {"b", "bob", 2}, {"c", "alice", 3}, {"d", "bob", 4}, {"e", "alice", 5}};
   for (const auto& w : jobs) {
-    want[static_cast<std::uint32_t>(cupsd().Submit(q, static_cast<int>(w.pages), w.title, w.user))] = w;
+    want[static_cast<std::uint32_t>(Cupsd().Submit(q, static_cast<int>(w.pages), w.title, w.user))] = w;
   }
-  cupsd().Enable(q);
+  Cupsd().Enable(q);
 
   Collector c;
   c.Run(*n, *printer, options, want.size());
@@ -159,21 +159,21 @@ TEST_F(CupsSpoolerTest, HeldJobsReleasedTogetherAreEachFinishedOnceWithTheirPage
 
 TEST_F(CupsSpoolerTest, AJobCancelledBeforePrintingLeavesLikeAPrintedOne) {
   std::string q = NewQueue();
-  cupsd().Disable(q);
-  auto printer = spooler().OpenPrinter(q);
+  Cupsd().Disable(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
 
-  int id = cupsd().Submit(q, 4, "Never printed", "alice");
+  int id = Cupsd().Submit(q, 4, "Never printed", "alice");
   Collector c;
   // Seen while held...
   FetchUntil(*n, options, [&](const std::vector<Fetch>& f) {
     c.copy.Take(f.back(), *printer);
-    return c.copy.jobs().count(static_cast<std::uint32_t>(id)) > 0;
+    return c.copy.Jobs().count(static_cast<std::uint32_t>(id)) > 0;
   });
-  ASSERT_TRUE(c.copy.jobs().count(static_cast<std::uint32_t>(id)));
+  ASSERT_TRUE(c.copy.Jobs().count(static_cast<std::uint32_t>(id)));
   // ...then cancelled.
-  cupsd().Cancel(q, id);
+  Cupsd().Cancel(q, id);
   c.Run(*n, *printer, options, 1);
   ASSERT_EQ(c.finished.count(static_cast<std::uint32_t>(id)), 1u);
   const auto& got = c.finished.at(static_cast<std::uint32_t>(id));
@@ -184,7 +184,7 @@ TEST_F(CupsSpoolerTest, AJobCancelledBeforePrintingLeavesLikeAPrintedOne) {
 
 TEST_F(CupsSpoolerTest, JobsWhoseEventsWereDroppedAreStillFinishedOnce) {
   std::string q = NewQueue();
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
 
@@ -193,10 +193,10 @@ TEST_F(CupsSpoolerTest, JobsWhoseEventsWereDroppedAreStillFinishedOnce) {
   std::map<std::uint32_t, std::uint32_t> want;
   for (int i = 0; i < 45; ++i) {
     int pages = 1 + i % 3;
-    want[static_cast<std::uint32_t>(cupsd().Submit(q, pages, "bulk " + std::to_string(i), "alice"))] =
+    want[static_cast<std::uint32_t>(Cupsd().Submit(q, pages, "bulk " + std::to_string(i), "alice"))] =
         static_cast<std::uint32_t>(pages);
   }
-  ASSERT_TRUE(cupsd().WaitIdle(q, seconds(60)));
+  ASSERT_TRUE(Cupsd().WaitIdle(q, seconds(60)));
 
   Collector c;
   c.Run(*n, *printer, options, want.size());
@@ -212,36 +212,36 @@ TEST_F(CupsSpoolerTest, JobsWhoseEventsWereDroppedAreStillFinishedOnce) {
 
 TEST_F(CupsSpoolerTest, ALostSubscriptionIsReplacedWithoutLosingJobs) {
   std::string q = NewQueue();
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
   // The events' subscription and the notifier's: the scheduler drops both.
-  auto ids = cupsd().SubscriptionIds(q);
+  auto ids = Cupsd().SubscriptionIds(q);
   ASSERT_EQ(ids.size(), 2u);
-  for (int sub : ids) cupsd().CancelSubscription(q, sub);
+  for (int sub : ids) Cupsd().CancelSubscription(q, sub);
 
-  auto id = static_cast<std::uint32_t>(cupsd().Submit(q, 2, "After the loss", "bob"));
-  ASSERT_TRUE(cupsd().WaitIdle(q));
+  auto id = static_cast<std::uint32_t>(Cupsd().Submit(q, 2, "After the loss", "bob"));
+  ASSERT_TRUE(Cupsd().WaitIdle(q));
   Collector c;
   c.Run(*n, *printer, options, 1);
   ASSERT_EQ(c.finished.count(id), 1u);
   EXPECT_EQ(c.finished.at(id).totalPages, 2u);
   EXPECT_EQ(c.finished.at(id).user, std::string("bob"));
-  EXPECT_EQ(cupsd().SubscriptionIds(q).size(), 2u) << "subscribed again";
+  EXPECT_EQ(Cupsd().SubscriptionIds(q).size(), 2u) << "subscribed again";
 
   n.reset();
-  EXPECT_TRUE(cupsd().SubscriptionIds(q).empty()) << "closing cancels the subscription";
+  EXPECT_TRUE(Cupsd().SubscriptionIds(q).empty()) << "closing cancels the subscription";
 }
 
 TEST_F(CupsSpoolerTest, JobsFinishedBeforeRegistrationAreNotReported) {
   std::string q = NewQueue();
-  cupsd().Submit(q, 1, "old");
-  ASSERT_TRUE(cupsd().WaitIdle(q));
-  auto printer = spooler().OpenPrinter(q);
+  Cupsd().Submit(q, 1, "old");
+  ASSERT_TRUE(Cupsd().WaitIdle(q));
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
 
-  auto id = static_cast<std::uint32_t>(cupsd().Submit(q, 1, "new"));
+  auto id = static_cast<std::uint32_t>(Cupsd().Submit(q, 1, "new"));
   Collector c;
   c.Run(*n, *printer, options, 1);
   ASSERT_EQ(c.finished.size(), 1u);
@@ -250,10 +250,10 @@ TEST_F(CupsSpoolerTest, JobsFinishedBeforeRegistrationAreNotReported) {
 
 TEST_F(CupsSpoolerTest, AQueueDeletedWhileWatchedEndsTheWaitAndFailsTheFetch) {
   std::string q = NewQueue();
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
-  cupsd().Delete(q);
+  Cupsd().Delete(q);
 
   std::stop_source never;
   EXPECT_EQ(n->Wait(seconds(10), never.get_token()), platform::WaitResult::Signalled);
@@ -274,7 +274,7 @@ TEST_F(CupsSpoolerTest, AQueueDeletedWhileWatchedEndsTheWaitAndFailsTheFetch) {
 
 TEST_F(CupsSpoolerTest, WaitEndsOnTimeoutAndOnStop) {
   std::string q = NewQueue();
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, WatcherOptions(true));
 
   std::stop_source never;
@@ -292,7 +292,7 @@ TEST_F(CupsSpoolerTest, WaitEndsOnTimeoutAndOnStop) {
 
 // The scheduler's requests, as its access log counts them.
 std::size_t Requests(PrivateCupsd& cupsd) {
-  std::ifstream log(cupsd.folder() / "log" / "access_log");
+  std::ifstream log(cupsd.Folder() / "log" / "access_log");
   std::size_t lines = 0;
   for (std::string line; std::getline(log, line);) ++lines;
   return lines;
@@ -300,7 +300,7 @@ std::size_t Requests(PrivateCupsd& cupsd) {
 
 // The queue's subscriptions that name the engine's notifier.
 std::size_t RelaySubscriptions(PrivateCupsd& cupsd, const std::string& queue) {
-  std::filesystem::path test = cupsd.folder() / "relay-subscriptions.test";
+  std::filesystem::path test = cupsd.Folder() / "relay-subscriptions.test";
   {
     std::ofstream out(test);
     out << "{\n OPERATION Get-Subscriptions\n GROUP operation-attributes-tag\n"
@@ -320,21 +320,21 @@ std::size_t RelaySubscriptions(PrivateCupsd& cupsd, const std::string& queue) {
 
 TEST_F(CupsSpoolerTest, AnIdleWaitAsksNothingAndEventsEndItAtOnce) {
   std::string q = NewQueue();
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
-  ASSERT_EQ(RelaySubscriptions(cupsd(), q), 1u) << "the scheduler took no subscription for the notifier";
+  ASSERT_EQ(RelaySubscriptions(Cupsd(), q), 1u) << "the scheduler took no subscription for the notifier";
 
   std::stop_source never;
-  const std::size_t before = Requests(cupsd());
+  const std::size_t before = Requests(Cupsd());
   EXPECT_EQ(n->Wait(milliseconds(3000), never.get_token()), platform::WaitResult::TimedOut);
   // One look when the wait begins, none while it sleeps (polling asked
   // six times in three seconds).
-  EXPECT_LE(Requests(cupsd()) - before, 2u);
+  EXPECT_LE(Requests(Cupsd()) - before, 2u);
 
   std::jthread submitter([&] {
     std::this_thread::sleep_for(milliseconds(200));
-    cupsd().Submit(q, 1, "Wake up", "carol");
+    Cupsd().Submit(q, 1, "Wake up", "carol");
   });
   const auto start = steady_clock::now();
   EXPECT_EQ(n->Wait(seconds(20), never.get_token()), platform::WaitResult::Signalled);
@@ -349,23 +349,23 @@ TEST_F(CupsSpoolerTest, AnIdleWaitAsksNothingAndEventsEndItAtOnce) {
 
 TEST_F(CupsSpoolerTest, SilencedEventsAreNoticedAtTheNextCheckAndNoJobIsLost) {
   std::string q = NewQueue();
-  auto printer = spooler().OpenPrinter(q);
+  auto printer = Spooler().OpenPrinter(q);
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
-  ASSERT_EQ(RelaySubscriptions(cupsd(), q), 1u);
+  ASSERT_EQ(RelaySubscriptions(Cupsd(), q), 1u);
   std::stop_source never;
   EXPECT_EQ(n->Wait(milliseconds(100), never.get_token()), platform::WaitResult::TimedOut);
 
   // The notifier's subscription disappears while the watcher sleeps:
   // nothing wakes it any more, until its next check finds out and
   // subscribes again.
-  const auto ids = cupsd().SubscriptionIds(q);
+  const auto ids = Cupsd().SubscriptionIds(q);
   ASSERT_EQ(ids.size(), 2u);
   std::uint32_t id = 0;
   std::jthread submitter([&] {
     std::this_thread::sleep_for(seconds(1));
-    cupsd().CancelSubscription(q, ids.back());
-    id = static_cast<std::uint32_t>(cupsd().Submit(q, 2, "Unheard", "dave"));
+    Cupsd().CancelSubscription(q, ids.back());
+    id = static_cast<std::uint32_t>(Cupsd().Submit(q, 2, "Unheard", "dave"));
   });
   const auto start = steady_clock::now();
   EXPECT_EQ(n->Wait(seconds(90), never.get_token()), platform::WaitResult::Signalled);
@@ -377,8 +377,8 @@ TEST_F(CupsSpoolerTest, SilencedEventsAreNoticedAtTheNextCheckAndNoJobIsLost) {
   c.Run(*n, *printer, options, 1);
   ASSERT_EQ(c.finished.count(id), 1u);
   EXPECT_EQ(c.finished.at(id).totalPages, 2u);
-  EXPECT_EQ(RelaySubscriptions(cupsd(), q), 1u);
-  EXPECT_EQ(cupsd().SubscriptionIds(q).size(), 2u);
+  EXPECT_EQ(RelaySubscriptions(Cupsd(), q), 1u);
+  EXPECT_EQ(Cupsd().SubscriptionIds(q).size(), 2u);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ bool Listed(const std::vector<platform::InstalledPrinter>& printers, const std::
 TEST_F(CupsSpoolerTest, EnumeratesTheQueuesOfTheServer) {
   std::string a = NewQueue();
   std::string b = NewQueue();
-  auto printers = spooler().EnumPrinters();
+  auto printers = Spooler().EnumPrinters();
   EXPECT_TRUE(Listed(printers, a));
   EXPECT_TRUE(Listed(printers, b));
   for (const auto& p : printers) {
@@ -27,8 +27,8 @@ TEST_F(CupsSpoolerTest, EnumeratesTheQueuesOfTheServer) {
     }
   }
 
-  cupsd().Delete(a);
-  printers = spooler().EnumPrinters();
+  Cupsd().Delete(a);
+  printers = Spooler().EnumPrinters();
   EXPECT_FALSE(Listed(printers, a));
   EXPECT_TRUE(Listed(printers, b));
 }
@@ -36,33 +36,33 @@ TEST_F(CupsSpoolerTest, EnumeratesTheQueuesOfTheServer) {
 TEST_F(CupsSpoolerTest, DefaultPrinterFollowsTheServerThenTheUsersChoice) {
   std::string a = NewQueue();
   std::string b = NewQueue();
-  cupsd().SetDefault(a);
-  EXPECT_EQ(spooler().DefaultPrinterName(), a);
-  cupsd().SetDefault(b);
-  EXPECT_EQ(spooler().DefaultPrinterName(), b);
+  Cupsd().SetDefault(a);
+  EXPECT_EQ(Spooler().DefaultPrinterName(), a);
+  Cupsd().SetDefault(b);
+  EXPECT_EQ(Spooler().DefaultPrinterName(), b);
 
   // The user's own default comes first.
   ::setenv("LPDEST", a.c_str(), 1);
-  auto chosen = spooler().DefaultPrinterName();
+  auto chosen = Spooler().DefaultPrinterName();
   ::unsetenv("LPDEST");
   EXPECT_EQ(chosen, a);
 }
 
 TEST_F(CupsSpoolerTest, OpensAQueueByNameAndRefusesUnknownOnes) {
   std::string a = NewQueue();
-  auto printer = spooler().OpenPrinter(a);
+  auto printer = Spooler().OpenPrinter(a);
   EXPECT_EQ(printer->Name(), a);
   EXPECT_EQ(printer->JobCount(), 0u);
 
   try {
-    spooler().OpenPrinter("no_such_queue");
+    Spooler().OpenPrinter("no_such_queue");
     FAIL() << "opened a queue that does not exist";
   } catch (const SpoolerError& e) {
     EXPECT_EQ(e.code(), platform::kErrorInvalidPrinterName);
   }
 
   // A queue deleted while open fails its calls the same way.
-  cupsd().Delete(a);
+  Cupsd().Delete(a);
   try {
     printer->JobCount();
     FAIL() << "counted the jobs of a deleted queue";

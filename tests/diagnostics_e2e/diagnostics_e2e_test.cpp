@@ -97,7 +97,7 @@ class Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  bool started() const { return pid_ > 0; }
+  bool Started() const { return pid_ > 0; }
   std::string Errors() const { return Slurp(errorFile_); }
 
   // Waits until the host's standard error has a line with every one of
@@ -137,7 +137,7 @@ class Host {
 class Diagnostics : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_ = scratch_.folder() / "app";
+    app_ = scratch_.Folder() / "app";
     fs::create_directories(app_);
     Monitor("Front Desk");
     CRegString(QuillmarkValue("AppPath")).Set(app_.string());
@@ -152,11 +152,11 @@ class Diagnostics : public ::testing::Test {
 
   // The environment of every host: this test's registry and debug lines.
   std::vector<std::string> HostEnvironment() const {
-    return {"QUILLMARK_REGISTRY=" + scratch_.registryRoot().string(), "QUILLMARK_DEBUG=1", "TZ=UTC",
+    return {"QUILLMARK_REGISTRY=" + scratch_.RegistryRoot().string(), "QUILLMARK_DEBUG=1", "TZ=UTC",
             "JOURNAL_STREAM"};
   }
 
-  fs::path ErrorFile() const { return scratch_.folder() / "host.err"; }
+  fs::path ErrorFile() const { return scratch_.Folder() / "host.err"; }
 
   ScratchRegistry scratch_;
   fs::path app_;
@@ -165,12 +165,12 @@ class Diagnostics : public ::testing::Test {
 // ---- The print spooler ------------------------------------------------------
 
 TEST_F(Diagnostics, MissingCupsServerIsOneLineNamingCupsAndTheServer) {
-  const std::string server = (scratch_.folder() / "no-cupsd" / "cups.sock").string();
+  const std::string server = (scratch_.Folder() / "no-cupsd" / "cups.sock").string();
   std::vector<std::string> environment = HostEnvironment();
   environment.push_back("QUILLMARK_SPOOLER");
   environment.push_back("CUPS_SERVER=" + server);
   Host host(ErrorFile(), environment);
-  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.Started());
 
   ASSERT_TRUE(host.WaitForLine({"quillcore-host: warning: ", "Front Desk", "CUPS", server})) << host.Errors();
   EXPECT_EQ(host.Stop(), 0);
@@ -182,15 +182,15 @@ TEST_F(Diagnostics, MissingCupsServerIsOneLineNamingCupsAndTheServer) {
 
 TEST_F(Diagnostics, CupsServerThatGoesAwayIsOneLineNamingCups) {
   std::optional<PrivateCupsd> cupsd(std::in_place);
-  if (!cupsd->started()) GTEST_SKIP() << cupsd->error();
+  if (!cupsd->Started()) GTEST_SKIP() << cupsd->Error();
   cupsd->AddQueue("Office");  // CUPS queue names hold no spaces
   Monitor("Office");
-  const std::string server = cupsd->socket();
+  const std::string server = cupsd->Socket();
   std::vector<std::string> environment = HostEnvironment();
   environment.push_back("QUILLMARK_SPOOLER");
   environment.push_back("CUPS_SERVER=" + server);
   Host host(ErrorFile(), environment);
-  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.Started());
   ASSERT_TRUE(host.WaitForLine({"debug", "catch-up of printer Office done"})) << host.Errors();
   // A job held in the queue keeps the watcher asking twice a second.
   cupsd->Disable("Office");
@@ -222,14 +222,14 @@ class UnwritableLogs : public Diagnostics {
  protected:
   // Runs quillmark-sim on the spool folder; its output goes to `out`.
   int Sim(const std::string& args, std::string* out = nullptr) {
-    const std::string file = (scratch_.folder() / "sim.out").string();
-    const std::string command = "QUILLMARK_SPOOLER=" + Quote(spool()) + " " + QM_APP_DIR + "/quillmark-sim " +
+    const std::string file = (scratch_.Folder() / "sim.out").string();
+    const std::string command = "QUILLMARK_SPOOLER=" + Quote(Spool()) + " " + QM_APP_DIR + "/quillmark-sim " +
                                 args + " >" + Quote(file) + " 2>&1 </dev/null";
     const int status = std::system(command.c_str());
     if (out) *out = Slurp(file);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string spool() const { return (scratch_.folder() / "spool").string(); }
+  std::string Spool() const { return (scratch_.Folder() / "spool").string(); }
 
   // Prints one job on Front Desk once the host watches it; the host's
   // standard error after the job was dealt with.
@@ -238,9 +238,9 @@ class UnwritableLogs : public Diagnostics {
     fs::create_directories(app_ / "Logs");
     ASSERT_EQ(::chmod((app_ / "Logs").c_str(), logsMode), 0);
     std::vector<std::string> environment = HostEnvironment();
-    environment.push_back("QUILLMARK_SPOOLER=" + spool());
+    environment.push_back("QUILLMARK_SPOOLER=" + Spool());
     Host host(ErrorFile(), environment);
-    ASSERT_TRUE(host.started());
+    ASSERT_TRUE(host.Started());
     ASSERT_TRUE(host.WaitForLine({"debug", "catch-up of printer Front Desk done"})) << host.Errors();
 
     std::string id;
@@ -285,7 +285,7 @@ TEST_F(Diagnostics, RefusingMailServerIsOneLineWithItsReplyAndNoPassword) {
   const std::string serverPassword = "something else";
 
   // aiosmtpd asking for AUTH LOGIN, which refuses the login it is given.
-  const fs::path sinkFolder = scratch_.folder() / "sink";
+  const fs::path sinkFolder = scratch_.Folder() / "sink";
   const fs::path portFile = sinkFolder / "port";
   fs::create_directories(sinkFolder / "store");
   const pid_t sink = ::fork();
@@ -332,7 +332,7 @@ TEST_F(Diagnostics, RefusingMailServerIsOneLineWithItsReplyAndNoPassword) {
   CRegDword(QuillmarkValue("SMTPPORT")).Set(static_cast<std::uint32_t>(port)).Write();
 
   std::vector<std::string> environment = HostEnvironment();
-  environment.push_back("QUILLMARK_SPOOLER=" + (scratch_.folder() / "spool").string());
+  environment.push_back("QUILLMARK_SPOOLER=" + (scratch_.Folder() / "spool").string());
   environment.push_back("FAKETIME_DONT_FAKE_MONOTONIC=1");
   environment.push_back(std::string("LD_PRELOAD=") + kFakeTime);
   const char* asan = std::getenv("ASAN_OPTIONS");
@@ -340,7 +340,7 @@ TEST_F(Diagnostics, RefusingMailServerIsOneLineWithItsReplyAndNoPassword) {
                         "verify_asan_link_order=0");
   environment.push_back("FAKETIME=@2026-12-08 00:00:30");
   Host host(ErrorFile(), environment);
-  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.Started());
 
   ASSERT_TRUE(host.WaitForLine({"quillcore-host: warning: daily report not sent", "status 1"})) << host.Errors();
   EXPECT_EQ(host.Stop(), 0);

@@ -108,7 +108,7 @@ class ScratchFolder {
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-  const fs::path& folder() const { return folder_; }
+  const fs::path& Folder() const { return folder_; }
   // Latin-1 path text of `relative` (names joined with the separator).
   std::string In(const std::string& relative) const { return Text(folder_) + kSeparator + relative; }
 
@@ -187,7 +187,7 @@ TEST(FilesPeer, Run) {
   } else if (role == "lock") {
     ASSERT_TRUE(platform::WriteFileBytes(path + ".waiting", "1"));
     platform::FileLock lock(path);
-    ASSERT_TRUE(lock.locked());
+    ASSERT_TRUE(lock.Locked());
     ASSERT_TRUE(platform::WriteFileBytes(path + ".got", "1"));
   } else {
     FAIL() << "no such role " << role;
@@ -282,7 +282,7 @@ TEST(FileReplace, ReadersSeeTheOldOrTheNewFileWhole) {
   EXPECT_TRUE(platform::ReadFileBytes(path) == *last) << "the last one written";
 
   // No temporary file is left beside it.
-  EXPECT_EQ(platform::ListFilesBelow(Text(scratch.folder()), ""), std::vector<std::string>{path});
+  EXPECT_EQ(platform::ListFilesBelow(Text(scratch.Folder()), ""), std::vector<std::string>{path});
 }
 
 TEST(FileStamps, ChangeOnReplaceAndWriteOnly) {
@@ -315,11 +315,11 @@ TEST(FileLocks, ExcludeOtherThreadsAndOtherProcesses) {
   {
     // Two locks of one process exclude each other.
     auto first = std::make_unique<platform::FileLock>(path);
-    ASSERT_TRUE(first->locked());
+    ASSERT_TRUE(first->Locked());
     std::atomic<bool> taken{false};
     std::jthread other([&] {
       platform::FileLock second(path);
-      EXPECT_TRUE(second.locked());
+      EXPECT_TRUE(second.Locked());
       taken = true;
     });
     EXPECT_FALSE(WaitUntil([&] { return taken.load(); }, 200ms)) << "taken while held";
@@ -328,7 +328,7 @@ TEST(FileLocks, ExcludeOtherThreadsAndOtherProcesses) {
   }
   {
     auto held = std::make_unique<platform::FileLock>(path);
-    ASSERT_TRUE(held->locked());
+    ASSERT_TRUE(held->Locked());
     int peer = -1;
     std::jthread other([&] { peer = RunPeer("lock", path); });
     ASSERT_TRUE(WaitUntil([&] { return platform::FileExists(path + ".waiting"); }, 30s));
@@ -355,7 +355,7 @@ TEST(FileNamesAndBytes, Latin1NamesAndLineEndsSurviveExactly) {
   EXPECT_EQ(platform::ReadFileBytes(file), bytes);
   EXPECT_TRUE(platform::FileExists(folder));
 
-  const auto listed = platform::ListFilesBelow(Text(scratch.folder()), ".xml");
+  const auto listed = platform::ListFilesBelow(Text(scratch.Folder()), ".xml");
   ASSERT_EQ(listed, std::vector<std::string>{file});
   EXPECT_EQ(platform::InputFile(listed[0]).Size(), bytes.size());
 
@@ -373,8 +373,8 @@ TEST(FileNamesAndBytes, Latin1NamesAndLineEndsSurviveExactly) {
 class DataFolderWalk : public ::testing::Test {
  protected:
   void SetUp() override {
-    data_ = scratch_.folder() / "data";
-    outside_ = scratch_.folder() / "outside";
+    data_ = scratch_.Folder() / "data";
+    outside_ = scratch_.Folder() / "outside";
     fs::create_directories(data_ / "Logs");
     fs::create_directories(outside_);
     for (const fs::path& p : {data_, data_ / "Logs", outside_})
@@ -413,7 +413,7 @@ TEST_F(DataFolderWalk, PlainFilesBelowItAreWrittenAsEverywhere) {
   EXPECT_TRUE(platform::FileExists(user));
   {
     platform::FileLock lock(In(std::string("Logs") + kSeparator + "quillcore.lock"));
-    EXPECT_TRUE(lock.locked());
+    EXPECT_TRUE(lock.Locked());
   }
   auto listed = platform::ListFilesBelow(In("Logs"), ".xml");
   std::vector<std::string> expected{day, user};
@@ -438,7 +438,7 @@ TEST_F(DataFolderWalk, LinkedFilesAndFoldersAreLeftAlone) {
   EXPECT_FALSE(platform::FileExists(In(std::string("Logs") + kSeparator + "d_1.xml")));
   {
     platform::FileLock lock(In(std::string("Logs") + kSeparator + "d_1.xml"));
-    EXPECT_FALSE(lock.locked());
+    EXPECT_FALSE(lock.Locked());
   }
 
   // A linked folder on the way is not walked through, nor listed.

@@ -73,7 +73,7 @@ TEST_F(FolderWatchOnFiles, ANewOrReplacedFileWakesOtherFilesDoNot) {
 
   ASSERT_TRUE(platform::ForceRemoveFile(In("queue")));
   EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
-  EXPECT_FALSE(watch->lost());
+  EXPECT_FALSE(watch->Lost());
 }
 
 TEST_F(FolderWatchOnFiles, AStopRequestEndsAWaitWithoutEnd) {
@@ -107,10 +107,10 @@ TEST_F(FolderWatchOnFiles, ARemovedFolderLosesTheWatch) {
     GTEST_SKIP() << "this system keeps a watched folder until the watch lets go";
   }
   // The queue file's own removal may come first; the folder's follows.
-  if (!watch->lost()) {
+  if (!watch->Lost()) {
     EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
   }
-  EXPECT_TRUE(watch->lost());
+  EXPECT_TRUE(watch->Lost());
   EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);  // at once
 
   EXPECT_EQ(FolderWatch::ForFile(folder_ + kSeparator + "missing" + kSeparator + "queue"), nullptr);
@@ -123,10 +123,10 @@ TEST_F(FolderWatchOnFiles, AFolderMovedAwayLosesTheWatch) {
   fs::rename(base_ / "printer", base_ / "removed");
   fs::create_directories(base_ / "printer");  // a new folder of the same name
   const auto start = std::chrono::steady_clock::now();
-  while (!watch->lost() && std::chrono::steady_clock::now() - start < 10s) {
+  while (!watch->Lost() && std::chrono::steady_clock::now() - start < 10s) {
     ASSERT_NE(watch->Wait(10s, {}), FolderWatch::Result::TimedOut);
   }
-  EXPECT_TRUE(watch->lost());
+  EXPECT_TRUE(watch->Lost());
   EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);  // at once
 
   // A new watch sees the new folder.
@@ -134,7 +134,7 @@ TEST_F(FolderWatchOnFiles, AFolderMovedAwayLosesTheWatch) {
   ASSERT_NE(watch, nullptr);
   ASSERT_TRUE(platform::WriteFileBytes(In("queue"), "two"));
   EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
-  EXPECT_FALSE(watch->lost());
+  EXPECT_FALSE(watch->Lost());
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ bool Reaches(const std::atomic<int>& counter, int expected) {
 
 class CountingWatcher : public engine::PrinterWatcher {
  protected:
-  std::uint32_t run(std::int32_t, std::stop_token stop) override {
+  std::uint32_t Run(std::int32_t, std::stop_token stop) override {
     ++g_running;
     engine::IdleUntilStopped(stop);
     --g_running;
@@ -48,9 +48,9 @@ class CountingWatcher : public engine::PrinterWatcher {
 class CountingThread : public engine::WorkerThread {
  public:
   explicit CountingThread(std::atomic<int>& counter) : counter_(counter) {}
-  ~CountingThread() override { stop(); }
+  ~CountingThread() override { Stop(); }
  protected:
-  std::uint32_t run(std::int32_t, std::stop_token stop) override {
+  std::uint32_t Run(std::int32_t, std::stop_token stop) override {
     ++counter_;
     engine::IdleUntilStopped(stop);
     --counter_;
@@ -77,7 +77,7 @@ class ControlLoop {
       changed_.wait(lock, [&] { return allowed_ > pass || quitting_; });
     };
     thread_ = std::make_unique<ControlThread>(std::move(options));
-    thread_->start();
+    thread_->Start();
   }
   ~ControlLoop() {
     {
@@ -85,30 +85,30 @@ class ControlLoop {
       quitting_ = true;
       changed_.notify_all();
     }
-    thread_->stop();
+    thread_->Stop();
   }
   // Waits until pass number `pass` has finished.
-  void waitPass(int pass) {
+  void WaitPass(int pass) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return passes_ >= pass; });
   }
   // Lets the loop run one more pass and waits for it.
-  void step() {
+  void Step() {
     int next;
     {
       std::lock_guard lock(mutex_);
       next = ++allowed_;
       changed_.notify_all();
     }
-    waitPass(next);
+    WaitPass(next);
   }
-  void stop() {
+  void Stop() {
     {
       std::lock_guard lock(mutex_);
       quitting_ = true;
       changed_.notify_all();
     }
-    thread_->stop();
+    thread_->Stop();
   }
 
  private:
@@ -126,11 +126,11 @@ std::string Entry(const std::string& name, const std::string& monitored) {
 class ControlThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    appFolder.emplace(scratch.folder());
+    appFolder.emplace(scratch.Folder());
     g_running = 0;
   }
-  void writeCatalogue(const std::string& printers) {
-    common::WriteTextFile((scratch.folder() / "settings.xml").string(),
+  void WriteCatalogue(const std::string& printers) {
+    common::WriteTextFile((scratch.Folder() / "settings.xml").string(),
                           "<log><printers>" + printers + "</printers><users></users></log>");
   }
   ScratchRegistry scratch;
@@ -143,21 +143,21 @@ class ControlThreadTest : public ::testing::Test {
 TEST_F(ControlThreadTest, FirstPassLoadsTheCatalogueAndClearsReset) {
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
   CRegDword(QuillmarkValue("Reset")).Set(0).Write();
-  writeCatalogue(Entry("A", "1") + Entry("B", "0") + Entry("C", " 1") + Entry("D", ""));
+  WriteCatalogue(Entry("A", "1") + Entry("B", "0") + Entry("C", " 1") + Entry("D", ""));
   ControlLoop loop(retention, report);
-  loop.waitPass(1);
+  loop.WaitPass(1);
   EXPECT_EQ(CRegDword(QuillmarkValue("Reset")).Get(), 0u);
   // Only the entry flagged exactly "1" runs.
   EXPECT_TRUE(Reaches(g_running, 1)) << g_running;
 }
 
 TEST_F(ControlThreadTest, SwitchesFollowTheRegistry) {
-  writeCatalogue(Entry("A", "1") + Entry("B", "1"));
+  WriteCatalogue(Entry("A", "1") + Entry("B", "1"));
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
   CRegDword(QuillmarkValue("DeleteOldLogs")).Set(1);
   CRegDword(QuillmarkValue("EmailAlert")).Set(1);
   ControlLoop loop(retention, report);
-  loop.waitPass(1);
+  loop.WaitPass(1);
   EXPECT_TRUE(Reaches(g_running, 2)) << g_running;
   EXPECT_TRUE(Reaches(retention, 1)) << retention;
   EXPECT_TRUE(Reaches(report, 1)) << report;
@@ -165,30 +165,30 @@ TEST_F(ControlThreadTest, SwitchesFollowTheRegistry) {
   // Monitoring off stops every watcher and the report thread in one pass;
   // retention goes on.
   CRegDword(QuillmarkValue("Monitoring")).Set(0);
-  loop.step();
+  loop.Step();
   EXPECT_EQ(g_running, 0);
   EXPECT_EQ(report, 0);
   EXPECT_EQ(retention, 1);
 
   // E-mail alerts without monitoring never run the report thread.
-  loop.step();
+  loop.Step();
   EXPECT_EQ(report, 0);
 
   CRegDword(QuillmarkValue("DeleteOldLogs")).Set(0);
-  loop.step();
+  loop.Step();
   EXPECT_EQ(retention, 0);
 }
 
 TEST_F(ControlThreadTest, ResetReloadsAndRestartsInTheSamePass) {
-  writeCatalogue(Entry("A", "1") + Entry("B", "1") + Entry("C", "1"));
+  WriteCatalogue(Entry("A", "1") + Entry("B", "1") + Entry("C", "1"));
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
   ControlLoop loop(retention, report);
-  loop.waitPass(1);
+  loop.WaitPass(1);
   EXPECT_TRUE(Reaches(g_running, 3)) << g_running;
 
-  writeCatalogue(Entry("A", "0") + Entry("C", "1"));
+  WriteCatalogue(Entry("A", "0") + Entry("C", "1"));
   CRegDword(QuillmarkValue("Reset")).Set(1);
-  loop.step();
+  loop.Step();
   EXPECT_TRUE(Reaches(g_running, 1)) << g_running;  // slots beyond the new count stay stopped
   EXPECT_EQ(CRegDword(QuillmarkValue("Reset")).Get(), 0u);
 }
@@ -196,26 +196,26 @@ TEST_F(ControlThreadTest, ResetReloadsAndRestartsInTheSamePass) {
 TEST_F(ControlThreadTest, MoreThanThreeMonitoredPrintersAreAllStoppedOnReload) {
   std::string entries;
   for (int i = 0; i < 5; ++i) entries += Entry("P" + std::to_string(i), "1");
-  writeCatalogue(entries);
+  WriteCatalogue(entries);
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
   ControlLoop loop(retention, report);
-  loop.waitPass(1);
+  loop.WaitPass(1);
   EXPECT_TRUE(Reaches(g_running, 5)) << g_running;
-  writeCatalogue("");
+  WriteCatalogue("");
   CRegDword(QuillmarkValue("Reset")).Set(1);
-  loop.step();
+  loop.Step();
   EXPECT_EQ(g_running, 0);
 }
 
 TEST_F(ControlThreadTest, StoppingTheControlThreadStopsEverythingItStarted) {
-  writeCatalogue(Entry("A", "1"));
+  WriteCatalogue(Entry("A", "1"));
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
   CRegDword(QuillmarkValue("DeleteOldLogs")).Set(1);
   {
     ControlLoop loop(retention, report);
-    loop.waitPass(1);
+    loop.WaitPass(1);
     EXPECT_TRUE(Reaches(g_running, 1)) << g_running;
-    loop.stop();
+    loop.Stop();
   }
   EXPECT_EQ(g_running, 0);
   EXPECT_EQ(retention, 0);
@@ -242,33 +242,33 @@ TEST_F(ControlThreadTest, EveryPassWritesTheTimeOfThePassAsHeartbeat) {
   CRegDword(QuillmarkValue("Heartbeat")).Set(1'000);
   // Written whether or not anything is monitored.
   CRegDword(QuillmarkValue("Monitoring")).Set(0);
-  writeCatalogue("");
+  WriteCatalogue("");
 
   ControlLoop loop(retention, report);
-  loop.waitPass(1);
+  loop.WaitPass(1);
   EXPECT_EQ(CRegDword(QuillmarkValue("Heartbeat")).Get(), 1'700'000'000u);
 
-  clock.set(1'700'000'061);
-  loop.step();
+  clock.Set(1'700'000'061);
+  loop.Step();
   EXPECT_EQ(CRegDword(QuillmarkValue("Heartbeat")).Get(), 1'700'000'061u);
 
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
-  clock.set(1'700'000'090);
-  loop.step();
+  clock.Set(1'700'000'090);
+  loop.Step();
   EXPECT_EQ(CRegDword(QuillmarkValue("Heartbeat")).Get(), 1'700'000'090u);
-  loop.stop();
+  loop.Stop();
 }
 
 TEST(WorkerThreadFlags, ABodyThatReturnsKeepsItsRunningFlag) {
   class Quick : public engine::WorkerThread {
    public:
-    ~Quick() override { stop(); }
+    ~Quick() override { Stop(); }
    protected:
-    std::uint32_t run(std::int32_t, std::stop_token) override { return 7; }
+    std::uint32_t Run(std::int32_t, std::stop_token) override { return 7; }
   } quick;
-  quick.start();
-  for (int i = 0; i < 200 && !quick.finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_TRUE(quick.running());
-  EXPECT_EQ(quick.stop(), 7u);
-  EXPECT_FALSE(quick.running());
+  quick.Start();
+  for (int i = 0; i < 200 && !quick.Finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(quick.Running());
+  EXPECT_EQ(quick.Stop(), 7u);
+  EXPECT_FALSE(quick.Running());
 }

@@ -27,14 +27,14 @@ std::vector<std::string> SystemNames(const fs::path& folder) {
 
 TEST(FileNames, NewNamesAreMadeInUtf8AndFoundAgain) {
   ScratchRegistry scratch;
-  const std::string base = scratch.folder().string();
+  const std::string base = scratch.Folder().string();
   const std::string folder = base + "/J\xFCrgen";  // Latin-1 text
   ASSERT_TRUE(platform::CreateFolder(folder));
   ASSERT_TRUE(platform::WriteFileBytes(folder + "/d_\xE9t\xE9.xml", "one"));
   ASSERT_TRUE(platform::AppendFileBytes(folder + "/d_\xE9t\xE9.xml", "+two"));
-  EXPECT_EQ(SystemNames(scratch.folder()).back(), "J\xC3\xBCrgen");
-  EXPECT_EQ(ReadWholeFile(scratch.folder() / "J\xC3\xBCrgen" / "d_\xC3\xA9t\xC3\xA9.xml"), "one+two");
-  EXPECT_EQ(platform::ReadFileBytes(folder + "/d_\xE9t\xE9.xml").value_or(""), "one+two");
+  EXPECT_EQ(SystemNames(scratch.Folder()).back(), "J\xC3\xBCrgen");
+  EXPECT_EQ(ReadWholeFile(scratch.Folder() / "J\xC3\xBCrgen" / "d_\xC3\xA9t\xC3\xA9.xml"), "one+two");
+  EXPECT_EQ(platform::ReadFileBytes(folder + "/d_\xE9t\xE9.xml").ValueOr(""), "one+two");
   EXPECT_TRUE(platform::FileExists(folder));
 
   // The listing gives the same Latin-1 text back, fit to be used again.
@@ -48,18 +48,18 @@ TEST(FileNames, NewNamesAreMadeInUtf8AndFoundAgain) {
 TEST(FileNames, FoldersWrittenWithRawLatin1BytesStayInUse) {
   // A log folder made before names were converted: raw Latin-1 bytes.
   ScratchRegistry scratch;
-  const std::string base = scratch.folder().string();
-  fs::create_directory(scratch.folder() / "J\xFCrgen");
-  std::ofstream(scratch.folder() / "J\xFCrgen" / "y_2006.xml", std::ios::binary) << "old";
+  const std::string base = scratch.Folder().string();
+  fs::create_directory(scratch.Folder() / "J\xFCrgen");
+  std::ofstream(scratch.Folder() / "J\xFCrgen" / "y_2006.xml", std::ios::binary) << "old";
 
   const std::string folder = base + "/J\xFCrgen";
   EXPECT_FALSE(platform::CreateFolder(folder)) << "it exists already";
-  EXPECT_EQ(platform::ReadFileBytes(folder + "/y_2006.xml").value_or(""), "old");
+  EXPECT_EQ(platform::ReadFileBytes(folder + "/y_2006.xml").ValueOr(""), "old");
   ASSERT_TRUE(platform::AppendFileBytes(folder + "/y_2006.xml", "+new", "head"));
   ASSERT_TRUE(platform::AppendFileBytes(folder + "/d_20061205.xml", "rec", "head"));
-  EXPECT_EQ(SystemNames(scratch.folder()), std::vector<std::string>{"J\xFCrgen"}) << "no second folder";
-  EXPECT_EQ(ReadWholeFile(scratch.folder() / "J\xFCrgen" / "y_2006.xml"), "old+new");
-  EXPECT_EQ(ReadWholeFile(scratch.folder() / "J\xFCrgen" / "d_20061205.xml"), "headrec");
+  EXPECT_EQ(SystemNames(scratch.Folder()), std::vector<std::string>{"J\xFCrgen"}) << "no second folder";
+  EXPECT_EQ(ReadWholeFile(scratch.Folder() / "J\xFCrgen" / "y_2006.xml"), "old+new");
+  EXPECT_EQ(ReadWholeFile(scratch.Folder() / "J\xFCrgen" / "d_20061205.xml"), "headrec");
 
   const auto listed = platform::ListFilesBelow(base, ".xml");
   EXPECT_EQ(listed.size(), 2u);
@@ -67,7 +67,7 @@ TEST(FileNames, FoldersWrittenWithRawLatin1BytesStayInUse) {
     EXPECT_EQ(path.rfind(folder + "/", 0), 0u) << path;
     EXPECT_TRUE(platform::ForceRemoveFile(path)) << path;
   }
-  EXPECT_TRUE(fs::is_empty(scratch.folder() / "J\xFCrgen"));
+  EXPECT_TRUE(fs::is_empty(scratch.Folder() / "J\xFCrgen"));
 }
 
 TEST(FileNames, AsciiPathsAndOtherNames) {
@@ -80,7 +80,7 @@ TEST(FileNames, AsciiPathsAndOtherNames) {
 
 TEST(FileNames, InputFileReadsInPieces) {
   ScratchRegistry scratch;
-  const std::string path = (scratch.folder() / "Z").string() + "\xFCrich.xml";
+  const std::string path = (scratch.Folder() / "Z").string() + "\xFCrich.xml";
   ASSERT_TRUE(platform::WriteFileBytes(path, "0123456789"));
   platform::InputFile file(path);
   EXPECT_EQ(file.Size(), 10u);
@@ -92,12 +92,12 @@ TEST(FileNames, InputFileReadsInPieces) {
   EXPECT_EQ(std::string(buffer, 2), "89");
   EXPECT_EQ(file.Read(buffer, 4), 0u);
 
-  EXPECT_THROW(platform::InputFile(scratch.folder().string()), std::system_error) << "a folder";
-  const std::string fifo = (scratch.folder() / "fifo").string();
+  EXPECT_THROW(platform::InputFile(scratch.Folder().string()), std::system_error) << "a folder";
+  const std::string fifo = (scratch.Folder() / "fifo").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_THROW(platform::InputFile{fifo}, std::system_error) << "a FIFO nobody writes to";
   EXPECT_FALSE(platform::ReadFileBytes(fifo));
-  EXPECT_THROW(platform::InputFile((scratch.folder() / "none").string()), std::system_error);
+  EXPECT_THROW(platform::InputFile((scratch.Folder() / "none").string()), std::system_error);
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ namespace {
 pid_t StartHost(const ScratchRegistry& scratch) {
   pid_t pid = fork();
   if (pid == 0) {
-    setenv("QUILLMARK_REGISTRY", scratch.registryRoot().c_str(), 1);
+    setenv("QUILLMARK_REGISTRY", scratch.RegistryRoot().c_str(), 1);
     std::string host = std::string(QM_APP_DIR) + "/quillcore-host";
     execl(host.c_str(), host.c_str(), static_cast<char*>(nullptr));
     _exit(127);
@@ -55,7 +55,7 @@ int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
 
 TEST(Host, SwitchesMonitoringOnAndStopsCleanlyOnSigterm) {
   ScratchRegistry scratch;
-  std::string app = (scratch.folder() / "app").string();
+  std::string app = (scratch.Folder() / "app").string();
   std::filesystem::create_directories(app);
   common::WriteTextFile(app + "/settings.xml",
                         "<log><printers><name>P</name><ID>1</ID><cost>1</cost><monitored>1</monitored>"
@@ -73,9 +73,9 @@ TEST(Host, SwitchesMonitoringOnAndStopsCleanlyOnSigterm) {
   EXPECT_TRUE(WaitFor([] { return CRegDword(QuillmarkValue("Monitoring")).Get() == 1; }, 5s));
   // The first pass ran: Reset was set to 1 and cleared again.
   EXPECT_TRUE(WaitFor([&] {
-    auto key = scratch.registry().OpenKey(platform::Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+    auto key = scratch.Registry().OpenKey(platform::Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
     std::uint32_t v = 1, size = 4;
-    return key && (*key)->QueryValue("Reset", nullptr, &v, &size).ok() && v == 0;
+    return key && (*key)->QueryValue("Reset", nullptr, &v, &size).IsOk() && v == 0;
   }, 5s));
   // ... and told the time it ran, by the system clock.
   const std::uint32_t heartbeat = CRegDword(QuillmarkValue("Heartbeat")).Get();
@@ -99,22 +99,22 @@ TEST(Host, SigintEndsItToo) {
 
 TEST(Host, MissingLibraryIsAClearFailure) {
   ScratchRegistry scratch;
-  std::string lonely = (scratch.folder() / "quillcore-host").string();
+  std::string lonely = (scratch.Folder() / "quillcore-host").string();
   std::filesystem::copy_file(std::string(QM_APP_DIR) + "/quillcore-host", lonely);
   // The host needs its platform library beside it, but no engine.
-  std::filesystem::copy_file(std::string(QM_APP_DIR) + "/libqmplatform.so", scratch.folder() / "libqmplatform.so");
-  std::string cmd = "QUILLMARK_REGISTRY=" + scratch.registryRoot().string() + " " + lonely + " 2>" +
-                    (scratch.folder() / "err").string();
+  std::filesystem::copy_file(std::string(QM_APP_DIR) + "/libqmplatform.so", scratch.Folder() / "libqmplatform.so");
+  std::string cmd = "QUILLMARK_REGISTRY=" + scratch.RegistryRoot().string() + " " + lonely + " 2>" +
+                    (scratch.Folder() / "err").string();
   int status = std::system(cmd.c_str());
   EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_NE(ReadTextFile((scratch.folder() / "err").string()).find("libquillcore.so"),
+  EXPECT_NE(ReadTextFile((scratch.Folder() / "err").string()).find("libquillcore.so"),
             std::string::npos);
 }
 
 TEST(RegTool, RoundTripsAndRejectsBadArguments) {
   ScratchRegistry scratch;
-  std::string tool = "QUILLMARK_REGISTRY=" + scratch.registryRoot().string() + " " + QM_APP_DIR + "/quillmark-reg ";
-  std::string out = (scratch.folder() / "out").string();
+  std::string tool = "QUILLMARK_REGISTRY=" + scratch.RegistryRoot().string() + " " + QM_APP_DIR + "/quillmark-reg ";
+  std::string out = (scratch.Folder() / "out").string();
   auto run = [&](const std::string& args) {
     int status = std::system((tool + args + " >" + out + " 2>&1 </dev/null").c_str());
     return WEXITSTATUS(status);

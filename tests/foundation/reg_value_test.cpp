@@ -12,14 +12,14 @@ namespace {
 std::uint32_t StoredDword(platform::Registry& reg, const char* name, bool* exists = nullptr) {
   auto key = reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
   std::uint32_t v = 0, size = 4;
-  bool ok = key && (*key)->QueryValue(name, nullptr, &v, &size).ok();
+  bool ok = key && (*key)->QueryValue(name, nullptr, &v, &size).IsOk();
   if (exists) *exists = ok;
   return v;
 }
 
 ino_t Inode(const ScratchRegistry& s, const char* file) {
   struct stat st {};
-  auto path = s.registryRoot() / "HKLM" / "software" / "quillmark" / file;
+  auto path = s.RegistryRoot() / "HKLM" / "software" / "quillmark" / file;
   return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
@@ -36,22 +36,22 @@ TEST(RegValuePaths, SplitIntoKeyPathAndValueName) {
   };
   for (const auto& c : cases) {
     CRegDword value(c.full);
-    EXPECT_EQ(value.keyPath(), c.key) << c.full;
-    EXPECT_EQ(value.valueName(), c.name) << c.full;
+    EXPECT_EQ(value.KeyPath(), c.key) << c.full;
+    EXPECT_EQ(value.ValueName(), c.name) << c.full;
   }
 }
 
 TEST(RegValueNumbers, CachingAndWritingRules) {
   ScratchRegistry scratch;
-  auto& reg = scratch.registry();
+  auto& reg = scratch.Registry();
 
   // Missing: the default every time, and nothing is created by Set(0).
   CRegDword missing(QuillmarkValue("Monitoring"), 7);
   EXPECT_EQ(missing.Get(), 7u);
-  EXPECT_FALSE(missing.readOnce());
+  EXPECT_FALSE(missing.ReadOnce());
   CRegDword zero(QuillmarkValue("Monitoring"));
   zero.Set(0);
-  EXPECT_TRUE(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).status().IsNotFound());
+  EXPECT_TRUE(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
 
   // Set(1) creates the key path and the value.
   zero.Set(1);
@@ -86,7 +86,7 @@ TEST(RegValueTexts, CachingAndWritingRules) {
   ScratchRegistry scratch;
   CRegString empty(QuillmarkValue("ToSendDay"));
   empty.Set("");
-  EXPECT_TRUE(scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).status().IsNotFound());
+  EXPECT_TRUE(scratch.Registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
   EXPECT_EQ(CRegString(QuillmarkValue("ToSendDay"), "dflt").Get(), "dflt");
 
   CRegString day(QuillmarkValue("ToSendDay"));
@@ -98,21 +98,21 @@ TEST(RegValueTexts, CachingAndWritingRules) {
 
   // Stored as the text plus its terminating zero; case-sensitive compare.
   day.Set("20061205X");
-  auto key = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).value();
+  auto key = scratch.Registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
   std::uint32_t size = 0;
   key->QueryValue("ToSendDay", nullptr, nullptr, &size);
   EXPECT_EQ(size, 10u);
 
   // A text with an embedded zero reads up to the zero.
-  auto wkey = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
+  auto wkey = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   wkey->SetValue("SMTPName", RegType::Sz, "ab\0cd", 6);
   EXPECT_EQ(CRegString(QuillmarkValue("SMTPName")).Get(), "ab");
 }
 
 TEST(RegValueTexts, AValueWithNoBytesReadsAsEmptyText) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
+  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   ASSERT_NE(key, nullptr);
-  ASSERT_EQ((key->SetValue("SMTPName", RegType::Sz, nullptr, 0)).code(), platform::StatusCode::kOk);
+  ASSERT_EQ((key->SetValue("SMTPName", RegType::Sz, nullptr, 0)).Code(), platform::StatusCode::kOk);
   EXPECT_EQ(CRegString(QuillmarkValue("SMTPName"), "dflt").Get(), "");
 }

@@ -22,18 +22,18 @@ using platform::RegType;
 
 TEST(RegistryStore, KeysMustExistToBeOpenedAndAreCaseInsensitive) {
   ScratchRegistry scratch;
-  auto& reg = scratch.registry();
-  EXPECT_TRUE(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).status().IsNotFound());
-  auto created = reg.CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
+  auto& reg = scratch.Registry();
+  EXPECT_TRUE(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
+  auto created = reg.CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   ASSERT_NE(created, nullptr);
   std::uint32_t one = 1;
-  ASSERT_EQ((created->SetValue("Monitoring", RegType::Dword, &one, 4)).code(), StatusCode::kOk);
+  ASSERT_EQ((created->SetValue("Monitoring", RegType::Dword, &one, 4)).Code(), StatusCode::kOk);
 
-  auto opened = reg.OpenKey(Hive::LocalMachine, "SOFTWARE\\quillmark", platform::kKeyRead).value();
+  auto opened = reg.OpenKey(Hive::LocalMachine, "SOFTWARE\\quillmark", platform::kKeyRead).Value();
   ASSERT_NE(opened, nullptr);
   std::uint32_t value = 0, size = 4;
   RegType type = RegType::None;
-  ASSERT_EQ((opened->QueryValue("MONITORING", &type, &value, &size)).code(), StatusCode::kOk);
+  ASSERT_EQ((opened->QueryValue("MONITORING", &type, &value, &size)).Code(), StatusCode::kOk);
   EXPECT_EQ(type, RegType::Dword);
   EXPECT_EQ(value, 1u);
   EXPECT_EQ(opened->Values().at(0).name, "Monitoring");
@@ -41,34 +41,34 @@ TEST(RegistryStore, KeysMustExistToBeOpenedAndAreCaseInsensitive) {
 
 TEST(RegistryStore, QueryReportsSizeAndRefusesShortBuffers) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
-  ASSERT_EQ((key->SetValue("AppPath", RegType::Sz, "/opt/qm", 8)).code(), StatusCode::kOk);
+  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  ASSERT_EQ((key->SetValue("AppPath", RegType::Sz, "/opt/qm", 8)).Code(), StatusCode::kOk);
   std::uint32_t size = 0;
-  EXPECT_EQ((key->QueryValue("AppPath", nullptr, nullptr, &size)).code(), StatusCode::kOk);
+  EXPECT_EQ((key->QueryValue("AppPath", nullptr, nullptr, &size)).Code(), StatusCode::kOk);
   EXPECT_EQ(size, 8u);
   char small[4];
   size = sizeof small;
-  EXPECT_EQ((key->QueryValue("AppPath", nullptr, small, &size)).code(), StatusCode::kMoreData);
+  EXPECT_EQ((key->QueryValue("AppPath", nullptr, small, &size)).Code(), StatusCode::kMoreData);
   EXPECT_EQ(size, 8u);
-  EXPECT_EQ((key->QueryValue("Missing", nullptr, nullptr, &size)).code(), StatusCode::kNotFound);
+  EXPECT_EQ((key->QueryValue("Missing", nullptr, nullptr, &size)).Code(), StatusCode::kNotFound);
 }
 
 TEST(RegistryStore, OddValueNamesStaySeparateAndInsideTheKey) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
+  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   const char* names[] = {"a/b", "..", ".", "", "a%2Fb", "line\nbreak", "../../escape"};
   for (std::uint32_t i = 0; i < std::size(names); ++i) {
-    ASSERT_EQ((key->SetValue(names[i], RegType::Dword, &i, 4)).code(), StatusCode::kOk) << names[i];
+    ASSERT_EQ((key->SetValue(names[i], RegType::Dword, &i, 4)).Code(), StatusCode::kOk) << names[i];
   }
   for (std::uint32_t i = 0; i < std::size(names); ++i) {
     std::uint32_t v = 99, size = 4;
-    ASSERT_EQ((key->QueryValue(names[i], nullptr, &v, &size)).code(), StatusCode::kOk) << names[i];
+    ASSERT_EQ((key->QueryValue(names[i], nullptr, &v, &size)).Code(), StatusCode::kOk) << names[i];
     EXPECT_EQ(v, i) << names[i];
   }
   EXPECT_EQ(key->Values().size(), std::size(names));
   // Nothing was written beside the registry root.
   std::size_t entries = 0;
-  for (auto& e : std::filesystem::directory_iterator(scratch.folder())) {
+  for (auto& e : std::filesystem::directory_iterator(scratch.Folder())) {
     (void)e;
     ++entries;
   }
@@ -77,9 +77,9 @@ TEST(RegistryStore, OddValueNamesStaySeparateAndInsideTheKey) {
 
 TEST(RegistryStore, FilesAndFoldersAreNotWorldAccessible) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
+  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   key->SetValue("SMTPPass4MailServer", RegType::Sz, "x", 2);
-  for (auto& e : std::filesystem::recursive_directory_iterator(scratch.registryRoot())) {
+  for (auto& e : std::filesystem::recursive_directory_iterator(scratch.RegistryRoot())) {
     struct stat st {};
     ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07, 0u) << e.path();
@@ -96,7 +96,7 @@ TEST(RegistryStore, FilesAndFoldersAreNotWorldAccessible) {
 TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
   ScratchRegistry scratch;
   {
-    auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
+    auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
     std::string initial(300, 'a');
     key->SetValue("ToSendFile", RegType::Sz, initial.c_str(), 301);
   }
@@ -105,7 +105,7 @@ TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-      auto reg = platform::MakeFileRegistry(scratch.registryRoot());
+      auto reg = platform::MakeFileRegistry(scratch.RegistryRoot());
       int bad = 0;
       for (int i = 0; i < 300; ++i) {
         if (p % 2 == 0) {
@@ -139,7 +139,7 @@ TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   // No temporary files are left behind.
-  for (auto& e : std::filesystem::recursive_directory_iterator(scratch.registryRoot())) {
+  for (auto& e : std::filesystem::recursive_directory_iterator(scratch.RegistryRoot())) {
     EXPECT_EQ(e.path().filename().string().rfind(".tmp", 0), std::string::npos) << e.path();
   }
 }
@@ -149,8 +149,8 @@ namespace {
 // Runs quillmark-reg with `args` on the scratch store; its output lands in
 // `out`. A command still running after ten seconds is ended (status 124).
 int RunRegCommand(const ScratchRegistry& scratch, const std::string& args, std::string& out) {
-  const std::string file = (scratch.folder() / "reg-out").string();
-  const std::string command = "QUILLMARK_REGISTRY=" + scratch.registryRoot().string() + " timeout 10 " +
+  const std::string file = (scratch.Folder() / "reg-out").string();
+  const std::string command = "QUILLMARK_REGISTRY=" + scratch.RegistryRoot().string() + " timeout 10 " +
                               QM_APP_DIR + "/quillmark-reg " + args + " >" + file + " 2>&1 </dev/null";
   const int status = std::system(command.c_str());
   out = ReadTextFile(file);
@@ -163,11 +163,11 @@ int RunRegCommand(const ScratchRegistry& scratch, const std::string& args, std::
 // the value reads as damaged, at once, for the store and for the command.
 TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).value();
+  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   ASSERT_NE(key, nullptr);
   std::uint32_t one = 1;
-  ASSERT_EQ((key->SetValue("Monitoring", RegType::Dword, &one, 4)).code(), StatusCode::kOk);
-  const auto folder = scratch.registryRoot() / "HKLM" / "software" / "quillmark";
+  ASSERT_EQ((key->SetValue("Monitoring", RegType::Dword, &one, 4)).Code(), StatusCode::kOk);
+  const auto folder = scratch.RegistryRoot() / "HKLM" / "software" / "quillmark";
   ASSERT_EQ(::mkfifo((folder / "=smtpsrv").c_str(), 0600), 0) << std::strerror(errno);
 
   // Run on a thread of its own, so that a reader that does block fails the
@@ -175,9 +175,9 @@ TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
   std::promise<std::pair<StatusCode, std::size_t>> done;
   auto result = done.get_future();
   std::thread([&scratch, &done] {
-    auto reader = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).value();
+    auto reader = scratch.Registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
     std::uint32_t size = 0;
-    const StatusCode status = reader->QueryValue("SMTPSRV", nullptr, nullptr, &size).code();
+    const StatusCode status = reader->QueryValue("SMTPSRV", nullptr, nullptr, &size).Code();
     done.set_value({status, reader->Values().size()});
   }).detach();
   if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
@@ -204,12 +204,12 @@ TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
 // two hex digits) is not a subkey; listing the key goes on without it.
 TEST(RegistryStore, FoldersWithMalformedEscapesAreNotSubkeys) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Good%Name", platform::kKeyWrite).value();
+  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Good%Name", platform::kKeyWrite).Value();
   ASSERT_NE(key, nullptr);
-  const auto folder = scratch.registryRoot() / "HKLM" / "software" / "quillmark";
+  const auto folder = scratch.RegistryRoot() / "HKLM" / "software" / "quillmark";
   for (const char* bad : {"%zz", "bad%", "bad%4", "%g1"}) ASSERT_EQ(::mkdir((folder / bad).c_str(), 0700), 0) << bad;
 
-  auto parent = scratch.registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).value();
+  auto parent = scratch.Registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
   ASSERT_NE(parent, nullptr);
   std::vector<std::string> subkeys;
   ASSERT_NO_THROW(subkeys = parent->SubKeys());

@@ -27,7 +27,7 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 std::unique_ptr<platform::ValueWatch> WatchSwitches(ScratchRegistry& scratch) {
-  return scratch.registry().WatchValues(platform::Hive::LocalMachine, common::kQuillmarkKey,
+  return scratch.Registry().WatchValues(platform::Hive::LocalMachine, common::kQuillmarkKey,
                                         {"Monitoring", "Reset"});
 }
 
@@ -108,7 +108,7 @@ std::atomic<int> g_watching{0};
 
 class IdleWatcher : public engine::PrinterWatcher {
  protected:
-  std::uint32_t run(std::int32_t, std::stop_token stop) override {
+  std::uint32_t Run(std::int32_t, std::stop_token stop) override {
     ++g_watching;
     engine::IdleUntilStopped(stop);
     --g_watching;
@@ -131,8 +131,8 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
 // within a second.
 TEST(ControlLoopSwitches, MonitoringAndResetTakeEffectWithinASecond) {
   ScratchRegistry scratch;
-  const testing_support::AppFolderScope appFolder(scratch.folder());
-  common::WriteTextFile((scratch.folder() / "settings.xml").string(),
+  const testing_support::AppFolderScope appFolder(scratch.Folder());
+  common::WriteTextFile((scratch.Folder() / "settings.xml").string(),
                         "<log><printers><name>A</name><ID>1</ID><cost>2</cost><monitored>1</monitored>"
                         "</printers></log>");
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
@@ -142,7 +142,7 @@ TEST(ControlLoopSwitches, MonitoringAndResetTakeEffectWithinASecond) {
   options.makeReport = [] { return std::make_unique<engine::WorkerThread>(); };
   engine::ControlThread control(std::move(options));
   g_watching = 0;
-  control.start();
+  control.Start();
   ASSERT_TRUE(WaitFor([] { return g_watching == 1; }, 5s));
 
   CRegDword(QuillmarkValue("Monitoring")).Set(0);
@@ -150,12 +150,12 @@ TEST(ControlLoopSwitches, MonitoringAndResetTakeEffectWithinASecond) {
   CRegDword(QuillmarkValue("Monitoring")).Set(1);
   EXPECT_TRUE(WaitFor([] { return g_watching == 1; }, 1s)) << "monitoring did not start within a second";
 
-  common::WriteTextFile((scratch.folder() / "settings.xml").string(), "<log><printers></printers></log>");
+  common::WriteTextFile((scratch.Folder() / "settings.xml").string(), "<log><printers></printers></log>");
   CRegDword(QuillmarkValue("Reset")).Set(1);
   EXPECT_TRUE(WaitFor([] { return g_watching == 0; }, 1s)) << "the reload waited for the pass";
   EXPECT_TRUE(WaitFor([] { return CRegDword(QuillmarkValue("Reset")).Get() == 0; }, 1s));
 
   auto begin = Steady::now();
-  control.stop();
+  control.Stop();
   EXPECT_LT(Steady::now() - begin, 1s) << "a stop wakes the loop's wait";
 }

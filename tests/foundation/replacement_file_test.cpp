@@ -62,8 +62,8 @@ class ScratchShm {
   }
   ScratchShm(const ScratchShm&) = delete;
   ScratchShm& operator=(const ScratchShm&) = delete;
-  bool ok() const { return !folder_.empty(); }
-  const fs::path& folder() const { return folder_; }
+  bool Ok() const { return !folder_.empty(); }
+  const fs::path& Folder() const { return folder_; }
 
  private:
   fs::path folder_;
@@ -82,10 +82,10 @@ std::vector<std::string> Leftovers(const fs::path& folder) {
 // and for sizes around the pieces the copy goes in.
 TEST(ReplacementFile, CopyEditAndAppendGiveExactlyTheseBytes) {
   ScratchRegistry scratch;
-  std::vector<fs::path> sources = {scratch.folder()};
+  std::vector<fs::path> sources = {scratch.Folder()};
   ScratchShm shm;
-  if (shm.ok()) sources.push_back(shm.folder());
-  const fs::path target = scratch.folder() / "document.xml";
+  if (shm.Ok()) sources.push_back(shm.Folder());
+  const fs::path target = scratch.Folder() / "document.xml";
   for (const fs::path& where : sources) {
     for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{525}, std::size_t{526},
                              std::size_t{(1u << 20) - 1}, std::size_t{(1u << 20) + 1},
@@ -95,9 +95,9 @@ TEST(ReplacementFile, CopyEditAndAppendGiveExactlyTheseBytes) {
       Put(where / "source.xml", source);
       Put(target, "old");
       auto file = ReplacementFile::Create(target.string());
-      ASSERT_TRUE(file) << file.status().ToString();
+      ASSERT_TRUE(file) << file.Status().ToString();
       auto copied = file->CopyFrom((where / "source.xml").string());
-      ASSERT_TRUE(copied) << copied.status().ToString();
+      ASSERT_TRUE(copied) << copied.Status().ToString();
       EXPECT_EQ(*copied, size);
       auto head = file->ReadAt(0, 4);
       ASSERT_TRUE(head);
@@ -115,14 +115,14 @@ TEST(ReplacementFile, CopyEditAndAppendGiveExactlyTheseBytes) {
   }
   // The replaced files are removed by the background thread, soon.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!Leftovers(scratch.folder()).empty() && std::chrono::steady_clock::now() < deadline)
+  while (!Leftovers(scratch.Folder()).empty() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(Leftovers(scratch.folder()), std::vector<std::string>{});
+  EXPECT_EQ(Leftovers(scratch.Folder()), std::vector<std::string>{});
 }
 
 TEST(ReplacementFile, AReaderOfTheOldFileReadsItWholeAfterTheReplacement) {
   ScratchRegistry scratch;
-  const fs::path target = scratch.folder() / "document.xml";
+  const fs::path target = scratch.Folder() / "document.xml";
   const std::string old = Pattern(2u << 20);
   Put(target, old);
   // Opened as the programs open files (shared for deletion on Windows,
@@ -141,7 +141,7 @@ TEST(ReplacementFile, AReaderOfTheOldFileReadsItWholeAfterTheReplacement) {
 
 TEST(ReplacementFile, DroppedUncommittedLeavesTheTargetAndNothingElse) {
   ScratchRegistry scratch;
-  const fs::path target = scratch.folder() / "settings.xml";
+  const fs::path target = scratch.Folder() / "settings.xml";
   Put(target, "before");
 #if !defined(_WIN32)
   ::chmod(target.c_str(), 0640);
@@ -150,10 +150,10 @@ TEST(ReplacementFile, DroppedUncommittedLeavesTheTargetAndNothingElse) {
     auto file = ReplacementFile::Create(target.string());
     ASSERT_TRUE(file);
     ASSERT_TRUE(file->Append("after"));
-    EXPECT_EQ(Leftovers(scratch.folder()).size(), 1u);
+    EXPECT_EQ(Leftovers(scratch.Folder()).size(), 1u);
   }
   EXPECT_EQ(RawBytes(target), "before");
-  EXPECT_EQ(Leftovers(scratch.folder()), std::vector<std::string>{});
+  EXPECT_EQ(Leftovers(scratch.Folder()), std::vector<std::string>{});
 
   // Committed: the old file's permissions are kept, the content flushed.
   auto file = ReplacementFile::Create(target.string());
@@ -167,32 +167,32 @@ TEST(ReplacementFile, DroppedUncommittedLeavesTheTargetAndNothingElse) {
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 #endif
-  EXPECT_EQ(Leftovers(scratch.folder()), std::vector<std::string>{});
+  EXPECT_EQ(Leftovers(scratch.Folder()), std::vector<std::string>{});
 
   // A source that is missing or not a file is an error, not an empty copy.
   auto again = ReplacementFile::Create(target.string());
   ASSERT_TRUE(again);
-  EXPECT_TRUE(again->CopyFrom((scratch.folder() / "missing.xml").string()).status().IsNotFound());
-  EXPECT_FALSE(again->CopyFrom(scratch.folder().string()));
-  EXPECT_FALSE(ReplacementFile::Create((scratch.folder() / "no" / "such.xml").string()));
+  EXPECT_TRUE(again->CopyFrom((scratch.Folder() / "missing.xml").string()).Status().IsNotFound());
+  EXPECT_FALSE(again->CopyFrom(scratch.Folder().string()));
+  EXPECT_FALSE(ReplacementFile::Create((scratch.Folder() / "no" / "such.xml").string()));
 }
 
 // POSIX: links below the data folder need no privilege to make there.
 #if !defined(_WIN32)
 TEST(ReplacementFile, BelowTheDataFolderNoLinkIsFollowed) {
   ScratchRegistry scratch;
-  const fs::path data = scratch.folder() / "data";
+  const fs::path data = scratch.Folder() / "data";
   fs::create_directories(data / "Logs");
   ::chmod(data.c_str(), 0750);
   ::chmod((data / "Logs").c_str(), 0750);
-  Put(scratch.folder() / "secret", "secret");
-  fs::create_symlink(scratch.folder() / "secret", data / "Logs" / "linked.xml");
-  fs::create_symlink(scratch.folder() / "secret", data / "Logs" / "DisplayReport.xml");
+  Put(scratch.Folder() / "secret", "secret");
+  fs::create_symlink(scratch.Folder() / "secret", data / "Logs" / "linked.xml");
+  fs::create_symlink(scratch.Folder() / "secret", data / "Logs" / "DisplayReport.xml");
   const std::string previous = platform::DataFolder();
   platform::SetDataFolder(data.string());
 
   auto file = ReplacementFile::Create((data / "Logs" / "DisplayReport.xml").string());
-  ASSERT_TRUE(file) << file.status().ToString();
+  ASSERT_TRUE(file) << file.Status().ToString();
   EXPECT_FALSE(file->CopyFrom((data / "Logs" / "linked.xml").string()));
   ASSERT_TRUE(file->Append("mine"));
   ASSERT_TRUE(file->Commit(ReplacementFile::OldFile::kRemoveLater));
@@ -201,7 +201,7 @@ TEST(ReplacementFile, BelowTheDataFolderNoLinkIsFollowed) {
   // The link was replaced, not written through.
   EXPECT_FALSE(fs::is_symlink(data / "Logs" / "DisplayReport.xml"));
   EXPECT_EQ(RawBytes(data / "Logs" / "DisplayReport.xml"), "mine");
-  EXPECT_EQ(RawBytes(scratch.folder() / "secret"), "secret");
+  EXPECT_EQ(RawBytes(scratch.Folder() / "secret"), "secret");
 }
 #endif
 

@@ -27,14 +27,14 @@ using platform::StatusCode;
 
 TEST(StatusTest, SystemErrorsKeepTheirNumberContextAndReason) {
   const Status missing = Status::FromSystem(kNoSuchFile, "open /x/Day.xml");
-  EXPECT_FALSE(missing.ok());
+  EXPECT_FALSE(missing.IsOk());
   EXPECT_FALSE(missing);
   EXPECT_TRUE(missing.IsNotFound());
-  EXPECT_EQ(missing.system_error(), kNoSuchFile);
+  EXPECT_EQ(missing.SystemError(), kNoSuchFile);
   EXPECT_EQ(missing.ToString(), "open /x/Day.xml: " + platform::SystemErrorText(kNoSuchFile));
-  EXPECT_EQ(Status::FromSystem(kNoAccess, "x").code(), StatusCode::kAccessDenied);
+  EXPECT_EQ(Status::FromSystem(kNoAccess, "x").Code(), StatusCode::kAccessDenied);
   // A failure whose number was lost is still a failure.
-  EXPECT_FALSE(Status::FromSystem(0, "x").ok());
+  EXPECT_FALSE(Status::FromSystem(0, "x").IsOk());
   EXPECT_EQ(Status().ToString(), "OK");
   EXPECT_EQ(Status(StatusCode::kUnavailable, "Get-Jobs on Office").ToString(), "Get-Jobs on Office: unavailable");
 }
@@ -46,12 +46,12 @@ TEST(StatusTest, ResultCarriesTheValueOrTheReason) {
   EXPECT_EQ(good->size(), 4u);
   platform::Result<std::string> bad(Status::FromSystem(kNoAccess, "read f"));
   EXPECT_FALSE(bad);
-  EXPECT_EQ(bad.status().code(), StatusCode::kAccessDenied);
-  EXPECT_EQ(bad.value_or("none"), "none");
+  EXPECT_EQ(bad.Status().Code(), StatusCode::kAccessDenied);
+  EXPECT_EQ(bad.ValueOr("none"), "none");
   // An OK status cannot stand for a missing value.
   platform::Result<int> odd{Status()};
   EXPECT_FALSE(odd);
-  EXPECT_FALSE(odd.status().ok());
+  EXPECT_FALSE(odd.Status().IsOk());
 }
 
 TEST(LogTest, OneEventIsOneLineAndDebugLinesAreOffByDefault) {
@@ -80,8 +80,8 @@ TEST(StatusTest, StatusErrorIsASystemErrorWithTheWholeStatus) {
     EXPECT_EQ(error.code().value(), kNoSuchFile);
     const auto* full = dynamic_cast<const platform::StatusError*>(&error);
     ASSERT_NE(full, nullptr);
-    EXPECT_TRUE(full->status().IsNotFound());
-    EXPECT_EQ(full->status().context(), "open /x");
+    EXPECT_TRUE(full->Status().IsNotFound());
+    EXPECT_EQ(full->Status().Context(), "open /x");
   }
 }
 
@@ -122,10 +122,10 @@ TEST(StatusTest, PlatformExceptionsKeepTheirTextAndCarryAStatus) {
   const platform::SpoolerError gone(platform::kErrorServerUnavailable, "cannot reach the CUPS server /s", ENOENT);
   EXPECT_EQ(gone.code(), platform::kErrorServerUnavailable);
   EXPECT_EQ(std::string(gone.what()), "cannot reach the CUPS server /s: " + platform::SystemErrorText(ENOENT));
-  EXPECT_EQ(gone.status().code(), StatusCode::kUnavailable);
+  EXPECT_EQ(gone.Status().Code(), StatusCode::kUnavailable);
   const platform::SpoolerError name(platform::kErrorInvalidPrinterName, "no printer name");
   EXPECT_EQ(std::string(name.what()), "no printer name");
-  EXPECT_TRUE(name.status().IsNotFound());
+  EXPECT_TRUE(name.Status().IsNotFound());
   // A TLS failure is a system error too; its text is the TLS library's.
   const platform::TlsError tls("certificate verify failed: self-signed certificate");
   EXPECT_EQ(std::string(tls.what()), "certificate verify failed: self-signed certificate");

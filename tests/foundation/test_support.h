@@ -15,7 +15,7 @@
 // A fresh temporary folder and a registry of its own, made the
 // process-wide registry for the life of the object: on POSIX the
 // file-backed store in the folder, on Windows the system's registry
-// redirected below a fresh key of HKEY_CURRENT_USER (registryRoot() is
+// redirected below a fresh key of HKEY_CURRENT_USER (RegistryRoot() is
 // what QUILLMARK_REGISTRY takes to reach it from another program).
 class ScratchRegistry {
  public:
@@ -38,9 +38,9 @@ class ScratchRegistry {
     std::error_code ec;
     std::filesystem::remove_all(folder_, ec);
   }
-  const std::filesystem::path& folder() const { return folder_; }
-  const std::filesystem::path& registryRoot() const { return root_; }
-  platform::Registry& registry() { return *registry_; }
+  const std::filesystem::path& Folder() const { return folder_; }
+  const std::filesystem::path& RegistryRoot() const { return root_; }
+  platform::Registry& Registry() { return *registry_; }
 
  private:
   std::filesystem::path folder_;

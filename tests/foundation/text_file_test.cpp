@@ -14,7 +14,7 @@ using testing_support::ReadWholeFile;
 
 TEST(TextFiles, WrittenWithCrLfAndReadBackWithLf) {
   ScratchRegistry scratch;
-  std::string file = (scratch.folder() / "a.xml").string();
+  std::string file = (scratch.Folder() / "a.xml").string();
   ASSERT_TRUE(common::WriteTextFile(file, "one\ntwo\n"));
   EXPECT_EQ(ReadWholeFile(file), "one\r\ntwo\r\n");
   EXPECT_EQ(ReadTextFile(file), "one\ntwo\n");
@@ -22,8 +22,8 @@ TEST(TextFiles, WrittenWithCrLfAndReadBackWithLf) {
   EXPECT_EQ(ReadWholeFile(file), "one\r\ntwo\r\n\r\nthree");
   ASSERT_TRUE(common::ReplaceTextFile(file, "x\ny"));
   EXPECT_EQ(ReadWholeFile(file), "x\r\ny");
-  EXPECT_EQ(ReadTextFile((scratch.folder() / "missing.xml").string()), "");
-  EXPECT_EQ(ReadTextFile(scratch.folder().string()), "");  // a folder is not a file
+  EXPECT_EQ(ReadTextFile((scratch.Folder() / "missing.xml").string()), "");
+  EXPECT_EQ(ReadTextFile(scratch.Folder().string()), "");  // a folder is not a file
 }
 
 TEST(TextFiles, OnlyCarriageReturnsBeforeALineFeedAreDropped) {
@@ -36,7 +36,7 @@ TEST(TextFiles, OnlyCarriageReturnsBeforeALineFeedAreDropped) {
 
 TEST(TextFiles, ConcurrentAppendsNeverInterleave) {
   ScratchRegistry scratch;
-  std::string file = (scratch.folder() / "log.xml").string();
+  std::string file = (scratch.Folder() / "log.xml").string();
   std::vector<std::thread> writers;
   for (int t = 0; t < 4; ++t) {
     writers.emplace_back([&, t] {

@@ -76,11 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const platform::Status set = key->SetValue(valueName, platform::RegType::Binary, bytes.data(),
                                              static_cast<std::uint32_t>(bytes.size()));
-  if (set.ok()) {
+  if (set.IsOk()) {
     std::string back(bytes.size(), '\0');
     std::uint32_t length = static_cast<std::uint32_t>(back.size());
     platform::RegType type = platform::RegType::None;
-    Check(key->QueryValue(valueName, &type, back.data(), &length).ok(),
+    Check(key->QueryValue(valueName, &type, back.data(), &length).IsOk(),
           "a written value does not read");
     Check(type == platform::RegType::Binary && length == bytes.size() && back == bytes,
           "a value reads back other than written");
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Readers of the parent key go through every stray entry without failing.
   auto parent = registry->OpenKey(platform::Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
-  Check(parent.has_value(), "the parent key does not open");
+  Check(parent.HasValue(), "the parent key does not open");
   (void)(*parent)->SubKeys();
   (void)(*parent)->Values();
   return 0;

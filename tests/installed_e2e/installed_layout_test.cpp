@@ -49,7 +49,7 @@ class SilentServer {
     HangUp();
     if (fd_ >= 0) close(fd_);
   }
-  int port() const { return port_; }
+  int Port() const { return port_; }
   // True when a client connected within `limit`.
   bool Accepted(std::chrono::milliseconds limit) {
     pollfd p{fd_, POLLIN, 0};
@@ -190,7 +190,7 @@ TEST_F(Attacks, TheMailerComesFromTheInstallFolderAndTheReportIsClosed) {
   }
 
   SilentServer server;
-  ASSERT_GT(server.port(), 0);
+  ASSERT_GT(server.Port(), 0);
   const std::time_t now = std::time(nullptr);
   const std::string yesterday = Stamp(now - 86400);
   const fs::path day = data_ / "Logs" / ("d_" + yesterday + ".xml");
@@ -199,7 +199,7 @@ TEST_F(Attacks, TheMailerComesFromTheInstallFolderAndTheReportIsClosed) {
   CRegDword(QuillmarkValue("EmailAlert")).Set(1).Write();
   CRegString(QuillmarkValue("SMTPSRV")).Set(common::Scramble("127.0.0.1")).Write();
   CRegString(QuillmarkValue("SMTPAUTH")).Set(common::Scramble("None")).Write();
-  CRegDword(QuillmarkValue("SMTPPORT")).Set(static_cast<std::uint32_t>(server.port())).Write();
+  CRegDword(QuillmarkValue("SMTPPORT")).Set(static_cast<std::uint32_t>(server.Port())).Write();
 
   StartHost();
   ASSERT_TRUE(server.Accepted(20s)) << "no mailer reached the server";
@@ -228,7 +228,7 @@ TEST_F(Attacks, TheMailerSendsNothingButPlainFilesInsideLogs) {
   SilentServer server;
   CRegString(QuillmarkValue("SMTPSRV")).Set(common::Scramble("127.0.0.1")).Write();
   CRegString(QuillmarkValue("SMTPAUTH")).Set(common::Scramble("None")).Write();
-  CRegDword(QuillmarkValue("SMTPPORT")).Set(static_cast<std::uint32_t>(server.port())).Write();
+  CRegDword(QuillmarkValue("SMTPPORT")).Set(static_cast<std::uint32_t>(server.Port())).Write();
   const std::string postrider = "timeout 30 " + Quote((app_ / "Postrider").string());
 
   // "ToSendFile" is the console user's to write; the mailer as the engine

@@ -33,14 +33,14 @@ using testing_support::WaitChild;
 class CatalogueCacheTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_ = scratch_.folder() / "app";
+    app_ = scratch_.Folder() / "app";
     fs::create_directories(app_);
     appFolder_.emplace(app_);
   }
 
-  std::string path() const { return (app_ / "settings.xml").string(); }
+  std::string Path() const { return (app_ / "settings.xml").string(); }
   void Log(engine::JobLogStore& store, const std::string& printer, const std::string& user) {
-    store.log(9, 3, 2006, 10, 0, "doc", 1, "2", printer, user);
+    store.Log(9, 3, 2006, 10, 0, "doc", 1, "2", printer, user);
   }
   bool Logged(const std::string& folder) const {
     return fs::exists(app_ / "Logs" / "Printers" / folder / "d_20060309.xml");
@@ -60,8 +60,8 @@ TEST_F(CatalogueCacheTest, KnownNamesReadTheFileOnceAndNeverWriteIt) {
       "<log><printers><name>Laser</name><ID>3</ID><cost>2</cost><monitored>1</monitored>"
       "<name>Hannah's</name><ID>4</ID><cost>0</cost><monitored>0</monitored></printers>"
       "<users><username>carl</username><username>bobby</username></users></log>";
-  common::WriteTextFile(path(), text);
-  const platform::FileStamp before = platform::StampOf(path());
+  common::WriteTextFile(Path(), text);
+  const platform::FileStamp before = platform::StampOf(Path());
 
   engine::JobLogStore store(clock_);
   for (int i = 0; i < 20; ++i) {
@@ -69,26 +69,26 @@ TEST_F(CatalogueCacheTest, KnownNamesReadTheFileOnceAndNeverWriteIt) {
     Log(store, "Laser", "bob");
     Log(store, "Laser", "ann");
   }
-  EXPECT_EQ(store.catalogueReads(), 1u);
-  EXPECT_EQ(platform::StampOf(path()), before);
-  EXPECT_EQ(ReadTextFile(path()), text);
+  EXPECT_EQ(store.CatalogueReads(), 1u);
+  EXPECT_EQ(platform::StampOf(Path()), before);
+  EXPECT_EQ(ReadTextFile(Path()), text);
   EXPECT_TRUE(Logged("Printer_3"));
 }
 
 TEST_F(CatalogueCacheTest, ChangesByOtherProcessesAreSeenOnTheNextJob) {
-  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  common::WriteTextFile(Path(), "<log><printers></printers></log>");
   engine::JobLogStore store(clock_);
   Log(store, "Ink", "anna");
   EXPECT_TRUE(fs::exists(app_ / "Logs" / "Printers" / "d_20060309.xml"));
 
   // The console adds the printer.
-  EXPECT_EQ(WaitChild(SpawnChild([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
+  EXPECT_EQ(WaitChild(SpawnChild([&] { common::ApplyMonitoredPrinters(Path(), {{"Ink", "3"}}); })), 0);
   Log(store, "Ink", "anna");
   EXPECT_TRUE(Logged("Printer_1"));
 
   // Another writer swaps two identifiers: same size, a new file.
   EXPECT_EQ(WaitChild(SpawnChild([&] {
-              common::EditCatalogue(path(), [](std::string& t) {
+              common::EditCatalogue(Path(), [](std::string& t) {
                 t = "<log><printers><name>Ink</name><ID>2</ID><cost>3</cost><monitored>1</monitored>"
                     "<name>Old</name><ID>1</ID><cost>3</cost><monitored>0</monitored></printers>"
                     "<users><username>anna</username></users></log>";
@@ -100,18 +100,18 @@ TEST_F(CatalogueCacheTest, ChangesByOtherProcessesAreSeenOnTheNextJob) {
   EXPECT_TRUE(Logged("Printer_2"));
 
   // The file is removed and made again without users: anna is listed anew.
-  fs::remove(path());
-  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  fs::remove(Path());
+  common::WriteTextFile(Path(), "<log><printers></printers></log>");
   Log(store, "Ink", "anna");
-  store.flushCatalogue();
-  EXPECT_EQ(common::ListUsers(ReadTextFile(path())), std::vector<std::string>{"anna"});
+  store.FlushCatalogue();
+  EXPECT_EQ(common::ListUsers(ReadTextFile(Path())), std::vector<std::string>{"anna"});
 }
 
 TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
-  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  common::WriteTextFile(Path(), "<log><printers></printers></log>");
   engine::JobLogStore store(clock_);
   Log(store, "P", "first");  // the store now holds a copy
-  store.flushCatalogue();
+  store.FlushCatalogue();
 
   auto writer = [&](const char* prefix) {
     return [&, prefix] {
@@ -124,9 +124,9 @@ TEST_F(CatalogueCacheTest, UsersAddedMeanwhileByOtherProcessesAreKept) {
   EXPECT_EQ(WaitChild(a), 0);
   EXPECT_EQ(WaitChild(b), 0);
   Log(store, "P", "last");
-  store.flushCatalogue();
+  store.FlushCatalogue();
 
-  const auto users = common::ListUsers(ReadTextFile(path()));
+  const auto users = common::ListUsers(ReadTextFile(Path()));
   EXPECT_EQ(users.size(), 202u);
   EXPECT_EQ(std::set<std::string>(users.begin(), users.end()).size(), 202u);
   EXPECT_EQ(users.front(), "last");
@@ -137,19 +137,19 @@ TEST_F(CatalogueCacheTest, NewUserRewritesTheFileWithTheSameBytesAsBefore) {
   const std::string text =
       "<log><printers><name>Laser</name><ID>1</ID><cost>2</cost><monitored>1</monitored>"
       "</printers></log>";
-  common::WriteTextFile(path(), text);
+  common::WriteTextFile(Path(), text);
   engine::JobLogStore store(clock_);
   Log(store, "Laser", "dora");
   Log(store, "Laser", "emil");
-  store.flushCatalogue();
+  store.FlushCatalogue();
 
   std::string expected = text;
   common::AddUserIfMissing(expected, "dora");
   common::AddUserIfMissing(expected, "emil");
-  auto bytes = platform::ReadFileBytes(path());
+  auto bytes = platform::ReadFileBytes(Path());
   ASSERT_TRUE(bytes);
   EXPECT_EQ(*bytes, common::ToTextMode(expected));
-  EXPECT_EQ(store.catalogueReads(), 1u);  // its own writes are not read back
+  EXPECT_EQ(store.CatalogueReads(), 1u);  // its own writes are not read back
 }
 
 // A new user reaches the file a moment after its job, from a background
@@ -157,28 +157,28 @@ TEST_F(CatalogueCacheTest, NewUserRewritesTheFileWithTheSameBytesAsBefore) {
 // result is what writing at once would have made.
 TEST_F(CatalogueCacheTest, AChangeMadeWhileANewUserWaitsIsKeptAndTheUserWritten) {
   const std::string text = "<log><printers></printers><users><username>carl</username></users></log>";
-  common::WriteTextFile(path(), text);
+  common::WriteTextFile(Path(), text);
   engine::JobLogStore store(clock_);
   Log(store, "Ink", "dora");
-  EXPECT_EQ(WaitChild(SpawnChild([&] { common::ApplyMonitoredPrinters(path(), {{"Ink", "3"}}); })), 0);
-  store.flushCatalogue();
+  EXPECT_EQ(WaitChild(SpawnChild([&] { common::ApplyMonitoredPrinters(Path(), {{"Ink", "3"}}); })), 0);
+  store.FlushCatalogue();
 
   std::string expected = text;
   common::ApplyMonitoredSet(expected, {{"Ink", "3"}});
   common::AddUserIfMissing(expected, "dora");
-  EXPECT_EQ(ReadTextFile(path()), expected);
+  EXPECT_EQ(ReadTextFile(Path()), expected);
   // The store goes on with the new text: the printer has its identifier.
   Log(store, "Ink", "dora");
   EXPECT_TRUE(Logged("Printer_1"));
 }
 
 TEST_F(CatalogueCacheTest, UsersStillWaitingAreWrittenWhenTheStoreEnds) {
-  common::WriteTextFile(path(), "<log><printers></printers></log>");
+  common::WriteTextFile(Path(), "<log><printers></printers></log>");
   {
     engine::JobLogStore store(clock_);
     for (int i = 0; i < 5; ++i) Log(store, "P", "late" + std::to_string(i) + "x");
   }
-  const auto users = common::ListUsers(ReadTextFile(path()));
+  const auto users = common::ListUsers(ReadTextFile(Path()));
   EXPECT_EQ(users, (std::vector<std::string>{"late4x", "late3x", "late2x", "late1x", "late0x"}));
   for (const auto& e : fs::directory_iterator(app_))
     EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << e.path();

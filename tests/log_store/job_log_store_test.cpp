@@ -43,13 +43,13 @@ std::set<std::string> FilesBelow(const fs::path& root) {
 class LogStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_ = scratch_.folder() / "app";
+    app_ = scratch_.Folder() / "app";
     fs::create_directories(app_);
     appFolder_.emplace(app_);
   }
 
-  void catalogue(const std::string& text) { Put(app_ / "settings.xml", text); }
-  std::string catalogueText() { return ReadTextFile((app_ / "settings.xml").string()); }
+  void Catalogue(const std::string& text) { Put(app_ / "settings.xml", text); }
+  std::string CatalogueText() { return ReadTextFile((app_ / "settings.xml").string()); }
 
   ScratchRegistry scratch_;
   TimeZone zone_{"UTC0"};
@@ -60,12 +60,12 @@ class LogStoreTest : public ::testing::Test {
 const std::string kSpaces(525, ' ');
 
 TEST_F(LogStoreTest, OneJobWritesExactlyTheEighteenFilesByteForByte) {
-  catalogue("<log><printers><name>Laser 1</name><ID>7</ID><cost>5</cost><monitored>1</monitored>"
+  Catalogue("<log><printers><name>Laser 1</name><ID>7</ID><cost>5</cost><monitored>1</monitored>"
             "</printers></log>");
   FakeClock clock(LocalTime(2006, 3, 9, 10, 30));
   engine::JobLogStore store(clock);
-  store.log(8, 3, 2006, 9, 5, "Q&A <draft>.txt", 12, "5", "Laser 1", "bob");
-  store.flushCatalogue();
+  store.Log(8, 3, 2006, 9, 5, "Q&A <draft>.txt", 12, "5", "Laser 1", "bob");
+  store.FlushCatalogue();
 
   const std::string record =
       "\r\n<event><day>08</day><month>03</month><year>2006</year><hour>09</hour><min>05</min>"
@@ -87,21 +87,21 @@ TEST_F(LogStoreTest, OneJobWritesExactlyTheEighteenFilesByteForByte) {
   }
 
   // The second record follows directly, with no second reservation.
-  store.log(9, 3, 2006, 10, 0, "b", 1, "5", "Laser 1", "bob");
+  store.Log(9, 3, 2006, 10, 0, "b", 1, "5", "Laser 1", "bob");
   EXPECT_EQ(ReadWholeFile(app_ / "Logs/Printers/Printer_7/d_20060309.xml"),
             kSpaces + record +
                 "\r\n<event><day>09</day><month>03</month><year>2006</year><hour>10</hour>"
                 "<min>00</min><doc>b</doc><pages>1</pages><cost>5</cost><printer>Laser 1</printer>"
                 "<user>bob</user></event>");
-  store.flushCatalogue();
-  EXPECT_EQ(catalogueText().find("<users><username>bob</username></users>") != std::string::npos,
+  store.FlushCatalogue();
+  EXPECT_EQ(CatalogueText().find("<users><username>bob</username></users>") != std::string::npos,
             true);
 }
 
 TEST_F(LogStoreTest, JobSubmittedLastYearGoesIntoTheNewYearsFiles) {
   FakeClock clock(LocalTime(2007, 1, 1, 0, 1));
   engine::JobLogStore store(clock);
-  store.log(31, 12, 2006, 23, 59, "doc", 2, "3", "P", "ann");
+  store.Log(31, 12, 2006, 23, 59, "doc", 2, "3", "P", "ann");
   for (const char* f : {"d_20070101.xml", "w_1_2007.xml", "m_01_2007.xml", "q_1_2007.xml",
                         "s_1_2007.xml", "y_2007.xml"}) {
     const std::string bytes = ReadWholeFile(app_ / "Logs" / f);
@@ -119,19 +119,19 @@ TEST_F(LogStoreTest, WeekTurnsAtOneInTheMorningDuringSummerTime) {
   // week 26, 01:30 is in week 27.
   FakeClock clock(LocalTime(2026, 7, 2, 0, 30));
   engine::JobLogStore store(clock);
-  store.log(1, 7, 2026, 12, 0, "a", 1, "1", "P", "u");
+  store.Log(1, 7, 2026, 12, 0, "a", 1, "1", "P", "u");
   EXPECT_TRUE(fs::exists(app_ / "Logs/w_26_2026.xml"));
-  clock.set(LocalTime(2026, 7, 2, 1, 30));
-  store.log(1, 7, 2026, 12, 0, "a", 1, "1", "P", "u");
+  clock.Set(LocalTime(2026, 7, 2, 1, 30));
+  store.Log(1, 7, 2026, 12, 0, "a", 1, "1", "P", "u");
   EXPECT_TRUE(fs::exists(app_ / "Logs/w_27_2026.xml"));
 }
 
 TEST_F(LogStoreTest, CostIsCentsPerPageTimesPagesAndNonNumbersCountZero) {
   FakeClock clock(LocalTime(2006, 3, 9, 12));
   engine::JobLogStore store(clock);
-  store.log(9, 3, 2006, 1, 2, "a", 12, "5", "P", "u");
-  store.log(9, 3, 2006, 1, 2, "b", 12, "abc", "P", "u");
-  store.log(9, 3, 2006, 1, 2, "c", 4000000000u, "2000", "P", "u");
+  store.Log(9, 3, 2006, 1, 2, "a", 12, "5", "P", "u");
+  store.Log(9, 3, 2006, 1, 2, "b", 12, "abc", "P", "u");
+  store.Log(9, 3, 2006, 1, 2, "c", 4000000000u, "2000", "P", "u");
   const std::string bytes = ReadWholeFile(app_ / "Logs/y_2006.xml");
   EXPECT_NE(bytes.find("<doc>a</doc><pages>12</pages><cost>60</cost>"), std::string::npos);
   EXPECT_NE(bytes.find("<doc>b</doc><pages>12</pages><cost>0</cost>"), std::string::npos);
@@ -141,30 +141,30 @@ TEST_F(LogStoreTest, CostIsCentsPerPageTimesPagesAndNonNumbersCountZero) {
 TEST_F(LogStoreTest, UnknownPrinterWritesIntoThePrintersFolderItself) {
   FakeClock clock(LocalTime(2006, 3, 9, 12));
   engine::JobLogStore store(clock);
-  store.log(9, 3, 2006, 1, 2, "a", 1, "1", "Nowhere", "u");
+  store.Log(9, 3, 2006, 1, 2, "a", 1, "1", "Nowhere", "u");
   EXPECT_TRUE(fs::exists(app_ / "Logs/Printers/d_20060309.xml"));
   EXPECT_TRUE(fs::exists(app_ / "Logs/Printers/y_2006.xml"));
 }
 
 TEST_F(LogStoreTest, EmptyTextsAreLoggedAndNoEmptyUserIsRegistered) {
-  catalogue("<log><printers></printers></log>");
+  Catalogue("<log><printers></printers></log>");
   FakeClock clock(LocalTime(2006, 3, 9, 12));
   engine::JobLogStore store(clock);
-  store.log(9, 3, 2006, 1, 2, "", 0, "", "", "");
+  store.Log(9, 3, 2006, 1, 2, "", 0, "", "", "");
   EXPECT_NE(ReadWholeFile(app_ / "Logs/d_20060309.xml")
                 .find("<doc></doc><pages>0</pages><cost>0</cost><printer></printer><user></user>"),
             std::string::npos);
   EXPECT_TRUE(fs::exists(app_ / "Logs/Users/d_20060309.xml"));
-  EXPECT_EQ(catalogueText(), "<log><printers></printers></log>");
+  EXPECT_EQ(CatalogueText(), "<log><printers></printers></log>");
 }
 
 TEST_F(LogStoreTest, HostileNamesStayInsideTheLogsTreeAndKeepFilesWellFormed) {
   FakeClock clock(LocalTime(2006, 3, 9, 12));
   engine::JobLogStore store(clock);
-  store.log(9, 3, 2006, 1, 2, "line\none\x01", 1, "1", "P", "../../x");
-  store.log(9, 3, 2006, 1, 2, "a", 1, "1", "P", "..");
-  store.log(9, 3, 2006, 1, 2, "a", 1, "1", "P", "a\\b/c");
-  for (const auto& f : FilesBelow(scratch_.folder())) {
+  store.Log(9, 3, 2006, 1, 2, "line\none\x01", 1, "1", "P", "../../x");
+  store.Log(9, 3, 2006, 1, 2, "a", 1, "1", "P", "..");
+  store.Log(9, 3, 2006, 1, 2, "a", 1, "1", "P", "a\\b/c");
+  for (const auto& f : FilesBelow(scratch_.Folder())) {
     if (f.rfind("registry/", 0) == 0 || f.rfind("app/settings.xml", 0) == 0) continue;
     EXPECT_EQ(f.rfind("app/Logs/", 0), 0u) << f;
   }
@@ -175,10 +175,10 @@ TEST_F(LogStoreTest, HostileNamesStayInsideTheLogsTreeAndKeepFilesWellFormed) {
   EXPECT_NE(bytes.find("<doc>lineone</doc>"), std::string::npos);
   EXPECT_NE(bytes.find("<user>../../x</user>"), std::string::npos);
   // The catalogue id of a printer is a folder name too.
-  catalogue("<log><printers><name>Q</name><ID>../../../evil</ID><cost>1</cost>"
+  Catalogue("<log><printers><name>Q</name><ID>../../../evil</ID><cost>1</cost>"
             "<monitored>1</monitored></printers></log>");
-  store.log(9, 3, 2006, 1, 2, "a", 1, "1", "Q", "u");
-  for (const auto& f : FilesBelow(scratch_.folder())) {
+  store.Log(9, 3, 2006, 1, 2, "a", 1, "1", "Q", "u");
+  for (const auto& f : FilesBelow(scratch_.Folder())) {
     if (f.rfind("registry/", 0) == 0 || f.rfind("app/settings.xml", 0) == 0) continue;
     EXPECT_EQ(f.rfind("app/Logs/", 0), 0u) << f;
   }
@@ -189,8 +189,8 @@ TEST_F(LogStoreTest, UsersWhoseNamesOnceSharedAFolderEachGetTheirOwn) {
   engine::JobLogStore store(clock);
   const std::pair<const char*, const char*> pairs[] = {{"../../evil", "___.._evil"}, {"..", "__"}, {".", "_"}};
   for (const auto& [odd, plain] : pairs) {
-    store.log(9, 3, 2006, 1, 2, std::string("by ") + odd, 1, "1", "P", odd);
-    store.log(9, 3, 2006, 1, 2, std::string("by ") + plain, 1, "1", "P", plain);
+    store.Log(9, 3, 2006, 1, 2, std::string("by ") + odd, 1, "1", "P", odd);
+    store.Log(9, 3, 2006, 1, 2, std::string("by ") + plain, 1, "1", "P", plain);
     const std::string plainDay = ReadWholeFile(app_ / "Logs/Users" / plain / "d_20060309.xml");
     EXPECT_NE(plainDay.find(std::string("<doc>by ") + plain + "</doc>"), std::string::npos) << plain;
     EXPECT_EQ(plainDay.find(std::string("<doc>by ") + odd + "</doc>"), std::string::npos)
@@ -204,14 +204,14 @@ TEST_F(LogStoreTest, FileThatCannotBeOpenedIsSkippedAndTheOthersWritten) {
   FakeClock clock(LocalTime(2006, 3, 9, 12));
   fs::create_directories(app_ / "Logs/m_03_2006.xml");  // a folder where a file should be
   engine::JobLogStore store(clock);
-  store.log(9, 3, 2006, 1, 2, "a", 1, "1", "P", "u");
+  store.Log(9, 3, 2006, 1, 2, "a", 1, "1", "P", "u");
   EXPECT_TRUE(fs::is_directory(app_ / "Logs/m_03_2006.xml"));
   EXPECT_TRUE(fs::exists(app_ / "Logs/q_1_2006.xml"));
   EXPECT_TRUE(fs::exists(app_ / "Logs/Users/u/m_03_2006.xml"));
 }
 
 TEST_F(LogStoreTest, ConcurrentWatchersNeverInterleaveAndReserveOnce) {
-  catalogue("<log><printers></printers></log>");
+  Catalogue("<log><printers></printers></log>");
   FakeClock clock(LocalTime(2006, 3, 9, 12));
   constexpr int kThreads = 4, kJobs = 60;
   {
@@ -220,7 +220,7 @@ TEST_F(LogStoreTest, ConcurrentWatchersNeverInterleaveAndReserveOnce) {
       threads.emplace_back([&, t] {
         engine::JobLogStore store(clock);
         for (int j = 0; j < kJobs; ++j)
-          store.log(9, 3, 2006, 1, 2, "doc", 1, "1", "P" + std::to_string(t),
+          store.Log(9, 3, 2006, 1, 2, "doc", 1, "1", "P" + std::to_string(t),
                     "user" + std::to_string(t) + "_" + std::to_string(j % 7));
       });
   }
@@ -235,7 +235,7 @@ TEST_F(LogStoreTest, ConcurrentWatchersNeverInterleaveAndReserveOnce) {
   }
   EXPECT_EQ(records, std::size_t(kThreads * kJobs));
   // Every user was registered exactly once although the threads raced.
-  const auto users = common::ListUsers(catalogueText());
+  const auto users = common::ListUsers(CatalogueText());
   EXPECT_EQ(users.size(), std::size_t(kThreads * 7));
   EXPECT_EQ(std::set<std::string>(users.begin(), users.end()).size(), users.size());
 }

@@ -33,12 +33,12 @@ struct At {
     local = common::ToLocalDateTime(now);
     week = common::WeekNumber(now);
   }
-  bool deletes(const std::string& name) const { return engine::ShouldDeleteLogFile(name, local, week); }
-  void expectKept(std::initializer_list<const char*> names) const {
-    for (auto n : names) EXPECT_FALSE(deletes(n)) << n;
+  bool Deletes(const std::string& name) const { return engine::ShouldDeleteLogFile(name, local, week); }
+  void ExpectKept(std::initializer_list<const char*> names) const {
+    for (auto n : names) EXPECT_FALSE(Deletes(n)) << n;
   }
-  void expectDeleted(std::initializer_list<const char*> names) const {
-    for (auto n : names) EXPECT_TRUE(deletes(n)) << n;
+  void ExpectDeleted(std::initializer_list<const char*> names) const {
+    for (auto n : names) EXPECT_TRUE(Deletes(n)) << n;
   }
   std::time_t now;
   common::LocalDateTime local;
@@ -50,74 +50,74 @@ class RetentionRules : public ::testing::Test {
 };
 
 TEST_F(RetentionRules, DayFilesOnTheFirstOfAMonthKeepTheLastDayBefore) {
-  At(2007, 4, 1).expectKept({"d_20070331.xml", "d_20070401.xml"});
-  At(2007, 4, 1).expectDeleted({"d_20070330.xml", "d_20070329.xml", "d_20070402.xml"});
-  At(2007, 3, 1).expectKept({"d_20070228.xml", "d_20070301.xml"});
-  At(2007, 3, 1).expectDeleted({"d_20070227.xml", "d_20070331.xml"});
-  At(2008, 3, 1).expectKept({"d_20080229.xml"});
-  At(2008, 3, 1).expectDeleted({"d_20080228.xml"});
-  At(2007, 1, 1).expectKept({"d_20061231.xml"});
-  At(2007, 5, 2).expectKept({"d_20070501.xml", "d_20070502.xml"});
-  At(2007, 5, 2).expectDeleted({"d_20070430.xml", "d_20070503.xml"});
+  At(2007, 4, 1).ExpectKept({"d_20070331.xml", "d_20070401.xml"});
+  At(2007, 4, 1).ExpectDeleted({"d_20070330.xml", "d_20070329.xml", "d_20070402.xml"});
+  At(2007, 3, 1).ExpectKept({"d_20070228.xml", "d_20070301.xml"});
+  At(2007, 3, 1).ExpectDeleted({"d_20070227.xml", "d_20070331.xml"});
+  At(2008, 3, 1).ExpectKept({"d_20080229.xml"});
+  At(2008, 3, 1).ExpectDeleted({"d_20080228.xml"});
+  At(2007, 1, 1).ExpectKept({"d_20061231.xml"});
+  At(2007, 5, 2).ExpectKept({"d_20070501.xml", "d_20070502.xml"});
+  At(2007, 5, 2).ExpectDeleted({"d_20070430.xml", "d_20070503.xml"});
 }
 
 TEST_F(RetentionRules, DayFilesMidMonthGoByDayNumberOnly) {
   At may15(2007, 5, 15);
-  may15.expectKept({"d_20070514.xml", "d_20070515.xml", "d_20070331.xml", "d_20060420.xml"});
-  may15.expectDeleted({"d_20070513.xml", "d_20070501.xml", "d_20070410.xml"});
+  may15.ExpectKept({"d_20070514.xml", "d_20070515.xml", "d_20070331.xml", "d_20060420.xml"});
+  may15.ExpectDeleted({"d_20070513.xml", "d_20070501.xml", "d_20070410.xml"});
 }
 
 TEST_F(RetentionRules, WeeksKeepCurrentAndPrevious) {
   At week1(2007, 1, 3);
   ASSERT_EQ(week1.week, 1);
-  week1.expectKept({"w_1_2007.xml", "w_53_2006.xml"});
-  week1.expectDeleted({"w_52_2006.xml", "w_53_2005.xml", "w_1_2006.xml"});
+  week1.ExpectKept({"w_1_2007.xml", "w_53_2006.xml"});
+  week1.ExpectDeleted({"w_52_2006.xml", "w_53_2005.xml", "w_1_2006.xml"});
   At week10(2007, 3, 7);
   ASSERT_EQ(week10.week, 10);
-  week10.expectKept({"w_10_2007.xml", "w_9_2007.xml"});
-  week10.expectDeleted({"w_8_2007.xml", "w_10_2006.xml", "w_11_2007.xml"});
+  week10.ExpectKept({"w_10_2007.xml", "w_9_2007.xml"});
+  week10.ExpectDeleted({"w_8_2007.xml", "w_10_2006.xml", "w_11_2007.xml"});
 }
 
 TEST_F(RetentionRules, MonthsFollowTheFixedPolicy) {
   At jan(2007, 1, 20);
-  jan.expectKept({"m_01_2007.xml", "m_12_2006.xml"});
-  jan.expectDeleted({"m_11_2006.xml", "m_12_2005.xml"});
+  jan.ExpectKept({"m_01_2007.xml", "m_12_2006.xml"});
+  jan.ExpectDeleted({"m_11_2006.xml", "m_12_2005.xml"});
   At feb(2007, 2, 10);
-  feb.expectKept({"m_01_2007.xml", "m_02_2007.xml"});
-  feb.expectDeleted({"m_12_2006.xml"});
+  feb.ExpectKept({"m_01_2007.xml", "m_02_2007.xml"});
+  feb.ExpectDeleted({"m_12_2006.xml"});
   At may(2007, 5, 10);
-  may.expectKept({"m_04_2007.xml", "m_05_2007.xml", "m_02_2006.xml"});
-  may.expectDeleted({"m_03_2007.xml", "m_01_2007.xml"});
+  may.ExpectKept({"m_04_2007.xml", "m_05_2007.xml", "m_02_2006.xml"});
+  may.ExpectDeleted({"m_03_2007.xml", "m_01_2007.xml"});
 }
 
 TEST_F(RetentionRules, QuartersAndSemesters) {
-  At(2007, 2, 1).expectKept({"q_1_2007.xml", "q_4_2006.xml"});
-  At(2007, 2, 1).expectDeleted({"q_3_2006.xml", "q_4_2005.xml", "q_2_2007.xml"});
-  At(2007, 8, 1).expectKept({"q_3_2007.xml", "q_2_2007.xml"});
-  At(2007, 8, 1).expectDeleted({"q_1_2007.xml", "q_2_2006.xml"});
-  At(2007, 6, 30).expectKept({"s_1_2007.xml", "s_2_2006.xml"});
-  At(2007, 6, 30).expectDeleted({"s_1_2006.xml", "s_2_2005.xml"});
-  At(2007, 7, 1).expectKept({"s_1_2007.xml", "s_2_2007.xml"});
-  At(2007, 7, 1).expectDeleted({"s_2_2006.xml"});
+  At(2007, 2, 1).ExpectKept({"q_1_2007.xml", "q_4_2006.xml"});
+  At(2007, 2, 1).ExpectDeleted({"q_3_2006.xml", "q_4_2005.xml", "q_2_2007.xml"});
+  At(2007, 8, 1).ExpectKept({"q_3_2007.xml", "q_2_2007.xml"});
+  At(2007, 8, 1).ExpectDeleted({"q_1_2007.xml", "q_2_2006.xml"});
+  At(2007, 6, 30).ExpectKept({"s_1_2007.xml", "s_2_2006.xml"});
+  At(2007, 6, 30).ExpectDeleted({"s_1_2006.xml", "s_2_2005.xml"});
+  At(2007, 7, 1).ExpectKept({"s_1_2007.xml", "s_2_2007.xml"});
+  At(2007, 7, 1).ExpectDeleted({"s_2_2006.xml"});
 }
 
 TEST_F(RetentionRules, YearFilesAndOtherFilesAreNeverDeleted) {
-  At(2007, 5, 15).expectKept({"y_2001.xml", "DisplayReport.xml", "Report.xml", "TestEmail.xml",
+  At(2007, 5, 15).ExpectKept({"y_2001.xml", "DisplayReport.xml", "Report.xml", "TestEmail.xml",
                               "settings.xml", "d_notes.xml", "d_20070501.txt"});
   // Only the file name counts, not the folders above it.
-  At(2007, 5, 15).expectKept({"/app/Logs/Users/d_ann/y_2001.xml", "C:\\Logs\\Users\\m_x\\y_2006.xml"});
-  At(2007, 5, 15).expectDeleted({"/app/Logs/Users/ann/d_20070501.xml"});
+  At(2007, 5, 15).ExpectKept({"/app/Logs/Users/d_ann/y_2001.xml", "C:\\Logs\\Users\\m_x\\y_2006.xml"});
+  At(2007, 5, 15).ExpectDeleted({"/app/Logs/Users/ann/d_20070501.xml"});
 }
 
 class RetentionPass : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_ = scratch_.folder() / "app";
+    app_ = scratch_.Folder() / "app";
     fs::create_directories(app_ / "Logs/Users/ann");
     fs::create_directories(app_ / "Logs/Printers/Printer_1");
     appFolder_.emplace(app_);
   }
-  void touch(const fs::path& p) { std::ofstream(app_ / p) << "x"; }
+  void Touch(const fs::path& p) { std::ofstream(app_ / p) << "x"; }
 
   TimeZone zone_{"UTC0"};
   ScratchRegistry scratch_;
@@ -130,11 +130,11 @@ TEST_F(RetentionPass, WalksTheWholeTreeAndRemovesReadOnlyFiles) {
                         "Logs/Users/ann/d_20070501.xml", "Logs/Users/ann/d_20070514.xml",
                         "Logs/Printers/Printer_1/m_03_2007.xml", "Logs/Printers/Printer_1/y_2007.xml",
                         "Logs/Printers/Printer_1/notes.txt"})
-    touch(f);
+    Touch(f);
   fs::permissions(app_ / "Logs/q_1_2005.xml", fs::perms::owner_read | fs::perms::group_read);
   FakeClock clock(LocalTime(2007, 5, 15, 8));
   engine::RetentionThread thread(clock);
-  EXPECT_EQ(thread.runPass(), 3u);
+  EXPECT_EQ(thread.RunPass(), 3u);
   EXPECT_FALSE(fs::exists(app_ / "Logs/q_1_2005.xml"));
   EXPECT_FALSE(fs::exists(app_ / "Logs/Users/ann/d_20070501.xml"));
   EXPECT_FALSE(fs::exists(app_ / "Logs/Printers/Printer_1/m_03_2007.xml"));
@@ -148,39 +148,39 @@ TEST_F(RetentionPass, PrinterMarksAreNeverDeletedWhateverThePrinterIsCalled) {
   engine::JobMark mark;
   mark.highest = 7;
   const char* printers[] = {"d_20070501.xml", "q_1_2005", "Laser"};
-  for (const char* printer : printers) ASSERT_TRUE(marks.save(printer, mark));
+  for (const char* printer : printers) ASSERT_TRUE(marks.Save(printer, mark));
   FakeClock clock(LocalTime(2007, 5, 15, 8));
   engine::RetentionThread thread(clock);
-  EXPECT_EQ(thread.runPass(), 0u);
-  for (const char* printer : printers) EXPECT_EQ(marks.load(printer), mark) << printer;
+  EXPECT_EQ(thread.RunPass(), 0u);
+  for (const char* printer : printers) EXPECT_EQ(marks.Load(printer), mark) << printer;
 }
 
 TEST_F(RetentionPass, MissingLogsFolderIsAnEmptyPass) {
   fs::remove_all(app_ / "Logs");
   FakeClock clock(LocalTime(2007, 5, 15));
   engine::RetentionThread thread(clock);
-  EXPECT_EQ(thread.runPass(), 0u);
+  EXPECT_EQ(thread.RunPass(), 0u);
 }
 
 TEST_F(RetentionPass, ThreadPassesAtStartThenEveryTwelveHoursAndStopsAtOnce) {
-  touch("Logs/d_20070513.xml");
+  Touch("Logs/d_20070513.xml");
   FakeClock clock(LocalTime(2007, 5, 14, 23));  // day 13 is still kept
-  clock.holdSleeps();
+  clock.HoldSleeps();
   engine::RetentionThread thread(clock);
-  thread.start();
-  clock.waitForSleeps(1);
+  thread.Start();
+  clock.WaitForSleeps(1);
   EXPECT_TRUE(fs::exists(app_ / "Logs/d_20070513.xml"));
   const auto begun = std::chrono::steady_clock::now();
-  thread.stop();
+  thread.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(2));
 
   // Without holding, each sleep moves the clock on by twelve hours: the
   // second pass runs on 15 May at 11:00 and removes the file.
   FakeClock moving(LocalTime(2007, 5, 14, 23));
   engine::RetentionThread second(moving);
-  second.start();
-  moving.waitForSleeps(2);
-  second.stop();
+  second.Start();
+  moving.WaitForSleeps(2);
+  second.Stop();
   EXPECT_FALSE(fs::exists(app_ / "Logs/d_20070513.xml"));
 }
 

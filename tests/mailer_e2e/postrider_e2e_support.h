@@ -103,7 +103,7 @@ class SmtpSink {
       ::waitpid(pid_, &status, 0);
     }
   }
-  int port() const { return port_; }
+  int Port() const { return port_; }
   // The verbs of the commands received so far, separated by spaces.
   std::string Commands() const {
     std::string text = ReadWholeFile(store_ / "commands.log");
@@ -166,9 +166,9 @@ class PostriderEndToEnd : public ::testing::Test {
 
   // The data folder's Logs, the one folder Postrider sends files from.
   fs::path Logs() {
-    SetPlain("AppPath", scratch.folder().string());
-    fs::create_directories(scratch.folder() / "Logs");
-    return scratch.folder() / "Logs";
+    SetPlain("AppPath", scratch.Folder().string());
+    fs::create_directories(scratch.Folder() / "Logs");
+    return scratch.Folder() / "Logs";
   }
 
   void Configure(int port, const std::string& auth, const std::string& file) {
@@ -190,9 +190,9 @@ class PostriderEndToEnd : public ::testing::Test {
   // command ("NAME=value ...").
   std::string diagnostic;
   int RunPostrider(const std::string& environment = {}) {
-    const fs::path out = scratch.folder() / "postrider.out";
-    const fs::path err = scratch.folder() / "postrider.err";
-    const std::string cmd = "QUILLMARK_REGISTRY='" + scratch.registryRoot().string() + "' " + environment +
+    const fs::path out = scratch.Folder() / "postrider.out";
+    const fs::path err = scratch.Folder() / "postrider.err";
+    const std::string cmd = "QUILLMARK_REGISTRY='" + scratch.RegistryRoot().string() + "' " + environment +
                             " timeout 100 '" + QM_APP_DIR + "/Postrider' >'" + out.string() + "' 2>'" +
                             err.string() + "' </dev/null";
     const int status = std::system(cmd.c_str());

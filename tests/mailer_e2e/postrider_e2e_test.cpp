@@ -16,9 +16,9 @@ std::string AllBytes() {
 }
 
 TEST_F(PostriderEndToEnd, CramMd5ReportWithAttachmentArrivesWhole) {
-  SmtpSink sink(scratch.folder(), "cram", "mailuser", "s3cret \xE9");
+  SmtpSink sink(scratch.Folder(), "cram", "mailuser", "s3cret \xE9");
   const std::string bytes = AllBytes();
-  Configure(sink.port(), "CRAM MD5", WriteFile("Report.xml", bytes));
+  Configure(sink.Port(), "CRAM MD5", WriteFile("Report.xml", bytes));
   ASSERT_EQ(RunPostrider(), 0);
 
   const auto messages = sink.Messages();
@@ -46,8 +46,8 @@ TEST_F(PostriderEndToEnd, CramMd5ReportWithAttachmentArrivesWhole) {
 }
 
 TEST_F(PostriderEndToEnd, EmptyFileSettingSendsPlainTextWithoutMimeVersion) {
-  SmtpSink sink(scratch.folder(), "login", "mailuser", "s3cret \xE9");
-  Configure(sink.port(), "AUTH LOGIN", "");
+  SmtpSink sink(scratch.Folder(), "login", "mailuser", "s3cret \xE9");
+  Configure(sink.Port(), "AUTH LOGIN", "");
   ASSERT_EQ(RunPostrider(), 0);
 
   const auto messages = sink.Messages();
@@ -65,8 +65,8 @@ TEST_F(PostriderEndToEnd, EmptyFileSettingSendsPlainTextWithoutMimeVersion) {
 }
 
 TEST_F(PostriderEndToEnd, MethodNameInOtherCaseLogsInWithAuthLogin) {
-  SmtpSink sink(scratch.folder(), "login", "mailuser", "s3cret \xE9");
-  Configure(sink.port(), "none", WriteFile("TestEmail.xml", "<log></log>"));
+  SmtpSink sink(scratch.Folder(), "login", "mailuser", "s3cret \xE9");
+  Configure(sink.Port(), "none", WriteFile("TestEmail.xml", "<log></log>"));
   ASSERT_EQ(RunPostrider(), 0);
   const auto messages = sink.Messages();
   ASSERT_EQ(messages.size(), 1u);
@@ -75,8 +75,8 @@ TEST_F(PostriderEndToEnd, MethodNameInOtherCaseLogsInWithAuthLogin) {
 }
 
 TEST_F(PostriderEndToEnd, WithoutLoginOrTlsUsesHelo) {
-  SmtpSink sink(scratch.folder(), "none");
-  Configure(sink.port(), "None", WriteFile("Report.xml", ".\r\n"));
+  SmtpSink sink(scratch.Folder(), "none");
+  Configure(sink.Port(), "None", WriteFile("Report.xml", ".\r\n"));
   // TLS when offered (the default) asks with EHLO; this server offers none.
   ASSERT_EQ(RunPostrider(), 0);
   EXPECT_EQ(sink.Commands(), "EHLO MAIL RCPT RCPT DATA QUIT ");
@@ -90,44 +90,44 @@ TEST_F(PostriderEndToEnd, WithoutLoginOrTlsUsesHelo) {
 }
 
 TEST_F(PostriderEndToEnd, FailuresEndNonZeroAndDeliverNothing) {
-  SmtpSink sink(scratch.folder(), "cram", "mailuser", "s3cret \xE9");
+  SmtpSink sink(scratch.Folder(), "cram", "mailuser", "s3cret \xE9");
   const std::string report = WriteFile("Report.xml", "<log/>");
 
-  Configure(sink.port(), "CRAM MD5", report);
+  Configure(sink.Port(), "CRAM MD5", report);
   SetScrambled("SMTPPass4MailServer", "wrong");
   EXPECT_NE(RunPostrider(), 0) << "wrong password";
   EXPECT_EQ(diagnostic, "Postrider: error 536: 535 5.7.8 Authentication credentials invalid\n");
 
   // A missing attachment is refused, with its diagnostic line, before any
   // connection is made.
-  Configure(sink.port(), "CRAM MD5", (Logs() / "gone.xml").string());
+  Configure(sink.Port(), "CRAM MD5", (Logs() / "gone.xml").string());
   const std::string heardBefore = sink.Commands();
   EXPECT_NE(RunPostrider(), 0) << "missing attachment";
   EXPECT_NE(diagnostic.find("not sent"), std::string::npos) << diagnostic;
   EXPECT_EQ(sink.Commands(), heardBefore);
 
   // A line break in a recipient would have become commands of its own.
-  Configure(sink.port(), "CRAM MD5", report);
+  Configure(sink.Port(), "CRAM MD5", report);
   SetScrambled("EmailAddress", "a@x.test\r\nRCPT TO:<evil@x.test>");
   EXPECT_NE(RunPostrider(), 0) << "line break in a recipient";
 
-  Configure(sink.port(), "CRAM MD5", report);
+  Configure(sink.Port(), "CRAM MD5", report);
   SetScrambled("SMTPSRV", "127.0.0.1\r\nQUIT");
   EXPECT_NE(RunPostrider(), 0) << "line break in the host";
 
   EXPECT_TRUE(sink.Messages().empty());
   EXPECT_EQ(sink.Commands().find("MAIL"), std::string::npos) << sink.Commands();
 
-  Configure(sink.port(), "CRAM MD5", report);
+  Configure(sink.Port(), "CRAM MD5", report);
   EXPECT_EQ(RunPostrider(), 0) << "the same server still takes a good message";
   EXPECT_EQ(sink.Messages().size(), 1u);
 }
 
 TEST_F(PostriderEndToEnd, AttachmentOverTheLimitIsRefusedBeforeAnyMessageData) {
-  SmtpSink sink(scratch.folder(), "none");
+  SmtpSink sink(scratch.Folder(), "none");
   const std::string big = WriteFile("big.xml", "");
   fs::resize_file(big, mail::CSMTPBodyPart::kMaxAttachmentSize + 1);
-  Configure(sink.port(), "None", big);
+  Configure(sink.Port(), "None", big);
   EXPECT_NE(RunPostrider(), 0);
   EXPECT_TRUE(sink.Messages().empty());
   EXPECT_EQ(sink.Commands(), "EHLO QUIT ");

@@ -14,14 +14,14 @@ const std::string kPassword = "s3cret \xE9";
 
 class PostriderTls : public PostriderEndToEnd {
  protected:
-  TestCa ca{scratch.folder()};
+  TestCa ca{scratch.Folder()};
 
   std::string Report() { return WriteFile("Report.xml", "<log>report</log>\r\n"); }
 };
 
 TEST_F(PostriderTls, StartTlsWhenOfferedThenLogsInAndDelivers) {
-  SmtpSink sink(scratch.folder(), "plain", "mailuser", kPassword, ca.Sink("starttls"));
-  Configure(sink.port(), "AUTH PLAIN", Report());
+  SmtpSink sink(scratch.Folder(), "plain", "mailuser", kPassword, ca.Sink("starttls"));
+  Configure(sink.Port(), "AUTH PLAIN", Report());
   ASSERT_EQ(RunPostrider(ca.TrustIt()), 0) << diagnostic;
   EXPECT_EQ(sink.Commands(), "EHLO STARTTLS EHLO AUTH MAIL RCPT RCPT DATA QUIT ");
   const auto messages = sink.Messages();
@@ -39,9 +39,9 @@ TEST_F(PostriderTls, CertificatesThatDoNotCheckOutEndTheConnection) {
   for (const Case& k : {Case{"self-signed", "rogue", true}, Case{"another host's", "other", true},
                         Case{"not in the system's store", "server", false}}) {
     SCOPED_TRACE(k.what);
-    SmtpSink sink(scratch.folder() / k.certificate, "plain", "mailuser", kPassword,
+    SmtpSink sink(scratch.Folder() / k.certificate, "plain", "mailuser", kPassword,
                   ca.Sink("starttls", k.certificate));
-    Configure(sink.port(), "AUTH PLAIN", Report());
+    Configure(sink.Port(), "AUTH PLAIN", Report());
     EXPECT_EQ(RunPostrider(k.trusted ? ca.TrustIt() : std::string()), 1);
     EXPECT_EQ(diagnostic.rfind("Postrider: error 537: certificate verify failed", 0), 0u) << diagnostic;
     // Never a fall-back to plain text: no login, no message.
@@ -51,8 +51,8 @@ TEST_F(PostriderTls, CertificatesThatDoNotCheckOutEndTheConnection) {
 }
 
 TEST_F(PostriderTls, SmtpTlsValueDecides) {
-  SmtpSink plain(scratch.folder() / "plain", "plain", "mailuser", kPassword);
-  Configure(plain.port(), "AUTH PLAIN", Report());
+  SmtpSink plain(scratch.Folder() / "plain", "plain", "mailuser", kPassword);
+  Configure(plain.Port(), "AUTH PLAIN", Report());
   SetTls(2);
   EXPECT_EQ(RunPostrider(ca.TrustIt()), 1) << "required, not offered";
   EXPECT_EQ(diagnostic, "Postrider: error 523: STARTTLS not offered\n");
@@ -63,8 +63,8 @@ TEST_F(PostriderTls, SmtpTlsValueDecides) {
   EXPECT_EQ(RunPostrider(ca.TrustIt()), 0) << "when offered: plain text goes on " << diagnostic;
   EXPECT_EQ(plain.Messages().size(), 1u);
 
-  SmtpSink offering(scratch.folder() / "offering", "plain", "mailuser", kPassword, ca.Sink("starttls"));
-  Configure(offering.port(), "AUTH PLAIN", Report());
+  SmtpSink offering(scratch.Folder() / "offering", "plain", "mailuser", kPassword, ca.Sink("starttls"));
+  Configure(offering.Port(), "AUTH PLAIN", Report());
   SetTls(0);
   EXPECT_EQ(RunPostrider(ca.TrustIt()), 0) << diagnostic;
   EXPECT_EQ(offering.Commands(), "EHLO AUTH MAIL RCPT RCPT DATA QUIT ") << "never: no STARTTLS";
@@ -74,9 +74,9 @@ TEST_F(PostriderTls, SmtpTlsValueDecides) {
 }
 
 TEST_F(PostriderTls, ImplicitTlsFromTheFirstByte) {
-  SmtpSink sink(scratch.folder(), "login", "mailuser", kPassword, ca.Sink("implicit"));
-  Configure(sink.port(), "AUTH LOGIN", Report());
-  const std::string port = std::to_string(sink.port());
+  SmtpSink sink(scratch.Folder(), "login", "mailuser", kPassword, ca.Sink("implicit"));
+  Configure(sink.Port(), "AUTH LOGIN", Report());
+  const std::string port = std::to_string(sink.Port());
   ASSERT_EQ(RunPostrider(ca.TrustIt() + " QUILLMARK_SMTPS_PORT=" + port), 0) << diagnostic;
   EXPECT_EQ(sink.Commands(), "EHLO AUTH MAIL RCPT RCPT DATA QUIT ");
   EXPECT_EQ(sink.Messages().size(), 1u);
@@ -88,8 +88,8 @@ TEST_F(PostriderTls, ImplicitTlsFromTheFirstByte) {
 
 TEST_F(PostriderTls, LoginPromptsAsAiosmtpdWordsThem) {
   // "User Name" / "Password", not "Username:" / "Password:".
-  SmtpSink sink(scratch.folder(), "login", "mailuser", kPassword, {"--own-prompts"});
-  Configure(sink.port(), "AUTH LOGIN", Report());
+  SmtpSink sink(scratch.Folder(), "login", "mailuser", kPassword, {"--own-prompts"});
+  Configure(sink.Port(), "AUTH LOGIN", Report());
   ASSERT_EQ(RunPostrider(), 0) << diagnostic;
   ASSERT_EQ(sink.Messages().size(), 1u);
   EXPECT_NE(Envelope(sink.Messages()[0]).find(R"("login": "mailuser")"), std::string::npos);
@@ -99,11 +99,11 @@ TEST_F(PostriderTls, LoginPromptsAsAiosmtpdWordsThem) {
 }
 
 TEST_F(PostriderTls, NonAsciiFileNameArrivesWithItsName) {
-  SmtpSink sink(scratch.folder(), "plain", "mailuser", kPassword);
+  SmtpSink sink(scratch.Folder(), "plain", "mailuser", kPassword);
   const std::string bytes = "<log>Z\xC3\xBCrich \xFF\x00</log>";
   WriteFile("Z\xC3\xBCrich.xml", bytes);  // the system's UTF-8 name
   // "ToSendFile" holds Latin-1, like every stored text.
-  Configure(sink.port(), "AUTH PLAIN", (Logs() / "Z").string() + "\xFCrich.xml");
+  Configure(sink.Port(), "AUTH PLAIN", (Logs() / "Z").string() + "\xFCrich.xml");
   ASSERT_EQ(RunPostrider(), 0) << diagnostic;
   ASSERT_EQ(sink.Messages().size(), 1u);
   const std::string raw = ReadWholeFile(sink.Messages()[0]);
@@ -117,8 +117,8 @@ TEST_F(PostriderTls, NonAsciiFileNameArrivesWithItsName) {
 TEST_F(PostriderTls, ServerThatNeverAnswersCostsOneTimeOutAndAShortQuit) {
   // With the real 60-second time-out this is 60 s for the greeting plus at
   // most 4 s for QUIT's reply: under 65 s. The test shortens the time-out.
-  SmtpSink sink(scratch.folder(), "none", "", "", {"--silent"});
-  Configure(sink.port(), "None", Report());
+  SmtpSink sink(scratch.Folder(), "none", "", "", {"--silent"});
+  Configure(sink.Port(), "None", Report());
   const auto start = Clock::now();
   EXPECT_EQ(RunPostrider("QUILLMARK_SMTP_TIMEOUT_MS=1500"), 1);
   const auto elapsed = Clock::now() - start;

@@ -113,12 +113,12 @@ TEST_F(BodyPart, NonAsciiFileIsFoundUnderItsSystemName) {
   // it: UTF-8 bytes on POSIX, the same code points as a wide name on Windows.
   const std::string bytes = "<log>Z\xC3\xBCrich</log>";
 #if defined(_WIN32)
-  std::ofstream(folder.path() / std::filesystem::path(L"Z\u00FCrich.xml"), std::ios::binary) << bytes;
+  std::ofstream(folder.Path() / std::filesystem::path(L"Z\u00FCrich.xml"), std::ios::binary) << bytes;
 #else
   folder.File("Z\xC3\xBCrich.xml", bytes);
 #endif
   CSMTPBodyPart part;
-  part.SetAttachmentPath((folder.path() / "Z").string() + "\xFCrich.xml");
+  part.SetAttachmentPath((folder.Path() / "Z").string() + "\xFCrich.xml");
   EXPECT_EQ(part.Title(), "Z\xFCrich.xml");
   EXPECT_EQ(part.BuildBody(), mail::Base64Lines(bytes));
 }
@@ -192,7 +192,7 @@ TEST_F(BodyPart, AttachmentSizeLimitIsInclusive) {
 
 TEST_F(BodyPart, UnreadableAttachmentsFail) {
   CSMTPBodyPart part;
-  for (const std::string& path : {(folder.path() / "missing.xml").string(), folder.path().string()}) {
+  for (const std::string& path : {(folder.Path() / "missing.xml").string(), folder.Path().string()}) {
     part.SetAttachmentPath(path);
     EXPECT_THROW(part.BuildBody(), mail::CSMTPException) << path;
   }

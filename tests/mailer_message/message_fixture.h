@@ -64,7 +64,7 @@ class TempFolder {
     std::ofstream(file, std::ios::binary) << bytes;
     return file;
   }
-  const std::filesystem::path& path() const { return path_; }
+  const std::filesystem::path& Path() const { return path_; }
 
  private:
   std::filesystem::path path_;

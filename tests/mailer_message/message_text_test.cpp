@@ -236,7 +236,7 @@ TEST_F(MessageText, LineBreaksInAddressesAndHeaderFieldsAreRefused) {
 
 TEST_F(MessageText, MissingAttachmentFailsBeforeAnyTextIsMade) {
   CSMTPMessage m = ReportMessage();
-  m.AddAttachmentList((folder.path() / "gone.xml").string());
+  m.AddAttachmentList((folder.Path() / "gone.xml").string());
   try {
     (void)m.BuildMessageText();
     FAIL() << "missing attachment accepted";

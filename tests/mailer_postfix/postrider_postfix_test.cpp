@@ -145,7 +145,7 @@ class PostriderPostfix : public PostriderEndToEnd {
   }
 
   std::map<std::string, std::string> InspectText(const std::string& copy) {
-    const fs::path file = scratch.folder() / ("copy" + std::to_string(runs_) + ".eml");
+    const fs::path file = scratch.Folder() / ("copy" + std::to_string(runs_) + ".eml");
     std::ofstream(file, std::ios::binary) << copy;
     return Inspect(file);
   }

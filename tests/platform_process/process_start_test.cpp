@@ -37,7 +37,7 @@ TEST_F(ChildProcess, ExitStatusAndStandardErrorComeBack) {
   SetEnv("QM_CHILD_EXIT", "3");
   auto process = platform::Process::Start(Child(), {.captureErrorOutput = true});
   ASSERT_TRUE(process);
-  EXPECT_EQ(process->wait(60s), 3);
+  EXPECT_EQ(process->Wait(60s), 3);
   std::string errors = process->ErrorOutput();
   std::erase(errors, '\r');  // a Windows C runtime writes text with CRLF
   EXPECT_EQ(errors, "error 14: 535 no\nmore\n");
@@ -45,7 +45,7 @@ TEST_F(ChildProcess, ExitStatusAndStandardErrorComeBack) {
   SetEnv("QM_CHILD_EXIT", "0");
   auto plain = platform::Process::Start(Child());
   ASSERT_TRUE(plain);
-  EXPECT_EQ(plain->wait(60s), 0);
+  EXPECT_EQ(plain->Wait(60s), 0);
   EXPECT_EQ(plain->ErrorOutput(), "");
 }
 
@@ -53,7 +53,7 @@ TEST_F(ChildProcess, AFloodOfErrorOutputIsCappedAndNeverBlocksTheProgram) {
   SetEnv("QM_CHILD_STDERR_BYTES", std::to_string(platform::Process::kErrorOutputLimit * 4));
   auto process = platform::Process::Start(Child(), {.captureErrorOutput = true});
   ASSERT_TRUE(process);
-  EXPECT_EQ(process->wait(60s), 0);
+  EXPECT_EQ(process->Wait(60s), 0);
   EXPECT_EQ(process->ErrorOutput().size(), std::size_t{platform::Process::kErrorOutputLimit});
 }
 
@@ -61,7 +61,7 @@ TEST_F(ChildProcess, WaitsEndAtTheTimeoutAtAStopRequestAndAfterTerminate) {
   SetEnv("QM_CHILD_SLEEP_MS", "120000");
   auto process = platform::Process::Start(Child());
   ASSERT_TRUE(process);
-  EXPECT_EQ(process->wait(50ms), std::nullopt);
+  EXPECT_EQ(process->Wait(50ms), std::nullopt);
 
   std::stop_source stop;
   std::jthread stopper([&] {
@@ -69,12 +69,12 @@ TEST_F(ChildProcess, WaitsEndAtTheTimeoutAtAStopRequestAndAfterTerminate) {
     stop.request_stop();
   });
   auto before = std::chrono::steady_clock::now();
-  EXPECT_EQ(process->wait(60s, stop.get_token()), std::nullopt);
+  EXPECT_EQ(process->Wait(60s, stop.get_token()), std::nullopt);
   EXPECT_LT(std::chrono::steady_clock::now() - before, 30s);
 
-  process->terminate();
+  process->Terminate();
   before = std::chrono::steady_clock::now();
-  const auto status = process->wait(60s);
+  const auto status = process->Wait(60s);
   ASSERT_TRUE(status);
   EXPECT_EQ(*status, 128 + 15) << "ended as by SIGTERM";
   EXPECT_LT(std::chrono::steady_clock::now() - before, 30s);

@@ -32,7 +32,7 @@ std::string CommandOutput(const char* command) {
 class ProcessTest : public ::testing::Test {
  protected:
   std::string Script(const std::string& name, const std::string& body) {
-    const fs::path path = scratch_.folder() / name;
+    const fs::path path = scratch_.Folder() / name;
     std::ofstream(path) << "#!/bin/sh\n" << body;
     fs::permissions(path, fs::perms::owner_all);
     return path.string();
@@ -46,13 +46,13 @@ TEST_F(ProcessTest, KeepsWhatTheProgramWritesToStandardError) {
   const std::string program = Script("fails", "echo out; echo 'error 14: 535 no' >&2; echo more >&2; exit 1\n");
   auto process = platform::Process::Start(program, {.captureErrorOutput = true});
   ASSERT_TRUE(process);
-  EXPECT_EQ(process->wait(30s), 1);
+  EXPECT_EQ(process->Wait(30s), 1);
   EXPECT_EQ(process->ErrorOutput(), "error 14: 535 no\nmore\n");
 
   // Without asking, nothing is kept.
   auto plain = platform::Process::Start(program);
   ASSERT_TRUE(plain);
-  EXPECT_EQ(plain->wait(30s), 1);
+  EXPECT_EQ(plain->Wait(30s), 1);
   EXPECT_EQ(plain->ErrorOutput(), "");
 }
 
@@ -61,23 +61,23 @@ TEST_F(ProcessTest, AFloodOfErrorOutputNeitherBlocksTheProgramNorGrowsWithoutBou
   const std::string program = Script("floods", "head -c 1000000 /dev/zero | tr '\\0' x >&2; exit 0\n");
   auto process = platform::Process::Start(program, {.captureErrorOutput = true});
   ASSERT_TRUE(process);
-  EXPECT_EQ(process->wait(30s), 0);
+  EXPECT_EQ(process->Wait(30s), 0);
   EXPECT_EQ(process->ErrorOutput().size(), platform::Process::kErrorOutputLimit);
 }
 
 TEST_F(ProcessTest, PollingWithoutWaitingCollectsAsTheProgramWrites) {
-  const fs::path go = scratch_.folder() / "go";
+  const fs::path go = scratch_.Folder() / "go";
   const std::string program =
       Script("waits", "echo early >&2; while [ ! -e '" + go.string() + "' ]; do sleep 0.02; done; exit 4\n");
   auto process = platform::Process::Start(program, {.captureErrorOutput = true});
   ASSERT_TRUE(process);
   const auto end = std::chrono::steady_clock::now() + 30s;
   while (process->ErrorOutput().empty() && std::chrono::steady_clock::now() < end) {
-    EXPECT_FALSE(process->wait(20ms).has_value());
+    EXPECT_FALSE(process->Wait(20ms).has_value());
   }
   EXPECT_EQ(process->ErrorOutput(), "early\n");
   std::ofstream(go).put('\n');
-  EXPECT_EQ(process->wait(30s), 4);
+  EXPECT_EQ(process->Wait(30s), 4);
 
   // A moved process keeps what was collected.
   platform::Process moved = std::move(*process);

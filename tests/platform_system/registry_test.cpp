@@ -33,36 +33,36 @@ TEST(RegistryRoundTrip, ValuesKeepTypeAndBytes) {
 
   const std::string text = "Z\xFCrich \xE9t\xE9";  // Latin-1
   const std::string withNul = text + '\0';
-  ASSERT_EQ(((*key)->SetValue("SMTPSRV", RegType::Sz, withNul.data(), static_cast<std::uint32_t>(withNul.size()))).code(), StatusCode::kOk);
+  ASSERT_EQ(((*key)->SetValue("SMTPSRV", RegType::Sz, withNul.data(), static_cast<std::uint32_t>(withNul.size()))).Code(), StatusCode::kOk);
   const std::uint32_t dword = 0xA1B2C3D4;
-  ASSERT_EQ(((*key)->SetValue("Monitoring", RegType::Dword, &dword, 4)).code(), StatusCode::kOk);
+  ASSERT_EQ(((*key)->SetValue("Monitoring", RegType::Dword, &dword, 4)).Code(), StatusCode::kOk);
   const char binary[] = {'\0', '\xFF', '\x10'};
-  ASSERT_EQ(((*key)->SetValue("Blob", RegType::Binary, binary, 3)).code(), StatusCode::kOk);
+  ASSERT_EQ(((*key)->SetValue("Blob", RegType::Binary, binary, 3)).Code(), StatusCode::kOk);
 
   auto reader = registry.OpenKey(Hive::LocalMachine, "software\\QUILLMARK", platform::kKeyRead);
   ASSERT_TRUE(reader) << "key paths are case-insensitive";
   std::uint32_t size = 0;
   RegType type = RegType::None;
-  ASSERT_EQ(((*reader)->QueryValue("smtpsrv", &type, nullptr, &size)).code(), StatusCode::kOk);
+  ASSERT_EQ(((*reader)->QueryValue("smtpsrv", &type, nullptr, &size)).Code(), StatusCode::kOk);
   EXPECT_EQ(type, RegType::Sz);
   EXPECT_EQ(size, withNul.size()) << "one byte per Latin-1 character, the NUL included";
   std::string small(3, '\0');
   std::uint32_t smallSize = 3;
-  EXPECT_EQ(((*reader)->QueryValue("SMTPSRV", nullptr, small.data(), &smallSize)).code(), StatusCode::kMoreData);
+  EXPECT_EQ(((*reader)->QueryValue("SMTPSRV", nullptr, small.data(), &smallSize)).Code(), StatusCode::kMoreData);
   EXPECT_EQ(smallSize, withNul.size());
   std::string data(size, '\0');
-  ASSERT_EQ(((*reader)->QueryValue("SMTPSRV", nullptr, data.data(), &size)).code(), StatusCode::kOk);
+  ASSERT_EQ(((*reader)->QueryValue("SMTPSRV", nullptr, data.data(), &size)).Code(), StatusCode::kOk);
   EXPECT_EQ(data, withNul);
 
   std::uint32_t readDword = 0;
   size = 4;
-  ASSERT_EQ(((*reader)->QueryValue("MONITORING", &type, &readDword, &size)).code(), StatusCode::kOk);
+  ASSERT_EQ(((*reader)->QueryValue("MONITORING", &type, &readDword, &size)).Code(), StatusCode::kOk);
   EXPECT_EQ(type, RegType::Dword);
   EXPECT_EQ(readDword, dword);
 
   char readBinary[3] = {};
   size = 3;
-  ASSERT_EQ(((*reader)->QueryValue("Blob", &type, readBinary, &size)).code(), StatusCode::kOk);
+  ASSERT_EQ(((*reader)->QueryValue("Blob", &type, readBinary, &size)).Code(), StatusCode::kOk);
   EXPECT_EQ(type, RegType::Binary);
   EXPECT_EQ(std::memcmp(readBinary, binary, 3), 0);
 
@@ -76,9 +76,9 @@ TEST(RegistryRoundTrip, ValuesKeepTypeAndBytes) {
   EXPECT_TRUE((*reader)->ValueWriteTime("Monitoring"));
   EXPECT_FALSE((*reader)->ValueWriteTime("Missing"));
 
-  EXPECT_EQ(((*key)->DeleteValue("Blob")).code(), StatusCode::kOk);
-  EXPECT_EQ(((*key)->DeleteValue("Blob")).code(), StatusCode::kNotFound);
-  EXPECT_EQ(((*reader)->QueryValue("Blob", nullptr, nullptr, &size)).code(), StatusCode::kNotFound);
+  EXPECT_EQ(((*key)->DeleteValue("Blob")).Code(), StatusCode::kOk);
+  EXPECT_EQ(((*key)->DeleteValue("Blob")).Code(), StatusCode::kNotFound);
+  EXPECT_EQ(((*reader)->QueryValue("Blob", nullptr, nullptr, &size)).Code(), StatusCode::kNotFound);
 }
 
 TEST(RegistryRoundTrip, KeysAreCreatedListedAndDeletedWithEverythingBelow) {
@@ -88,7 +88,7 @@ TEST(RegistryRoundTrip, KeysAreCreatedListedAndDeletedWithEverythingBelow) {
   auto deep = registry.CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage", platform::kKeyWrite);
   ASSERT_TRUE(deep);
   const std::uint32_t one = 1;
-  ASSERT_EQ(((*deep)->SetValue("Cost", RegType::Dword, &one, 4)).code(), StatusCode::kOk);
+  ASSERT_EQ(((*deep)->SetValue("Cost", RegType::Dword, &one, 4)).Code(), StatusCode::kOk);
   ASSERT_TRUE(registry.CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Users", platform::kKeyWrite));
 
   auto top = registry.OpenKey(Hive::LocalMachine, kKey, platform::kKeyRead);
@@ -100,9 +100,9 @@ TEST(RegistryRoundTrip, KeysAreCreatedListedAndDeletedWithEverythingBelow) {
   std::sort(subKeys.begin(), subKeys.end());
   EXPECT_EQ(subKeys, (std::vector<std::string>{"printers", "users"}));
 
-  EXPECT_EQ((registry.DeleteKey(Hive::LocalMachine, "Software\\Quillmark\\Printers")).code(), StatusCode::kOk);
+  EXPECT_EQ((registry.DeleteKey(Hive::LocalMachine, "Software\\Quillmark\\Printers")).Code(), StatusCode::kOk);
   EXPECT_FALSE(registry.OpenKey(Hive::LocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage", platform::kKeyRead));
-  EXPECT_EQ((registry.DeleteKey(Hive::LocalMachine, "Software\\Quillmark\\Printers")).code(), StatusCode::kNotFound);
+  EXPECT_EQ((registry.DeleteKey(Hive::LocalMachine, "Software\\Quillmark\\Printers")).Code(), StatusCode::kNotFound);
   EXPECT_TRUE(registry.OpenKey(Hive::LocalMachine, "Software\\Quillmark\\Users", platform::kKeyRead));
   // The hives are kept apart.
   EXPECT_FALSE(registry.OpenKey(Hive::CurrentUser, "Software\\Quillmark\\Users", platform::kKeyRead));
@@ -121,7 +121,7 @@ TEST(RegistryWatchValues, AWriteWakesTheWaiterAndAStopEndsTheWait) {
 
   // A write made before the wait is not lost.
   const std::uint32_t one = 1;
-  ASSERT_EQ(((*key)->SetValue("Reset", RegType::Dword, &one, 4)).code(), StatusCode::kOk);
+  ASSERT_EQ(((*key)->SetValue("Reset", RegType::Dword, &one, 4)).Code(), StatusCode::kOk);
   EXPECT_TRUE(watch->Wait(5s, {}));
 
   // A write while waiting wakes the waiter.

@@ -32,14 +32,14 @@ TEST(NameBound, LongNamesAreCutToOneFileNameAlsoInUtf8) {
 
 TEST(NameBound, AnOverlongUserKeepsEveryRecordAndABoundedCatalogueEntry) {
   ScratchRegistry scratch;
-  const fs::path app = scratch.folder() / "app";
+  const fs::path app = scratch.Folder() / "app";
   fs::create_directories(app);
   std::ofstream(app / "settings.xml") << "<log><printers></printers><users></users></log>";
   const std::string previous = engine::AppFolder();
   engine::SetAppFolder(app.string());
   engine::JobLogStore store;
-  store.log(1, 2, 2026, 3, 4, std::string(10000, 'd'), 2, "1", "P", std::string(10000, 'u'));
-  store.flushCatalogue();
+  store.Log(1, 2, 2026, 3, 4, std::string(10000, 'd'), 2, "1", "P", std::string(10000, 'u'));
+  store.FlushCatalogue();
   engine::SetAppFolder(previous);
 
   const std::string user(255, 'u');
@@ -56,15 +56,15 @@ TEST(NameBound, AnOverlongUserKeepsEveryRecordAndABoundedCatalogueEntry) {
 
 TEST(RegistryStore, StaleTemporariesAreRemovedByTheNextWriter) {
   ScratchRegistry scratch;
-  auto key = scratch.registry().CreateKey(platform::Hive::LocalMachine, "Software\\Quillmark", 0).value();
+  auto key = scratch.Registry().CreateKey(platform::Hive::LocalMachine, "Software\\Quillmark", 0).Value();
   ASSERT_TRUE(key);
-  const fs::path folder = scratch.registryRoot() / "HKLM/software/quillmark";
+  const fs::path folder = scratch.RegistryRoot() / "HKLM/software/quillmark";
   std::ofstream(folder / ".tmp.1.2") << "left by a killed writer";
   std::ofstream(folder / ".tmp.3.4") << "a writer at work";
   const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
   fs::last_write_time(folder / ".tmp.1.2", old);
   std::uint32_t one = 1;
-  EXPECT_EQ((key->SetValue("Reset", platform::RegType::Dword, &one, 4)).code(), platform::StatusCode::kOk);
+  EXPECT_EQ((key->SetValue("Reset", platform::RegType::Dword, &one, 4)).Code(), platform::StatusCode::kOk);
   EXPECT_FALSE(fs::exists(folder / ".tmp.1.2"));
   EXPECT_TRUE(fs::exists(folder / ".tmp.3.4"));
   EXPECT_TRUE(fs::exists(folder / "=reset"));
@@ -86,7 +86,7 @@ class Environment {
 
 TEST(UserReportFolder, PrivateFolderInTheRuntimeFolderElseTheCache) {
   ScratchRegistry scratch;  // a temporary folder
-  const fs::path runtime = scratch.folder() / "run";
+  const fs::path runtime = scratch.Folder() / "run";
   fs::create_directories(runtime);
   {
     Environment xdg("XDG_RUNTIME_DIR", runtime.string());
@@ -99,21 +99,21 @@ TEST(UserReportFolder, PrivateFolderInTheRuntimeFolderElseTheCache) {
   }
   {
     // Someone else's link in its place is not used.
-    fs::create_directories(scratch.folder() / "elsewhere");
-    fs::create_directories(scratch.folder() / "cache");
-    fs::create_directory_symlink(scratch.folder() / "elsewhere", scratch.folder() / "cache/quillmark");
+    fs::create_directories(scratch.Folder() / "elsewhere");
+    fs::create_directories(scratch.Folder() / "cache");
+    fs::create_directory_symlink(scratch.Folder() / "elsewhere", scratch.Folder() / "cache/quillmark");
     Environment xdg("XDG_RUNTIME_DIR", "");
-    Environment cache("XDG_CACHE_HOME", (scratch.folder() / "cache").string());
+    Environment cache("XDG_CACHE_HOME", (scratch.Folder() / "cache").string());
     EXPECT_FALSE(platform::UserReportFolder());
-    fs::remove(scratch.folder() / "cache/quillmark");
-    EXPECT_EQ(platform::UserReportFolder(), (scratch.folder() / "cache/quillmark").string());
+    fs::remove(scratch.Folder() / "cache/quillmark");
+    EXPECT_EQ(platform::UserReportFolder(), (scratch.Folder() / "cache/quillmark").string());
   }
 }
 
 TEST(ProgramFolder, IsThisProgramsFolderAndOnlyClosedFilesAreTrusted) {
   EXPECT_EQ(platform::ProgramFolder(), fs::canonical("/proc/self/exe").parent_path().string());
   ScratchRegistry scratch;
-  const fs::path folder = scratch.folder() / "bin";
+  const fs::path folder = scratch.Folder() / "bin";
   fs::create_directories(folder);
   std::ofstream(folder / "Postrider") << "#!/bin/sh\n";
   fs::permissions(folder / "Postrider", fs::perms::owner_all);

@@ -47,7 +47,7 @@ TEST_F(FileStatus, MissingFilesAndFoldersAreNotFoundInsideAndOutsideTheDataFolde
   for (const std::string& path : {In("Logs/d_1.xml"), In("Logs/Users/anna/d_1.xml"), (base_ / "nowhere.xml").string()}) {
     const auto read = platform::ReadFileBytes(path);
     ASSERT_FALSE(read) << path;
-    EXPECT_TRUE(read.status().IsNotFound()) << read.status().ToString();
+    EXPECT_TRUE(read.Status().IsNotFound()) << read.Status().ToString();
   }
   // A missing folder on the way is named.
   const platform::Status append = platform::AppendFileBytes(In("Logs/Users/anna/d_1.xml"), "record");
@@ -58,31 +58,31 @@ TEST_F(FileStatus, MissingFilesAndFoldersAreNotFoundInsideAndOutsideTheDataFolde
 TEST_F(FileStatus, AFolderOthersMayWriteToIsRefusedByName) {
   fs::permissions(data_ / "Logs", fs::perms::all);
   const platform::Status append = platform::AppendFileBytes(In("Logs/d_1.xml"), "record", "    ");
-  EXPECT_EQ(append.code(), StatusCode::kAccessDenied) << append.ToString();
+  EXPECT_EQ(append.Code(), StatusCode::kAccessDenied) << append.ToString();
   EXPECT_TRUE(Mentions(append, "folder " + In("Logs") + " refused: writable by its group or others"))
       << append.ToString();
   EXPECT_FALSE(fs::exists(data_ / "Logs/d_1.xml"));
   const auto read = platform::ReadFileBytes(In("Logs/d_1.xml"));
-  EXPECT_EQ(read.status().code(), StatusCode::kAccessDenied) << read.status().ToString();
+  EXPECT_EQ(read.Status().Code(), StatusCode::kAccessDenied) << read.Status().ToString();
 }
 
 TEST_F(FileStatus, LinksAndOtherKindsOfFileAreNamedWithWhatTheyAre) {
   fs::create_symlink(base_ / "elsewhere", data_ / "Logs/d_1.xml");
   const platform::Status linked = platform::AppendFileBytes(In("Logs/d_1.xml"), "record");
-  EXPECT_EQ(linked.code(), StatusCode::kAccessDenied);
+  EXPECT_EQ(linked.Code(), StatusCode::kAccessDenied);
   EXPECT_TRUE(Mentions(linked, In("Logs/d_1.xml") + " is a symbolic link")) << linked.ToString();
 
   ASSERT_EQ(::mkfifo((data_ / "Logs/d_2.xml").c_str(), 0600), 0);
   const auto fifo = platform::ReadFileBytes(In("Logs/d_2.xml"));
   ASSERT_FALSE(fifo);
-  EXPECT_TRUE(Mentions(fifo.status(), In("Logs/d_2.xml") + " is not a regular file")) << fifo.status().ToString();
+  EXPECT_TRUE(Mentions(fifo.Status(), In("Logs/d_2.xml") + " is not a regular file")) << fifo.Status().ToString();
 }
 
 TEST_F(FileStatus, UnwritableFolderGivesTheSystemsReason) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes to any folder";
   fs::permissions(data_ / "Logs", fs::perms::owner_read | fs::perms::owner_exec);
   const platform::Status append = platform::AppendFileBytes(In("Logs/d_1.xml"), "record");
-  EXPECT_EQ(append.system_error(), EACCES) << append.ToString();
+  EXPECT_EQ(append.SystemError(), EACCES) << append.ToString();
   EXPECT_TRUE(Mentions(append, In("Logs/d_1.xml"))) << append.ToString();
 }
 
@@ -91,10 +91,10 @@ TEST_F(FileStatus, AnUntrustedProgramSaysWhyItIsNotStarted) {
   fs::permissions(data_ / "Postrider", fs::perms::all);
   const auto found = platform::TrustedProgramFile(data_.string(), "Postrider");
   ASSERT_FALSE(found);
-  EXPECT_TRUE(Mentions(found.status(), "program " + (data_ / "Postrider").string() + " is not trusted"))
-      << found.status().ToString();
+  EXPECT_TRUE(Mentions(found.Status(), "program " + (data_ / "Postrider").string() + " is not trusted"))
+      << found.Status().ToString();
   const auto missing = platform::TrustedProgramFile(data_.string(), "Absent");
-  EXPECT_TRUE(missing.status().IsNotFound()) << missing.status().ToString();
+  EXPECT_TRUE(missing.Status().IsNotFound()) << missing.Status().ToString();
 }
 
 }  // namespace

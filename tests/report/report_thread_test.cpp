@@ -35,7 +35,7 @@ void SetValue(const char* name, const std::string& v) {
 class ReportThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_ = scratch_.folder() / "app";
+    app_ = scratch_.Folder() / "app";
     fs::create_directories(app_ / "Logs");
     appFolder_.emplace(app_);
     options_.programFolder = app_.string();  // where the stand-in mailer is
@@ -43,7 +43,7 @@ class ReportThreadTest : public ::testing::Test {
 
   // A stand-in mailer: keeps a copy of what it was asked to send, counts
   // its runs and exits with the status in "exit-status" (0 when missing).
-  void installMailer() {
+  void InstallMailer() {
     const fs::path script = app_ / "Postrider";
     std::ofstream(script) << "#!/bin/sh\n"
                              "cd \"$(dirname \"$0\")\"\n"
@@ -52,14 +52,14 @@ class ReportThreadTest : public ::testing::Test {
                              "exit $(cat exit-status 2>/dev/null || echo 0)\n";
     fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
   }
-  void mailerExits(int status) { std::ofstream(app_ / "exit-status") << status; }
-  int mailerRuns() {
+  void MailerExits(int status) { std::ofstream(app_ / "exit-status") << status; }
+  int MailerRuns() {
     std::ifstream in(app_ / "runs");
     int n = 0;
     for (std::string line; std::getline(in, line);) ++n;
     return n;
   }
-  void dayFile(const std::string& stamp, const std::string& records) {
+  void DayFile(const std::string& stamp, const std::string& records) {
     std::ofstream(app_ / "Logs" / ("d_" + stamp + ".xml"), std::ios::binary)
         << std::string(engine::JobLogStore::kReservation, ' ') << records;
   }
@@ -84,14 +84,14 @@ TEST_F(ReportThreadTest, HeaderAndPeriodFitTheReservation) {
 }
 
 TEST_F(ReportThreadTest, YesterdaysLogIsMailedAndTheDayRecorded) {
-  installMailer();
-  dayFile("20061205", kRecords);
+  InstallMailer();
+  DayFile("20061205", kRecords);
   SetValue("ToSendDay", "20061205");
   FakeClock clock(LocalTime(2006, 12, 6, 0, 0, 5));
   engine::ReportThread thread(clock, options_);
-  const auto wait = thread.runPass();
+  const auto wait = thread.RunPass();
 
-  EXPECT_EQ(mailerRuns(), 1);
+  EXPECT_EQ(MailerRuns(), 1);
   const std::string header = engine::ReportHeader(2006, 12, 6);
   EXPECT_EQ(ReadWholeFile(app_ / "sent.xml"),
             header + std::string(525 - header.size(), ' ') + kRecords + "</log>");
@@ -103,61 +103,61 @@ TEST_F(ReportThreadTest, YesterdaysLogIsMailedAndTheDayRecorded) {
 }
 
 TEST_F(ReportThreadTest, FirstPassOnlyRecordsToday) {
-  installMailer();
-  dayFile("20061205", kRecords);
+  InstallMailer();
+  DayFile("20061205", kRecords);
   FakeClock clock(LocalTime(2006, 12, 6, 9, 0));
   engine::ReportThread thread(clock, options_);
-  thread.runPass();  // "ToSendDay" missing
+  thread.RunPass();  // "ToSendDay" missing
   EXPECT_EQ(Value("ToSendDay"), "20061206");
-  EXPECT_EQ(mailerRuns(), 0);
+  EXPECT_EQ(MailerRuns(), 0);
 
   SetValue("ToSendDay", "20061203");  // two or more days old
-  thread.runPass();
+  thread.RunPass();
   EXPECT_EQ(Value("ToSendDay"), "20061206");
-  EXPECT_EQ(mailerRuns(), 0);
+  EXPECT_EQ(MailerRuns(), 0);
 
-  thread.runPass();  // already today's: nothing happens until midnight
-  EXPECT_EQ(mailerRuns(), 0);
+  thread.RunPass();  // already today's: nothing happens until midnight
+  EXPECT_EQ(MailerRuns(), 0);
   EXPECT_FALSE(fs::exists(app_ / "Logs/Report.xml"));
 }
 
 TEST_F(ReportThreadTest, MissingDayFileSendsNothingAndKeepsTheDay) {
-  installMailer();
+  InstallMailer();
   SetValue("ToSendDay", "20061205");
   FakeClock clock(LocalTime(2006, 12, 6, 0, 1));
   engine::ReportThread thread(clock, options_);
-  thread.runPass();
-  EXPECT_EQ(mailerRuns(), 0);
+  thread.RunPass();
+  EXPECT_EQ(MailerRuns(), 0);
   EXPECT_EQ(Value("ToSendDay"), "20061205");
 }
 
 TEST_F(ReportThreadTest, FailedMailIsRetriedTheSameDay) {
-  installMailer();
-  mailerExits(3);
-  dayFile("20061205", kRecords);
+  InstallMailer();
+  MailerExits(3);
+  DayFile("20061205", kRecords);
   SetValue("ToSendDay", "20061205");
   FakeClock clock(LocalTime(2006, 12, 6, 0, 0, 30));
   engine::ReportThread thread(clock, options_);
-  EXPECT_EQ(thread.runPass(), options_.retryAfter);
-  EXPECT_EQ(mailerRuns(), 1);
+  EXPECT_EQ(thread.RunPass(), options_.retryAfter);
+  EXPECT_EQ(MailerRuns(), 1);
   EXPECT_EQ(Value("ToSendDay"), "20061205");
   EXPECT_FALSE(fs::exists(app_ / "Logs/Report.xml"));
 
-  mailerExits(0);
-  clock.set(LocalTime(2006, 12, 6, 0, 15, 30));
-  thread.runPass();
-  EXPECT_EQ(mailerRuns(), 2);
+  MailerExits(0);
+  clock.Set(LocalTime(2006, 12, 6, 0, 15, 30));
+  thread.RunPass();
+  EXPECT_EQ(MailerRuns(), 2);
   EXPECT_EQ(Value("ToSendDay"), "20061206");
   EXPECT_NE(ReadWholeFile(app_ / "sent.xml").find(kRecords + "</log>"), std::string::npos);
 }
 
 TEST_F(ReportThreadTest, MissingMailerIsRetried) {
-  dayFile("20061205", kRecords);
+  DayFile("20061205", kRecords);
   SetValue("ToSendDay", "20061205");
   FakeClock clock(LocalTime(2006, 12, 6, 23, 55));
   engine::ReportThread thread(clock, options_);
   // Five minutes before midnight the retry comes at midnight, not later.
-  EXPECT_EQ(thread.runPass(), 5min);
+  EXPECT_EQ(thread.RunPass(), 5min);
   EXPECT_EQ(Value("ToSendDay"), "20061205");
   EXPECT_FALSE(fs::exists(app_ / "Logs/Report.xml"));
 }
@@ -165,12 +165,12 @@ TEST_F(ReportThreadTest, MissingMailerIsRetried) {
 TEST_F(ReportThreadTest, HangingMailerIsEndedAfterItsTimeOut) {
   std::ofstream(app_ / "Postrider") << "#!/bin/sh\nexec sleep 30\n";
   fs::permissions(app_ / "Postrider", fs::perms::owner_all);
-  dayFile("20061205", kRecords);
+  DayFile("20061205", kRecords);
   SetValue("ToSendDay", "20061205");
   FakeClock clock(LocalTime(2006, 12, 6, 0, 1));
   engine::ReportThread thread(clock, {300ms, 15min});
   const auto begun = std::chrono::steady_clock::now();
-  EXPECT_EQ(thread.runPass(), 15min);
+  EXPECT_EQ(thread.RunPass(), 15min);
   EXPECT_LT(std::chrono::steady_clock::now() - begun, 5s);
   EXPECT_EQ(Value("ToSendDay"), "20061205");
 }
@@ -179,37 +179,37 @@ TEST_F(ReportThreadTest, WaitReachesLocalMidnightAcrossSummerTimeChanges) {
   FakeClock clock(LocalTime(2026, 3, 29, 0, 30));  // clocks go forward at 02:00
   engine::ReportThread thread(clock, options_);
   SetValue("ToSendDay", "20260329");
-  EXPECT_EQ(thread.runPass(), std::chrono::milliseconds((22 * 3600 + 30 * 60) * 1000));
-  clock.set(LocalTime(2026, 10, 25, 0, 30));  // clocks go back at 03:00
+  EXPECT_EQ(thread.RunPass(), std::chrono::milliseconds((22 * 3600 + 30 * 60) * 1000));
+  clock.Set(LocalTime(2026, 10, 25, 0, 30));  // clocks go back at 03:00
   SetValue("ToSendDay", "20261025");
-  EXPECT_EQ(thread.runPass(), std::chrono::milliseconds((24 * 3600 + 30 * 60) * 1000));
-  clock.set(LocalTime(2026, 12, 31, 18, 0));
+  EXPECT_EQ(thread.RunPass(), std::chrono::milliseconds((24 * 3600 + 30 * 60) * 1000));
+  clock.Set(LocalTime(2026, 12, 31, 18, 0));
   SetValue("ToSendDay", "20261231");
-  EXPECT_EQ(thread.runPass(), std::chrono::milliseconds(6 * 3600 * 1000));
+  EXPECT_EQ(thread.RunPass(), std::chrono::milliseconds(6 * 3600 * 1000));
 }
 
 TEST_F(ReportThreadTest, DayAfterTheShortSummerTimeDayStillSendsIt) {
-  installMailer();
-  dayFile("20260329", kRecords);
+  InstallMailer();
+  DayFile("20260329", kRecords);
   SetValue("ToSendDay", "20260329");
   // 29 March 2026 had 23 hours: 86400 seconds before 00:30 on the 30th
   // is still the 28th.
   FakeClock clock(LocalTime(2026, 3, 30, 0, 30));
   engine::ReportThread thread(clock, options_);
-  thread.runPass();
-  EXPECT_EQ(mailerRuns(), 1);
+  thread.RunPass();
+  EXPECT_EQ(MailerRuns(), 1);
   EXPECT_EQ(Value("ToSendDay"), "20260330");
 }
 
 TEST_F(ReportThreadTest, StopEndsTheThreadWhileItWaitsForMidnight) {
   FakeClock clock(LocalTime(2006, 12, 6, 9, 0));
-  clock.holdSleeps();
+  clock.HoldSleeps();
   engine::ReportThread thread(clock, options_);
-  thread.start();
-  clock.waitForSleeps(1);
+  thread.Start();
+  clock.WaitForSleeps(1);
   EXPECT_EQ(Value("ToSendDay"), "20061206");
   const auto begun = std::chrono::steady_clock::now();
-  thread.stop();
+  thread.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - begun, 2s);
 }
 

@@ -28,16 +28,16 @@ const std::vector<Job> kThreeJobs = {
     {9, 3, 2006, 22, 15, "Poster.png", 1, 5, "Front Desk", "anna"},
 };
 
-std::string Bytes(const std::string& path) { return platform::ReadFileBytes(path).value_or("<missing>"); }
+std::string Bytes(const std::string& path) { return platform::ReadFileBytes(path).ValueOr("<missing>"); }
 
 TEST(ReportAssembly, DocumentKeepsTheReservationAndTheRecordsByteForByte) {
   AppFolder folder;
-  const std::string log = folder.logs() + "/d_20060309.xml";
+  const std::string log = folder.Logs() + "/d_20060309.xml";
   AppFolder::WriteLog(log, kThreeJobs);
   const std::string header(common::ReportHeaderText(ReportScope::Printer));
   const std::string period = "<period>03/09/2006</period>";
-  const std::string doc = common::DisplayReportPath(folder.app());
-  EXPECT_EQ(doc, folder.logs() + "/DisplayReport.xml");
+  const std::string doc = common::DisplayReportPath(folder.App());
+  EXPECT_EQ(doc, folder.Logs() + "/DisplayReport.xml");
 
   const common::ReportResult r = common::AssembleReportDocument(log, header, period, doc);
   ASSERT_TRUE(r) << r.message;
@@ -62,20 +62,20 @@ TEST(ReportAssembly, DocumentKeepsTheReservationAndTheRecordsByteForByte) {
 
 TEST(ReportAssembly, FailuresCarryTheirMessageAndLeaveTheLastDocument) {
   AppFolder folder;
-  const std::string doc = common::DisplayReportPath(folder.app());
+  const std::string doc = common::DisplayReportPath(folder.App());
   const std::string header(common::ReportHeaderText(ReportScope::AllPrinting));
-  const std::string good = folder.logs() + "/d_20060309.xml";
+  const std::string good = folder.Logs() + "/d_20060309.xml";
   AppFolder::WriteLog(good, kThreeJobs);
   ASSERT_TRUE(common::AssembleReportDocument(good, header, "<period>x</period>", doc));
   const std::string before = Bytes(doc);
 
   common::ReportResult r =
-      common::AssembleReportDocument(folder.logs() + "/d_20060310.xml", header, "", doc);
+      common::AssembleReportDocument(folder.Logs() + "/d_20060310.xml", header, "", doc);
   EXPECT_FALSE(r);
   EXPECT_EQ(r.message, "The report your are trying to view does not exists.");
 
   // Shortened by hand: the header would land on a record.
-  const std::string shortLog = folder.logs() + "/d_20060311.xml";
+  const std::string shortLog = folder.Logs() + "/d_20060311.xml";
   common::WriteTextFile(shortLog, std::string(100, ' ') + "\n<event><day>09</day></event>");
   r = common::AssembleReportDocument(shortLog, header, "<period>x</period>", doc);
   EXPECT_FALSE(r);
@@ -84,7 +84,7 @@ TEST(ReportAssembly, FailuresCarryTheirMessageAndLeaveTheLastDocument) {
             "report folder.");
 
   // Long enough, but something other than blanks where the header goes.
-  const std::string damaged = folder.logs() + "/d_20060312.xml";
+  const std::string damaged = folder.Logs() + "/d_20060312.xml";
   std::string text = report_test::LogText(kThreeJobs);
   text.erase(0, 525);
   text = std::string(30, ' ') + text + std::string(600, ' ');
@@ -94,13 +94,13 @@ TEST(ReportAssembly, FailuresCarryTheirMessageAndLeaveTheLastDocument) {
   EXPECT_EQ(r.message, common::kReportCannotBeDisplayed);
 
   // A document that cannot be written.
-  r = common::AssembleReportDocument(good, header, "", folder.logs() + "/missing/DisplayReport.xml");
+  r = common::AssembleReportDocument(good, header, "", folder.Logs() + "/missing/DisplayReport.xml");
   EXPECT_FALSE(r);
   EXPECT_EQ(r.message, common::kReportCannotBeDisplayed);
 
   EXPECT_EQ(Bytes(doc), before);
   // Nothing but the logs and the document is left in the folder.
-  for (const auto& entry : fs::directory_iterator(folder.logs()))
+  for (const auto& entry : fs::directory_iterator(folder.Logs()))
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
@@ -108,11 +108,11 @@ TEST(ReportAssembly, ReadersNeverSeeAHalfWrittenDocument) {
   AppFolder folder;
   std::vector<Job> many;
   for (int i = 0; i < 4000; ++i) many.push_back({9, 3, 2006, 8, i % 60, "Doc " + std::to_string(i), 1, 5, "P", "u"});
-  const std::string bigLog = folder.logs() + "/y_2006.xml";
-  const std::string smallLog = folder.logs() + "/d_20060309.xml";
+  const std::string bigLog = folder.Logs() + "/y_2006.xml";
+  const std::string smallLog = folder.Logs() + "/d_20060309.xml";
   AppFolder::WriteLog(bigLog, many);
   AppFolder::WriteLog(smallLog, kThreeJobs);
-  const std::string doc = common::DisplayReportPath(folder.app());
+  const std::string doc = common::DisplayReportPath(folder.App());
   const std::string header(common::ReportHeaderText(ReportScope::AllPrinting));
   ASSERT_TRUE(common::AssembleReportDocument(smallLog, header, "<period>a</period>", doc));
 
@@ -147,10 +147,10 @@ TEST(ReportAssembly, ReadersNeverSeeAHalfWrittenDocument) {
 // the same for logs at, below and just above the reservation's size.
 TEST(ReportAssembly, DocumentAndBytesInMemoryAgreeAroundTheReservationSize) {
   AppFolder folder;
-  const std::string doc = common::DisplayReportPath(folder.app());
+  const std::string doc = common::DisplayReportPath(folder.App());
   const std::string header(common::ReportHeaderText(ReportScope::User));
   const std::string period = "<period>03/2006</period>";
-  const std::string log = folder.logs() + "/m_03_2006.xml";
+  const std::string log = folder.Logs() + "/m_03_2006.xml";
   const std::string record = report_test::LogText({kThreeJobs[0]}).substr(525);
   for (const std::string& bytes :
        {std::string(524, ' '), std::string(525, ' '), std::string(526, ' '), std::string(525, ' ') + "\r",
@@ -178,10 +178,10 @@ TEST(ReportAssembly, ALogThatShrinksWhileCopiedGivesAWholePrefixOrTheMessage) {
   AppFolder folder;
   std::vector<Job> many;
   for (int i = 0; i < 20000; ++i) many.push_back({9, 3, 2006, 8, i % 60, "Doc " + std::to_string(i), 1, 5, "P", "u"});
-  const std::string log = folder.logs() + "/y_2006.xml";
+  const std::string log = folder.Logs() + "/y_2006.xml";
   AppFolder::WriteLog(log, many);
   const std::string full = Bytes(log);
-  const std::string doc = common::DisplayReportPath(folder.app());
+  const std::string doc = common::DisplayReportPath(folder.App());
   const std::string header(common::ReportHeaderText(ReportScope::AllPrinting));
   const std::string period = "<period>2006</period>";
   const common::ReportResult whole = common::AssembleReportBytes(log, header, period);
@@ -218,7 +218,7 @@ TEST(ReportAssembly, ALogThatShrinksWhileCopiedGivesAWholePrefixOrTheMessage) {
 class ReportRequests : public ::testing::Test {
  protected:
   void SetUp() override {
-    common::WriteTextFile(folder.app() + "/settings.xml",
+    common::WriteTextFile(folder.App() + "/settings.xml",
                           "<log><printers>"
                           "<name>Front Desk</name><ID>3</ID><cost>5</cost><monitored>1</monitored>"
                           "<name>Old Laser</name><ID>7</ID><cost>2</cost><monitored>0</monitored>"
@@ -228,7 +228,7 @@ class ReportRequests : public ::testing::Test {
   common::ReportResult Run(ReportScope scope, const std::string& name, bool defaultPrinter = false,
                            ReportPeriod period = ReportPeriod::Today) {
     common::ReportRequest request{period, scope, name, defaultPrinter};
-    return common::AssembleReport(folder.app(), request, clock, common::DisplayReportPath(folder.app()));
+    return common::AssembleReport(folder.App(), request, clock, common::DisplayReportPath(folder.App()));
   }
   testing_support::TimeZone zone{"UTC"};
   AppFolder folder;
@@ -236,8 +236,8 @@ class ReportRequests : public ::testing::Test {
 };
 
 TEST_F(ReportRequests, PrinterIdentifierComesFromTheCatalogue) {
-  AppFolder::WriteLog(folder.logs() + "/Printers/Printer_4/d_20060309.xml", kThreeJobs);
-  AppFolder::WriteLog(folder.logs() + "/Printers/Printer_7/d_20060309.xml", kThreeJobs);
+  AppFolder::WriteLog(folder.Logs() + "/Printers/Printer_4/d_20060309.xml", kThreeJobs);
+  AppFolder::WriteLog(folder.Logs() + "/Printers/Printer_7/d_20060309.xml", kThreeJobs);
   // The last entry of a name wins; the monitored flag is not consulted.
   const common::ReportResult r = Run(ReportScope::Printer, "Front Desk");
   ASSERT_TRUE(r) << r.message;
@@ -257,12 +257,12 @@ TEST_F(ReportRequests, PrinterIdentifierComesFromTheCatalogue) {
 
 TEST_F(ReportRequests, UserReportReadsWhatTheEngineWroteAndNothingOutsideLogs) {
   // The engine logs jobs for users with hostile names at the fake date.
-  const testing_support::AppFolderScope appFolder(folder.app());
+  const testing_support::AppFolderScope appFolder(folder.App());
   engine::JobLogStore store(clock);
-  store.log(9, 3, 2006, 11, 0, "Secret.pdf", 4, "5", "Front Desk", "../../x");
-  store.log(9, 3, 2006, 11, 5, "Plan.pdf", 2, "5", "Front Desk", "..");
+  store.Log(9, 3, 2006, 11, 0, "Secret.pdf", 4, "5", "Front Desk", "../../x");
+  store.Log(9, 3, 2006, 11, 5, "Plan.pdf", 2, "5", "Front Desk", "..");
   // A planted file where the unmapped name would lead.
-  AppFolder::WriteLog(folder.root().string() + "/x/d_20060309.xml", kThreeJobs);
+  AppFolder::WriteLog(folder.Root().string() + "/x/d_20060309.xml", kThreeJobs);
 
   const common::ReportResult r = Run(ReportScope::User, "../../x");
   ASSERT_TRUE(r) << r.message;
@@ -279,9 +279,9 @@ TEST_F(ReportRequests, UserReportReadsWhatTheEngineWroteAndNothingOutsideLogs) {
   EXPECT_NE(Bytes(dots.documentPath).find("Plan.pdf"), std::string::npos);
 
   // The engine and the reports only ever touched files below "Logs".
-  for (const auto& entry : fs::recursive_directory_iterator(folder.app())) {
+  for (const auto& entry : fs::recursive_directory_iterator(folder.App())) {
     if (!entry.is_regular_file()) continue;
-    const std::string rel = fs::relative(entry.path(), folder.app()).string();
+    const std::string rel = fs::relative(entry.path(), folder.App()).string();
     EXPECT_TRUE(rel.rfind("Logs/", 0) == 0 || rel.rfind("settings.xml", 0) == 0) << rel;
   }
 }

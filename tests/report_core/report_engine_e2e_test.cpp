@@ -50,8 +50,8 @@ std::ostream& operator<<(std::ostream& os, const Totals& t) {
 class ReportsOfMonitoredJobs : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_ = scratch_.folder() / "app";
-    spool_ = scratch_.folder() / "spool";
+    app_ = scratch_.Folder() / "app";
+    spool_ = scratch_.Folder() / "spool";
     fs::create_directories(app_ / "Logs");
     for (const char* sheet : {"printers.xsl", "users.xsl", "style.xsl", "report-layout.xsl"})
       fs::copy_file(fs::path(QM_SOURCE_DIR) / "data" / sheet, app_ / "Logs" / sheet);
@@ -66,13 +66,13 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
 
   int Run(const std::string& program, const std::string& args, std::string* out = nullptr,
           std::string* err = nullptr) {
-    const std::string o = (scratch_.folder() / "out").string(), e = (scratch_.folder() / "err").string();
+    const std::string o = (scratch_.Folder() / "out").string(), e = (scratch_.Folder() / "err").string();
     const std::string command = "TZ=" + Quote(kZone) + " QUILLMARK_SPOOLER=" + Quote(spool_.string()) +
-                                " QUILLMARK_REGISTRY=" + Quote(scratch_.registryRoot().string()) + " " +
+                                " QUILLMARK_REGISTRY=" + Quote(scratch_.RegistryRoot().string()) + " " +
                                 QM_APP_DIR + "/" + program + " " + args + " >" + o + " 2>" + e + " </dev/null";
     const int status = std::system(command.c_str());
-    if (out) *out = platform::ReadFileBytes(o).value_or("");
-    if (err) *err = platform::ReadFileBytes(e).value_or("");
+    if (out) *out = platform::ReadFileBytes(o).ValueOr("");
+    if (err) *err = platform::ReadFileBytes(e).ValueOr("");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   int Sim(const std::string& args, std::string* out = nullptr) { return Run("quillmark-sim", args, out); }
@@ -98,7 +98,7 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
   long long Logged() {
     const std::string all = platform::ReadFileBytes(common::ResolvePeriodFile(
         common::ReportPeriod::ThisYear, common::ReportScope::AllPrinting, app_.string(), "",
-        std::time(nullptr)).path).value_or("");
+        std::time(nullptr)).path).ValueOr("");
     long long n = 0;
     for (std::size_t p = all.find("<event>"); p != std::string::npos; p = all.find("<event>", p + 1)) ++n;
     return n;
@@ -106,12 +106,12 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
 
   void StartHost() {
     host_ = std::make_unique<testing_support::EngineHost>(fs::path(QM_APP_DIR) / "quillcore-host",
-                                                          scratch_.registryRoot(), spool_);
-    host_->setEnvironment("TZ", kZone);
-    ASSERT_TRUE(host_->start());
+                                                          scratch_.RegistryRoot(), spool_);
+    host_->SetEnvironment("TZ", kZone);
+    ASSERT_TRUE(host_->Start());
   }
 
-  void StopHost() { EXPECT_EQ(host_->stop(), 0); }
+  void StopHost() { EXPECT_EQ(host_->Stop(), 0); }
 
   // The totals line of a summary.
   static Totals FromSummary(const std::string& text) {

@@ -58,18 +58,18 @@ TEST(ReportCsv, ExportReadsTheDocumentAndSkipsBrokenRecords) {
   std::string text = report_test::LogText(kJobs);
   // A record cut short by a crash, followed by a whole one.
   text.insert(525, "\n<event><day>01</day><month>03</mon");
-  AppFolder::WriteLog(folder.logs() + "/m_03_2006.xml", {});
-  common::WriteTextFile(folder.logs() + "/m_03_2006.xml", text);
-  const std::string doc = common::DisplayReportPath(folder.app());
-  ASSERT_TRUE(common::AssembleReportDocument(folder.logs() + "/m_03_2006.xml",
+  AppFolder::WriteLog(folder.Logs() + "/m_03_2006.xml", {});
+  common::WriteTextFile(folder.Logs() + "/m_03_2006.xml", text);
+  const std::string doc = common::DisplayReportPath(folder.App());
+  ASSERT_TRUE(common::AssembleReportDocument(folder.Logs() + "/m_03_2006.xml",
                                              common::ReportHeaderText(ReportScope::AllPrinting),
                                              "<period>03/2006</period>", doc));
-  const std::string csvPath = folder.root().string() + "/out.csv";
+  const std::string csvPath = folder.Root().string() + "/out.csv";
   ASSERT_TRUE(common::ExportReportCsv(doc, csvPath));
-  const std::string csv = platform::ReadFileBytes(csvPath).value();
+  const std::string csv = platform::ReadFileBytes(csvPath).Value();
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 7);
   EXPECT_NE(csv.find("\r\n2006-03-01,08:05,"), std::string::npos);
-  EXPECT_FALSE(common::ExportReportCsv(folder.logs() + "/none.xml", csvPath));
+  EXPECT_FALSE(common::ExportReportCsv(folder.Logs() + "/none.xml", csvPath));
 }
 
 TEST(ReportSummary, TotalsAndBreakdownByCost) {
@@ -111,9 +111,9 @@ class Html {
       : doc_(htmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "report.html", nullptr,
                             HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET)),
         xpath_(doc_ ? xmlXPathNewContext(doc_.get()) : nullptr) {}
-  bool ok() const { return doc_ && xpath_; }
+  bool Ok() const { return doc_ && xpath_; }
   // The whitespace-normalised text of every match.
-  std::vector<std::string> texts(const std::string& expr) const {
+  std::vector<std::string> Texts(const std::string& expr) const {
     std::vector<std::string> out;
     std::unique_ptr<xmlXPathObject, decltype(&xmlXPathFreeObject)> r(
         xmlXPathEvalExpression(reinterpret_cast<const xmlChar*>(expr.c_str()), xpath_.get()),
@@ -135,11 +135,11 @@ class Html {
     }
     return out;
   }
-  std::string text(const std::string& expr) const {
-    auto all = texts(expr);
+  std::string Text(const std::string& expr) const {
+    auto all = Texts(expr);
     return all.empty() ? "<none>" : all.front();
   }
-  std::size_t count(const std::string& expr) const { return texts(expr).size(); }
+  std::size_t Count(const std::string& expr) const { return Texts(expr).size(); }
 
  private:
   // Every text below the node, one blank between neighbouring elements.
@@ -167,75 +167,75 @@ class Html {
 
 class Stylesheets : public ::testing::Test {
  protected:
-  Stylesheets() { folder.installStylesheets(); }
+  Stylesheets() { folder.InstallStylesheets(); }
   // Assembles the log into the display document and renders it.
   std::string Render(const std::vector<Job>& jobs, ReportScope scope, const std::string& period,
                      std::size_t maxJobs = 1000) {
-    const std::string log = folder.logs() + "/log.xml";
+    const std::string log = folder.Logs() + "/log.xml";
     AppFolder::WriteLog(log, jobs);
-    const std::string doc = common::DisplayReportPath(folder.app());
+    const std::string doc = common::DisplayReportPath(folder.App());
     EXPECT_TRUE(common::AssembleReportDocument(log, common::ReportHeaderText(scope), period, doc));
     const common::ReportResult html =
         common::TransformReportFile(doc, common::ReportHtmlPath(doc), {maxJobs});
     EXPECT_TRUE(html) << html.message;
-    EXPECT_EQ(html.documentPath, folder.logs() + "/DisplayReport.html");
-    return platform::ReadFileBytes(html.documentPath).value_or("");
+    EXPECT_EQ(html.documentPath, folder.Logs() + "/DisplayReport.html");
+    return platform::ReadFileBytes(html.documentPath).ValueOr("");
   }
   AppFolder folder;
 };
 
 TEST_F(Stylesheets, AllPrintingShowsTotalsUsersPrintersDaysAndJobs) {
   const Html html(Render(kJobs, ReportScope::AllPrinting, "<period>03/2006</period>"));
-  ASSERT_TRUE(html.ok());
-  EXPECT_EQ(html.text("//*[@id='period']"), "03/2006");
-  EXPECT_EQ(html.text("//*[@id='total-jobs']"), "6");
-  EXPECT_EQ(html.text("//*[@id='total-pages']"), "25");
-  EXPECT_EQ(html.text("//*[@id='total-cost']"), "12.34");
+  ASSERT_TRUE(html.Ok());
+  EXPECT_EQ(html.Text("//*[@id='period']"), "03/2006");
+  EXPECT_EQ(html.Text("//*[@id='total-jobs']"), "6");
+  EXPECT_EQ(html.Text("//*[@id='total-pages']"), "25");
+  EXPECT_EQ(html.Text("//*[@id='total-cost']"), "12.34");
 
   // Users by cost, with jobs, pages and cost, and a bar for the pages.
-  const auto users = html.texts("//table[@id='by-user']/tbody/tr");
+  const auto users = html.Texts("//table[@id='by-user']/tbody/tr");
   ASSERT_EQ(users.size(), 3u);
   EXPECT_EQ(users[0], "chlo\xC3\xA9 1 10 10.00");
   EXPECT_EQ(users[1], "ben 2 7 1.35");
   EXPECT_EQ(users[2], "anna 3 8 0.99");
-  EXPECT_EQ(html.text("//table[@id='by-user']/tbody/tr[1]//div[@class='bar']/@style"), "width: 100%");
-  EXPECT_EQ(html.text("//table[@id='by-user']/tbody/tr[2]//div[@class='bar']/@style"), "width: 70%");
+  EXPECT_EQ(html.Text("//table[@id='by-user']/tbody/tr[1]//div[@class='bar']/@style"), "width: 100%");
+  EXPECT_EQ(html.Text("//table[@id='by-user']/tbody/tr[2]//div[@class='bar']/@style"), "width: 70%");
 
-  const auto printers = html.texts("//table[@id='by-printer']/tbody/tr");
+  const auto printers = html.Texts("//table[@id='by-printer']/tbody/tr");
   ASSERT_EQ(printers.size(), 2u);
   EXPECT_EQ(printers[0], "Front Desk 3 18 11.40");
   EXPECT_EQ(printers[1], "Back Office 3 7 0.94");
 
-  const auto days = html.texts("//table[@id='by-day']/tbody/tr");
+  const auto days = html.Texts("//table[@id='by-day']/tbody/tr");
   ASSERT_EQ(days.size(), 2u);
   EXPECT_EQ(days[0], "03/01/2006 2 5 0.25");
   EXPECT_EQ(days[1], "03/02/2006 4 20 12.09");
 
   // Newest first, in blocks the browser may skip.
-  const auto rows = html.texts("//section[@id='jobs']//div[@class='row']");
+  const auto rows = html.Texts("//section[@id='jobs']//div[@class='row']");
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0], "03/02/2006 13:03 Newest.txt 1 0.04 Back Office anna");
   EXPECT_EQ(rows[5], "03/01/2006 08:05 Budget, final.xlsx 3 0.15 Front Desk anna");
-  EXPECT_EQ(html.count("//section[@id='jobs']/div[@class='block']"), 1u);
-  EXPECT_EQ(html.count("//*[@id='more-jobs']"), 0u);
-  EXPECT_EQ(html.count("//*[@id='no-jobs']"), 0u);
+  EXPECT_EQ(html.Count("//section[@id='jobs']/div[@class='block']"), 1u);
+  EXPECT_EQ(html.Count("//*[@id='more-jobs']"), 0u);
+  EXPECT_EQ(html.Count("//*[@id='no-jobs']"), 0u);
 }
 
 TEST_F(Stylesheets, PrinterAndUserReportsBreakDownTheOtherWay) {
   const Html printer(Render(kJobs, ReportScope::Printer, "<period>This Week</period>"));
-  EXPECT_EQ(printer.count("//table[@id='by-user']"), 1u);
-  EXPECT_EQ(printer.count("//table[@id='by-printer']"), 0u);
-  EXPECT_EQ(printer.text("//h1"), "Front Desk");
+  EXPECT_EQ(printer.Count("//table[@id='by-user']"), 1u);
+  EXPECT_EQ(printer.Count("//table[@id='by-printer']"), 0u);
+  EXPECT_EQ(printer.Text("//h1"), "Front Desk");
 
   const Html user(Render(kJobs, ReportScope::User, "<period>Week 9 of 2006</period>"));
-  EXPECT_EQ(user.count("//table[@id='by-user']"), 0u);
-  EXPECT_EQ(user.count("//table[@id='by-printer']/tbody/tr"), 2u);
-  EXPECT_EQ(user.text("//*[@id='total-cost']"), "12.34");
+  EXPECT_EQ(user.Count("//table[@id='by-user']"), 0u);
+  EXPECT_EQ(user.Count("//table[@id='by-printer']/tbody/tr"), 2u);
+  EXPECT_EQ(user.Text("//*[@id='total-cost']"), "12.34");
 
   // A day needs no breakdown per day.
   const Html day(Render(kJobs, ReportScope::AllPrinting, "<period>03/02/2006</period>"));
-  EXPECT_EQ(day.count("//table[@id='by-day']"), 0u);
-  EXPECT_EQ(day.text("//*[@id='total-jobs']"), "6");
+  EXPECT_EQ(day.Count("//table[@id='by-day']"), 0u);
+  EXPECT_EQ(day.Text("//*[@id='total-jobs']"), "6");
 }
 
 TEST_F(Stylesheets, LongListsStopAtTheLimitAndSayHowManyThereAre) {
@@ -243,41 +243,41 @@ TEST_F(Stylesheets, LongListsStopAtTheLimitAndSayHowManyThereAre) {
   for (int i = 0; i < 120; ++i)
     many.push_back({1 + i % 28, 2, 2006, 9, i % 60, "Doc " + std::to_string(i), 2, 10, "P", "u" + std::to_string(i % 7)});
   const Html html(Render(many, ReportScope::AllPrinting, "<period>02/2006</period>", 55));
-  EXPECT_EQ(html.text("//*[@id='total-jobs']"), "120");
-  EXPECT_EQ(html.text("//*[@id='total-cost']"), "12.00");
-  const auto rows = html.texts("//section[@id='jobs']//div[@class='row']");
+  EXPECT_EQ(html.Text("//*[@id='total-jobs']"), "120");
+  EXPECT_EQ(html.Text("//*[@id='total-cost']"), "12.00");
+  const auto rows = html.Texts("//section[@id='jobs']//div[@class='row']");
   ASSERT_EQ(rows.size(), 55u);
   EXPECT_NE(rows[0].find("Doc 119 "), std::string::npos);
   EXPECT_NE(rows[54].find("Doc 65 "), std::string::npos);
-  EXPECT_EQ(html.count("//section[@id='jobs']/div[@class='block']"), 2u);
-  const std::string more = html.text("//*[@id='more-jobs']");
+  EXPECT_EQ(html.Count("//section[@id='jobs']/div[@class='block']"), 2u);
+  const std::string more = html.Text("//*[@id='more-jobs']");
   EXPECT_NE(more.find("120 jobs"), std::string::npos) << more;
   EXPECT_NE(more.find("Save as CSV"), std::string::npos) << more;
-  EXPECT_EQ(html.count("//table[@id='by-user']/tbody/tr"), 7u);
-  EXPECT_EQ(html.count("//table[@id='by-day']/tbody/tr"), 28u);
+  EXPECT_EQ(html.Count("//table[@id='by-user']/tbody/tr"), 7u);
+  EXPECT_EQ(html.Count("//table[@id='by-day']/tbody/tr"), 28u);
 }
 
 TEST_F(Stylesheets, AnEmptyPeriodSaysSo) {
   const Html html(Render({}, ReportScope::AllPrinting, "<period>03/09/2006</period>"));
-  EXPECT_EQ(html.text("//*[@id='total-jobs']"), "0");
-  EXPECT_EQ(html.text("//*[@id='total-cost']"), "0.00");
-  EXPECT_EQ(html.text("//*[@id='no-jobs']"), "No jobs were printed in this period.");
-  EXPECT_EQ(html.count("//table"), 0u);
+  EXPECT_EQ(html.Text("//*[@id='total-jobs']"), "0");
+  EXPECT_EQ(html.Text("//*[@id='total-cost']"), "0.00");
+  EXPECT_EQ(html.Text("//*[@id='no-jobs']"), "No jobs were printed in this period.");
+  EXPECT_EQ(html.Count("//table"), 0u);
 }
 
 TEST_F(Stylesheets, AMissingStylesheetIsReportedNotRendered) {
-  std::filesystem::remove(folder.logs() + "/style.xsl");
-  const std::string log = folder.logs() + "/log.xml";
+  std::filesystem::remove(folder.Logs() + "/style.xsl");
+  const std::string log = folder.Logs() + "/log.xml";
   AppFolder::WriteLog(log, kJobs);
   const common::ReportResult bytes = common::AssembleReportBytes(
       log, common::ReportHeaderText(ReportScope::AllPrinting), "<period>x</period>");
   ASSERT_TRUE(bytes);
-  const common::ReportResult html = common::TransformReportBytes(bytes.bytes, folder.logs());
+  const common::ReportResult html = common::TransformReportBytes(bytes.bytes, folder.Logs());
   EXPECT_FALSE(html);
   EXPECT_FALSE(html.message.empty());
   // The in-memory document finds the stylesheets in the folder it is given.
-  folder.installStylesheets();
-  EXPECT_TRUE(common::TransformReportBytes(bytes.bytes, folder.logs()));
+  folder.InstallStylesheets();
+  EXPECT_TRUE(common::TransformReportBytes(bytes.bytes, folder.Logs()));
 }
 
 }  // namespace

@@ -47,11 +47,11 @@ class AppFolder {
   AppFolder(const AppFolder&) = delete;
   AppFolder& operator=(const AppFolder&) = delete;
 
-  std::string app() const { return (root_ / "app").string(); }
-  std::filesystem::path root() const { return root_; }
-  std::string logs() const { return (root_ / "app" / "Logs").string(); }
+  std::string App() const { return (root_ / "app").string(); }
+  std::filesystem::path Root() const { return root_; }
+  std::string Logs() const { return (root_ / "app" / "Logs").string(); }
 
-  void installStylesheets() const {
+  void InstallStylesheets() const {
     for (const char* sheet : {"printers.xsl", "users.xsl", "style.xsl", "report-layout.xsl"})
       std::filesystem::copy_file(std::filesystem::path(QM_SOURCE_DIR) / "data" / sheet,
                                  root_ / "app" / "Logs" / sheet,

@@ -32,9 +32,9 @@ struct Outcome {
 class ReportTool : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder.installStylesheets();
-    CRegString(common::QuillmarkValue("AppPath")).Set(folder.app());
-    common::WriteTextFile(folder.app() + "/settings.xml",
+    folder.InstallStylesheets();
+    CRegString(common::QuillmarkValue("AppPath")).Set(folder.App());
+    common::WriteTextFile(folder.App() + "/settings.xml",
                           "<log><printers><name>Front Desk</name><ID>2</ID><cost>5</cost>"
                           "<monitored>1</monitored></printers><users><username>anna</username>"
                           "</users></log>");
@@ -46,22 +46,22 @@ class ReportTool : public ::testing::Test {
     };
     for (ReportScope scope : {ReportScope::AllPrinting, ReportScope::Printer, ReportScope::User}) {
       const std::string key = scope == ReportScope::Printer ? "2" : "anna";
-      AppFolder::WriteLog(common::ResolvePeriodFile(ReportPeriod::Today, scope, folder.app(), key, now).path,
+      AppFolder::WriteLog(common::ResolvePeriodFile(ReportPeriod::Today, scope, folder.App(), key, now).path,
                           jobs);
     }
   }
 
   Outcome Run(const std::string& args) {
-    const std::string out = (folder.root() / "stdout").string();
-    const std::string err = (folder.root() / "stderr").string();
-    const std::string command = "QUILLMARK_REGISTRY='" + scratch.registryRoot().string() + "' '" +
+    const std::string out = (folder.Root() / "stdout").string();
+    const std::string err = (folder.Root() / "stderr").string();
+    const std::string command = "QUILLMARK_REGISTRY='" + scratch.RegistryRoot().string() + "' '" +
                                 QM_APP_DIR + "/quillmark-report' " + args + " >'" + out + "' 2>'" +
                                 err + "' </dev/null";
     Outcome o;
     const int status = std::system(command.c_str());
     o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    o.out = platform::ReadFileBytes(out).value_or("");
-    o.err = platform::ReadFileBytes(err).value_or("");
+    o.out = platform::ReadFileBytes(out).ValueOr("");
+    o.err = platform::ReadFileBytes(err).ValueOr("");
     return o;
   }
 
@@ -75,7 +75,7 @@ TEST_F(ReportTool, EachFormatOfTodaysReport) {
   EXPECT_EQ(xml.out.rfind(std::string(common::ReportHeaderText(ReportScope::AllPrinting)) + "<period>", 0), 0u);
   EXPECT_EQ(xml.out.substr(xml.out.size() - 6), "</log>");
   const std::string log = common::ResolvePeriodFile(ReportPeriod::Today, ReportScope::AllPrinting,
-                                                    folder.app(), "", std::time(nullptr)).path;
+                                                    folder.App(), "", std::time(nullptr)).path;
   EXPECT_EQ(xml.out.size(), platform::ReadFileBytes(log)->size() + 6);
 
   const Outcome html = Run("--period Today --printer 'Front Desk' --format html");
@@ -98,17 +98,17 @@ TEST_F(ReportTool, EachFormatOfTodaysReport) {
 }
 
 TEST_F(ReportTool, OutputFileIsReplacedWhole) {
-  const std::string target = (folder.root() / "report.xml").string();
+  const std::string target = (folder.Root() / "report.xml").string();
   common::WriteTextFile(target, "old");
   const Outcome o = Run("--period Today --all --format xml --output '" + target + "'");
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(o.out.empty());
-  const std::string written = platform::ReadFileBytes(target).value();
+  const std::string written = platform::ReadFileBytes(target).Value();
   EXPECT_EQ(written, Run("--period Today --all").out);
-  for (const auto& entry : std::filesystem::directory_iterator(folder.root()))
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Root()))
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
   // The console's document is left alone.
-  EXPECT_FALSE(platform::FileExists(common::DisplayReportPath(folder.app())));
+  EXPECT_FALSE(platform::FileExists(common::DisplayReportPath(folder.App())));
 }
 
 TEST_F(ReportTool, ReportMessagesExitOne) {
@@ -123,7 +123,7 @@ TEST_F(ReportTool, ReportMessagesExitOne) {
             "quillmark-report: The selected printer is not monitored. Please check the Printers menu.\n");
 
   const std::string shortLog = common::ResolvePeriodFile(ReportPeriod::ThisYear, ReportScope::AllPrinting,
-                                                         folder.app(), "", std::time(nullptr)).path;
+                                                         folder.App(), "", std::time(nullptr)).path;
   common::WriteTextFile(shortLog, "  \n<event><day>01</day></event>");
   o = Run("--period 'This year' --all --format summary");
   EXPECT_EQ(o.status, 1);
@@ -132,7 +132,7 @@ TEST_F(ReportTool, ReportMessagesExitOne) {
             "be copyed to report folder.\n");
 
   // "../../x" reads nothing outside "Logs".
-  AppFolder::WriteLog((folder.root() / "x" / std::filesystem::path(shortLog).filename()).string(), {});
+  AppFolder::WriteLog((folder.Root() / "x" / std::filesystem::path(shortLog).filename()).string(), {});
   o = Run("--period 'This year' --user ../../x");
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "quillmark-report: The report your are trying to view does not exists.\n");
@@ -140,7 +140,7 @@ TEST_F(ReportTool, ReportMessagesExitOne) {
 
 TEST_F(ReportTool, AppFolderFromTheCommandLineOrTheRegistry) {
   AppFolder other;
-  Outcome o = Run("--period Today --all --app '" + other.app() + "'");
+  Outcome o = Run("--period Today --all --app '" + other.App() + "'");
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("does not exists."), std::string::npos);
 
@@ -148,7 +148,7 @@ TEST_F(ReportTool, AppFolderFromTheCommandLineOrTheRegistry) {
   o = Run("--period Today --all");
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.err.find("AppPath"), std::string::npos);
-  EXPECT_EQ(Run("--period Today --all --app '" + folder.app() + "/'").status, 0);
+  EXPECT_EQ(Run("--period Today --all --app '" + folder.App() + "/'").status, 0);
 }
 
 TEST_F(ReportTool, BadArgumentsPrintTheUsageAndExitTwo) {

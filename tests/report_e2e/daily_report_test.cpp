@@ -48,14 +48,14 @@ class Child {
   Child(Child&& o) noexcept : pid_(o.pid_) { o.pid_ = -1; }
   Child& operator=(Child&& o) noexcept {
     if (this != &o) {
-      kill(SIGKILL);
+      Kill(SIGKILL);
       pid_ = o.pid_;
       o.pid_ = -1;
     }
     return *this;
   }
-  ~Child() { kill(SIGKILL); }
-  int kill(int signal) {
+  ~Child() { Kill(SIGKILL); }
+  int Kill(int signal) {
     if (pid_ <= 0) return -1;
     ::kill(pid_, signal);
     int status = 0;
@@ -100,7 +100,7 @@ int StartSink(const fs::path& folder, Child& child) {
 Child StartHost(const ScratchRegistry& scratch, const char* when) {
   pid_t pid = ::fork();
   if (pid == 0) {
-    setenv("QUILLMARK_REGISTRY", scratch.registryRoot().c_str(), 1);
+    setenv("QUILLMARK_REGISTRY", scratch.RegistryRoot().c_str(), 1);
     setenv("TZ", "UTC", 1);
     setenv("FAKETIME_DONT_FAKE_MONOTONIC", "1", 1);
     const std::string host = std::string(QM_APP_DIR) + "/quillcore-host";
@@ -147,7 +147,7 @@ class DailyReport : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(fs::exists(kFakeTime)) << "faketime is not installed";
-    app_ = scratch_.folder() / "app";
+    app_ = scratch_.Folder() / "app";
     fs::create_directories(app_ / "Logs");
     fs::create_symlink(fs::path(QM_APP_DIR) / "Postrider", app_ / "Postrider");
     std::ofstream(app_ / "settings.xml") << "<log><printers></printers></log>";
@@ -172,7 +172,7 @@ class DailyReport : public ::testing::Test {
 
 TEST_F(DailyReport, YesterdaysLogArrivesAsReportXml) {
   Child sink;
-  const fs::path mail = scratch_.folder() / "mail";
+  const fs::path mail = scratch_.Folder() / "mail";
   fs::create_directories(mail);
   const int port = StartSink(mail, sink);
   ASSERT_GT(port, 0);
@@ -182,7 +182,7 @@ TEST_F(DailyReport, YesterdaysLogArrivesAsReportXml) {
   ASSERT_TRUE(WaitFor([&] { return fs::exists(mail / "msg-1.eml"); }, 30s)) << "no mail arrived";
   EXPECT_TRUE(WaitFor([] { return Text("ToSendDay") == "20261208"; }, 10s));
   EXPECT_TRUE(WaitFor([&] { return !fs::exists(app_ / "Logs/Report.xml"); }, 10s));
-  EXPECT_EQ(host.kill(SIGTERM), 0);
+  EXPECT_EQ(host.Kill(SIGTERM), 0);
 
   const std::string parsed = RunCommand("/usr/bin/python3 " + kScripts + "/read_message.py " + (mail / "msg-1.eml").string());
   const std::string header = engine::ReportHeader(2026, 12, 8);
@@ -198,7 +198,7 @@ TEST_F(DailyReport, UnreachableServerLeavesTheReportToBeRetried) {
   int closedPort;
   {
     Child sink;
-    closedPort = StartSink(scratch_.folder(), sink);
+    closedPort = StartSink(scratch_.Folder(), sink);
   }
   ASSERT_GT(closedPort, 0);
   CRegDword(QuillmarkValue("SMTPPORT")).Set(static_cast<std::uint32_t>(closedPort)).Write();
@@ -208,7 +208,7 @@ TEST_F(DailyReport, UnreachableServerLeavesTheReportToBeRetried) {
   EXPECT_TRUE(WaitFor([&] { return !fs::exists(app_ / "Logs/Report.xml"); }, 15s));
   // The pass that removed the report finishes before the engine ends, so once
   // it has ended the day it would have recorded is there to read.
-  EXPECT_EQ(host.kill(SIGTERM), 0);
+  EXPECT_EQ(host.Kill(SIGTERM), 0);
   EXPECT_EQ(Text("ToSendDay"), "20261207");
 }
 

@@ -45,8 +45,8 @@ std::string Quote(const std::string& text) {
 class MonitoringRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_ = scratch_.folder() / "app";
-    spool_ = scratch_.folder() / "spool";
+    app_ = scratch_.Folder() / "app";
+    spool_ = scratch_.Folder() / "spool";
     fs::create_directories(app_);
     common::WriteTextFile((app_ / "settings.xml").string(),
                           "<log><printers>"
@@ -62,7 +62,7 @@ class MonitoringRun : public ::testing::Test {
 
   // Runs quillmark-sim on the spool folder; its output goes to `out`.
   int Sim(const std::string& args, std::string* out = nullptr) {
-    std::string file = (scratch_.folder() / "sim.out").string();
+    std::string file = (scratch_.Folder() / "sim.out").string();
     std::string command = "QUILLMARK_SPOOLER=" + Quote(spool_.string()) + " " + QM_APP_DIR +
                           "/quillmark-sim " + args + " >" + file + " 2>&1 </dev/null";
     int status = std::system(command.c_str());
@@ -84,12 +84,12 @@ class MonitoringRun : public ::testing::Test {
 
   void StartHost() {
     host_ = std::make_unique<testing_support::EngineHost>(fs::path(QM_APP_DIR) / "quillcore-host",
-                                                          scratch_.registryRoot(), spool_);
-    host_->setEnvironment("TZ", kZone);
-    ASSERT_TRUE(host_->start());
+                                                          scratch_.RegistryRoot(), spool_);
+    host_->SetEnvironment("TZ", kZone);
+    ASSERT_TRUE(host_->Start());
   }
 
-  int StopHost() { return host_->stop(); }
+  int StopHost() { return host_->Stop(); }
 
   std::vector<fs::path> DayFiles() const {
     std::vector<fs::path> out;

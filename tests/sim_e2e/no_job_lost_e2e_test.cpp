@@ -93,16 +93,16 @@ class NoJobLost : public ::testing::Test {
   }
 
   ScratchRegistry scratch_;
-  fs::path app_ = scratch_.folder() / "app";
-  fs::path spool_ = scratch_.folder() / "spool";
+  fs::path app_ = scratch_.Folder() / "app";
+  fs::path spool_ = scratch_.Folder() / "spool";
   platform::sim::SimSpooler sim_{spool_};
-  testing_support::EngineHost host_{fs::path(QM_APP_DIR) / "quillcore-host", scratch_.registryRoot(), spool_};
+  testing_support::EngineHost host_{fs::path(QM_APP_DIR) / "quillcore-host", scratch_.RegistryRoot(), spool_};
 };
 
 }  // namespace
 
 TEST_F(NoJobLost, KillsRestartsAndReloadsLoseNothingAndRepeatNothing) {
-  ASSERT_TRUE(host_.start());
+  ASSERT_TRUE(host_.Start());
   ASSERT_TRUE(WaitCaughtUp({}));
 
   std::atomic<bool> feeding{true};
@@ -117,9 +117,9 @@ TEST_F(NoJobLost, KillsRestartsAndReloadsLoseNothingAndRepeatNothing) {
   });
   for (int round = 0; round < 3; ++round) {
     std::this_thread::sleep_for(400ms);
-    host_.kill();
+    host_.Kill();
     std::this_thread::sleep_for(300ms);  // jobs end while no engine runs
-    ASSERT_TRUE(host_.start());
+    ASSERT_TRUE(host_.Start());
     for (int reset = 0; reset < 3; ++reset) {
       std::this_thread::sleep_for(150ms);
       CRegDword(QuillmarkValue("Reset")).Set(1).Write();
@@ -134,7 +134,7 @@ TEST_F(NoJobLost, KillsRestartsAndReloadsLoseNothingAndRepeatNothing) {
   ASSERT_GT(all.size(), 50u);
   EXPECT_TRUE(WaitLogged(all));
   std::this_thread::sleep_for(1500ms);  // time for a second record to show
-  EXPECT_EQ(host_.stop(), 0);
+  EXPECT_EQ(host_.Stop(), 0);
 
   auto logged = testing_support::LoggedDocuments(app_);
   int lost = 0, twice = 0;
@@ -148,7 +148,7 @@ TEST_F(NoJobLost, KillsRestartsAndReloadsLoseNothingAndRepeatNothing) {
 }
 
 TEST_F(NoJobLost, JobsEndingWhileMonitoringIsOffAreNeverLoggedTheOthersOnce) {
-  ASSERT_TRUE(host_.start());
+  ASSERT_TRUE(host_.Start());
   ASSERT_TRUE(WaitCaughtUp({}));
   std::vector<std::string> expected;
   for (int round = 0; round < 2; ++round) {
@@ -174,7 +174,7 @@ TEST_F(NoJobLost, JobsEndingWhileMonitoringIsOffAreNeverLoggedTheOthersOnce) {
   expected.push_back("marker");
   ASSERT_TRUE(WaitLogged(expected));
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(host_.stop(), 0);
+  EXPECT_EQ(host_.Stop(), 0);
 
   auto logged = testing_support::LoggedDocuments(app_);
   for (const auto& d : expected) EXPECT_EQ(logged[d], 1) << d;

@@ -27,13 +27,13 @@ class EngineHost {
  public:
   EngineHost(std::filesystem::path hostProgram, std::filesystem::path registryRoot, std::filesystem::path spool)
       : program_(std::move(hostProgram)), registryRoot_(std::move(registryRoot)), spool_(std::move(spool)) {}
-  ~EngineHost() { kill(); }
+  ~EngineHost() { Kill(); }
   // One more variable for the host's environment, from the next start on.
-  void setEnvironment(std::string name, std::string value) { environment_[std::move(name)] = std::move(value); }
+  void SetEnvironment(std::string name, std::string value) { environment_[std::move(name)] = std::move(value); }
   EngineHost(const EngineHost&) = delete;
   EngineHost& operator=(const EngineHost&) = delete;
 
-  bool start() {
+  bool Start() {
     pid_ = ::fork();
     if (pid_ == 0) {
       // A caller that dies takes the host with it.
@@ -52,7 +52,7 @@ class EngineHost {
   }
 
   // kill -9, as a crash would end it.
-  void kill() {
+  void Kill() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGKILL);
     ::waitpid(pid_, nullptr, 0);
@@ -60,7 +60,7 @@ class EngineHost {
   }
 
   // SIGTERM; the exit status, or -1 when it did not end within 10 s.
-  int stop() {
+  int Stop() {
     if (pid_ <= 0) return -1;
     ::kill(pid_, SIGTERM);
     int status = 0;
@@ -72,11 +72,11 @@ class EngineHost {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    kill();
+    Kill();
     return -1;
   }
 
-  bool running() const { return pid_ > 0; }
+  bool Running() const { return pid_ > 0; }
 
  private:
   std::filesystem::path program_;

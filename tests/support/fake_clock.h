@@ -39,14 +39,14 @@ class FakeClock : public platform::Clock {
     now_ += duration;
     return true;
   }
-  void set(std::time_t t) {
+  void Set(std::time_t t) {
     std::lock_guard lock(mutex_);
     now_ = std::chrono::system_clock::from_time_t(t);
   }
   // Sleeps block until stopped instead of passing at once.
-  void holdSleeps() { holdSleeps_ = true; }
+  void HoldSleeps() { holdSleeps_ = true; }
   // Waits until at least `n` sleeps began.
-  void waitForSleeps(int n) {
+  void WaitForSleeps(int n) {
     std::unique_lock lock(mutex_);
     slept_.wait(lock, [&] { return sleeps_ >= n; });
   }

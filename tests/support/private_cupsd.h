@@ -73,10 +73,10 @@ class PrivateCupsd {
   PrivateCupsd(const PrivateCupsd&) = delete;
   PrivateCupsd& operator=(const PrivateCupsd&) = delete;
 
-  bool started() const { return started_; }
-  const std::string& error() const { return error_; }
-  const std::string& socket() const { return socket_; }
-  const std::filesystem::path& folder() const { return folder_; }
+  bool Started() const { return started_; }
+  const std::string& Error() const { return error_; }
+  const std::string& Socket() const { return socket_; }
+  const std::filesystem::path& Folder() const { return folder_; }
 
   // An enabled queue; `secondsPerPage` slows its backend down; `stamp`
   // names a file that gets a line "JOB TIME" for each job printed.
@@ -259,7 +259,7 @@ class PrivateCupsd {
 };
 
 // Skips the test when no private scheduler (for files that use GoogleTest) can be started on this machine.
-#define REQUIRE_PRIVATE_CUPSD(cupsd)                                   \
+#define QM_REQUIRE_PRIVATE_CUPSD(cupsd)                                   \
   do {                                                                 \
-    if (!(cupsd).started()) GTEST_SKIP() << (cupsd).error();           \
+    if (!(cupsd).Started()) GTEST_SKIP() << (cupsd).Error();           \
   } while (0)

@@ -30,7 +30,7 @@ constexpr const char* kLaser = WatchedPrinter::kPrinter;
 using Clock = std::chrono::system_clock;
 
 std::multiset<std::string> Documents(WatchedPrinter& w) {
-  auto documents = w.book.documents();
+  auto documents = w.book.Documents();
   return {documents.begin(), documents.end()};
 }
 
@@ -135,20 +135,20 @@ TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
 
 TEST(JobMarks, FilesLiveUnderLogsMarksWithCrLfAndOnePerPrinter) {
   ScratchRegistry scratch;
-  const testing_support::AppFolderScope appFolder(scratch.folder());
+  const testing_support::AppFolderScope appFolder(scratch.Folder());
   engine::FileJobMarkStore store;
   engine::JobMark a;
   a.highest = 3;
   a.updated = Clock::from_time_t(1'700'000'000);
   engine::JobMark b = a;
   b.highest = 8;
-  ASSERT_TRUE(store.save("../../evil", a));
-  ASSERT_TRUE(store.save("___.._evil", b));
-  EXPECT_EQ(store.load("../../evil"), a);
-  EXPECT_EQ(store.load("___.._evil"), b);
-  EXPECT_FALSE(store.load("never"));
+  ASSERT_TRUE(store.Save("../../evil", a));
+  ASSERT_TRUE(store.Save("___.._evil", b));
+  EXPECT_EQ(store.Load("../../evil"), a);
+  EXPECT_EQ(store.Load("___.._evil"), b);
+  EXPECT_FALSE(store.Load("never"));
   const std::string path = engine::FileJobMarkStore::PathOf("___.._evil");
-  EXPECT_EQ(path, (scratch.folder() / "Logs" / "Marks" / "___.._evil.mark").string());
+  EXPECT_EQ(path, (scratch.Folder() / "Logs" / "Marks" / "___.._evil.mark").string());
   auto bytes = platform::ReadFileBytes(path);
   ASSERT_TRUE(bytes);
   EXPECT_NE(bytes->find("quillmark-mark 1\r\n"), std::string::npos);
@@ -159,34 +159,34 @@ TEST(JobMarks, FilesLiveUnderLogsMarksWithCrLfAndOnePerPrinter) {
   engine::JobMark noted = b;
   noted.sequence = 41;
   noted.pending = engine::JobMark::Pending{9, "\r\n<event/>", {{"\\Logs\\y_2026.xml", 525}}};
-  ASSERT_TRUE(store.save("___.._evil", b));
-  ASSERT_TRUE(store.notePending("___.._evil", noted));
-  EXPECT_FALSE(store.load("___.._evil")->pending) << "a note for another mark than the one saved";
+  ASSERT_TRUE(store.Save("___.._evil", b));
+  ASSERT_TRUE(store.NotePending("___.._evil", noted));
+  EXPECT_FALSE(store.Load("___.._evil")->pending) << "a note for another mark than the one saved";
   engine::JobMark saved = noted;
   saved.pending.reset();
-  ASSERT_TRUE(store.save("___.._evil", saved));
-  EXPECT_EQ(store.load("___.._evil"), noted);
+  ASSERT_TRUE(store.Save("___.._evil", saved));
+  EXPECT_EQ(store.Load("___.._evil"), noted);
   const std::string journal = engine::FileJobMarkStore::JournalOf("___.._evil");
   auto whole = platform::ReadFileBytes(journal);
   ASSERT_TRUE(whole);
   ASSERT_TRUE(platform::WriteFileBytes(journal, whole->substr(0, whole->size() - 3)));
-  EXPECT_EQ(store.load("___.._evil"), saved);
+  EXPECT_EQ(store.Load("___.._evil"), saved);
   ASSERT_TRUE(platform::WriteFileBytes(journal, *whole));
   saved.sequence = 42;  // the job logged
-  ASSERT_TRUE(store.save("___.._evil", saved));
-  EXPECT_EQ(store.load("___.._evil"), saved);
-  EXPECT_FALSE(store.load("../../evil")->pending) << "one journal per printer";
+  ASSERT_TRUE(store.Save("___.._evil", saved));
+  EXPECT_EQ(store.Load("___.._evil"), saved);
+  EXPECT_FALSE(store.Load("../../evil")->pending) << "one journal per printer";
   engine::SetAppFolder("");
 }
 
 TEST(CatchUp, JobsThatEndedWhileTheWatcherWasStoppedAreLoggedOnceOnItsReturn) {
   WatchedPrinter w;
-  w.start();
+  w.Start();
   std::uint32_t held = w.sim.Submit(kLaser, Job("held", "ann", 2));
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("before", "ann", 1))); });
-  ASSERT_TRUE(w.book.waitFor(1));
-  ASSERT_TRUE(WaitUntil([&] { return w.marks->load(kLaser).has_value(); }));
-  w.watcher->stop();
+  ASSERT_TRUE(w.book.WaitFor(1));
+  ASSERT_TRUE(WaitUntil([&] { return w.marks->Load(kLaser).has_value(); }));
+  w.watcher->Stop();
 
   // While no watcher runs: a job queued all along ends, new ones come and
   // go, one stays.
@@ -197,18 +197,18 @@ TEST(CatchUp, JobsThatEndedWhileTheWatcherWasStoppedAreLoggedOnceOnItsReturn) {
   });
   std::uint32_t later = w.sim.Submit(kLaser, Job("still queued", "cyd", 5));
 
-  w.start();
-  ASSERT_TRUE(w.book.waitFor(4));
+  w.Start();
+  ASSERT_TRUE(w.book.WaitFor(4));
   w.sim.Complete(kLaser, later);
-  ASSERT_TRUE(w.book.waitFor(5));
+  ASSERT_TRUE(w.book.WaitFor(5));
   // A stop and start with nothing new logs nothing again.
-  w.watcher->stop();
-  w.start();
+  w.watcher->Stop();
+  w.Start();
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("marker", "m", 1))); });
-  ASSERT_TRUE(w.book.waitFor(6));
+  ASSERT_TRUE(w.book.WaitFor(6));
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"before", "held", "printed meanwhile", "cancelled meanwhile",
                                                       "still queued", "marker"}));
-  for (const auto& entry : w.book.entries()) {
+  for (const auto& entry : w.book.Entries()) {
     if (entry.document == "printed meanwhile") {
       EXPECT_EQ(entry.pages, 3u);
     }
@@ -220,45 +220,45 @@ TEST(CatchUp, JobsThatEndedWhileTheWatcherWasStoppedAreLoggedOnceOnItsReturn) {
 
 TEST(CatchUp, JobsThatEndWhileThePrinterIsNotMonitoredAreNeverLogged) {
   WatchedPrinter w;
-  w.start();
+  w.Start();
   std::uint32_t first = w.sim.Submit(kLaser, Job("monitored", "ann", 1));
   std::uint32_t second = w.sim.Submit(kLaser, Job("unmonitored", "ann", 1));
   std::uint32_t third = w.sim.Submit(kLaser, Job("monitored again", "ann", 1));
-  ASSERT_TRUE(WaitUntil([&] { return w.marks->load(kLaser).has_value(); }));
+  ASSERT_TRUE(WaitUntil([&] { return w.marks->Load(kLaser).has_value(); }));
 
-  w.watcher->stop();           // crashed: the next ending is still counted
+  w.watcher->Stop();           // crashed: the next ending is still counted
   w.sim.Complete(kLaser, first);
   const auto off = Clock::now();
-  w.watcher->suspend(off);     // monitoring switched off
+  w.watcher->Suspend(off);     // monitoring switched off
   // Clearly after the switch.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   w.sim.Complete(kLaser, second);
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  w.watcher->setMonitoringSince(Clock::now());
+  w.watcher->SetMonitoringSince(Clock::now());
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   w.sim.Complete(kLaser, third);  // after monitoring came back, before the watcher
-  w.start();
-  ASSERT_TRUE(w.book.waitFor(2));
+  w.Start();
+  ASSERT_TRUE(w.book.WaitFor(2));
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("marker", "m", 1))); });
-  ASSERT_TRUE(w.book.waitFor(3));
+  ASSERT_TRUE(w.book.WaitFor(3));
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"monitored", "monitored again", "marker"}));
-  EXPECT_FALSE(w.marks->load(kLaser)->paused) << "the pause is over once caught up";
+  EXPECT_FALSE(w.marks->Load(kLaser)->paused) << "the pause is over once caught up";
 }
 
 TEST(CatchUp, AFirstWatchLogsNothingFromBeforeAndAnUnreadableHistoryIsReadAgain) {
   WatchedPrinter w;
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("long ago", "ann", 1))); });
-  w.start();
+  w.Start();
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("now", "ann", 1))); });
-  ASSERT_TRUE(w.book.waitFor(1));
-  w.watcher->stop();
+  ASSERT_TRUE(w.book.WaitFor(1));
+  w.watcher->Stop();
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"now"}));
 
   // The history cannot be read: the watcher keeps trying, then catches up.
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("while down", "ann", 1))); });
   w.sim.FailNext(platform::sim::SimCall::EndedJobs, platform::kErrorServerUnavailable, 2);
-  w.start();
-  ASSERT_TRUE(w.book.waitFor(2));
+  w.Start();
+  ASSERT_TRUE(w.book.WaitFor(2));
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"now", "while down"}));
 }
 
@@ -270,39 +270,39 @@ TEST(CatchUp, ACatchUpCutShortKeepsTheSpellWithoutMonitoringToItsTrueEnd) {
   std::optional<engine::JobMark> cut;  // the mark when the first job is logged
   std::shared_ptr<engine::MemoryJobMarkStore> marks;
   WatchedPrinter w(WatchedPrinter::Fast(), [&] {
-    if (!cut) cut = marks->load(kLaser);
+    if (!cut) cut = marks->Load(kLaser);
   });
   marks = w.marks;
-  w.start();
+  w.Start();
   std::uint32_t first = w.sim.Submit(kLaser, Job("monitored", "ann", 1));
   std::uint32_t second = w.sim.Submit(kLaser, Job("unmonitored", "ann", 1));
   std::uint32_t third = w.sim.Submit(kLaser, Job("monitored again", "ann", 1));
-  ASSERT_TRUE(WaitUntil([&] { return w.marks->load(kLaser).has_value(); }));
-  w.watcher->stop();
-  w.watcher->suspend(Clock::now());
+  ASSERT_TRUE(WaitUntil([&] { return w.marks->Load(kLaser).has_value(); }));
+  w.watcher->Stop();
+  w.watcher->Suspend(Clock::now());
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // clearly after the switch
   w.sim.Complete(kLaser, second);
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  w.watcher->setMonitoringSince(Clock::now());
+  w.watcher->SetMonitoringSince(Clock::now());
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   w.sim.Complete(kLaser, first);
   w.sim.Complete(kLaser, third);
-  w.start();
-  ASSERT_TRUE(w.book.waitFor(2));
+  w.Start();
+  ASSERT_TRUE(w.book.WaitFor(2));
   ASSERT_TRUE(cut);
   EXPECT_FALSE(cut->paused);
   EXPECT_EQ(cut->pauses.size(), 1u) << "the spell is noted with its end before anything is logged";
 
   // The engine was killed right then; the next watcher starts a good while
   // after monitoring came back.
-  w.watcher->stop();
-  w.marks->save(kLaser, *cut);
+  w.watcher->Stop();
+  w.marks->Save(kLaser, *cut);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  w.watcher->setMonitoringSince(Clock::now());
-  w.start();
-  ASSERT_TRUE(w.book.waitFor(4));
+  w.watcher->SetMonitoringSince(Clock::now());
+  w.Start();
+  ASSERT_TRUE(w.book.WaitFor(4));
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("marker", "m", 1))); });
-  ASSERT_TRUE(w.book.waitFor(5));
+  ASSERT_TRUE(w.book.WaitFor(5));
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"monitored", "monitored again", "monitored",
                                                       "monitored again", "marker"}));
 }
@@ -314,7 +314,7 @@ TEST(CatchUp, ACatchUpCutShortKeepsTheSpellWithoutMonitoringToItsTrueEnd) {
 // not log the job again.
 TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
   ScratchRegistry scratch;
-  const std::filesystem::path app = scratch.folder() / "app";
+  const std::filesystem::path app = scratch.Folder() / "app";
   std::filesystem::create_directories(app);
   engine::SetAppFolder(app.string());
   common::WriteTextFile((app / "settings.xml").string(),
@@ -326,20 +326,20 @@ TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
   std::optional<engine::JobMark::Pending> seen;  // the last record noted before its appends
   auto store = std::make_unique<engine::JobLogStore>();
   auto watcher = std::make_unique<engine::PrinterWatcher>(&sim, std::move(store), WatchedPrinter::Fast(), marks);
-  watcher->configure(kLaser, "1");
-  watcher->start();
-  ASSERT_TRUE(WaitUntil([&] { return marks->load(kLaser).has_value(); }));
+  watcher->Configure(kLaser, "1");
+  watcher->Start();
+  ASSERT_TRUE(WaitUntil([&] { return marks->Load(kLaser).has_value(); }));
   sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("first", "ann", 1))); });
   ASSERT_TRUE(WaitUntil([&] { return testing_support::LoggedDocuments(app)["first"] == 1; }));
   ASSERT_TRUE(WaitUntil([&] {
-    auto m = marks->load(kLaser);
+    auto m = marks->Load(kLaser);
     return m && !m->pending && m->highest >= 1;
   }));
-  const engine::JobMark before = *marks->load(kLaser);
+  const engine::JobMark before = *marks->Load(kLaser);
   std::uint32_t cutId = 0;
   sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(cutId = q.Submit(Job("cut", "bob", 2))); });
   ASSERT_TRUE(WaitUntil([&] { return testing_support::LoggedDocuments(app)["cut"] == 1; }));
-  watcher->stop();
+  watcher->Stop();
 
   // What the kill left: the mark as it was when the record was noted, and
   // the record in only some of its files. Bob's files came with it.
@@ -374,17 +374,17 @@ TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
   }
   engine::JobMark crashed = before;
   crashed.pending = pending;
-  ASSERT_TRUE(marks->save(kLaser, before));
-  ASSERT_TRUE(marks->notePending(kLaser, crashed));
-  ASSERT_EQ(marks->load(kLaser), crashed);
+  ASSERT_TRUE(marks->Save(kLaser, before));
+  ASSERT_TRUE(marks->NotePending(kLaser, crashed));
+  ASSERT_EQ(marks->Load(kLaser), crashed);
 
   watcher = std::make_unique<engine::PrinterWatcher>(&sim, std::make_unique<engine::JobLogStore>(),
                                                      WatchedPrinter::Fast(), marks);
-  watcher->configure(kLaser, "1");
-  watcher->start();
+  watcher->Configure(kLaser, "1");
+  watcher->Start();
   sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("marker", "m", 1))); });
   ASSERT_TRUE(WaitUntil([&] { return testing_support::LoggedDocuments(app)["marker"] == 1; }));
-  watcher->stop();
+  watcher->Stop();
   for (const std::string& file : files) {
     const std::string bytes = *platform::ReadFileBytes(file);
     EXPECT_EQ(bytes.find("<doc>cut</doc>"), bytes.rfind("<doc>cut</doc>")) << file << " has it twice";
@@ -393,7 +393,7 @@ TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
   }
   EXPECT_EQ(testing_support::LoggedDocuments(app),
             (std::map<std::string, int>{{"first", 1}, {"cut", 1}, {"marker", 1}}));
-  auto mark = marks->load(kLaser);
+  auto mark = marks->Load(kLaser);
   ASSERT_TRUE(mark);
   EXPECT_FALSE(mark->pending);
   engine::SetAppFolder("");

@@ -22,7 +22,7 @@ namespace {
 
 std::vector<std::uint32_t> Ids(JobList& list) {
   std::vector<std::uint32_t> ids;
-  for (std::size_t i = 0; i < list.count(); ++i) ids.push_back(list.at(i).jobId);
+  for (std::size_t i = 0; i < list.Count(); ++i) ids.push_back(list.At(i).jobId);
   return ids;
 }
 
@@ -50,58 +50,58 @@ EPrinter Raised(F&& f) {
 
 TEST(JobList, RemovingMovesTheLastJobIntoTheGapAndIndexesAreChecked) {
   JobList list;
-  for (std::uint32_t id : {1u, 2u, 3u, 4u}) list.addBlank(id);
-  list.remove(2);
+  for (std::uint32_t id : {1u, 2u, 3u, 4u}) list.AddBlank(id);
+  list.Remove(2);
   EXPECT_EQ(Ids(list), (std::vector<std::uint32_t>{1, 4, 3}));
-  list.remove(3);
+  list.Remove(3);
   EXPECT_EQ(Ids(list), (std::vector<std::uint32_t>{1, 4}));
-  list.remove(99);
-  EXPECT_EQ(list.count(), 2u);
+  list.Remove(99);
+  EXPECT_EQ(list.Count(), 2u);
 
-  EPrinter e = Raised([&] { list.at(2); });
-  EXPECT_EQ(e.code(), 84);
-  EXPECT_EQ(e.message(), "Index must be less than the jobs number");
+  EPrinter e = Raised([&] { list.At(2); });
+  EXPECT_EQ(e.Code(), 84);
+  EXPECT_EQ(e.Message(), "Index must be less than the jobs number");
   JobList empty;
-  EXPECT_EQ(Raised([&] { empty.at(0); }).code(), 84);
+  EXPECT_EQ(Raised([&] { empty.At(0); }).Code(), 84);
 }
 
 TEST(JobList, RecordsUpdateKnownJobsAndBringInUnknownOnes) {
   using Kind = NotifyData::Kind;
   JobList list;
-  list.apply(Record(platform::kPrinterNotifyType, platform::kPrinterNotifyCJobs, 0, Kind::Number));
-  EXPECT_EQ(list.count(), 0u) << "printer records are not about jobs";
+  list.Apply(Record(platform::kPrinterNotifyType, platform::kPrinterNotifyCJobs, 0, Kind::Number));
+  EXPECT_EQ(list.Count(), 0u) << "printer records are not about jobs";
 
   NotifyData pages = Record(platform::kJobNotifyType, platform::kJobNotifyTotalPages, 7, Kind::Number);
   pages.number = {12, 0};
-  list.apply(pages);
-  ASSERT_EQ(list.count(), 1u);
-  EXPECT_EQ(list.at(0).jobId, 7u);
-  EXPECT_EQ(list.at(0).totalPages, 12u);
-  EXPECT_FALSE(list.at(0).document.has_value());
+  list.Apply(pages);
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list.At(0).jobId, 7u);
+  EXPECT_EQ(list.At(0).totalPages, 12u);
+  EXPECT_FALSE(list.At(0).document.has_value());
 
   NotifyData document = Record(platform::kJobNotifyType, platform::kJobNotifyDocument, 7, Kind::Text);
   document.text = "plan.pdf";
-  list.apply(document);
+  list.Apply(document);
   NotifyData user = Record(platform::kJobNotifyType, platform::kJobNotifyUserName, 7, Kind::Text);
   user.text = "ann";
-  list.apply(user);
+  list.Apply(user);
   NotifyData printed = Record(platform::kJobNotifyType, platform::kJobNotifyPagesPrinted, 7, Kind::Number);
   printed.number = {3, 0};
-  list.apply(printed);
+  list.Apply(printed);
   NotifyData status = Record(platform::kJobNotifyType, platform::kJobNotifyStatus, 7, Kind::Number);
   status.number = {platform::kJobStatusPrinting, 0};
-  list.apply(status);
+  list.Apply(status);
   // A field that is not kept, and a record whose data is not of the kind
   // the field has, change nothing.
   NotifyData priority = Record(platform::kJobNotifyType, 0x0E, 7, Kind::Number);
   priority.number = {99, 0};
-  list.apply(priority);
+  list.Apply(priority);
   NotifyData badPages = Record(platform::kJobNotifyType, platform::kJobNotifyTotalPages, 7, Kind::Text);
   badPages.text = "40";
-  list.apply(badPages);
+  list.Apply(badPages);
 
-  ASSERT_EQ(list.count(), 1u);
-  const engine::PrintJob& job = list.at(0);
+  ASSERT_EQ(list.Count(), 1u);
+  const engine::PrintJob& job = list.At(0);
   EXPECT_EQ(job.document.value_or("?"), "plan.pdf");
   EXPECT_EQ(job.userName.value_or("?"), "ann");
   EXPECT_EQ(job.pagesPrinted, 3u);
@@ -117,30 +117,30 @@ TEST(JobList, RefreshTakesInNewJobsMarksGoneOnesAndRaisesOnFailure) {
   std::uint32_t b = sim.Submit("Laser", Job("b", "bob", 2));
 
   JobList list;
-  list.addBlank(77);  // known to the list, not in the queue
-  EXPECT_EQ(list.refresh(printer.get(), 1), 2u);
+  list.AddBlank(77);  // known to the list, not in the queue
+  EXPECT_EQ(list.Refresh(printer.get(), 1), 2u);
   ASSERT_EQ(Ids(list), (std::vector<std::uint32_t>{77, a, b}));
-  EXPECT_EQ(list.at(0).status, JobFinished);
-  EXPECT_NE(list.at(1).status, JobFinished);
-  EXPECT_EQ(list.at(2).document.value_or(""), "b");
-  EXPECT_EQ(list.at(2).totalPages, 2u);
+  EXPECT_EQ(list.At(0).status, JobFinished);
+  EXPECT_NE(list.At(1).status, JobFinished);
+  EXPECT_EQ(list.At(2).document.value_or(""), "b");
+  EXPECT_EQ(list.At(2).totalPages, 2u);
 
   sim.Complete("Laser", a);
-  list.refresh(printer.get(), 1);
-  EXPECT_EQ(list.at(1).status, JobFinished);
-  EXPECT_NE(list.at(2).status, JobFinished);
-  EXPECT_EQ(list.refresh(printer.get(), 0), 1u);
+  list.Refresh(printer.get(), 1);
+  EXPECT_EQ(list.At(1).status, JobFinished);
+  EXPECT_NE(list.At(2).status, JobFinished);
+  EXPECT_EQ(list.Refresh(printer.get(), 0), 1u);
   EXPECT_EQ(Ids(list), (std::vector<std::uint32_t>{b}));
 
-  EPrinter noPrinter = Raised([&] { list.refresh(nullptr, 1); });
-  EXPECT_EQ(noPrinter.code(), 87);
-  EXPECT_EQ(noPrinter.message(), "Couldn't refresh the printer queue");
+  EPrinter noPrinter = Raised([&] { list.Refresh(nullptr, 1); });
+  EXPECT_EQ(noPrinter.Code(), 87);
+  EXPECT_EQ(noPrinter.Message(), "Couldn't refresh the printer queue");
   sim.FailNext(SimCall::JobCount, 1722);
-  EPrinter countFailed = Raised([&] { list.refresh(printer.get(), 1); });
-  EXPECT_EQ(countFailed.code(), 1722);
-  EXPECT_EQ(countFailed.message(), "Couldn't refresh the printer queue");
+  EPrinter countFailed = Raised([&] { list.Refresh(printer.get(), 1); });
+  EXPECT_EQ(countFailed.Code(), 1722);
+  EXPECT_EQ(countFailed.Message(), "Couldn't refresh the printer queue");
   sim.FailNext(SimCall::EnumJobs, 6);
-  EXPECT_EQ(Raised([&] { list.refresh(printer.get(), 1); }).code(), 6);
+  EXPECT_EQ(Raised([&] { list.Refresh(printer.get(), 1); }).Code(), 6);
   EXPECT_EQ(Ids(list), (std::vector<std::uint32_t>{b})) << "a failed refresh marks nothing";
 }
 
@@ -150,8 +150,8 @@ TEST(JobList, AnEnumerationLargerThanTheCountIsReadWhole) {
   auto printer = sim.OpenPrinter("Laser");
   for (int i = 0; i < 40; ++i) sim.Submit("Laser", Job("d" + std::to_string(i), "u", 1));
   JobList list;
-  EXPECT_EQ(list.refresh(printer.get(), 1), 40u);
-  EXPECT_EQ(list.count(), 40u);
+  EXPECT_EQ(list.Refresh(printer.get(), 1), 40u);
+  EXPECT_EQ(list.Count(), 40u);
 }
 
 TEST(JobList, ARetiredJobIsNotTakenInAgain) {
@@ -160,64 +160,64 @@ TEST(JobList, ARetiredJobIsNotTakenInAgain) {
   auto printer = sim.OpenPrinter("Laser");
   std::uint32_t a = sim.Submit("Laser", Job("a", "ann", 1));
   JobList list;
-  list.refresh(printer.get(), 1);
-  list.retire(a);
-  EXPECT_EQ(list.count(), 0u);
-  list.refresh(printer.get(), 1);
+  list.Refresh(printer.get(), 1);
+  list.Retire(a);
+  EXPECT_EQ(list.Count(), 0u);
+  list.Refresh(printer.get(), 1);
   NotifyData status = Record(platform::kJobNotifyType, platform::kJobNotifyStatus, a, NotifyData::Kind::Number);
-  list.apply(status);
-  EXPECT_EQ(list.count(), 0u);
+  list.Apply(status);
+  EXPECT_EQ(list.Count(), 0u);
 }
 
 TEST(PrinterConnection, FailuresRaiseTheirCodesAndMessages) {
   SimSpooler sim;
   EPrinter missing = Raised([&] { PrinterConnection connection(sim, "Nowhere"); });
-  EXPECT_EQ(missing.code(), platform::kErrorInvalidPrinterName);
-  EXPECT_EQ(missing.message(), "Couldn't open printer");
+  EXPECT_EQ(missing.Code(), platform::kErrorInvalidPrinterName);
+  EXPECT_EQ(missing.Message(), "Couldn't open printer");
 
   sim.AddPrinter("Laser");
   PrinterConnection connection(sim, "Laser");
-  EXPECT_EQ(connection.name(), "Laser");
-  EPrinter early = Raised([&] { connection.wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}); });
-  EXPECT_EQ(early.code(), -1);
-  EXPECT_EQ(early.message(), "Must be created an change notification object.");
+  EXPECT_EQ(connection.Name(), "Laser");
+  EPrinter early = Raised([&] { connection.Wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}); });
+  EXPECT_EQ(early.Code(), -1);
+  EXPECT_EQ(early.Message(), "Must be created an change notification object.");
 
   sim.FailNext(SimCall::FindFirst, 5);
-  EPrinter noRegistration = Raised([&] { connection.registerChanges(platform::kPrinterChangeJob); });
-  EXPECT_EQ(noRegistration.code(), 5);
-  EXPECT_EQ(noRegistration.message(), "Couldn't create a change notification object.");
-  EXPECT_FALSE(connection.registered());
+  EPrinter noRegistration = Raised([&] { connection.RegisterChanges(platform::kPrinterChangeJob); });
+  EXPECT_EQ(noRegistration.Code(), 5);
+  EXPECT_EQ(noRegistration.Message(), "Couldn't create a change notification object.");
+  EXPECT_FALSE(connection.Registered());
 
-  connection.registerChanges(platform::kPrinterChangeJob);
-  ASSERT_TRUE(connection.registered());
+  connection.RegisterChanges(platform::kPrinterChangeJob);
+  ASSERT_TRUE(connection.Registered());
   sim.Submit("Laser", Job("a", "ann", 1));
   sim.FailNext(SimCall::FindNext, 1722);
-  EPrinter fetch = Raised([&] { connection.wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}); });
-  EXPECT_EQ(fetch.code(), 1722);
-  EXPECT_EQ(fetch.message(), "");
+  EPrinter fetch = Raised([&] { connection.Wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}); });
+  EXPECT_EQ(fetch.Code(), 1722);
+  EXPECT_EQ(fetch.Message(), "");
 }
 
 TEST(PrinterConnection, WaitEndsWithoutAChangeOnTimeOutOrStop) {
   SimSpooler sim;
   sim.AddPrinter("Laser");
   PrinterConnection connection(sim, "Laser");
-  connection.registerChanges(platform::kPrinterChangeJob);
-  EXPECT_EQ(connection.wait(platform::kPrinterChangeDeleteJob, std::chrono::milliseconds(20), {}), 0);
+  connection.RegisterChanges(platform::kPrinterChangeJob);
+  EXPECT_EQ(connection.Wait(platform::kPrinterChangeDeleteJob, std::chrono::milliseconds(20), {}), 0);
 
   // A new job is taken in, but the wait goes on until a job is deleted.
   std::uint32_t a = sim.Submit("Laser", Job("a", "ann", 1));
-  EXPECT_EQ(connection.wait(platform::kPrinterChangeDeleteJob, std::chrono::milliseconds(50), {}), 0);
-  EXPECT_EQ(connection.jobCount(), 1u);
+  EXPECT_EQ(connection.Wait(platform::kPrinterChangeDeleteJob, std::chrono::milliseconds(50), {}), 0);
+  EXPECT_EQ(connection.JobCount(), 1u);
 
   std::stop_source stop;
   std::jthread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     stop.request_stop();
   });
-  EXPECT_EQ(connection.wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, stop.get_token()), 0);
+  EXPECT_EQ(connection.Wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, stop.get_token()), 0);
 
   sim.Cancel("Laser", a);
-  EXPECT_EQ(connection.wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}), 1);
-  ASSERT_EQ(connection.jobCount(), 1u);
-  EXPECT_EQ(connection.job(0).status, JobFinished);
+  EXPECT_EQ(connection.Wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}), 1);
+  ASSERT_EQ(connection.JobCount(), 1u);
+  EXPECT_EQ(connection.Job(0).status, JobFinished);
 }

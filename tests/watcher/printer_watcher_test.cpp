@@ -23,7 +23,7 @@ namespace {
 constexpr const char* kLaser = WatchedPrinter::kPrinter;
 
 std::multiset<std::string> Documents(WatchedPrinter& w) {
-  auto documents = w.book.documents();
+  auto documents = w.book.Documents();
   return {documents.begin(), documents.end()};
 }
 
@@ -38,14 +38,14 @@ const Logged* Find(const std::vector<Logged>& entries, const std::string& docume
 // change before it has been processed by then.
 void Settle(WatchedPrinter& w, const std::string& marker, std::size_t expectedTotal) {
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Cancel(q.Submit(Job(marker, "m", 1))); });
-  ASSERT_TRUE(w.book.waitFor(expectedTotal)) << "waiting for " << marker;
+  ASSERT_TRUE(w.book.WaitFor(expectedTotal)) << "waiting for " << marker;
 }
 
 }  // namespace
 
 TEST(PrinterWatcher, JobsDeletedBeforePrintingAreLoggedWithTheirLastTotalPages) {
   WatchedPrinter w;
-  w.start();
+  w.Start();
   std::uint32_t a = w.sim.Submit(kLaser, Job("report.pdf", "ann", 0));
   w.sim.SetTotalPages(kLaser, a, 4);
   std::uint32_t b = w.sim.Submit(kLaser, Job("none.txt", "bob", 0));
@@ -54,9 +54,9 @@ TEST(PrinterWatcher, JobsDeletedBeforePrintingAreLoggedWithTheirLastTotalPages) 
   w.sim.Cancel(kLaser, a);
   w.sim.Cancel(kLaser, b);
   w.sim.Cancel(kLaser, c);
-  ASSERT_TRUE(w.book.waitFor(3));
+  ASSERT_TRUE(w.book.WaitFor(3));
 
-  auto entries = w.book.entries();
+  auto entries = w.book.Entries();
   const Logged* report = Find(entries, "report.pdf");
   ASSERT_NE(report, nullptr);
   EXPECT_EQ(report->pages, 4u);
@@ -72,7 +72,7 @@ TEST(PrinterWatcher, JobsDeletedBeforePrintingAreLoggedWithTheirLastTotalPages) 
 
 TEST(PrinterWatcher, JobsLeavingInOneBatchAreEachLoggedOnce) {
   WatchedPrinter w;
-  w.start();
+  w.Start();
   std::vector<std::uint32_t> ids;
   for (const char* document : {"one", "two", "three"}) ids.push_back(w.sim.Submit(kLaser, Job(document, "ann", 2)));
   w.sim.Edit(kLaser, [&](SimQueue& q) {
@@ -80,7 +80,7 @@ TEST(PrinterWatcher, JobsLeavingInOneBatchAreEachLoggedOnce) {
     q.Cancel(ids[1]);
     q.Complete(ids[2]);
   });
-  ASSERT_TRUE(w.book.waitFor(3));
+  ASSERT_TRUE(w.book.WaitFor(3));
   // Jobs left over in the list would be logged again with the next batch.
   Settle(w, "marker", 4);
   Settle(w, "marker2", 5);
@@ -89,7 +89,7 @@ TEST(PrinterWatcher, JobsLeavingInOneBatchAreEachLoggedOnce) {
 
 TEST(PrinterWatcher, AStatusOfExactly1024FinishesAJobStillInTheQueueOnce) {
   WatchedPrinter w;
-  w.start();
+  w.Start();
   std::uint32_t a = w.sim.Submit(kLaser, Job("exact", "ann", 2));
   std::uint32_t x = w.sim.Submit(kLaser, Job("more bits", "ann", 2));
   w.sim.SetStatus(kLaser, a, 1024);
@@ -103,7 +103,7 @@ TEST(PrinterWatcher, AStatusOfExactly1024FinishesAJobStillInTheQueueOnce) {
   w.sim.SetStatus(kLaser, a, 1024);
   w.sim.Complete(kLaser, a);
   w.sim.Complete(kLaser, x);
-  ASSERT_TRUE(w.book.waitFor(3));
+  ASSERT_TRUE(w.book.WaitFor(3));
   Settle(w, "last batch", 4);
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"exact", "first batch", "more bits", "last batch"}));
 }
@@ -111,12 +111,12 @@ TEST(PrinterWatcher, AStatusOfExactly1024FinishesAJobStillInTheQueueOnce) {
 TEST(PrinterWatcher, MissingDocumentAndUserNamesAreLoggedEmpty) {
   WatchedPrinter w;
   std::uint32_t early = w.sim.Submit(kLaser, Job(std::nullopt, std::nullopt, 1));  // seen by enumeration only
-  w.start();
+  w.Start();
   std::uint32_t late = w.sim.Submit(kLaser, Job(std::nullopt, std::nullopt, 2));
   w.sim.Complete(kLaser, early);
   w.sim.Complete(kLaser, late);
-  ASSERT_TRUE(w.book.waitFor(2));
-  for (const auto& entry : w.book.entries()) {
+  ASSERT_TRUE(w.book.WaitFor(2));
+  for (const auto& entry : w.book.Entries()) {
     EXPECT_EQ(entry.document, "");
     EXPECT_EQ(entry.user, "");
     EXPECT_EQ(entry.printer, "Laser");
@@ -133,7 +133,7 @@ TEST(PrinterWatcher, SubmittedTimesAreLoggedInLocalTime) {
   };
   // Queued before the watcher started, so known from the enumeration.
   std::uint32_t queued = w.sim.Submit(kLaser, spec("queued", {2006, 7, 6, 1, 12, 5, 0, 0}));
-  w.start();
+  w.Start();
   std::uint32_t night = w.sim.Submit(kLaser, spec("night", {2006, 3, 4, 9, 23, 30, 0, 0}));
   std::uint32_t year = w.sim.Submit(kLaser, spec("new year", {2006, 12, 0, 31, 23, 1, 0, 0}));
   w.sim.Edit(kLaser, [&](SimQueue& q) {
@@ -141,8 +141,8 @@ TEST(PrinterWatcher, SubmittedTimesAreLoggedInLocalTime) {
     q.Complete(night);
     q.Complete(year);
   });
-  ASSERT_TRUE(w.book.waitFor(3));
-  auto entries = w.book.entries();
+  ASSERT_TRUE(w.book.WaitFor(3));
+  auto entries = w.book.Entries();
 
   const Logged* summer = Find(entries, "queued");
   ASSERT_NE(summer, nullptr);
@@ -160,7 +160,7 @@ TEST(PrinterWatcher, SubmittedTimesAreLoggedInLocalTime) {
 
 TEST(PrinterWatcher, AJobThatCameAndWentBetweenFetchesIsLoggedOnceWithItsData) {
   WatchedPrinter w;
-  w.start();
+  w.Start();
   std::uint32_t known = w.sim.Submit(kLaser, Job("known", "bob", 1));
   w.sim.Edit(kLaser, [&](SimQueue& q) {
     std::uint32_t brief = q.Submit(Job("brief", "ann", 6));
@@ -170,9 +170,9 @@ TEST(PrinterWatcher, AJobThatCameAndWentBetweenFetchesIsLoggedOnceWithItsData) {
     q.SetTotalPages(known, 9);
     q.Cancel(known);
   });
-  ASSERT_TRUE(w.book.waitFor(2));
+  ASSERT_TRUE(w.book.WaitFor(2));
   Settle(w, "marker", 3);
-  auto entries = w.book.entries();
+  auto entries = w.book.Entries();
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"brief", "known", "marker"}));
   const Logged* brief = Find(entries, "brief");
   ASSERT_NE(brief, nullptr);
@@ -187,10 +187,10 @@ TEST(PrinterWatcher, AJobThatCameAndWentBetweenFetchesIsLoggedOnceWithItsData) {
 TEST(PrinterWatcher, DiscardedChangesAreMadeUpByARefresh) {
   WatchedPrinter w;
   w.sim.SetPendingLimit(12);
-  w.start();
-  std::size_t before = w.fetches();
+  w.Start();
+  std::size_t before = w.Fetches();
   std::uint32_t known = w.sim.Submit(kLaser, Job("known", "kim", 2));
-  ASSERT_TRUE(w.waitFetches(before + 1));
+  ASSERT_TRUE(w.WaitFetches(before + 1));
 
   std::vector<std::uint32_t> burst;
   w.sim.Edit(kLaser, [&](SimQueue& q) {
@@ -198,16 +198,16 @@ TEST(PrinterWatcher, DiscardedChangesAreMadeUpByARefresh) {
     q.Complete(known);
     q.Cancel(burst[0]);  // never told of: the spooler dropped its records, its history has it
   });
-  ASSERT_TRUE(w.book.waitFor(2));
+  ASSERT_TRUE(w.book.WaitFor(2));
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"known", "n1"}));
 
   w.sim.SetPendingLimit(200);
   w.sim.Edit(kLaser, [&](SimQueue& q) {
     for (std::size_t i = 1; i < burst.size(); ++i) q.Complete(burst[i]);
   });
-  ASSERT_TRUE(w.book.waitFor(6));
+  ASSERT_TRUE(w.book.WaitFor(6));
   Settle(w, "marker", 7);
-  auto entries = w.book.entries();
+  auto entries = w.book.Entries();
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"known", "n1", "n2", "n3", "n4", "n5", "marker"}));
   const Logged* n3 = Find(entries, "n3");
   ASSERT_NE(n3, nullptr);
@@ -220,19 +220,19 @@ TEST(PrinterWatcher, APrinterThatCannotBeOpenedIsTriedAgainUntilItCan) {
   {
     WatchedPrinter w;
     w.sim.FailNext(SimCall::OpenPrinter, platform::kErrorServerUnavailable, 2);
-    w.start();
+    w.Start();
     EXPECT_EQ(w.sim.Calls(SimCall::OpenPrinter), 3u);
     std::uint32_t a = w.sim.Submit(kLaser, Job("after", "ann", 1));
     w.sim.Complete(kLaser, a);
-    ASSERT_TRUE(w.book.waitFor(1));
+    ASSERT_TRUE(w.book.WaitFor(1));
   }
   {
     WatchedPrinter w(WatchedPrinter::Fast(), {}, /*addPrinter=*/false);
-    w.watcher->start();
+    w.watcher->Start();
     ASSERT_TRUE(WaitUntil([&] { return w.sim.Calls(SimCall::OpenPrinter) >= 3; }));
     EXPECT_EQ(w.sim.Calls(SimCall::FindFirst), 0u) << "nothing is done without a printer";
     w.sim.AddPrinter(kLaser);
-    ASSERT_TRUE(w.ready());
+    ASSERT_TRUE(w.Ready());
     Settle(w, "installed late", 1);
   }
   {
@@ -240,10 +240,10 @@ TEST(PrinterWatcher, APrinterThatCannotBeOpenedIsTriedAgainUntilItCan) {
     engine::WatcherTiming slow;
     slow.retry = std::chrono::hours(1);
     WatchedPrinter w(slow, {}, /*addPrinter=*/false);
-    w.watcher->start();
+    w.watcher->Start();
     ASSERT_TRUE(WaitUntil([&] { return w.sim.Calls(SimCall::OpenPrinter) >= 1; }));
     auto begin = std::chrono::steady_clock::now();
-    w.watcher->stop();
+    w.watcher->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
   }
 }
@@ -252,10 +252,10 @@ TEST(PrinterWatcher, AFailedRegistrationIsTriedAgain) {
   WatchedPrinter w;
   w.sim.FailNext(SimCall::FindFirst, platform::kErrorAccessDenied, 2);
   std::uint32_t queued = w.sim.Submit(kLaser, Job("queued", "ann", 1));
-  w.start();
+  w.Start();
   EXPECT_EQ(w.sim.Calls(SimCall::FindFirst), 3u);
   w.sim.Complete(kLaser, queued);
-  ASSERT_TRUE(w.book.waitFor(1));
+  ASSERT_TRUE(w.book.WaitFor(1));
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"queued"}));
 }
 
@@ -265,7 +265,7 @@ TEST(PrinterWatcher, StoppingWhileJobsCompleteLeavesEveryRecordWhole) {
     ++begun;
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
   });
-  w.start();
+  w.Start();
   std::atomic<bool> printing{true};
   std::atomic<int> submitted{0};
   std::jthread server([&] {
@@ -282,17 +282,17 @@ TEST(PrinterWatcher, StoppingWhileJobsCompleteLeavesEveryRecordWhole) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
-  ASSERT_TRUE(w.book.waitFor(15));
-  w.watcher->stop();
-  std::size_t atStop = w.book.entries().size();
+  ASSERT_TRUE(w.book.WaitFor(15));
+  w.watcher->Stop();
+  std::size_t atStop = w.book.Entries().size();
   EXPECT_EQ(static_cast<std::size_t>(begun.load()), atStop) << "a record was begun and not finished";
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   printing = false;
   server.join();
-  EXPECT_EQ(w.book.entries().size(), atStop) << "logged after the stop";
+  EXPECT_EQ(w.book.Entries().size(), atStop) << "logged after the stop";
 
   std::set<std::string> seen;
-  for (const auto& entry : w.book.entries()) {
+  for (const auto& entry : w.book.Entries()) {
     EXPECT_TRUE(seen.insert(entry.document).second) << entry.document << " logged twice";
     EXPECT_EQ(entry.document, "job-" + std::to_string(entry.pages));
   }

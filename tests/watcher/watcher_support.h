@@ -32,23 +32,23 @@ struct Logged {
 
 class LogBook {
  public:
-  void add(Logged entry) {
+  void Add(Logged entry) {
     std::lock_guard lock(mutex_);
     entries_.push_back(std::move(entry));
     changed_.notify_all();
   }
-  std::vector<Logged> entries() {
+  std::vector<Logged> Entries() {
     std::lock_guard lock(mutex_);
     return entries_;
   }
   // Waits (up to a generous limit) until `count` records arrived.
-  bool waitFor(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+  bool WaitFor(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, limit, [&] { return entries_.size() >= count; });
   }
-  std::vector<std::string> documents() {
+  std::vector<std::string> Documents() {
     std::vector<std::string> out;
-    for (const auto& e : entries()) out.push_back(e.document);
+    for (const auto& e : Entries()) out.push_back(e.document);
     return out;
   }
 
@@ -62,11 +62,11 @@ class CapturingStore : public engine::JobLogStore {
  public:
   explicit CapturingStore(LogBook& book, std::function<void()> during = {})
       : book_(book), during_(std::move(during)) {}
-  void log(int day, int month, int year, int hour, int minute, std::string_view document,
+  void Log(int day, int month, int year, int hour, int minute, std::string_view document,
            std::uint32_t totalPages, std::string_view costText, std::string_view printerName,
            std::string_view userName) override {
     if (during_) during_();
-    book_.add(Logged{day, month, year, hour, minute, std::string(document), totalPages, std::string(costText),
+    book_.Add(Logged{day, month, year, hour, minute, std::string(document), totalPages, std::string(costText),
                      std::string(printerName), std::string(userName)});
   }
 
@@ -105,9 +105,9 @@ class WatchedPrinter {
     if (addPrinter) sim.AddPrinter(kPrinter);
     watcher = std::make_unique<engine::PrinterWatcher>(
         &sim, std::make_unique<CapturingStore>(book, std::move(duringLog)), timing, marks);
-    watcher->configure(kPrinter, "5");
+    watcher->Configure(kPrinter, "5");
   }
-  ~WatchedPrinter() { watcher->stop(); }
+  ~WatchedPrinter() { watcher->Stop(); }
 
   static engine::WatcherTiming Fast() {
     engine::WatcherTiming timing;
@@ -118,17 +118,17 @@ class WatchedPrinter {
 
   // Starts the watcher and waits until it has registered and taken in the
   // queue.
-  void start() {
-    watcher->start();
-    ready();
+  void Start() {
+    watcher->Start();
+    Ready();
   }
-  bool ready() {
+  bool Ready() {
     return WaitUntil([&] { return sim.Calls(platform::sim::SimCall::EndedJobs) >= 1; });
   }
   // Waits until the watcher has fetched `more` further times.
-  std::size_t fetches() { return sim.Calls(platform::sim::SimCall::FindNext); }
-  bool waitFetches(std::size_t atLeast) {
-    return WaitUntil([&] { return fetches() >= atLeast; });
+  std::size_t Fetches() { return sim.Calls(platform::sim::SimCall::FindNext); }
+  bool WaitFetches(std::size_t atLeast) {
+    return WaitUntil([&] { return Fetches() >= atLeast; });
   }
 
   platform::sim::SimSpooler sim;

@@ -341,7 +341,7 @@ struct Logged {
 
 class Book : public engine::JobLogStore {
  public:
-  void log(int, int, int, int, int, std::string_view document, std::uint32_t totalPages, std::string_view,
+  void Log(int, int, int, int, int, std::string_view document, std::uint32_t totalPages, std::string_view,
            std::string_view printerName, std::string_view userName) override {
     std::lock_guard lock(shared_->mutex);
     shared_->entries.push_back(Logged{std::string(document), std::string(userName), std::string(printerName), totalPages});
@@ -364,14 +364,14 @@ TEST_F(WinspoolBackend, TheWatcherLogsAJobThatLeftTheQueueWithItsPagesAndCopies)
   engine::JobMark old;
   old.highest = 40;
   old.open = {39};
-  marks->save("Laser", old);
+  marks->Save("Laser", old);
 
   engine::WatcherTiming timing;
   timing.afterBatch = std::chrono::milliseconds(1);
   timing.retry = std::chrono::milliseconds(10);
   engine::PrinterWatcher watcher(spooler.get(), std::move(book), timing, marks);
-  watcher.configure("Laser", "5");
-  watcher.start();
+  watcher.Configure("Laser", "5");
+  watcher.Start();
 
   auto waitUntil = [](auto condition) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -415,14 +415,14 @@ TEST_F(WinspoolBackend, TheWatcherLogsAJobThatLeftTheQueueWithItsPagesAndCopies)
     std::unique_lock lock(shared->mutex);
     ASSERT_TRUE(shared->changed.wait_for(lock, std::chrono::seconds(20), [&] { return !shared->entries.empty(); }));
   }
-  watcher.stop();
+  watcher.Stop();
   std::lock_guard lock(shared->mutex);
   ASSERT_EQ(shared->entries.size(), 1u) << "job 39 of the old mark is not in any history";
   EXPECT_EQ(shared->entries[0].document, "Plan \xe9t\xe9.doc");
   EXPECT_EQ(shared->entries[0].user, "ann");
   EXPECT_EQ(shared->entries[0].printer, "Laser");
   EXPECT_EQ(shared->entries[0].pages, 6u);
-  std::optional<engine::JobMark> mark = marks->load("Laser");
+  std::optional<engine::JobMark> mark = marks->Load("Laser");
   ASSERT_TRUE(mark.has_value());
   // Logged, so never logged again; the highest id moves on when the
   // history is read again.

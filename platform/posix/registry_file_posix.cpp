@@ -77,7 +77,7 @@ class FileDescriptor {
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
+  int Get() const { return fd_; }
 
  private:
   int fd_;
@@ -90,9 +90,9 @@ class FileDescriptor {
 // and refused (EINVAL) when it is anything else.
 bool ReadWhole(const fs::path& file, std::string& out) {
   const FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY));
-  if (fd.get() < 0) return false;
+  if (fd.Get() < 0) return false;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return false;
+  if (::fstat(fd.Get(), &st) != 0) return false;
   if (!S_ISREG(st.st_mode)) {
     errno = EINVAL;
     return false;
@@ -100,7 +100,7 @@ bool ReadWhole(const fs::path& file, std::string& out) {
   out.clear();
   char buf[4096];
   for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    ssize_t n = ::read(fd.Get(), buf, sizeof buf);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;  // the descriptor's close leaves errno as read set it

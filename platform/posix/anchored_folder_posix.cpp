@@ -60,20 +60,20 @@ Result<std::string> ReadAll(int fd, const std::string& path, std::size_t sizeHin
 bool WriteOnceAndClose(UniqueFd& fd, std::string_view bytes) {
   ssize_t n;
   do {
-    n = ::write(fd.get(), bytes.data(), bytes.size());
+    n = ::write(fd.Get(), bytes.data(), bytes.size());
   } while (n < 0 && errno == EINTR);
   bool ok = n == static_cast<ssize_t>(bytes.size());
-  return fd.close() && ok;
+  return fd.Close() && ok;
 }
 
 
-void UniqueFd::reset() {
+void UniqueFd::Reset() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
 
-bool UniqueFd::close() {
-  int fd = release();
+bool UniqueFd::Close() {
+  int fd = Release();
   return fd < 0 || ::close(fd) == 0;
 }
 
@@ -127,7 +127,7 @@ bool FolderAcceptable(const struct stat& st) {
 UniqueFd OpenRoot(const std::string& root, Status* why = nullptr) {
   UniqueFd fd(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat st {};
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
     if (why) *why = Status::LastError("open data folder " + root);
     return UniqueFd();
   }
@@ -146,7 +146,7 @@ UniqueFd OpenRoot(const std::string& root, Status* why = nullptr) {
 UniqueFd OpenSubfolder(int parent, const std::string& name, bool create, Status* why = nullptr,
                        const std::string& path = {}) {
   UniqueFd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid() && errno == ENOENT && create) {
+  if (!fd.Valid() && errno == ENOENT && create) {
     if (!MakeFolderAt(parent, name) && errno != EEXIST) {
       if (why) *why = Status::LastError("create folder " + path);
       return UniqueFd();
@@ -154,7 +154,7 @@ UniqueFd OpenSubfolder(int parent, const std::string& name, bool create, Status*
     fd = UniqueFd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
   struct stat st {};
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+  if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
     if (why) *why = Status::LastError(errno == ELOOP || errno == ENOTDIR ? "folder " + path + " is a link or no folder"
                                                                           : "open folder " + path);
     return UniqueFd();
@@ -170,9 +170,9 @@ UniqueFd OpenSubfolder(int parent, const std::string& name, bool create, Status*
 // end, or invalid with the reason in `why`.
 UniqueFd WalkFolders(UniqueFd folder, const std::vector<std::string>& names, std::size_t count,
                      bool create, Status* why = nullptr, std::string base = {}) {
-  for (std::size_t i = 0; i < count && folder.valid(); ++i) {
+  for (std::size_t i = 0; i < count && folder.Valid(); ++i) {
     base += "/" + names[i];
-    folder = OpenSubfolder(folder.get(), names[i], create, why, base);
+    folder = OpenSubfolder(folder.Get(), names[i], create, why, base);
   }
   return folder;
 }
@@ -215,9 +215,9 @@ void ForEachFileIn(int folder, const std::string& base, std::string_view suffix,
   for (const auto& name : subfolders) {
     UniqueFd sub(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
-    if (!sub.valid() || ::fstat(sub.get(), &st) != 0) continue;
+    if (!sub.Valid() || ::fstat(sub.Get(), &st) != 0) continue;
     if (checked && !FolderAcceptable(st)) continue;
-    ForEachFileIn(sub.get(), base + "/" + name, suffix, checked, visit, depth + 1);
+    ForEachFileIn(sub.Get(), base + "/" + name, suffix, checked, visit, depth + 1);
   }
 }
 
@@ -235,7 +235,7 @@ Walk OpenAnchoredParent(const std::string& path, bool createFolders, AnchoredPar
   out.folder = WalkFolders(OpenRoot(root, &out.why), names, names.size() - 1, createFolders, &out.why,
                            WithoutTrailingSlashes(root));
   out.leaf = names.back();
-  return out.folder.valid() ? Walk::Opened : Walk::Refused;
+  return out.folder.Valid() ? Walk::Opened : Walk::Refused;
 }
 
 Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out, Status* why) {
@@ -248,17 +248,17 @@ Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out, Status* why) {
     return Walk::Refused;
   }
   out = WalkFolders(OpenRoot(root, why), names, names.size(), false, why, WithoutTrailingSlashes(root));
-  return out.valid() ? Walk::Opened : Walk::Refused;
+  return out.Valid() ? Walk::Opened : Walk::Refused;
 }
 
 UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode,
                        bool anyLinkCount) {
   UniqueFd fd(::openat(folder, leaf.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
-  if (!fd.valid()) return fd;
+  if (!fd.Valid()) return fd;
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return UniqueFd();
+  if (::fstat(fd.Get(), &st) != 0) return UniqueFd();
   if (!S_ISREG(st.st_mode) || (st.st_nlink != 1 && !anyLinkCount)) {
-    fd.reset();
+    fd.Reset();
     errno = S_ISREG(st.st_mode) ? EMLINK : EINVAL;
   }
   return fd;
@@ -277,8 +277,8 @@ bool MakeFolderAt(int parent, const std::string& leaf) {
   // from the parent and stays, so the group sticks down the tree.
   UniqueFd made(::openat(parent, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st {};
-  if (made.valid() && ::fstat(made.get(), &st) == 0)
-    (void)::fchmod(made.get(), kFolderMode | (st.st_mode & S_ISGID));
+  if (made.Valid() && ::fstat(made.Get(), &st) == 0)
+    (void)::fchmod(made.Get(), kFolderMode | (st.st_mode & S_ISGID));
   return true;
 }
 
@@ -323,21 +323,21 @@ Result<std::string> AnchoredReadFileBytes(const std::string& path) {
   // A second name for a file is no way in: the kernel lets nobody link a
   // file they could not read and write themselves. Refusing it here would
   // only make the catalogue look empty to the edit that rewrites it.
-  UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY, 0, true);
-  if (!fd.valid()) return PlainFileFailure("open", path);
-  return ReadAll(fd.get(), path);
+  UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_RDONLY, 0, true);
+  if (!fd.Valid()) return PlainFileFailure("open", path);
+  return ReadAll(fd.Get(), path);
 }
 
 Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
   // Truncated only once it is known to be a plain file of its own.
-  UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_CREAT,
-                              NewFileMode(at.folder.get()));
-  if (!fd.valid()) return PlainFileFailure("open", path);
-  if (::ftruncate(fd.get(), 0) != 0) return Status::LastError("truncate " + path);
-  if (!WriteAll(fd.get(), bytes)) return Status::LastError("write " + path);
-  if (!fd.close()) return Status::LastError("close " + path);
+  UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_CREAT,
+                              NewFileMode(at.folder.Get()));
+  if (!fd.Valid()) return PlainFileFailure("open", path);
+  if (::ftruncate(fd.Get(), 0) != 0) return Status::LastError("truncate " + path);
+  if (!WriteAll(fd.Get(), bytes)) return Status::LastError("write " + path);
+  if (!fd.Close()) return Status::LastError("close " + path);
   return Status::Ok();
 }
 
@@ -345,23 +345,23 @@ Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
                                std::optional<std::string_view> prefixWhenNew) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
-  const mode_t mode = NewFileMode(at.folder.get());
+  const mode_t mode = NewFileMode(at.folder.Get());
   if (!prefixWhenNew) {
-    UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_CREAT | O_APPEND, mode);
-    if (!fd.valid()) return PlainFileFailure("open", path);
+    UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_CREAT | O_APPEND, mode);
+    if (!fd.Valid()) return PlainFileFailure("open", path);
     if (!WriteOnceAndClose(fd, bytes)) return Status::LastError("append to " + path);
     return Status::Ok();
   }
   for (int attempt = 0; attempt < 8; ++attempt) {
-    UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_APPEND);
-    if (fd.valid()) {
+    UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_APPEND);
+    if (fd.Valid()) {
       if (!WriteOnceAndClose(fd, bytes)) return Status::LastError("append to " + path);
       return Status::Ok();
     }
     if (errno != ENOENT) return PlainFileFailure("open", path);  // a link or another kind of file: skipped
     UniqueFd fresh =
-        OpenPlainFile(at.folder.get(), at.leaf, O_WRONLY | O_CREAT | O_EXCL | O_APPEND, mode);
-    if (fresh.valid()) {
+        OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_CREAT | O_EXCL | O_APPEND, mode);
+    if (fresh.Valid()) {
       std::string all;
       all.reserve(prefixWhenNew->size() + bytes.size());
       all.append(*prefixWhenNew).append(bytes);
@@ -378,18 +378,18 @@ Status AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes,
   if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   const std::string tmp = at.leaf + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
-  UniqueFd fd = OpenPlainFile(at.folder.get(), tmp, O_WRONLY | O_CREAT | O_EXCL,
-                              NewFileMode(at.folder.get()));
-  if (!fd.valid()) return PlainFileFailure("create a temporary file beside", path);
-  TakeOwnershipOf(fd.get(), at.folder.get(), at.leaf);
+  UniqueFd fd = OpenPlainFile(at.folder.Get(), tmp, O_WRONLY | O_CREAT | O_EXCL,
+                              NewFileMode(at.folder.Get()));
+  if (!fd.Valid()) return PlainFileFailure("create a temporary file beside", path);
+  TakeOwnershipOf(fd.Get(), at.folder.Get(), at.leaf);
   Status status;
-  if (!WriteAll(fd.get(), bytes)) status = Status::LastError("write a temporary file beside " + path);
-  if (status && flush && ::fsync(fd.get()) != 0) status = Status::LastError("flush a temporary file beside " + path);
-  if (!fd.close() && status) status = Status::LastError("close a temporary file beside " + path);
+  if (!WriteAll(fd.Get(), bytes)) status = Status::LastError("write a temporary file beside " + path);
+  if (status && flush && ::fsync(fd.Get()) != 0) status = Status::LastError("flush a temporary file beside " + path);
+  if (!fd.Close() && status) status = Status::LastError("close a temporary file beside " + path);
   // renameat replaces the name itself: a link there is replaced, not followed.
-  if (status && ::renameat(at.folder.get(), tmp.c_str(), at.folder.get(), at.leaf.c_str()) != 0)
+  if (status && ::renameat(at.folder.Get(), tmp.c_str(), at.folder.Get(), at.leaf.c_str()) != 0)
     status = Status::LastError("replace " + path);
-  if (!status) ::unlinkat(at.folder.get(), tmp.c_str(), 0);
+  if (!status) ::unlinkat(at.folder.Get(), tmp.c_str(), 0);
   return status;
 }
 
@@ -399,14 +399,14 @@ bool AnchoredFileExists(const std::string& path) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
   struct stat st {};
-  return ::fstatat(at.folder.get(), at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+  return ::fstatat(at.folder.Get(), at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
          !S_ISLNK(st.st_mode);
 }
 
 Status AnchoredCreateFolder(const std::string& path) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
-  if (!MakeFolderAt(at.folder.get(), at.leaf)) return Status::LastError("create folder " + path);
+  if (!MakeFolderAt(at.folder.Get(), at.leaf)) return Status::LastError("create folder " + path);
   return Status::Ok();
 }
 
@@ -414,7 +414,7 @@ std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::
   std::vector<std::string> out;
   UniqueFd fd;
   if (OpenAnchoredFolder(folder, fd) != Walk::Opened) return out;
-  ForEachFileBelow(fd.get(), WithoutTrailingSlashes(folder), suffix,
+  ForEachFileBelow(fd.Get(), WithoutTrailingSlashes(folder), suffix,
                    [&](int, const std::string&, const std::string& path) { out.push_back(path); });
   return out;
 }
@@ -423,25 +423,25 @@ Status AnchoredForceRemoveFile(const std::string& path) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
   // Removing a name needs no right on the file; a link is removed itself.
-  if (::unlinkat(at.folder.get(), at.leaf.c_str(), 0) != 0) return Status::LastError("remove " + path);
+  if (::unlinkat(at.folder.Get(), at.leaf.c_str(), 0) != 0) return Status::LastError("remove " + path);
   return Status::Ok();
 }
 
 Result<int> AnchoredOpenLockFile(const std::string& path) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
-  const mode_t mode = NewFileMode(at.folder.get(), true);
-  UniqueFd fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDWR | O_CREAT, mode);
+  const mode_t mode = NewFileMode(at.folder.Get(), true);
+  UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_RDWR | O_CREAT, mode);
   // A lock made by another account may be read-only to us; flock works on
   // a descriptor opened for reading too.
-  if (!fd.valid() && errno == EACCES) fd = OpenPlainFile(at.folder.get(), at.leaf, O_RDONLY);
-  if (!fd.valid()) return PlainFileFailure("open lock file", path);
+  if (!fd.Valid() && errno == EACCES) fd = OpenPlainFile(at.folder.Get(), at.leaf, O_RDONLY);
+  if (!fd.Valid()) return PlainFileFailure("open lock file", path);
   // Whoever may open a lock may hold it for ever: keep ours to those who
   // may write beside it.
   struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) != mode)
-    (void)::fchmod(fd.get(), mode);
-  return fd.release();
+  if (::fstat(fd.Get(), &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0777) != mode)
+    (void)::fchmod(fd.Get(), mode);
+  return fd.Release();
 }
 
 }  // namespace posix
@@ -467,16 +467,16 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
       return 0;
     case posix::Walk::Outside:
       fd = posix::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-      if (!fd.valid() && errno != ENOENT) LogWarning("old log files not removed", Status::LastError("open folder " + folder));
+      if (!fd.Valid() && errno != ENOENT) LogWarning("old log files not removed", Status::LastError("open folder " + folder));
       checked = false;
       break;
     case posix::Walk::Opened:
       break;
   }
-  if (!fd.valid()) return 0;
+  if (!fd.Valid()) return 0;
   std::size_t removed = 0;
   posix::ForEachFileIn(
-      fd.get(), posix::WithoutTrailingSlashes(folder), suffix, checked,
+      fd.Get(), posix::WithoutTrailingSlashes(folder), suffix, checked,
       [&](int in, const std::string& name, const std::string& path) {
         if (!shouldRemove(path)) return;
         if (::unlinkat(in, name.c_str(), 0) == 0) {
@@ -497,7 +497,7 @@ Result<std::vector<std::string>> EnterFolderHolding(const std::string& root, std
   Status why;
   posix::UniqueFd held = posix::WalkFolders(posix::OpenRoot(root, &why), folderNames, folderNames.size(), false,
                                             &why, posix::WithoutTrailingSlashes(root));
-  if (!held.valid()) return why;
+  if (!held.Valid()) return why;
   std::vector<std::string> prefix = rootNames;
   prefix.insert(prefix.end(), folderNames.begin(), folderNames.end());
 
@@ -508,19 +508,19 @@ Result<std::vector<std::string>> EnterFolderHolding(const std::string& root, std
     if (!posix::SplitNames(path, names) || names.size() <= prefix.size() ||
         !std::equal(prefix.begin(), prefix.end(), names.begin()))
       return outside;
-    posix::UniqueFd at(::dup(held.get()));
+    posix::UniqueFd at(::dup(held.Get()));
     std::string walked = root + "/" + std::string(folder);
-    for (std::size_t i = prefix.size(); i + 1 < names.size() && at.valid(); ++i) {
+    for (std::size_t i = prefix.size(); i + 1 < names.size() && at.Valid(); ++i) {
       walked += "/" + names[i];
-      at = posix::OpenSubfolder(at.get(), names[i], false, &why, walked);
+      at = posix::OpenSubfolder(at.Get(), names[i], false, &why, walked);
     }
-    if (!at.valid()) return why;
-    if (!posix::OpenPlainFile(at.get(), names.back(), O_RDONLY).valid()) return posix::PlainFileFailure("open", path);
+    if (!at.Valid()) return why;
+    if (!posix::OpenPlainFile(at.Get(), names.back(), O_RDONLY).Valid()) return posix::PlainFileFailure("open", path);
     std::string rest;
     for (std::size_t i = prefix.size(); i < names.size(); ++i) rest += (rest.empty() ? "" : "/") + names[i];
     relative.push_back(std::move(rest));
   }
-  if (::fchdir(held.get()) != 0) return Status::LastError("enter folder " + root + "/" + std::string(folder));
+  if (::fchdir(held.Get()) != 0) return Status::LastError("enter folder " + root + "/" + std::string(folder));
   return relative;
 }
 
