@@ -22,7 +22,8 @@ StatusCode CodeOfSpoolerError(std::int32_t code) {
 }
 
 SpoolerError::SpoolerError(std::int32_t code, const std::string& what, int systemError)
-    : StatusError(platform::Status(CodeOfSpoolerError(code), what, systemError),
+    : StatusError(systemError != 0 ? platform::Status(CodeOfSpoolerError(code), what, systemError)
+                                   : platform::Status::Described(CodeOfSpoolerError(code), what),
                   systemError != 0 ? what + ": " + SystemErrorText(systemError) : what),
       code_(code) {}
 

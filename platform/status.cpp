@@ -89,8 +89,15 @@ const char* CodeText(StatusCode code) {
 
 }  // namespace
 
+Status Status::Described(StatusCode code, std::string text) {
+  Status status(code, std::move(text));
+  status.described_ = true;
+  return status;
+}
+
 std::string Status::ToString() const {
   if (IsOk()) return "OK";
+  if (described_ && systemError_ == 0) return context_;
   const std::string reason = systemError_ != 0 ? SystemErrorText(systemError_) : CodeText(code_);
   if (context_.empty()) return reason;
   return context_ + ": " + reason;

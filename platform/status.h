@@ -58,6 +58,10 @@ class QM_PLATFORM_API Status {
   // FromSystem(LastSystemError(), context): call it right after the
   // failing system call, before anything else can change the number.
   static Status LastError(std::string context);
+  // A failure whose text says what failed and why already, in the words of
+  // the library that failed ("CUPS Get-Jobs at localhost: Service
+  // Unavailable"); ToString() gives the text as it is.
+  static Status Described(StatusCode code, std::string text);
 
   bool IsOk() const { return code_ == StatusCode::kOk; }
   // So that `if (!WriteFileBytes(...))` reads as it always did.
@@ -69,7 +73,7 @@ class QM_PLATFORM_API Status {
   const std::string& Context() const { return context_; }
 
   // "OK", or the context followed by the reason:
-  // "open /x/y.xml: Permission denied".
+  // "open /x/y.xml: Permission denied" (a Described() status: its text).
   std::string ToString() const;
 
   friend bool operator==(const Status& a, const Status& b) {
@@ -80,6 +84,7 @@ class QM_PLATFORM_API Status {
   StatusCode code_ = StatusCode::kOk;
   int systemError_ = 0;
   std::string context_;
+  bool described_ = false;  // the context holds the reason too
 };
 
 // A value or the Status that explains its absence. Reads like

@@ -54,9 +54,14 @@ Ipp Connection::Do(Ipp request, std::int32_t notFound) {
   Ipp response(cupsDoRequest(http_, request.release(), "/"));
   ipp_status_t status = cupsLastError();
   if (response && status <= IPP_STATUS_OK_EVENTS_COMPLETE) return response;
-  // "CUPS Get-Jobs at localhost: No such file or directory"
-  std::string message = std::string("CUPS ") + ippOpString(op) + " at " + cupsServer() + ": " +
-                        (cupsLastErrorString() ? cupsLastErrorString() : ippErrorString(status));
+  // "CUPS Get-Jobs at localhost: No such file or directory". A broken
+  // connection is worded with the system's text for whatever error number
+  // is at hand, which may be "Success": then the IPP status says it.
+  std::string reason = cupsLastErrorString() ? cupsLastErrorString() : "";
+  if (reason.empty() || (status > IPP_STATUS_OK_EVENTS_COMPLETE && reason == "Success")) {
+    reason = ippErrorString(status);
+  }
+  std::string message = std::string("CUPS ") + ippOpString(op) + " at " + cupsServer() + ": " + reason;
   switch (status) {
     case IPP_STATUS_ERROR_NOT_FOUND:
       throw SpoolerError(notFound, message);

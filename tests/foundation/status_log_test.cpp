@@ -126,6 +126,11 @@ TEST(StatusTest, PlatformExceptionsKeepTheirTextAndCarryAStatus) {
   const platform::SpoolerError name(platform::kErrorInvalidPrinterName, "no printer name");
   EXPECT_EQ(std::string(name.what()), "no printer name");
   EXPECT_TRUE(name.Status().IsNotFound());
+  // Worded by the library that failed: logged as it is, the reason once.
+  const platform::SpoolerError busy(platform::kErrorServerUnavailable, "CUPS Get-Jobs at /s: Service Unavailable");
+  EXPECT_EQ(busy.Status().ToString(), "CUPS Get-Jobs at /s: Service Unavailable");
+  EXPECT_EQ(busy.Status().Code(), StatusCode::kUnavailable);
+  EXPECT_EQ(gone.Status().ToString(), "cannot reach the CUPS server /s: " + platform::SystemErrorText(ENOENT));
   // A TLS failure is a system error too; its text is the TLS library's.
   const platform::TlsError tls("certificate verify failed: self-signed certificate");
   EXPECT_EQ(std::string(tls.what()), "certificate verify failed: self-signed certificate");
