@@ -83,7 +83,7 @@ GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
     status_ = Status::LastError("open lock file " + file.string());
     return;
   }
-  while (::flock(fd, kind == Kind::Exclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
+  while (::flock(fd, kind == Kind::kExclusive ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {
   }
   handle_ = fd;
 }

@@ -90,7 +90,7 @@ GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
   // other threads of this process as well as other processes. The whole
   // possible range is locked; the file stays empty.
   OVERLAPPED at{};
-  ::LockFileEx(handle.get(), kind == Kind::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD,
+  ::LockFileEx(handle.get(), kind == Kind::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, MAXDWORD, MAXDWORD,
                &at);
   handle_ = reinterpret_cast<NativeHandle>(handle.release());
 }

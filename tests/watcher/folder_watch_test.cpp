@@ -46,24 +46,24 @@ TEST_F(FolderWatchTest, TheFileReplacedOrRemovedWakesOtherFilesDoNot) {
   // Temporary files, lock files and the other files of the folder.
   Write(Folder() / "lock", "");
   Write(Folder() / "printer", "x");
-  EXPECT_EQ(watch->Wait(50ms, {}), FolderWatch::Result::TimedOut);
+  EXPECT_EQ(watch->Wait(50ms, {}), FolderWatch::Result::kTimedOut);
 
   // A change made before the wait is reported at once.
   Replace(Folder() / "queue", "two");
-  EXPECT_EQ(watch->Wait(0ms, {}), FolderWatch::Result::Changed);
-  EXPECT_EQ(watch->Wait(20ms, {}), FolderWatch::Result::TimedOut);
+  EXPECT_EQ(watch->Wait(0ms, {}), FolderWatch::Result::kChanged);
+  EXPECT_EQ(watch->Wait(20ms, {}), FolderWatch::Result::kTimedOut);
 
   std::jthread changer([&] {
     std::this_thread::sleep_for(30ms);
     Replace(Folder() / "queue", "three");
   });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), {}), FolderWatch::Result::kChanged);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   changer.join();
 
   fs::remove(Folder() / "queue");
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);
   EXPECT_FALSE(watch->Lost());
 }
 
@@ -76,22 +76,22 @@ TEST_F(FolderWatchTest, AStopRequestEndsAWaitWithoutEnd) {
     source.request_stop();
   });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), source.get_token()), FolderWatch::Result::Stopped);
+  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), source.get_token()), FolderWatch::Result::kStopped);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  EXPECT_EQ(watch->Wait(1s, source.get_token()), FolderWatch::Result::Stopped);
+  EXPECT_EQ(watch->Wait(1s, source.get_token()), FolderWatch::Result::kStopped);
 }
 
 TEST_F(FolderWatchTest, ARemovedFolderLosesTheWatch) {
   auto watch = FolderWatch::ForFile((Folder() / "queue").string());
   ASSERT_NE(watch, nullptr);
   fs::remove_all(Folder());
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);
   // The queue file's own removal may come first; the folder's follows.
   if (!watch->Lost()) {
-    EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+    EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);
   }
   EXPECT_TRUE(watch->Lost());
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);  // at once
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);  // at once
 
   EXPECT_EQ(FolderWatch::ForFile((scratch_.Folder() / "missing" / "queue").string()), nullptr);
 }
