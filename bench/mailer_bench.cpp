@@ -186,8 +186,8 @@ int main() {
   auto mailer = [&] {
     const auto t0 = Clock::now();
     mail::CTernSMTPConnection connection;
-    connection.SetTlsMode(mail::TlsMode::Never);
-    connection.Connect("127.0.0.1", mail::AuthMethod::None, {}, {}, sink.Port());
+    connection.SetTlsMode(mail::TlsMode::kNever);
+    connection.Connect("127.0.0.1", mail::AuthMethod::kNone, {}, {}, sink.Port());
     connection.SendMessage(ReportMessage(file.string()));
     connection.Disconnect(true);
     return Seconds(Clock::now() - t0);
@@ -222,7 +222,7 @@ int main() {
   const int dataBefore = sink.DataCommands();
   try {
     mail::CTernSMTPConnection connection;
-    connection.Connect("127.0.0.1", mail::AuthMethod::None, {}, {}, sink.Port());
+    connection.Connect("127.0.0.1", mail::AuthMethod::kNone, {}, {}, sink.Port());
     connection.SendMessage(ReportMessage(file.string()));
     std::printf("over the limit: SENT (wrong)\n");
   } catch (const mail::CSMTPException& e) {

@@ -54,7 +54,7 @@ std::string MakeAppFolder(const fs::path& app, int records, std::time_t now) {
                   fs::copy_options::overwrite_existing);
   common::WriteTextFile((app / "settings.xml").string(), "<log><printers></printers><users></users></log>");
   const common::PeriodFile file = common::ResolvePeriodFile(
-      common::ReportPeriod::ThisYear, common::ReportScope::AllPrinting, app.string(), "", now);
+      common::ReportPeriod::kThisYear, common::ReportScope::kAllPrinting, app.string(), "", now);
   const int year = std::stoi(fs::path(file.path).stem().string().substr(2));
   std::string text(engine::JobLogStore::kReservation, ' ');
   text.reserve(static_cast<std::size_t>(records) * 210);
@@ -125,8 +125,8 @@ int main(int, char** argv) {
   const std::string document = common::DisplayReportPath(bigApp.string());
   const std::string copy = (bigApp / "Logs" / "copy.xml").string();
   const common::PeriodFile file = common::ResolvePeriodFile(
-      common::ReportPeriod::ThisYear, common::ReportScope::AllPrinting, bigApp.string(), "", now);
-  const auto header = common::ReportHeaderText(common::ReportScope::AllPrinting);
+      common::ReportPeriod::kThisYear, common::ReportScope::kAllPrinting, bigApp.string(), "", now);
+  const auto header = common::ReportHeaderText(common::ReportScope::kAllPrinting);
 
   // Alternated so that both see the same cache state; the fastest of each
   // is compared, since on a shared machine the slower runs measure the

@@ -45,7 +45,7 @@ std::vector<double> Measure(platform::sim::SimSpooler& sim, int jobs, std::chron
   engine::PrinterWatcher watcher(&sim, std::move(store), timing);
   watcher.Configure("Bench Printer", "5");
   watcher.Start();
-  while (sim.Calls(platform::sim::SimCall::EnumJobs) < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (sim.Calls(platform::sim::SimCall::kEnumJobs) < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   std::vector<double> latencies;
   for (int i = 0; i < jobs; ++i) {

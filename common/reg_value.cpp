@@ -103,7 +103,7 @@ CRegDword& CRegDword::Set(std::uint32_t value) {
   return *this;
 }
 
-void CRegDword::Write() { Store(platform::RegType::Dword, &value_, 4); }
+void CRegDword::Write() { Store(platform::RegType::kDword, &value_, 4); }
 
 CRegString::CRegString(std::string_view fullPath, std::string defaultValue, bool alwaysReread,
                        platform::Hive root)
@@ -146,5 +146,5 @@ CRegString& CRegString::Set(const std::string& value) {
 void CRegString::Write() {
   std::string data = value_;
   data.push_back('\0');
-  Store(platform::RegType::Sz, data.data(), static_cast<std::uint32_t>(data.size()));
+  Store(platform::RegType::kSz, data.data(), static_cast<std::uint32_t>(data.size()));
 }

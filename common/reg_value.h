@@ -36,7 +36,7 @@ class CRegDword : public CRegValue {
  public:
   explicit CRegDword(std::string_view fullPath, std::uint32_t defaultValue = 0,
                      bool alwaysReread = false,
-                     platform::Hive root = platform::Hive::LocalMachine);
+                     platform::Hive root = platform::Hive::kLocalMachine);
 
   std::uint32_t Get();
   CRegDword& Set(std::uint32_t value);
@@ -53,7 +53,7 @@ class CRegString : public CRegValue {
  public:
   explicit CRegString(std::string_view fullPath, std::string defaultValue = {},
                       bool alwaysReread = false,
-                      platform::Hive root = platform::Hive::LocalMachine);
+                      platform::Hive root = platform::Hive::kLocalMachine);
 
   std::string Get();
   CRegString& Set(const std::string& value);

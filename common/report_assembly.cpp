@@ -125,13 +125,13 @@ struct ResolvedRequest {
 ResolvedRequest ResolveRequest(const std::string& appPath, const ReportRequest& request,
                                platform::Clock& clock) {
   std::string key;
-  if (request.scope == ReportScope::Printer) {
+  if (request.scope == ReportScope::kPrinter) {
     const std::string catalogue = ReadCatalogue(NativePath(appPath + "\\settings.xml"));
     key = ReportPrinterId(catalogue, CleanXmlName(request.name));
     if (key.empty())
       return {std::nullopt, std::string(request.defaultPrinter ? kReportDefaultPrinterNotMonitored
                                                                : kReportPrinterNotMonitored)};
-  } else if (request.scope == ReportScope::User) {
+  } else if (request.scope == ReportScope::kUser) {
     key = request.name;
   }
   return {ResolvePeriodFile(request.period, request.scope, appPath, key, clock), {}};

@@ -6,7 +6,7 @@
 // appended. Records are never moved or changed.
 //
 // How to call (console, "Logs/DisplayReport.xml"):
-//   common::ReportRequest request{common::ReportPeriod::Today, common::ReportScope::Printer,
+//   common::ReportRequest request{common::ReportPeriod::kToday, common::ReportScope::kPrinter,
 //                                 printerName};
 //   common::ReportResult r = common::AssembleReport(appPath, request, clock,
 //                                                   common::DisplayReportPath(appPath));
@@ -68,8 +68,8 @@ ReportResult AssembleReportDocument(const std::string& logPath, std::string_view
 // What a person asks for: a period, a scope and, for the printer and user
 // scopes, the printer's or the user's name as stored (Latin-1).
 struct ReportRequest {
-  ReportPeriod period = ReportPeriod::Today;
-  ReportScope scope = ReportScope::AllPrinting;
+  ReportPeriod period = ReportPeriod::kToday;
+  ReportScope scope = ReportScope::kAllPrinting;
   std::string name;
   // Printer scope: the name is the default printer's (status page), which
   // changes the text shown when it has no catalogue entry.

@@ -51,18 +51,18 @@ StemAndElement Resolve(ReportPeriod period, bool userScope, std::time_t now) {
   const int year = t.year;
   const int month = t.month;
   switch (period) {
-    case ReportPeriod::Today:
+    case ReportPeriod::kToday:
       return {"d", DayStamp(year, month, t.day), Element(DayText(year, month, t.day))};
-    case ReportPeriod::Yesterday: {
+    case ReportPeriod::kYesterday: {
       const LocalDateTime y = DayBefore(now);
       return {"d", DayStamp(y.year, y.month, y.day),
               Element(DayText(y.year, y.month, y.day))};
     }
-    case ReportPeriod::ThisWeek:
-    case ReportPeriod::LastWeek: {
+    case ReportPeriod::kThisWeek:
+    case ReportPeriod::kLastWeek: {
       int week = WeekNumber(now);
       int weekYear = year;
-      if (period == ReportPeriod::LastWeek) {
+      if (period == ReportPeriod::kLastWeek) {
         if (week == 1) {
           week = 53;
           weekYear = year - 1;
@@ -75,15 +75,15 @@ StemAndElement Resolve(ReportPeriod period, bool userScope, std::time_t now) {
       if (userScope)
         element = Element("Week " + Num(week) + " of " + Num(weekYear));
       else
-        element = period == ReportPeriod::ThisWeek ? "<period>This Week</period>"
+        element = period == ReportPeriod::kThisWeek ? "<period>This Week</period>"
                                                    : "<period>Last Week</period>";
       return {"w", stem, element};
     }
-    case ReportPeriod::ThisMonth:
-    case ReportPeriod::LastMonth: {
+    case ReportPeriod::kThisMonth:
+    case ReportPeriod::kLastMonth: {
       int m = month;
       int y = year;
-      if (period == ReportPeriod::LastMonth) {
+      if (period == ReportPeriod::kLastMonth) {
         if (m == 1) {
           m = 12;
           y -= 1;
@@ -93,11 +93,11 @@ StemAndElement Resolve(ReportPeriod period, bool userScope, std::time_t now) {
       }
       return {"m", MonthKey(m) + "_" + std::to_string(y), Element(MonthKey(m) + "/" + Num(y))};
     }
-    case ReportPeriod::ThisQuarter:
-    case ReportPeriod::LastQuarter: {
+    case ReportPeriod::kThisQuarter:
+    case ReportPeriod::kLastQuarter: {
       int q = (month - 1) / 3 + 1;
       int y = year;
-      if (period == ReportPeriod::LastQuarter) {
+      if (period == ReportPeriod::kLastQuarter) {
         if (q == 1) {
           q = 4;
           y -= 1;
@@ -107,11 +107,11 @@ StemAndElement Resolve(ReportPeriod period, bool userScope, std::time_t now) {
       }
       return {"q", std::to_string(q) + "_" + std::to_string(y), Element("Quarter " + Num(q) + "  of " + Num(y))};
     }
-    case ReportPeriod::ThisSemester:
-    case ReportPeriod::LastSemester: {
+    case ReportPeriod::kThisSemester:
+    case ReportPeriod::kLastSemester: {
       int s = month <= 6 ? 1 : 2;
       int y = year;
-      if (period == ReportPeriod::LastSemester) {
+      if (period == ReportPeriod::kLastSemester) {
         if (s == 1) {
           s = 2;
           y -= 1;
@@ -122,9 +122,9 @@ StemAndElement Resolve(ReportPeriod period, bool userScope, std::time_t now) {
       return {"s", std::to_string(s) + "_" + std::to_string(y),
               Element((s == 1 ? "1st Semester of " : "2nd Semester of ") + Num(y))};
     }
-    case ReportPeriod::ThisYear:
+    case ReportPeriod::kThisYear:
       return {"y", std::to_string(year), Element(Num(year))};
-    case ReportPeriod::LastYear:
+    case ReportPeriod::kLastYear:
       return {"y", std::to_string(year - 1), Element(Num(year - 1))};
   }
   return {"d", DayStamp(year, month, t.day), Element(DayText(year, month, t.day))};
@@ -145,11 +145,11 @@ std::string_view ReportPeriodLabel(ReportPeriod period) {
 
 std::string_view ReportHeaderText(ReportScope scope) {
   switch (scope) {
-    case ReportScope::Printer:
+    case ReportScope::kPrinter:
       return kPrinterHeader;
-    case ReportScope::User:
+    case ReportScope::kUser:
       return kUserHeader;
-    case ReportScope::AllPrinting:
+    case ReportScope::kAllPrinting:
       return kAllHeader;
   }
   return kAllHeader;
@@ -157,13 +157,13 @@ std::string_view ReportHeaderText(ReportScope scope) {
 
 PeriodFile ResolvePeriodFile(ReportPeriod period, ReportScope scope, const std::string& appPath,
                              std::string_view scopeKey, std::time_t now) {
-  const StemAndElement r = Resolve(period, scope == ReportScope::User, now);
+  const StemAndElement r = Resolve(period, scope == ReportScope::kUser, now);
   std::string folder = "\\Logs";
   // The same folder names the log store writes: a name that could climb out
   // of "Logs" is mapped, never used as it stands.
-  if (scope == ReportScope::Printer)
+  if (scope == ReportScope::kPrinter)
     folder += "\\Printers\\" + SafeFolderName("Printer_" + std::string(scopeKey));
-  else if (scope == ReportScope::User)
+  else if (scope == ReportScope::kUser)
     folder += "\\Users\\" + SafeFolderName(CleanXmlName(scopeKey));
   PeriodFile file;
   file.path = NativePath(appPath + folder + "\\" + r.kind + "_" + r.stem + ".xml");

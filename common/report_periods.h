@@ -6,7 +6,7 @@
 //
 // How to call:
 //   auto period = common::ReportPeriodFromLabel("Last month");   // nullopt if unknown
-//   common::PeriodFile f = common::ResolvePeriodFile(*period, common::ReportScope::User,
+//   common::PeriodFile f = common::ResolvePeriodFile(*period, common::ReportScope::kUser,
 //                                                    appPath, "anna", clock);
 //   // f.path: native path of the log file, f.periodElement: "<period>02/2006</period>"
 //   // then AssembleReportDocument(f.path, ReportHeaderText(scope), f.periodElement, ...)
@@ -24,18 +24,18 @@ class Clock;
 namespace common {
 
 enum class ReportPeriod {
-  Today,
-  Yesterday,
-  ThisWeek,
-  LastWeek,
-  ThisMonth,
-  LastMonth,
-  ThisQuarter,
-  LastQuarter,
-  ThisSemester,
-  LastSemester,
-  ThisYear,
-  LastYear,
+  kToday,
+  kYesterday,
+  kThisWeek,
+  kLastWeek,
+  kThisMonth,
+  kLastMonth,
+  kThisQuarter,
+  kLastQuarter,
+  kThisSemester,
+  kLastSemester,
+  kThisYear,
+  kLastYear,
 };
 
 // The labels in list order; index i is ReportPeriod(i).
@@ -50,9 +50,9 @@ std::optional<ReportPeriod> ReportPeriodFromLabel(std::string_view label);
 std::string_view ReportPeriodLabel(ReportPeriod period);
 
 enum class ReportScope {
-  Printer,      // one printer's folder, "Logs\Printers\Printer_<ID>"
-  User,         // one user's folder, "Logs\Users\<user>"
-  AllPrinting,  // "Logs" itself
+  kPrinter,      // one printer's folder, "Logs\Printers\Printer_<ID>"
+  kUser,         // one user's folder, "Logs\Users\<user>"
+  kAllPrinting,  // "Logs" itself
 };
 
 // The document header of a scope: XML declaration, the scope's stylesheet

@@ -45,7 +45,7 @@ std::string FormatCents(long long cents) {
 ReportSummary SummarizeReport(std::string_view documentText, ReportScope scope) {
   ReportSummary s;
   s.period = ReportPeriodText(documentText);
-  s.byPrinter = scope == ReportScope::User;
+  s.byPrinter = scope == ReportScope::kUser;
   std::map<std::string, ReportTotals> rows;
   for (const ReportJob& job : ReadReportJobs(documentText)) {
     Add(s.totals, job);

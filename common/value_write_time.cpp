@@ -8,7 +8,7 @@ namespace common {
 
 std::chrono::system_clock::time_point QuillmarkValueWriteTime(std::string_view name,
                                                               std::chrono::system_clock::time_point fallback) {
-  auto key = platform::Registry::Default().OpenKey(platform::Hive::LocalMachine, kQuillmarkKey, platform::kKeyRead);
+  auto key = platform::Registry::Default().OpenKey(platform::Hive::kLocalMachine, kQuillmarkKey, platform::kKeyRead);
   // A key or value that does not exist has no time: the fallback stands
   // for it. Anything else is logged once while it lasts (read every pass).
   const std::string what = "write time of " + std::string(kQuillmarkKey) + "\\" + std::string(name);

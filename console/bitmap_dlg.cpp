@@ -8,7 +8,7 @@
 
 CBitmapDlg::CBitmapDlg(int templateId, QWidget* parent, Kind kind)
     : QDialog(parent), templateId_(templateId), kind_(kind) {
-  if (kind == Kind::Child) {
+  if (kind == Kind::kChild) {
     setWindowFlags(Qt::Widget);
   } else {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
@@ -55,7 +55,7 @@ void CBitmapDlg::resizeEvent(QResizeEvent* event) {
 void CBitmapDlg::mousePressEvent(QMouseEvent* event) { event->accept(); }
 
 void CBitmapDlg::keyPressEvent(QKeyEvent* event) {
-  if (kind_ == Kind::Child && event->modifiers() == Qt::NoModifier &&
+  if (kind_ == Kind::kChild && event->modifiers() == Qt::NoModifier &&
       (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
        event->key() == Qt::Key_Enter)) {
     event->ignore();

@@ -10,10 +10,10 @@ class CBitmapDlg : public QDialog {
   Q_OBJECT
 
  public:
-  enum class Kind { TopLevel, Child };
+  enum class Kind { kTopLevel, kChild };
 
   // Takes its size and title from the dialog template `templateId`.
-  CBitmapDlg(int templateId, QWidget* parent, Kind kind = Kind::TopLevel);
+  CBitmapDlg(int templateId, QWidget* parent, Kind kind = Kind::kTopLevel);
   ~CBitmapDlg() override;
 
   int TemplateId() const { return templateId_; }

@@ -32,13 +32,13 @@ void CConsoleMenuButton::AppendEntries() {
 
 void CConsoleMenuButton::OnMenuCommand(int id) {
   switch (id) {
-    case res::ID_MENU_HELP_CONTENTS: services_.ShowHelp(HelpCommand::Contents, ""); break;
-    case res::ID_MENU_HELP_INDEX: services_.ShowHelp(HelpCommand::Index, ""); break;
-    case res::ID_MENU_HELP_SEARCH: services_.ShowHelp(HelpCommand::Search, ""); break;
-    case res::ID_MENU_PRODUCT_PAGE: services_.OpenWebPage(WebPage::Product); break;
-    case res::ID_MENU_COMPANY_PAGE: services_.OpenWebPage(WebPage::Company); break;
-    case res::ID_MENU_SUPPORT: services_.OpenWebPage(WebPage::Support); break;
-    case res::ID_MENU_TELL_A_FRIEND: services_.OpenWebPage(WebPage::TellAFriend); break;
+    case res::ID_MENU_HELP_CONTENTS: services_.ShowHelp(HelpCommand::kContents, ""); break;
+    case res::ID_MENU_HELP_INDEX: services_.ShowHelp(HelpCommand::kIndex, ""); break;
+    case res::ID_MENU_HELP_SEARCH: services_.ShowHelp(HelpCommand::kSearch, ""); break;
+    case res::ID_MENU_PRODUCT_PAGE: services_.OpenWebPage(WebPage::kProduct); break;
+    case res::ID_MENU_COMPANY_PAGE: services_.OpenWebPage(WebPage::kCompany); break;
+    case res::ID_MENU_SUPPORT: services_.OpenWebPage(WebPage::kSupport); break;
+    case res::ID_MENU_TELL_A_FRIEND: services_.OpenWebPage(WebPage::kTellAFriend); break;
     case res::ID_ABOUT: emit AboutRequested(); break;
     default: break;
   }

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 CConsolePage::CConsolePage(int templateId, CPagePanel* owner, QWidget* parent)
-    : CBitmapDlg(templateId, parent, Kind::Child), owner_(owner) {
+    : CBitmapDlg(templateId, parent, Kind::kChild), owner_(owner) {
   QPalette p = palette();
   p.setColor(QPalette::Window, Qt::white);
   setPalette(p);

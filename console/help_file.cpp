@@ -13,9 +13,9 @@ std::string HelpUrl(const std::string& appPath, HelpCommand command, std::string
   QUrl url = QUrl::fromLocalFile(QString::fromLocal8Bit(HelpFilePath(appPath)));
   QString pane;
   switch (command) {
-    case HelpCommand::Contents: pane = QStringLiteral("contents"); break;
-    case HelpCommand::Index: pane = QStringLiteral("index"); break;
-    case HelpCommand::Search: pane = QStringLiteral("search"); break;
+    case HelpCommand::kContents: pane = QStringLiteral("contents"); break;
+    case HelpCommand::kIndex: pane = QStringLiteral("index"); break;
+    case HelpCommand::kSearch: pane = QStringLiteral("search"); break;
   }
   QString text = QString::fromLatin1(query.data(), static_cast<qsizetype>(query.size()));
   QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(text));
@@ -23,7 +23,7 @@ std::string HelpUrl(const std::string& appPath, HelpCommand command, std::string
   // The pane and query are also carried by the fragment, which openers
   // that drop the query of a file address still pass on.
   QString fragment = pane;
-  if (command == HelpCommand::Search && !text.isEmpty()) {
+  if (command == HelpCommand::kSearch && !text.isEmpty()) {
     items += QStringLiteral("&q=") + encoded;
     fragment += QStringLiteral("=") + encoded;
   }

@@ -8,9 +8,9 @@
 #include <string_view>
 
 enum class HelpCommand {
-  Contents = 1,
-  Index = 2,
-  Search = 3,
+  kContents = 1,
+  kIndex = 2,
+  kSearch = 3,
 };
 
 // The help file's path below the application folder.

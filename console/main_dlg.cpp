@@ -208,10 +208,10 @@ void CMainDlg::OnCommand(int id) {
       raise();
       activateWindow();
       break;
-    case res::ID_TRAY_HELP_CONTENTS: services_.ShowHelp(HelpCommand::Contents, ""); break;
-    case res::ID_TRAY_HELP_INDEX: services_.ShowHelp(HelpCommand::Index, ""); break;
-    case res::ID_TRAY_HELP_SEARCH: services_.ShowHelp(HelpCommand::Search, "lesson"); break;
-    case res::ID_TRAY_TELL_A_FRIEND: services_.OpenWebPage(WebPage::TellAFriend); break;
+    case res::ID_TRAY_HELP_CONTENTS: services_.ShowHelp(HelpCommand::kContents, ""); break;
+    case res::ID_TRAY_HELP_INDEX: services_.ShowHelp(HelpCommand::kIndex, ""); break;
+    case res::ID_TRAY_HELP_SEARCH: services_.ShowHelp(HelpCommand::kSearch, "lesson"); break;
+    case res::ID_TRAY_TELL_A_FRIEND: services_.OpenWebPage(WebPage::kTellAFriend); break;
     case res::ID_TRAY_START_MONITORING: StartMonitoringFromTray(); break;
     case res::ID_TRAY_STOP_MONITORING: StopMonitoringFromTray(); break;
     default: break;

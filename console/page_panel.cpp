@@ -5,7 +5,7 @@
 #include "console/skin_button.h"
 
 CPagePanel::CPagePanel(QWidget* parent)
-    : CBitmapDlg(res::IDD_PAGE_PANEL, parent, Kind::Child) {}
+    : CBitmapDlg(res::IDD_PAGE_PANEL, parent, Kind::kChild) {}
 
 CPagePanel::~CPagePanel() = default;
 

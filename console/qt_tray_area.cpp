@@ -21,13 +21,13 @@ void QtTrayArea::Report(const Key& key, bool wantsMessages, int reason) {
   std::uint32_t mouse = 0;
   switch (static_cast<QSystemTrayIcon::ActivationReason>(reason)) {
     case QSystemTrayIcon::Trigger:
-      mouse = static_cast<std::uint32_t>(platform::TrayMouse::LButtonDown);
+      mouse = static_cast<std::uint32_t>(platform::TrayMouse::kLButtonDown);
       break;
     case QSystemTrayIcon::DoubleClick:
-      mouse = static_cast<std::uint32_t>(platform::TrayMouse::LButtonDblClk);
+      mouse = static_cast<std::uint32_t>(platform::TrayMouse::kLButtonDblClk);
       break;
     case QSystemTrayIcon::Context:
-      mouse = static_cast<std::uint32_t>(platform::TrayMouse::ContextMenu);
+      mouse = static_cast<std::uint32_t>(platform::TrayMouse::kContextMenu);
       break;
     default: return;
   }

@@ -45,15 +45,15 @@ bool ShowReport(QWidget* parent, const std::string& appPath, const common::Repor
 bool ShowAggregatedReport(QWidget* parent, const std::string& appPath, std::string_view periodLabel) {
   std::optional<common::ReportPeriod> period = common::ReportPeriodFromLabel(periodLabel);
   if (!period) return false;
-  return ShowReport(parent, appPath, {*period, common::ReportScope::AllPrinting, {}, false});
+  return ShowReport(parent, appPath, {*period, common::ReportScope::kAllPrinting, {}, false});
 }
 
 bool ShowDefaultPrinterReport(QWidget* parent, const std::string& defaultPrinterName) {
   return ShowReport(parent, AppFolder(),
-                    {common::ReportPeriod::Today, common::ReportScope::Printer, defaultPrinterName, true});
+                    {common::ReportPeriod::kToday, common::ReportScope::kPrinter, defaultPrinterName, true});
 }
 
 bool ShowCurrentUserReport(QWidget* parent, const std::string& userName) {
   return ShowReport(parent, AppFolder(),
-                    {common::ReportPeriod::Today, common::ReportScope::User, userName, false});
+                    {common::ReportPeriod::kToday, common::ReportScope::kUser, userName, false});
 }

@@ -133,7 +133,7 @@ void CReportsPage::ShowPrinterReport() {
   if (!period || !printer) return;
   std::optional<common::ReportPeriod> p = common::ReportPeriodFromLabel(*period);
   if (!p) return;
-  ShowReport(this, AppFolder(), {*p, common::ReportScope::Printer, *printer, false});
+  ShowReport(this, AppFolder(), {*p, common::ReportScope::kPrinter, *printer, false});
 }
 
 void CReportsPage::ShowUserReport() {
@@ -142,7 +142,7 @@ void CReportsPage::ShowUserReport() {
   if (!period || !user) return;
   std::optional<common::ReportPeriod> p = common::ReportPeriodFromLabel(*period);
   if (!p) return;
-  ShowReport(this, AppFolder(), {*p, common::ReportScope::User, *user, false});
+  ShowReport(this, AppFolder(), {*p, common::ReportScope::kUser, *user, false});
 }
 
 void CReportsPage::ShowAggregatedReport() {

@@ -84,12 +84,12 @@ void CTrayDlg::OnTrayNotify(std::uint32_t iconId, std::uint32_t mouse) {
   if (iconId != kTrayIconId) return;
   QPoint where = QCursor::pos();
   switch (static_cast<platform::TrayMouse>(mouse)) {
-    case platform::TrayMouse::RButtonDown:
-    case platform::TrayMouse::ContextMenu: OnTrayRButtonDown(where); break;
-    case platform::TrayMouse::MouseMove: OnTrayMouseMove(where); break;
-    case platform::TrayMouse::LButtonDown: OnTrayLButtonDown(where); break;
-    case platform::TrayMouse::LButtonDblClk: OnTrayLButtonDblClk(where); break;
-    case platform::TrayMouse::RButtonDblClk: OnTrayRButtonDblClk(where); break;
+    case platform::TrayMouse::kRButtonDown:
+    case platform::TrayMouse::kContextMenu: OnTrayRButtonDown(where); break;
+    case platform::TrayMouse::kMouseMove: OnTrayMouseMove(where); break;
+    case platform::TrayMouse::kLButtonDown: OnTrayLButtonDown(where); break;
+    case platform::TrayMouse::kLButtonDblClk: OnTrayLButtonDblClk(where); break;
+    case platform::TrayMouse::kRButtonDblClk: OnTrayRButtonDblClk(where); break;
     default: break;
   }
 }

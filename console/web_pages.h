@@ -2,7 +2,7 @@
 
 // The maker's web pages the console links to.
 
-enum class WebPage { Product, Company, Support, TellAFriend };
+enum class WebPage { kProduct, kCompany, kSupport, kTellAFriend };
 
 inline constexpr const char* kProductPageUrl = "https://www.quillmark.example/product/";
 inline constexpr const char* kCompanyPageUrl = "https://www.quillmark.example/";
@@ -11,10 +11,10 @@ inline constexpr const char* kTellAFriendPageUrl = "https://www.quillmark.exampl
 
 constexpr const char* WebPageUrl(WebPage page) {
   switch (page) {
-    case WebPage::Product: return kProductPageUrl;
-    case WebPage::Company: return kCompanyPageUrl;
-    case WebPage::Support: return kSupportPageUrl;
-    case WebPage::TellAFriend: return kTellAFriendPageUrl;
+    case WebPage::kProduct: return kProductPageUrl;
+    case WebPage::kCompany: return kCompanyPageUrl;
+    case WebPage::kSupport: return kSupportPageUrl;
+    case WebPage::kTellAFriend: return kTellAFriendPageUrl;
   }
   return kCompanyPageUrl;
 }

@@ -52,7 +52,7 @@ void JobList::Apply(const platform::NotifyData& record) {
   }
   PrintJob& job = jobs_[*index];
   auto copyText = [&](std::optional<std::string>& target) {
-    if (record.kind != Kind::Text) return;
+    if (record.kind != Kind::kText) return;
     try {
       target = record.text;
     } catch (const std::bad_alloc&) {
@@ -60,7 +60,7 @@ void JobList::Apply(const platform::NotifyData& record) {
     }
   };
   auto number = [&](std::uint32_t& target) {
-    if (record.kind == Kind::Number) target = record.number[0];
+    if (record.kind == Kind::kNumber) target = record.number[0];
   };
   switch (record.field) {
     case platform::kJobNotifyUserName: copyText(job.userName); break;
@@ -68,7 +68,7 @@ void JobList::Apply(const platform::NotifyData& record) {
     case platform::kJobNotifyStatusString: copyText(job.statusText); break;
     case platform::kJobNotifyDocument: copyText(job.document); break;
     case platform::kJobNotifySubmitted:
-      if (record.kind == Kind::Time) job.submitted = UtcToLocalTime(record.time);
+      if (record.kind == Kind::kTime) job.submitted = UtcToLocalTime(record.time);
       break;
     case platform::kJobNotifyTotalPages: number(job.totalPages); break;
     case platform::kJobNotifyPagesPrinted: number(job.pagesPrinted); break;

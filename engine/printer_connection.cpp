@@ -68,7 +68,7 @@ std::vector<platform::SpoolJob> PrinterConnection::EndedJobs() {
 int PrinterConnection::Wait(std::uint32_t mask, std::chrono::milliseconds timeout, std::stop_token stop) {
   if (!notification_) throw EPrinter(EPrinter::kNoCode, "Must be created an change notification object.");
   for (;;) {
-    if (notification_->Wait(timeout, stop) != platform::WaitResult::Signalled) return 0;
+    if (notification_->Wait(timeout, stop) != platform::WaitResult::kSignalled) return 0;
 
     platform::NotifyInfo info;
     std::uint32_t changes = 0;

@@ -42,18 +42,18 @@ PostriderSettings ReadPostriderSettings() {
 
 TlsMode TlsModeFromValue(std::uint32_t value) {
     switch (value) {
-        case 0: return TlsMode::Never;
-        case 1: return TlsMode::WhenOffered;
-        default: return TlsMode::Required;  // never less than was asked for
+        case 0: return TlsMode::kNever;
+        case 1: return TlsMode::kWhenOffered;
+        default: return TlsMode::kRequired;  // never less than was asked for
     }
 }
 
 AuthMethod AuthMethodFromName(std::string_view name) {
-    if (name == "None") return AuthMethod::None;
-    if (name == "CRAM MD5") return AuthMethod::CramMd5;
-    if (name == "AUTH PLAIN") return AuthMethod::Plain;
-    if (name == "NTLM") return AuthMethod::Ntlm;
-    return AuthMethod::Login;
+    if (name == "None") return AuthMethod::kNone;
+    if (name == "CRAM MD5") return AuthMethod::kCramMd5;
+    if (name == "AUTH PLAIN") return AuthMethod::kPlain;
+    if (name == "NTLM") return AuthMethod::kNtlm;
+    return AuthMethod::kLogin;
 }
 
 CSMTPMessage BuildReportMessage(const PostriderSettings& settings) {

@@ -139,7 +139,7 @@ void CTernSMTPConnection::Connect(std::string_view host, AuthMethod method, std:
     // base64-encoded; the old PLAIN dialogue sends them as they are.
     RequireSingleLine(host, "the host name");
     RequireSingleLine(heloHost_, "the greeting name");
-    if (method == AuthMethod::Plain) {
+    if (method == AuthMethod::kPlain) {
         RequireSingleLine(user, "the user name");
         RequireSingleLine(password, "the password");
     }
@@ -154,15 +154,15 @@ void CTernSMTPConnection::Connect(std::string_view host, AuthMethod method, std:
     connected_ = true;
 
     try {
-        if (tlsMode_ != TlsMode::Never && port == implicitTlsPort_) StartTls();
+        if (tlsMode_ != TlsMode::kNever && port == implicitTlsPort_) StartTls();
         if (!ExpectReply(220)) Fail(kErrGreeting);
-        Greet(method != AuthMethod::None);
+        Greet(method != AuthMethod::kNone);
         switch (method) {
-            case AuthMethod::None: break;
-            case AuthMethod::CramMd5: AuthCramMd5(user, password); break;
-            case AuthMethod::Login: AuthLogin(user, password); break;
-            case AuthMethod::Plain: AuthPlain(user, password); break;
-            case AuthMethod::Ntlm: AuthNtlm(); break;
+            case AuthMethod::kNone: break;
+            case AuthMethod::kCramMd5: AuthCramMd5(user, password); break;
+            case AuthMethod::kLogin: AuthLogin(user, password); break;
+            case AuthMethod::kPlain: AuthPlain(user, password); break;
+            case AuthMethod::kNtlm: AuthNtlm(); break;
         }
     } catch (const CSMTPException&) {
         try {
@@ -187,7 +187,7 @@ void CTernSMTPConnection::StartTls() {
 
 void CTernSMTPConnection::Greet(bool withLogin) {
     const SmtpError refused = withLogin ? kErrHeloBeforeAuth : kErrHelo;
-    if (!withLogin && tlsMode_ == TlsMode::Never) {
+    if (!withLogin && tlsMode_ == TlsMode::kNever) {
         SendLine("HELO " + heloHost_);
         if (!ExpectReply(250)) Fail(refused);
         return;
@@ -198,16 +198,16 @@ void CTernSMTPConnection::Greet(bool withLogin) {
     SendLine("EHLO " + heloHost_);
     if (!ExpectReply(250)) {
         if (lastReplyCode_ != 500 && lastReplyCode_ != 502) Fail(refused);
-        if (tlsMode_ == TlsMode::Required && !socket_.IsTls()) {
+        if (tlsMode_ == TlsMode::kRequired && !socket_.IsTls()) {
             throw CSMTPException::Protocol(kErrTlsUnavailable, "STARTTLS not offered: " + lastReply_);
         }
         SendLine("HELO " + heloHost_);
         if (!ExpectReply(250)) Fail(refused);
         return;
     }
-    if (socket_.IsTls() || tlsMode_ == TlsMode::Never) return;
+    if (socket_.IsTls() || tlsMode_ == TlsMode::kNever) return;
     if (!OffersExtension(lastReply_, "STARTTLS")) {
-        if (tlsMode_ == TlsMode::Required) {
+        if (tlsMode_ == TlsMode::kRequired) {
             throw CSMTPException::Protocol(kErrTlsUnavailable, "STARTTLS not offered");
         }
         return;  // the server offers no TLS: plain text, as asked

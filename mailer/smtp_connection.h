@@ -17,18 +17,18 @@ class CSMTPMessage;
 
 // How the connection logs in after the greeting.
 enum class AuthMethod : int {
-    None = 0,
-    CramMd5 = 1,  // AUTH CRAM-MD5
-    Login = 2,    // AUTH LOGIN
-    Plain = 3,    // AUTH PLAIN (RFC 4616; the old two-prompt dialogue too)
-    Ntlm = 4,     // AUTH NTLM with the current user's credentials
+    kNone = 0,
+    kCramMd5 = 1,  // AUTH CRAM-MD5
+    kLogin = 2,    // AUTH LOGIN
+    kPlain = 3,    // AUTH PLAIN (RFC 4616; the old two-prompt dialogue too)
+    kNtlm = 4,     // AUTH NTLM with the current user's credentials
 };
 
 // Whether the connection is encrypted.
 enum class TlsMode : int {
-    Never = 0,        // plain text throughout
-    WhenOffered = 1,  // STARTTLS when the server's EHLO reply offers it
-    Required = 2,     // STARTTLS or fail (error 523) before logging in
+    kNever = 0,        // plain text throughout
+    kWhenOffered = 1,  // STARTTLS when the server's EHLO reply offers it
+    kRequired = 2,     // STARTTLS or fail (error 523) before logging in
 };
 
 // Every operation throws CSMTPException: protocol errors carry the
@@ -132,7 +132,7 @@ private:
     std::string heloHost_;
     std::chrono::milliseconds replyTimeout_ = kDefaultReplyTimeout;
     int lastReplyCode_ = 0;
-    TlsMode tlsMode_ = TlsMode::WhenOffered;
+    TlsMode tlsMode_ = TlsMode::kWhenOffered;
     std::uint16_t implicitTlsPort_ = kImplicitTlsPort;
     bool timedOut_ = false;  // a reply did not come within the time-out
     bool unusable_ = false;  // the connection cannot carry a QUIT any more

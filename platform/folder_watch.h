@@ -16,9 +16,9 @@ namespace platform {
 class QM_PLATFORM_API FolderWatch {
  public:
   enum class Result {
-    Changed,   // something changed since the watch began or the last Wait
-    TimedOut,
-    Stopped,   // the stop token was requested
+    kChanged,   // something changed since the watch began or the last Wait
+    kTimedOut,
+    kStopped,   // the stop token was requested
   };
 
   virtual ~FolderWatch();

@@ -44,7 +44,7 @@ QM_PLATFORM_API Status RemoveGroupFile(const std::filesystem::path& file);
 // tells why.
 class QM_PLATFORM_API GroupFileLock {
  public:
-  enum class Kind { Shared, Exclusive };
+  enum class Kind { kShared, kExclusive };
   GroupFileLock(const std::filesystem::path& file, Kind kind);
   ~GroupFileLock();
   GroupFileLock(const GroupFileLock&) = delete;

@@ -16,17 +16,17 @@
 namespace platform {
 
 // The registry hives the system uses.
-enum class Hive { LocalMachine, CurrentUser };
+enum class Hive { kLocalMachine, kCurrentUser };
 
 // Value types, numbered as the registry numbers them.
-enum class RegType : std::uint32_t { None = 0, Sz = 1, Binary = 3, Dword = 4 };
+enum class RegType : std::uint32_t { kNone = 0, kSz = 1, kBinary = 3, kDword = 4 };
 
 inline constexpr std::uint32_t kKeyRead = 0x20019;
 inline constexpr std::uint32_t kKeyWrite = 0x20006;
 
 struct RegValueInfo {
   std::string name;  // as it was written (case preserved)
-  RegType type = RegType::None;
+  RegType type = RegType::kNone;
   std::string data;  // raw bytes
 };
 

@@ -41,7 +41,7 @@ class PollingValueWatch final : public ValueWatch {
       std::optional<std::string>& value = values[name];
       if (!key) continue;
       std::uint32_t size = 0;
-      RegType type = RegType::None;
+      RegType type = RegType::kNone;
       if (!(*key)->QueryValue(name, &type, nullptr, &size)) continue;
       std::string data(size, '\0');
       if (!(*key)->QueryValue(name, &type, data.data(), &size)) continue;

@@ -193,22 +193,22 @@ struct NotifyOptions {
 
 // PRINTER_NOTIFY_INFO_DATA: one field of one job (or of the printer).
 struct NotifyData {
-  enum class Kind : std::uint8_t { Number, Text, Time };
+  enum class Kind : std::uint8_t { kNumber, kText, kTime };
 
   std::uint16_t type = 0;
   std::uint16_t field = 0;
   std::uint32_t id = 0;  // job id; 0 for printer records
-  Kind kind = Kind::Number;
-  std::array<std::uint32_t, 2> number{};  // Kind::Number
-  std::string text;                       // Kind::Text
-  SpoolTime time;                         // Kind::Time, UTC
+  Kind kind = Kind::kNumber;
+  std::array<std::uint32_t, 2> number{};  // Kind::kNumber
+  std::string text;                       // Kind::kText
+  SpoolTime time;                         // Kind::kTime, UTC
 
   static NotifyData Number(std::uint16_t type, std::uint16_t field, std::uint32_t id, std::uint32_t value) {
     NotifyData data;
     data.type = type;
     data.field = field;
     data.id = id;
-    data.kind = Kind::Number;
+    data.kind = Kind::kNumber;
     data.number = {value, 0};
     return data;
   }
@@ -217,7 +217,7 @@ struct NotifyData {
     data.type = type;
     data.field = field;
     data.id = id;
-    data.kind = Kind::Text;
+    data.kind = Kind::kText;
     data.text = std::move(value);
     return data;
   }
@@ -231,9 +231,9 @@ struct NotifyInfo {
 };
 
 enum class WaitResult {
-  Signalled,  // a change matching the filter is waiting to be fetched
-  TimedOut,
-  Stopped,    // the stop token was requested
+  kSignalled,  // a change matching the filter is waiting to be fetched
+  kTimedOut,
+  kStopped,    // the stop token was requested
 };
 
 inline constexpr std::chrono::milliseconds kInfinite = std::chrono::milliseconds::max();

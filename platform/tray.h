@@ -29,14 +29,14 @@ inline constexpr std::size_t kTrayTipMax = 63;
 // Mouse activity on an icon, numbered like the window messages it stands
 // for.
 enum class TrayMouse : std::uint32_t {
-  ContextMenu = 0x007B,
-  MouseMove = 0x0200,
-  LButtonDown = 0x0201,
-  LButtonUp = 0x0202,
-  LButtonDblClk = 0x0203,
-  RButtonDown = 0x0204,
-  RButtonUp = 0x0205,
-  RButtonDblClk = 0x0206,
+  kContextMenu = 0x007B,
+  kMouseMove = 0x0200,
+  kLButtonDown = 0x0201,
+  kLButtonUp = 0x0202,
+  kLButtonDblClk = 0x0203,
+  kRButtonDown = 0x0204,
+  kRButtonUp = 0x0205,
+  kRButtonDblClk = 0x0206,
 };
 
 // Receives the mouse activity on the icons it owns.

@@ -66,7 +66,7 @@ class Reader {
   std::optional<TzRule::Change> Change() {
     TzRule::Change change;
     if (Take('M')) {
-      change.kind = TzRule::Change::Kind::MonthWeekDay;
+      change.kind = TzRule::Change::Kind::kMonthWeekDay;
       auto month = Number(2);
       if (!month || *month < 1 || *month > 12 || !Take('.')) return std::nullopt;
       auto week = Number(1);
@@ -77,12 +77,12 @@ class Reader {
       change.week = *week;
       change.day = *weekday;
     } else if (Take('J')) {
-      change.kind = TzRule::Change::Kind::JulianNoLeap;
+      change.kind = TzRule::Change::Kind::kJulianNoLeap;
       auto day = Number(3);
       if (!day || *day < 1 || *day > 365) return std::nullopt;
       change.day = *day;
     } else {
-      change.kind = TzRule::Change::Kind::JulianZeroBased;
+      change.kind = TzRule::Change::Kind::kJulianZeroBased;
       auto day = Number(3);
       if (!day || *day > 365) return std::nullopt;
       change.day = *day;
@@ -108,11 +108,11 @@ std::int64_t ChangeDay(const TzRule::Change& change, int year) {
   const sys_days january1{std::chrono::year{year} / January / 1};
   const auto first = january1.time_since_epoch().count();
   switch (change.kind) {
-    case TzRule::Change::Kind::JulianNoLeap:
+    case TzRule::Change::Kind::kJulianNoLeap:
       return first + change.day - 1 + (IsLeap(year) && change.day >= 60 ? 1 : 0);
-    case TzRule::Change::Kind::JulianZeroBased:
+    case TzRule::Change::Kind::kJulianZeroBased:
       return first + change.day;
-    case TzRule::Change::Kind::MonthWeekDay: {
+    case TzRule::Change::Kind::kMonthWeekDay: {
       const std::chrono::year_month ym{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(change.month)}};
       const sys_days monthStart{ym / 1};
       const int startWeekday = static_cast<int>(weekday{monthStart}.c_encoding());
@@ -176,8 +176,8 @@ std::optional<TzRule> ParseTzRule(std::string_view text) {
     rule.daylightOffsetSeconds = -*daylightOffset;
   }
   if (in.AtEnd()) {
-    rule.start = TzRule::Change{TzRule::Change::Kind::MonthWeekDay, 0, 2, 3, 7200};
-    rule.end = TzRule::Change{TzRule::Change::Kind::MonthWeekDay, 0, 1, 11, 7200};
+    rule.start = TzRule::Change{TzRule::Change::Kind::kMonthWeekDay, 0, 2, 3, 7200};
+    rule.end = TzRule::Change{TzRule::Change::Kind::kMonthWeekDay, 0, 1, 11, 7200};
     return rule;
   }
   if (!in.Take(',')) return std::nullopt;

@@ -27,8 +27,8 @@ namespace platform {
 
 struct TzRule {
   struct Change {
-    enum class Kind { JulianNoLeap, JulianZeroBased, MonthWeekDay };
-    Kind kind = Kind::MonthWeekDay;
+    enum class Kind { kJulianNoLeap, kJulianZeroBased, kMonthWeekDay };
+    Kind kind = Kind::kMonthWeekDay;
     int day = 0;    // Jn: 1-365, n: 0-365, Mm.w.d: weekday 0-6 (0 = Sunday)
     int week = 0;   // Mm.w.d: 1-5
     int month = 0;  // Mm.w.d: 1-12

@@ -15,25 +15,25 @@ WinspoolApi::~WinspoolApi() = default;
 FieldValue NotifyFieldValue(std::uint16_t type, std::uint16_t field) {
   if (type == kJobNotifyType) {
     switch (field) {
-      case 0x09: return FieldValue::DevMode;  // JOB_NOTIFY_FIELD_DEVMODE
-      case 0x0C: return FieldValue::Other;    // JOB_NOTIFY_FIELD_SECURITY_DESCRIPTOR
-      case 0x10: return FieldValue::Time;     // JOB_NOTIFY_FIELD_SUBMITTED
+      case 0x09: return FieldValue::kDevMode;  // JOB_NOTIFY_FIELD_DEVMODE
+      case 0x0C: return FieldValue::kOther;    // JOB_NOTIFY_FIELD_SECURITY_DESCRIPTOR
+      case 0x10: return FieldValue::kTime;     // JOB_NOTIFY_FIELD_SUBMITTED
       default:
         // Printer, machine, port, user, notify, data type, print processor,
         // parameters, driver, status text and document names are texts;
         // from the status on (0x0A) the rest are numbers.
-        return field <= 0x08 || field == 0x0B || field == 0x0D ? FieldValue::Text : FieldValue::Number;
+        return field <= 0x08 || field == 0x0B || field == 0x0D ? FieldValue::kText : FieldValue::kNumber;
     }
   }
   switch (field) {
-    case 0x07: return FieldValue::DevMode;  // PRINTER_NOTIFY_FIELD_DEVMODE
-    case 0x0C: return FieldValue::Other;    // PRINTER_NOTIFY_FIELD_SECURITY_DESCRIPTOR
+    case 0x07: return FieldValue::kDevMode;  // PRINTER_NOTIFY_FIELD_DEVMODE
+    case 0x0C: return FieldValue::kOther;    // PRINTER_NOTIFY_FIELD_SECURITY_DESCRIPTOR
     case 0x13:                              // PRINTER_NOTIFY_FIELD_STATUS_STRING
     case 0x1A:                              // PRINTER_NOTIFY_FIELD_OBJECT_GUID
     case 0x1B:                              // PRINTER_NOTIFY_FIELD_FRIENDLY_NAME
-      return FieldValue::Text;
+      return FieldValue::kText;
     default:
-      return field <= 0x0B ? FieldValue::Text : FieldValue::Number;
+      return field <= 0x0B ? FieldValue::kText : FieldValue::kNumber;
   }
 }
 
@@ -228,8 +228,8 @@ class Notification final : public ChangeNotification {
 
     NotifyData record = Record(raw);
     switch (NotifyFieldValue(raw.type, raw.field)) {
-      case FieldValue::Number:
-        record.kind = NotifyData::Kind::Number;
+      case FieldValue::kNumber:
+        record.kind = NotifyData::Kind::kNumber;
         record.number = raw.number;
         if (totalPages) {
           JobPages& job = PagesOf(raw.id);
@@ -237,19 +237,19 @@ class Notification final : public ChangeNotification {
           record.number[0] = PagesWithCopies(raw.number[0], job.copies);
         }
         break;
-      case FieldValue::Text:
-        record.kind = NotifyData::Kind::Text;
+      case FieldValue::kText:
+        record.kind = NotifyData::Kind::kText;
         record.text = TextOfBuffer(raw.buffer);
         break;
-      case FieldValue::Time: {
+      case FieldValue::kTime: {
         std::optional<SpoolTime> time = TimeOfBuffer(raw.buffer);
         if (!time) return;  // no SYSTEMTIME: nothing to report
-        record.kind = NotifyData::Kind::Time;
+        record.kind = NotifyData::Kind::kTime;
         record.time = *time;
         break;
       }
-      case FieldValue::DevMode:
-      case FieldValue::Other:
+      case FieldValue::kDevMode:
+      case FieldValue::kOther:
         return;  // not a value this interface carries
     }
     out.push_back(std::move(record));

@@ -76,11 +76,11 @@ inline constexpr std::uint32_t kPrinterAttributeNetwork = 0x00000010;
 
 // How the value of a notification field is delivered.
 enum class FieldValue : std::uint8_t {
-  Number,   // adwData
-  Text,     // a wide string, NUL-terminated, in pBuf
-  Time,     // a SYSTEMTIME in pBuf
-  DevMode,  // a DEVMODEW in pBuf
-  Other,    // something else in pBuf (a security descriptor)
+  kNumber,   // adwData
+  kText,     // a wide string, NUL-terminated, in pBuf
+  kTime,     // a SYSTEMTIME in pBuf
+  kDevMode,  // a DEVMODEW in pBuf
+  kOther,    // something else in pBuf (a security descriptor)
 };
 QM_PLATFORM_API FieldValue NotifyFieldValue(std::uint16_t type, std::uint16_t field);
 

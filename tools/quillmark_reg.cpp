@@ -51,10 +51,10 @@ bool SplitKey(const std::string& key, Hive& hive, std::string& path, std::string
   std::string root = key.substr(0, slash);
   for (char c : root) upper.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
   if (upper == "HKLM" || upper == "HKEY_LOCAL_MACHINE") {
-    hive = Hive::LocalMachine;
+    hive = Hive::kLocalMachine;
     hiveName = "HKEY_LOCAL_MACHINE";
   } else if (upper == "HKCU" || upper == "HKEY_CURRENT_USER") {
-    hive = Hive::CurrentUser;
+    hive = Hive::kCurrentUser;
     hiveName = "HKEY_CURRENT_USER";
   } else {
     return false;
@@ -73,22 +73,22 @@ bool Confirm(const std::string& question) {
 
 std::string TypeName(RegType type) {
   switch (type) {
-    case RegType::Sz: return "REG_SZ";
-    case RegType::Dword: return "REG_DWORD";
-    case RegType::Binary: return "REG_BINARY";
+    case RegType::kSz: return "REG_SZ";
+    case RegType::kDword: return "REG_DWORD";
+    case RegType::kBinary: return "REG_BINARY";
     default: return "REG_NONE";
   }
 }
 
 std::string FormatData(const platform::RegValueInfo& v, bool descramble) {
-  if (v.type == RegType::Dword && v.data.size() == 4) {
+  if (v.type == RegType::kDword && v.data.size() == 4) {
     std::uint32_t n = 0;
     for (int i = 0; i < 4; ++i) n |= static_cast<std::uint32_t>(static_cast<unsigned char>(v.data[i])) << (8 * i);
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%x", n);
     return buf;
   }
-  if (v.type == RegType::Sz) {
+  if (v.type == RegType::kSz) {
     std::string text = v.data.substr(0, v.data.find('\0'));
     return common::Latin1ToUtf8(descramble ? common::Descramble(text) : text);
   }
@@ -191,7 +191,7 @@ int main(int argc, char** argv) {
     std::string bytes;
     RegType regType;
     if (type == "REG_DWORD") {
-      regType = RegType::Dword;
+      regType = RegType::kDword;
       if (args.scramble) return Usage("/scramble applies to REG_SZ texts only");
       if (data.empty()) return Usage("REG_DWORD needs /d with a number");
       std::size_t used = 0;
@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
       }
       for (int k = 0; k < 4; ++k) bytes.push_back(static_cast<char>((number >> (8 * k)) & 0xFF));
     } else if (type == "REG_SZ") {
-      regType = RegType::Sz;
+      regType = RegType::kSz;
       bytes = common::Utf8ToLatin1(data);
       if (args.scramble) bytes = common::Scramble(bytes);
       bytes.push_back('\0');

@@ -46,13 +46,13 @@ int Fail(std::string_view message) {
   return 1;
 }
 
-enum class Format { Xml, Html, Csv, Summary };
+enum class Format { kXml, kHtml, kCsv, kSummary };
 
 struct Arguments {
   std::optional<common::ReportPeriod> period;
   std::optional<common::ReportScope> scope;
   std::string name;  // UTF-8, as typed
-  Format format = Format::Xml;
+  Format format = Format::kXml;
   std::optional<std::string> output;
   std::optional<std::string> app;
 };
@@ -79,20 +79,20 @@ std::string Parse(const std::vector<std::string>& args, Arguments& out) {
     } else if (option == "--printer" || option == "--user") {
       const auto name = value();
       if (!name) return option + " needs a name";
-      if (auto e = setScope(option == "--printer" ? common::ReportScope::Printer
-                                                  : common::ReportScope::User);
+      if (auto e = setScope(option == "--printer" ? common::ReportScope::kPrinter
+                                                  : common::ReportScope::kUser);
           !e.empty())
         return e;
       out.name = *name;
     } else if (option == "--all") {
-      if (auto e = setScope(common::ReportScope::AllPrinting); !e.empty()) return e;
+      if (auto e = setScope(common::ReportScope::kAllPrinting); !e.empty()) return e;
     } else if (option == "--format") {
       const auto format = value();
       if (!format) return "--format needs xml, html, csv or summary";
-      if (*format == "xml") out.format = Format::Xml;
-      else if (*format == "html") out.format = Format::Html;
-      else if (*format == "csv") out.format = Format::Csv;
-      else if (*format == "summary") out.format = Format::Summary;
+      if (*format == "xml") out.format = Format::kXml;
+      else if (*format == "html") out.format = Format::kHtml;
+      else if (*format == "csv") out.format = Format::kCsv;
+      else if (*format == "summary") out.format = Format::kSummary;
       else return "unknown format \"" + *format + "\"";
     } else if (option == "--output") {
       out.output = value();
@@ -132,20 +132,20 @@ int Run(const std::vector<std::string>& args) {
 
   std::string bytes;
   switch (a.format) {
-    case Format::Xml:
+    case Format::kXml:
       bytes = document.bytes;
       break;
-    case Format::Html: {
+    case Format::kHtml: {
       common::ReportResult html =
           common::TransformReportBytes(document.bytes, common::NativePath(app + "\\Logs"));
       if (!html) return Fail(html.message);
       bytes = std::move(html.bytes);
       break;
     }
-    case Format::Csv:
+    case Format::kCsv:
       bytes = common::ReportJobsToCsv(common::ReadReportJobs(document.bytes));
       break;
-    case Format::Summary:
+    case Format::kSummary:
       bytes = common::FormatReportSummary(common::SummarizeReport(document.bytes, request.scope));
       break;
   }

@@ -65,7 +65,7 @@ inline void SetDword(const char* name, std::uint32_t value) {
 }
 
 inline std::optional<std::uint32_t> StoredDword(platform::Registry& registry, const char* name) {
-  auto key = registry.OpenKey(platform::Hive::LocalMachine, common::kQuillmarkKey, platform::kKeyRead);
+  auto key = registry.OpenKey(platform::Hive::kLocalMachine, common::kQuillmarkKey, platform::kKeyRead);
   if (!key) return std::nullopt;
   std::uint32_t value = 0;
   std::uint32_t size = sizeof value;
@@ -204,7 +204,7 @@ class CountingRegistry : public platform::Registry {
 };
 
 inline void DeleteValue(platform::Registry& registry, const char* name) {
-  if (auto key = registry.OpenKey(platform::Hive::LocalMachine, common::kQuillmarkKey,
+  if (auto key = registry.OpenKey(platform::Hive::kLocalMachine, common::kQuillmarkKey,
                                   platform::kKeyWrite)) {
     (*key)->DeleteValue(name);
   }

@@ -30,7 +30,7 @@ class EmailSettingsTest : public PageFixture {
   void Type(int id, const QString& text) { Dialog().Field(id)->setText(text); }
   std::string Shown(int id) { return Dialog().Field(id)->text().toStdString(); }
   bool NothingStored() {
-    auto key = registry_.Registry().OpenKey(platform::Hive::LocalMachine, common::kQuillmarkKey,
+    auto key = registry_.Registry().OpenKey(platform::Hive::kLocalMachine, common::kQuillmarkKey,
                                             platform::kKeyRead).Value();
     for (const auto& v : key->Values()) {
       if (v.name != "AppPath") return false;

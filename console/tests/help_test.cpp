@@ -24,20 +24,20 @@ QString Read(const fs::path& p) { return QString::fromStdString(testing_support:
 
 TEST(HelpFile, AddressesOfTheThreePanes) {
   const std::string app = "/opt/quill mark";
-  QUrl contents(QString::fromStdString(HelpUrl(app, HelpCommand::Contents, "")));
+  QUrl contents(QString::fromStdString(HelpUrl(app, HelpCommand::kContents, "")));
   EXPECT_EQ(contents.scheme(), "file");
   EXPECT_EQ(contents.toLocalFile().toStdString(), "/opt/quill mark/help/Quillmark.htm");
   EXPECT_EQ(QUrlQuery(contents).queryItemValue("pane"), "contents");
   EXPECT_EQ(QUrlQuery(contents).queryItemValue("topic"), "1_0_Introduction.htm");
 
-  QUrl index(QString::fromStdString(HelpUrl(app, HelpCommand::Index, "ignored")));
+  QUrl index(QString::fromStdString(HelpUrl(app, HelpCommand::kIndex, "ignored")));
   EXPECT_EQ(QUrlQuery(index).queryItemValue("pane"), "index");
   EXPECT_FALSE(QUrlQuery(index).hasQueryItem("q"));
 
   // A query with characters that mean something in an address, and a
   // Latin-1 letter, arrives whole.
   const std::string words = "cost & pages=5 caf\xe9 #1+2";
-  QUrl search(QString::fromStdString(HelpUrl(app, HelpCommand::Search, words)));
+  QUrl search(QString::fromStdString(HelpUrl(app, HelpCommand::kSearch, words)));
   QUrlQuery q(search);
   EXPECT_EQ(q.queryItemValue("pane"), "search");
   EXPECT_EQ(q.queryItemValue("q", QUrl::FullyDecoded), QString::fromLatin1(words.c_str()));

@@ -205,7 +205,7 @@ TEST_F(MainDlgTest, CloseAndMinimiseShowTheImageSetLast) {
   EXPECT_EQ(OnlyIcon().tip, "Quillmark - Monitoring");
 
   // A double-click brings it back, and minimising shows one icon again.
-  tray_.Notify(&main, 1, static_cast<std::uint32_t>(platform::TrayMouse::LButtonDblClk));
+  tray_.Notify(&main, 1, static_cast<std::uint32_t>(platform::TrayMouse::kLButtonDblClk));
   EXPECT_TRUE(main.isVisible());
   EXPECT_TRUE(tray_.Icons().empty());
   main.OnSysCommand(res::SC_MINIMIZE);

@@ -178,7 +178,7 @@ TEST_F(PrintersPageTest, ASpoolerThatCannotBeAskedLeavesTheInstalledListEmpty) {
   WriteCatalogue(
       "<log><printers><name>Front Desk</name><ID>1</ID><cost>5</cost><monitored>1</monitored>"
       "</printers></log>");
-  spooler_->FailNext(platform::sim::SimCall::EnumPrinters, platform::kErrorServerUnavailable);
+  spooler_->FailNext(platform::sim::SimCall::kEnumPrinters, platform::kErrorServerUnavailable);
   CPrintersPage& page = Page();
   EXPECT_TRUE(Installed().empty());
   EXPECT_NE(page.EnumerationError().find("Couldn't read the information about printers"),

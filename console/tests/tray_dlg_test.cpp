@@ -55,7 +55,7 @@ TEST(TrayDlg, MinimiseAndRestoreKeepExactlyOneIconWhileHidden) {
   EXPECT_FALSE(dlg.AddTrayIcon());
   EXPECT_EQ(area.Icons().size(), 1u);
 
-  ASSERT_TRUE(area.Notify(&dlg, 1, M(TrayMouse::LButtonDblClk)));
+  ASSERT_TRUE(area.Notify(&dlg, 1, M(TrayMouse::kLButtonDblClk)));
   EXPECT_TRUE(dlg.isVisible());
   EXPECT_TRUE(area.Icons().empty());
 
@@ -73,7 +73,7 @@ TEST(TrayDlg, CloseRequestsAndMinimisingHideInsteadOfClosing) {
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_EQ(area.Icons().size(), 1u);
 
-  area.Notify(&dlg, 1, M(TrayMouse::LButtonDblClk));
+  area.Notify(&dlg, 1, M(TrayMouse::kLButtonDblClk));
   ASSERT_TRUE(dlg.isVisible());
   dlg.setWindowState(Qt::WindowMinimized);
   for (int i = 0; i < 5; ++i) QApplication::processEvents();
@@ -92,7 +92,7 @@ TEST(TrayDlg, AFailedAddIsTriedOnceMoreAndTheWindowHidesRegardless) {
   EXPECT_EQ(area.Icons().size(), 1u);
   EXPECT_TRUE(dlg.TrayIconShown());
 
-  area.Notify(&dlg, 1, M(TrayMouse::LButtonDblClk));
+  area.Notify(&dlg, 1, M(TrayMouse::kLButtonDblClk));
   area.RefuseAdds(2);
   dlg.OnSysCommand(res::SC_MINIMIZE);
   EXPECT_EQ(area.AddCalls(), 4);
@@ -107,7 +107,7 @@ TEST(TrayDlg, AFailedRemovalOnDoubleClickLeavesIconAndHiddenWindow) {
   dlg.show();
   dlg.OnSysCommand(res::SC_MINIMIZE);
   area.RefuseDeletes(1);
-  area.Notify(&dlg, 1, M(TrayMouse::LButtonDblClk));
+  area.Notify(&dlg, 1, M(TrayMouse::kLButtonDblClk));
   EXPECT_FALSE(dlg.isVisible());
   EXPECT_EQ(area.Icons().size(), 1u);
   EXPECT_TRUE(dlg.TrayIconShown());
@@ -119,21 +119,21 @@ TEST(TrayDlg, MouseOnTheIcon) {
   dlg.OnSysCommand(res::SC_MINIMIZE);
 
   // A left click, a move and a right double-click do nothing.
-  area.Notify(&dlg, 1, M(TrayMouse::LButtonDown));
-  area.Notify(&dlg, 1, M(TrayMouse::MouseMove));
-  area.Notify(&dlg, 1, M(TrayMouse::RButtonDblClk));
-  area.Notify(&dlg, 1, M(TrayMouse::RButtonUp));
+  area.Notify(&dlg, 1, M(TrayMouse::kLButtonDown));
+  area.Notify(&dlg, 1, M(TrayMouse::kMouseMove));
+  area.Notify(&dlg, 1, M(TrayMouse::kRButtonDblClk));
+  area.Notify(&dlg, 1, M(TrayMouse::kRButtonUp));
   EXPECT_EQ(dlg.menuOpenings, 0);
   EXPECT_FALSE(dlg.isVisible());
 
   // The menu opens on the press itself, and on a context request.
-  area.Notify(&dlg, 1, M(TrayMouse::RButtonDown));
+  area.Notify(&dlg, 1, M(TrayMouse::kRButtonDown));
   EXPECT_EQ(dlg.menuOpenings, 1);
-  area.Notify(&dlg, 1, M(TrayMouse::ContextMenu));
+  area.Notify(&dlg, 1, M(TrayMouse::kContextMenu));
   EXPECT_EQ(dlg.menuOpenings, 2);
 
   // Another icon id is not ours.
-  dlg.OnTrayNotify(2, M(TrayMouse::RButtonDown));
+  dlg.OnTrayNotify(2, M(TrayMouse::kRButtonDown));
   EXPECT_EQ(dlg.menuOpenings, 2);
 }
 
@@ -142,9 +142,9 @@ TEST(TrayDlg, ShowIsBoldFromTheSecondOpeningAndTheChoiceIsACommand) {
   ScriptedTrayDlg dlg(area);
   dlg.OnSysCommand(res::SC_MINIMIZE);
   dlg.chooses = res::ID_TRAY_START_MONITORING;
-  area.Notify(&dlg, 1, M(TrayMouse::RButtonDown));
+  area.Notify(&dlg, 1, M(TrayMouse::kRButtonDown));
   dlg.chooses = 0;
-  area.Notify(&dlg, 1, M(TrayMouse::RButtonDown));
+  area.Notify(&dlg, 1, M(TrayMouse::kRButtonDown));
   EXPECT_EQ(dlg.boldShowAtOpening, (std::vector<bool>{false, true}));
   EXPECT_EQ(dlg.commands, std::vector<int>{res::ID_TRAY_START_MONITORING});
 }

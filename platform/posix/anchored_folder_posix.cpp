@@ -227,28 +227,28 @@ Walk OpenAnchoredParent(const std::string& path, bool createFolders, AnchoredPar
   std::string root;
   std::vector<std::string> names;
   bool refused = false;
-  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::Outside;
+  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::kOutside;
   if (refused || names.empty()) {
     out.why = Status(StatusCode::kInvalidArgument, path + ": a name \".\" or \"..\" below the data folder");
-    return Walk::Refused;
+    return Walk::kRefused;
   }
   out.folder = WalkFolders(OpenRoot(root, &out.why), names, names.size() - 1, createFolders, &out.why,
                            WithoutTrailingSlashes(root));
   out.leaf = names.back();
-  return out.folder.Valid() ? Walk::Opened : Walk::Refused;
+  return out.folder.Valid() ? Walk::kOpened : Walk::kRefused;
 }
 
 Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out, Status* why) {
   std::string root;
   std::vector<std::string> names;
   bool refused = false;
-  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::Outside;
+  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::kOutside;
   if (refused) {
     if (why) *why = Status(StatusCode::kInvalidArgument, path + ": a name \".\" or \"..\" below the data folder");
-    return Walk::Refused;
+    return Walk::kRefused;
   }
   out = WalkFolders(OpenRoot(root, why), names, names.size(), false, why, WithoutTrailingSlashes(root));
-  return out.Valid() ? Walk::Opened : Walk::Refused;
+  return out.Valid() ? Walk::kOpened : Walk::kRefused;
 }
 
 UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode,
@@ -319,7 +319,7 @@ Status PlainFileFailure(const char* doing, const std::string& path) {
 
 Result<std::string> AnchoredReadFileBytes(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
+  if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return at.why;
   // A second name for a file is no way in: the kernel lets nobody link a
   // file they could not read and write themselves. Refusing it here would
   // only make the catalogue look empty to the edit that rewrites it.
@@ -330,7 +330,7 @@ Result<std::string> AnchoredReadFileBytes(const std::string& path) {
 
 Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
+  if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return at.why;
   // Truncated only once it is known to be a plain file of its own.
   UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_CREAT,
                               NewFileMode(at.folder.Get()));
@@ -344,7 +344,7 @@ Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
 Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
                                std::optional<std::string_view> prefixWhenNew) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
+  if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return at.why;
   const mode_t mode = NewFileMode(at.folder.Get());
   if (!prefixWhenNew) {
     UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_CREAT | O_APPEND, mode);
@@ -375,7 +375,7 @@ Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
 
 Status AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes, bool flush) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
+  if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return at.why;
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   const std::string tmp = at.leaf + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
   UniqueFd fd = OpenPlainFile(at.folder.Get(), tmp, O_WRONLY | O_CREAT | O_EXCL,
@@ -395,9 +395,9 @@ Status AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes,
 
 bool AnchoredFileExists(const std::string& path) {
   UniqueFd folder;
-  if (OpenAnchoredFolder(path, folder) == Walk::Opened) return true;
+  if (OpenAnchoredFolder(path, folder) == Walk::kOpened) return true;
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return false;
+  if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return false;
   struct stat st {};
   return ::fstatat(at.folder.Get(), at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
          !S_ISLNK(st.st_mode);
@@ -405,7 +405,7 @@ bool AnchoredFileExists(const std::string& path) {
 
 Status AnchoredCreateFolder(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
+  if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return at.why;
   if (!MakeFolderAt(at.folder.Get(), at.leaf)) return Status::LastError("create folder " + path);
   return Status::Ok();
 }
@@ -413,7 +413,7 @@ Status AnchoredCreateFolder(const std::string& path) {
 std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::string_view suffix) {
   std::vector<std::string> out;
   UniqueFd fd;
-  if (OpenAnchoredFolder(folder, fd) != Walk::Opened) return out;
+  if (OpenAnchoredFolder(folder, fd) != Walk::kOpened) return out;
   ForEachFileBelow(fd.Get(), WithoutTrailingSlashes(folder), suffix,
                    [&](int, const std::string&, const std::string& path) { out.push_back(path); });
   return out;
@@ -421,7 +421,7 @@ std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::
 
 Status AnchoredForceRemoveFile(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
+  if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return at.why;
   // Removing a name needs no right on the file; a link is removed itself.
   if (::unlinkat(at.folder.Get(), at.leaf.c_str(), 0) != 0) return Status::LastError("remove " + path);
   return Status::Ok();
@@ -429,7 +429,7 @@ Status AnchoredForceRemoveFile(const std::string& path) {
 
 Result<int> AnchoredOpenLockFile(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, false, at) != Walk::Opened) return at.why;
+  if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return at.why;
   const mode_t mode = NewFileMode(at.folder.Get(), true);
   UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_RDWR | O_CREAT, mode);
   // A lock made by another account may be read-only to us; flock works on
@@ -462,15 +462,15 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
   bool checked = true;
   Status why;
   switch (posix::OpenAnchoredFolder(folder, fd, &why)) {
-    case posix::Walk::Refused:
+    case posix::Walk::kRefused:
       if (!why.IsNotFound()) LogWarning("old log files not removed", why);
       return 0;
-    case posix::Walk::Outside:
+    case posix::Walk::kOutside:
       fd = posix::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
       if (!fd.Valid() && errno != ENOENT) LogWarning("old log files not removed", Status::LastError("open folder " + folder));
       checked = false;
       break;
-    case posix::Walk::Opened:
+    case posix::Walk::kOpened:
       break;
   }
   if (!fd.Valid()) return 0;

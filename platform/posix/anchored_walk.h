@@ -70,9 +70,9 @@ struct AnchoredParent {
 };
 
 enum class Walk {
-  Outside,  // not below the data folder: handle the path as it stands
-  Refused,  // below it, but a check failed or a folder is missing
-  Opened,
+  kOutside,  // not below the data folder: handle the path as it stands
+  kRefused,  // below it, but a check failed or a folder is missing
+  kOpened,
 };
 
 // For `path` below the data folder, opens the folder holding its last name.

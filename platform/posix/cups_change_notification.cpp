@@ -262,8 +262,8 @@ std::uint32_t CupsChangeNotification::QueuedJobCount() {
 WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::stop_token stop) {
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
-    if (stop.stop_requested()) return WaitResult::Stopped;
-    if (Pending()) return WaitResult::Signalled;
+    if (stop.stop_requested()) return WaitResult::kStopped;
+    if (Pending()) return WaitResult::kSignalled;
     // Signals that come from here on are for events the Poll below may
     // not see yet.
     if (events_) events_->Drain();
@@ -278,14 +278,14 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
     } catch (const SpoolerError& e) {
       // A queue that has gone is reported by the next fetch; a scheduler
       // that does not answer is asked again, less often.
-      if (e.code() == kErrorInvalidPrinterName) return WaitResult::Signalled;
+      if (e.code() == kErrorInvalidPrinterName) return WaitResult::kSignalled;
       LogFailureOnce("CUPS poll " + printer_, "no events of " + printer_ + " from CUPS, asking again", e.Status());
       interval = kPollInterval * 4;
       failed = true;
     }
     if (Pending()) {
       interval_ = kBusyPollInterval;
-      return WaitResult::Signalled;
+      return WaitResult::kSignalled;
     }
     if (Relayed() && !failed) {
       // The notifier wakes this wait; looking by itself is needed only for
@@ -297,13 +297,13 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
     if (timeout != kInfinite) {
       auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
           std::chrono::steady_clock::now() - start);
-      if (elapsed >= timeout) return WaitResult::TimedOut;
+      if (elapsed >= timeout) return WaitResult::kTimedOut;
       interval = std::min(interval, timeout - elapsed);
     }
     if (Relayed()) {
-      if (events_->Wait(interval, stop) == EventSocket::Result::Stopped) return WaitResult::Stopped;
+      if (events_->Wait(interval, stop) == EventSocket::Result::kStopped) return WaitResult::kStopped;
     } else if (!InterruptibleSleep(interval, stop) && stop.stop_requested()) {
-      return WaitResult::Stopped;
+      return WaitResult::kStopped;
     }
   }
 }
@@ -370,7 +370,7 @@ void CupsChangeNotification::AddJobRecords(const SpoolJob& job, const SpoolJob* 
             d.type = kJobNotifyType;
             d.field = field;
             d.id = id;
-            d.kind = NotifyData::Kind::Time;
+            d.kind = NotifyData::Kind::kTime;
             d.time = job.submitted;
             out.push_back(std::move(d));
           }

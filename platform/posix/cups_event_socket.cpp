@@ -56,11 +56,11 @@ void EventSocket::Drain() {
 
 EventSocket::Result EventSocket::Wait(std::chrono::milliseconds timeout, std::stop_token stop) {
   switch (wait_.Wait(fd_, timeout, stop)) {
-    case posix::ReadableWait::Result::Readable: return Result::Signalled;
-    case posix::ReadableWait::Result::TimedOut: return Result::TimedOut;
-    case posix::ReadableWait::Result::Stopped: return Result::Stopped;
+    case posix::ReadableWait::Result::kReadable: return Result::kSignalled;
+    case posix::ReadableWait::Result::kTimedOut: return Result::kTimedOut;
+    case posix::ReadableWait::Result::kStopped: return Result::kStopped;
   }
-  return Result::TimedOut;
+  return Result::kTimedOut;
 }
 
 }  // namespace platform::cups

@@ -26,7 +26,7 @@ class EventSocket {
   // Forgets the signals received so far.
   void Drain();
 
-  enum class Result { Signalled, TimedOut, Stopped };
+  enum class Result { kSignalled, kTimedOut, kStopped };
   // Waits for a signal (kept until Drain), `timeout` or `stop`.
   Result Wait(std::chrono::milliseconds timeout, std::stop_token stop);
 

@@ -29,8 +29,8 @@ class InotifyWatch final : public FolderWatch {
   bool Add(const std::string& folder) { return ::inotify_add_watch(inotify_, folder.c_str(), kMask) >= 0; }
 
   Result Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
-    if (stop.stop_requested()) return Result::Stopped;
-    if (lost_ || Drain()) return Result::Changed;
+    if (stop.stop_requested()) return Result::kStopped;
+    if (lost_ || Drain()) return Result::kChanged;
     const bool forever = timeout.count() < 0 || timeout == std::chrono::milliseconds::max();
     const auto deadline = forever ? std::chrono::steady_clock::time_point::max()
                                   : std::chrono::steady_clock::now() + timeout;
@@ -38,13 +38,13 @@ class InotifyWatch final : public FolderWatch {
       std::chrono::milliseconds left = std::chrono::milliseconds::max();
       if (!forever) {
         left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() < 0) return Result::TimedOut;
+        if (left.count() < 0) return Result::kTimedOut;
       }
       switch (wait_.Wait(inotify_, left, stop)) {
-        case posix::ReadableWait::Result::Stopped: return Result::Stopped;
-        case posix::ReadableWait::Result::TimedOut: return Result::TimedOut;
-        case posix::ReadableWait::Result::Readable:
-          if (Drain()) return Result::Changed;
+        case posix::ReadableWait::Result::kStopped: return Result::kStopped;
+        case posix::ReadableWait::Result::kTimedOut: return Result::kTimedOut;
+        case posix::ReadableWait::Result::kReadable:
+          if (Drain()) return Result::kChanged;
           break;  // events about other files
       }
     }

@@ -84,7 +84,7 @@ GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
     return;
   }
   int locked;
-  while ((locked = ::flock(fd, kind == Kind::Exclusive ? LOCK_EX : LOCK_SH)) != 0 && errno == EINTR) {
+  while ((locked = ::flock(fd, kind == Kind::kExclusive ? LOCK_EX : LOCK_SH)) != 0 && errno == EINTR) {
   }
   if (locked != 0) {
     status_ = Status::LastError("lock " + file.string());

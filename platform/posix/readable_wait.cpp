@@ -24,7 +24,7 @@ ReadableWait::~ReadableWait() {
 }
 
 ReadableWait::Result ReadableWait::Wait(int fd, std::chrono::milliseconds timeout, std::stop_token stop) {
-  if (stop.stop_requested()) return Result::Stopped;
+  if (stop.stop_requested()) return Result::kStopped;
   std::stop_callback onStop(stop, [this] {
     const std::uint64_t one = 1;
     if (wake_ >= 0) [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
@@ -33,11 +33,11 @@ ReadableWait::Result ReadableWait::Wait(int fd, std::chrono::milliseconds timeou
   const auto deadline =
       forever ? std::chrono::steady_clock::time_point::max() : std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    if (stop.stop_requested()) return Result::Stopped;
+    if (stop.stop_requested()) return Result::kStopped;
     int wait = -1;
     if (!forever) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() < 0) return Result::TimedOut;
+      if (left.count() < 0) return Result::kTimedOut;
       wait = left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
     }
     if (wake_ < 0 && (wait < 0 || wait > kStopCheckMs)) wait = kStopCheckMs;
@@ -45,14 +45,14 @@ ReadableWait::Result ReadableWait::Wait(int fd, std::chrono::milliseconds timeou
     const int n = ::poll(fds, wake_ >= 0 ? 2 : 1, wait);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return Result::Readable;  // cannot wait: let the caller look
+      return Result::kReadable;  // cannot wait: let the caller look
     }
     if (wake_ >= 0 && (fds[1].revents & POLLIN)) {
       std::uint64_t count;
       [[maybe_unused]] ssize_t r = ::read(wake_, &count, sizeof count);
     }
-    if (fds[0].revents) return Result::Readable;
-    if (n == 0 && !forever && std::chrono::steady_clock::now() >= deadline) return Result::TimedOut;
+    if (fds[0].revents) return Result::kReadable;
+    if (n == 0 && !forever && std::chrono::steady_clock::now() >= deadline) return Result::kTimedOut;
     // else: woken for the stop request, or a capped wait ran out
   }
 }

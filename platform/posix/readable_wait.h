@@ -11,7 +11,7 @@ namespace platform::posix {
 
 class ReadableWait {
  public:
-  enum class Result { Readable, TimedOut, Stopped };
+  enum class Result { kReadable, kTimedOut, kStopped };
 
   ReadableWait();
   ~ReadableWait();

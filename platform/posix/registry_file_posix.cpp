@@ -112,7 +112,7 @@ bool ReadWhole(const fs::path& file, std::string& out) {
 }
 
 struct ParsedValue {
-  RegType type = RegType::None;
+  RegType type = RegType::kNone;
   std::string name;
   std::string data;
 };
@@ -332,7 +332,7 @@ class FileRegistry final : public Registry {
 
  private:
   fs::path KeyFolder(Hive hive, std::string_view path) const {
-    fs::path folder = root_ / (hive == Hive::LocalMachine ? "HKLM" : "HKCU");
+    fs::path folder = root_ / (hive == Hive::kLocalMachine ? "HKLM" : "HKCU");
     for (const auto& part : SplitKeyPath(path)) folder /= FoldedFileName(part);
     return folder;
   }

@@ -72,12 +72,12 @@ std::string TemporaryName(const std::string& leaf) {
 // when the path is below it, opened as it stands otherwise.
 Status OpenParent(const std::string& path, posix::AnchoredParent& out, bool& anchored) {
   switch (posix::OpenAnchoredParent(path, false, out)) {
-    case posix::Walk::Opened:
+    case posix::Walk::kOpened:
       anchored = true;
       return Status();
-    case posix::Walk::Refused:
+    case posix::Walk::kRefused:
       return Status(StatusCode::kAccessDenied, "walk to " + path);
-    case posix::Walk::Outside:
+    case posix::Walk::kOutside:
       break;
   }
   anchored = false;

@@ -49,7 +49,7 @@ void ReplaceFile(const fs::path& file, std::string_view content) {
 class FileLock {
  public:
   FileLock(const fs::path& file, bool exclusive)
-      : lock_(file, exclusive ? GroupFileLock::Kind::Exclusive : GroupFileLock::Kind::Shared) {}
+      : lock_(file, exclusive ? GroupFileLock::Kind::kExclusive : GroupFileLock::Kind::kShared) {}
   bool Held() const { return lock_.Held(); }
   const platform::Status& Status() const { return lock_.Status(); }
 
@@ -192,27 +192,27 @@ class FolderStore final : public Store {
     std::unique_ptr<FolderWatch> watch = FolderWatch::ForFile(queueFile.string());
     std::optional<std::uint64_t> checked;
     for (;;) {
-      if (stop.stop_requested()) return WaitResult::Stopped;
+      if (stop.stop_requested()) return WaitResult::kStopped;
       auto head = ReadFile(queueFile, 64);
-      if (!head) return WaitResult::Signalled;  // the printer is gone
+      if (!head) return WaitResult::kSignalled;  // the printer is gone
       auto sequence = PeekSequence(*head);
       if (sequence && sequence != checked) {
         auto queue = Read(name);
-        if (!queue || ready(*queue)) return WaitResult::Signalled;
+        if (!queue || ready(*queue)) return WaitResult::kSignalled;
         checked = queue->sequence;
       }
       std::chrono::milliseconds left = std::chrono::milliseconds::max();
       if (!forever) {
         left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left <= std::chrono::milliseconds::zero()) return WaitResult::TimedOut;
+        if (left <= std::chrono::milliseconds::zero()) return WaitResult::kTimedOut;
       }
       if (watch && watch->Lost()) watch = FolderWatch::ForFile(queueFile.string());
       if (watch) {
-        if (watch->Wait(left, stop) == FolderWatch::Result::Stopped) return WaitResult::Stopped;
+        if (watch->Wait(left, stop) == FolderWatch::Result::kStopped) return WaitResult::kStopped;
       } else if (!InterruptibleSleep(std::min(kFolderPollInterval, left), stop)) {
         // No watch to be had (the system's limit reached): look every few
         // milliseconds instead.
-        return WaitResult::Stopped;
+        return WaitResult::kStopped;
       }
     }
   }

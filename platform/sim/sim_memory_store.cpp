@@ -105,8 +105,8 @@ class MemoryStore final : public Store {
     } else {
       done = changed_.wait_for(lock, stop, timeout, check);
     }
-    if (done) return WaitResult::Signalled;
-    return stop.stop_requested() ? WaitResult::Stopped : WaitResult::TimedOut;
+    if (done) return WaitResult::kSignalled;
+    return stop.stop_requested() ? WaitResult::kStopped : WaitResult::kTimedOut;
   }
 
  private:

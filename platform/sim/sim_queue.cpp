@@ -26,7 +26,7 @@ NotifyData JobRecord(const SpoolJob& job, std::uint16_t field) {
       data.type = kJobNotifyType;
       data.field = field;
       data.id = job.jobId;
-      data.kind = NotifyData::Kind::Time;
+      data.kind = NotifyData::Kind::kTime;
       data.time = job.submitted;
       return data;
     }

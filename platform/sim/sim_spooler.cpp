@@ -87,7 +87,7 @@ class SimNotification final : public ChangeNotification {
   }
 
   std::uint32_t Next(const NotifyOptions* options, NotifyInfo* info) override {
-    auto counted = faults_->Enter(SimCall::FindNext);
+    auto counted = faults_->Enter(SimCall::kFindNext);
     QueueState queue = ReadQueue(*store_, printer_);
     bool lost = Lost(queue);
     std::uint32_t changes = lost ? (filter_ & kPrinterChangeJob) : 0;
@@ -162,12 +162,12 @@ class SimPrinter final : public SpoolPrinter {
   const std::string& Name() const override { return name_; }
 
   std::uint32_t JobCount() override {
-    auto counted = faults_->Enter(SimCall::JobCount);
+    auto counted = faults_->Enter(SimCall::kJobCount);
     return static_cast<std::uint32_t>(ReadQueue(*store_, name_).jobs.size());
   }
 
   std::vector<SpoolJob> EnumJobs(std::uint32_t firstJob, std::uint32_t count) override {
-    auto counted = faults_->Enter(SimCall::EnumJobs);
+    auto counted = faults_->Enter(SimCall::kEnumJobs);
     QueueState queue = ReadQueue(*store_, name_);
     std::vector<SpoolJob> out;
     for (std::size_t i = firstJob; i < queue.jobs.size() && out.size() < count; ++i) out.push_back(queue.jobs[i]);
@@ -176,14 +176,14 @@ class SimPrinter final : public SpoolPrinter {
 
   // The queue's history of ended jobs, oldest first.
   std::vector<SpoolJob> EndedJobs() override {
-    auto counted = faults_->Enter(SimCall::EndedJobs);
+    auto counted = faults_->Enter(SimCall::kEndedJobs);
     QueueState queue = ReadQueue(*store_, name_);
     return {queue.ended.begin(), queue.ended.end()};
   }
 
   std::unique_ptr<ChangeNotification> FindFirstChangeNotification(std::uint32_t filter,
                                                                   const NotifyOptions& options) override {
-    auto counted = faults_->Enter(SimCall::FindFirst);
+    auto counted = faults_->Enter(SimCall::kFindFirst);
     if (options.version != 2 || (filter == 0 && options.types.empty())) {
       throw SpoolerError(kErrorInvalidParameter, "bad notification options");
     }
@@ -206,14 +206,14 @@ SimSpooler::SimSpooler(std::filesystem::path folder)
 SimSpooler::~SimSpooler() = default;
 
 std::unique_ptr<SpoolPrinter> SimSpooler::OpenPrinter(std::string_view name) {
-  auto counted = faults_->Enter(SimCall::OpenPrinter);
+  auto counted = faults_->Enter(SimCall::kOpenPrinter);
   auto printer = store_->FindPrinter(name);
   if (!printer) throw SpoolerError(kErrorInvalidPrinterName, "no printer " + std::string(name));
   return std::make_unique<SimPrinter>(store_, faults_, printer->name);
 }
 
 std::vector<InstalledPrinter> SimSpooler::EnumPrinters() {
-  auto counted = faults_->Enter(SimCall::EnumPrinters);
+  auto counted = faults_->Enter(SimCall::kEnumPrinters);
   std::vector<InstalledPrinter> out;
   for (const PrinterEntry& entry : store_->Printers()) {
     out.push_back(InstalledPrinter{entry.name, entry.portName, entry.connection});

@@ -35,7 +35,7 @@ namespace platform::sim {
 class Store;
 
 // The spooler calls that can be made to fail.
-enum class SimCall { OpenPrinter, JobCount, EnumJobs, FindFirst, FindNext, EnumPrinters, EndedJobs };
+enum class SimCall { kOpenPrinter, kJobCount, kEnumJobs, kFindFirst, kFindNext, kEnumPrinters, kEndedJobs };
 
 struct SimFaults;
 

@@ -390,21 +390,21 @@ Walk OpenAnchoredParent(const std::string& path, AnchoredParent& out) {
   std::string root;
   std::vector<std::string> names;
   bool refused = false;
-  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::Outside;
-  if (refused || names.empty()) return Walk::Refused;
-  if (!WalkFolders(root, names, names.size() - 1, out)) return Walk::Refused;
+  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::kOutside;
+  if (refused || names.empty()) return Walk::kRefused;
+  if (!WalkFolders(root, names, names.size() - 1, out)) return Walk::kRefused;
   out.leaf = WideFromLatin1(names.back());
-  return Walk::Opened;
+  return Walk::kOpened;
 }
 
 Walk OpenAnchoredFolder(const std::string& path, AnchoredParent& out) {
   std::string root;
   std::vector<std::string> names;
   bool refused = false;
-  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::Outside;
-  if (refused) return Walk::Refused;
+  if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::kOutside;
+  if (refused) return Walk::kRefused;
   out.leaf.clear();
-  return WalkFolders(root, names, names.size(), out) ? Walk::Opened : Walk::Refused;
+  return WalkFolders(root, names, names.size(), out) ? Walk::kOpened : Walk::kRefused;
 }
 
 Result<UniqueHandle> OpenPlainFile(const AnchoredParent& at, DWORD access, DWORD disposition, bool anyLinkCount,
@@ -424,7 +424,7 @@ void ForEachFileBelow(const std::wstring& folder, const std::string& base, std::
 
 Result<std::string> AnchoredReadFileBytes(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) {
+  if (OpenAnchoredParent(path, at) != Walk::kOpened) {
     // A folder on the way that does not exist is a missing file, not a refusal.
     if (::GetFileAttributesW(WideFromLatin1(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
         (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND))
@@ -442,7 +442,7 @@ Result<std::string> AnchoredReadFileBytes(const std::string& path) {
 
 Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
   // Truncated only once it is known to be a plain file of its own.
   Result<UniqueHandle> file = OpenPlainFile(at, GENERIC_WRITE, OPEN_ALWAYS);
   if (!file) return file.Status();
@@ -453,7 +453,7 @@ Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
 Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
                                std::optional<std::string_view> prefixWhenNew) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
   return AppendOrCreate(
       [&](DWORD disposition, DWORD share) { return OpenPlainFile(at, kAppend, disposition, false, share); }, bytes,
       prefixWhenNew.value_or(std::string_view()), path);
@@ -462,7 +462,7 @@ Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
 Status AnchoredReplaceFileBytes(const std::string& path, std::initializer_list<std::string_view> pieces,
                                 bool flush) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
   // A rename replaces the name itself: a link there is replaced, not
   // followed. The temporary file is new (CREATE_NEW), so no link either.
   return ReplaceByRename(at.Path(), pieces, flush, path);
@@ -470,15 +470,15 @@ Status AnchoredReplaceFileBytes(const std::string& path, std::initializer_list<s
 
 bool AnchoredFileExists(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredFolder(path, at) == Walk::Opened) return true;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return false;
+  if (OpenAnchoredFolder(path, at) == Walk::kOpened) return true;
+  if (OpenAnchoredParent(path, at) != Walk::kOpened) return false;
   const DWORD attributes = ::GetFileAttributesW(at.Path().c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
 Status AnchoredCreateFolder(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
   if (!::CreateDirectoryW(at.Path().c_str(), nullptr)) return Status::LastError("create folder " + path);
   return Status::Ok();
 }
@@ -486,7 +486,7 @@ Status AnchoredCreateFolder(const std::string& path) {
 std::vector<std::string> AnchoredListFilesBelow(const std::string& folder, std::string_view suffix) {
   std::vector<std::string> out;
   AnchoredParent at;
-  if (OpenAnchoredFolder(folder, at) != Walk::Opened) return out;
+  if (OpenAnchoredFolder(folder, at) != Walk::kOpened) return out;
   ForEachFileBelow(at.folder, WithoutTrailingSeparators(folder), suffix, true,
                    [&](const std::wstring&, const std::string& text) { out.push_back(text); });
   return out;
@@ -511,13 +511,13 @@ Status DeleteEvenReadOnly(const std::wstring& leaf, const std::string& path) {
 
 Status AnchoredForceRemoveFile(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
   return DeleteEvenReadOnly(at.Path(), path);
 }
 
 Result<UniqueHandle> AnchoredOpenLockFile(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::Opened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
   Result<UniqueHandle> file = OpenPlainFile(at, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   // A lock made by another account may be read-only to us; LockFileEx
   // works on a handle opened for reading too.
@@ -544,14 +544,14 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
   windows::AnchoredParent at;
   bool checked = true;
   switch (windows::OpenAnchoredFolder(NativePath(folder), at)) {
-    case windows::Walk::Refused:
+    case windows::Walk::kRefused:
       LogWarning("files below " + folder + " not removed: the walk to the folder is refused");
       return 0;
-    case windows::Walk::Outside:
+    case windows::Walk::kOutside:
       at.folder = windows::WideFromLatin1(windows::WithoutTrailingSeparators(NativePath(folder)));
       checked = false;
       break;
-    case windows::Walk::Opened:
+    case windows::Walk::kOpened:
       break;
   }
   std::size_t removed = 0;

@@ -114,9 +114,9 @@ struct AnchoredParent {
 };
 
 enum class Walk {
-  Outside,  // not below the data folder: handle the path as it stands
-  Refused,  // below it, but a check failed or a folder is missing
-  Opened,
+  kOutside,  // not below the data folder: handle the path as it stands
+  kRefused,  // below it, but a check failed or a folder is missing
+  kOpened,
 };
 
 // True when `path` (Latin-1 text) is the data folder or lies below it.

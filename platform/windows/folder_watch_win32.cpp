@@ -76,24 +76,24 @@ class ChangeReader {
     return Status::Ok();
   }
 
-  enum class Outcome { Nothing, Other, Named, Failed };
+  enum class Outcome { kNothing, kOther, kNamed, kFailed };
 
   // Takes the finished read, if there is one, and starts the next: what it
   // saw. Failed when the folder cannot be read any more.
   Outcome Collect() {
-    if (!pending_) return Outcome::Failed;
-    if (::WaitForSingleObject(event_.get(), 0) != WAIT_OBJECT_0) return Outcome::Nothing;
+    if (!pending_) return Outcome::kFailed;
+    if (::WaitForSingleObject(event_.get(), 0) != WAIT_OBJECT_0) return Outcome::kNothing;
     DWORD bytes = 0;
     const bool done = ::GetOverlappedResult(folder_.get(), &overlapped_, &bytes, FALSE) != 0;
     const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
-    if (!done && error == ERROR_IO_INCOMPLETE) return Outcome::Nothing;
+    if (!done && error == ERROR_IO_INCOMPLETE) return Outcome::kNothing;
     pending_ = false;
-    Outcome outcome = Outcome::Named;  // too many changes to tell: maybe ours
-    if (!done && error != ERROR_NOTIFY_ENUM_DIR) return Outcome::Failed;
-    if (done && bytes > 0) outcome = Concerns(bytes) ? Outcome::Named : Outcome::Other;
+    Outcome outcome = Outcome::kNamed;  // too many changes to tell: maybe ours
+    if (!done && error != ERROR_NOTIFY_ENUM_DIR) return Outcome::kFailed;
+    if (done && bytes > 0) outcome = Concerns(bytes) ? Outcome::kNamed : Outcome::kOther;
     if (Status next = Issue(); !next) {
       LogDebug(next.ToString());
-      return Outcome::Failed;
+      return Outcome::kFailed;
     }
     return outcome;
   }
@@ -154,8 +154,8 @@ class ChangesWatch final : public FolderWatch {
   }
 
   Result Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
-    if (stop.stop_requested()) return Result::Stopped;
-    if (lost_ || Collect()) return Result::Changed;
+    if (stop.stop_requested()) return Result::kStopped;
+    if (lost_ || Collect()) return Result::kChanged;
     const bool forever = timeout.count() < 0 || timeout == std::chrono::milliseconds::max();
     const auto deadline = forever ? std::chrono::steady_clock::time_point::max()
                                   : std::chrono::steady_clock::now() + timeout;
@@ -164,28 +164,28 @@ class ChangesWatch final : public FolderWatch {
       if (!forever) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() < 0) return Result::TimedOut;
+        if (left.count() < 0) return Result::kTimedOut;
         slice = std::min(slice, left);
       }
       HANDLE events[2] = {files_->Event(), nullptr};
       std::size_t count = 1;
       if (parent_) events[count++] = parent_->Event();
       const windows::StoppableWait woken = windows::WaitForAnyOrStop(std::span<const HANDLE>(events, count), slice, stop);
-      if (woken.kind == windows::StoppableWait::kStopped) return Result::Stopped;
+      if (woken.kind == windows::StoppableWait::kStopped) return Result::kStopped;
       if (woken.kind == windows::StoppableWait::kTimedOut) {
-        if (!forever && std::chrono::steady_clock::now() >= deadline) return Result::TimedOut;
+        if (!forever && std::chrono::steady_clock::now() >= deadline) return Result::kTimedOut;
         if (FolderGone()) {
           lost_ = true;
-          return Result::Changed;
+          return Result::kChanged;
         }
         continue;
       }
       if (woken.kind == windows::StoppableWait::kFailed) {
         LogWarning("folder watch given up", Status::LastError("wait for changes"));
         lost_ = true;
-        return Result::Changed;
+        return Result::kChanged;
       }
-      if (Collect()) return Result::Changed;
+      if (Collect()) return Result::kChanged;
       // changes of other files
     }
   }
@@ -198,19 +198,19 @@ class ChangesWatch final : public FolderWatch {
   bool Collect() {
     bool changed = false;
     switch (files_->Collect()) {
-      case ChangeReader::Outcome::Failed: lost_ = true; return true;
-      case ChangeReader::Outcome::Named: changed = true; break;
+      case ChangeReader::Outcome::kFailed: lost_ = true; return true;
+      case ChangeReader::Outcome::kNamed: changed = true; break;
       default: break;
     }
     if (parent_) {
       switch (parent_->Collect()) {
-        case ChangeReader::Outcome::Nothing:
-        case ChangeReader::Outcome::Other:
+        case ChangeReader::Outcome::kNothing:
+        case ChangeReader::Outcome::kOther:
           break;
-        case ChangeReader::Outcome::Failed:
+        case ChangeReader::Outcome::kFailed:
           parent_.reset();  // the folder itself is still watched
           [[fallthrough]];
-        case ChangeReader::Outcome::Named:
+        case ChangeReader::Outcome::kNamed:
           if (FolderGone()) {
             lost_ = true;
             return true;

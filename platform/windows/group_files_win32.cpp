@@ -88,7 +88,7 @@ GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
     status_ = Status::LastError("open lock file " + file.string());
     return;
   }
-  if (platform::Status locked = windows::LockWholeFile(handle.get(), kind == Kind::Exclusive, file.string()); !locked) {
+  if (platform::Status locked = windows::LockWholeFile(handle.get(), kind == Kind::kExclusive, file.string()); !locked) {
     status_ = std::move(locked);
     return;
   }

@@ -51,7 +51,7 @@ std::string PlatformData(DWORD type, const std::string& raw) {
 
 std::string RegistryData(RegType type, const void* data, std::uint32_t size) {
   std::string bytes(static_cast<const char*>(data), size);
-  if (type != RegType::Sz) return bytes;
+  if (type != RegType::kSz) return bytes;
   const std::wstring wide = WideFromLatin1(bytes);
   return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
 }
@@ -343,14 +343,14 @@ class SystemRegistry final : public Registry {
   std::pair<HKEY, std::string> Locate(Hive hive, std::string_view path) const {
     std::string trimmed(path);
     while (!trimmed.empty() && trimmed.front() == '\\') trimmed.erase(0, 1);
-    if (redirect_.empty()) return {hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, trimmed};
-    std::string full = redirect_ + (hive == Hive::LocalMachine ? "\\HKLM" : "\\HKCU");
+    if (redirect_.empty()) return {hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, trimmed};
+    std::string full = redirect_ + (hive == Hive::kLocalMachine ? "\\HKLM" : "\\HKCU");
     if (!trimmed.empty()) full += "\\" + trimmed;
     return {HKEY_CURRENT_USER, full};
   }
 
   std::string Describe(Hive hive, std::string_view path) const {
-    return std::string(hive == Hive::LocalMachine ? "HKLM\\" : "HKCU\\") + std::string(path);
+    return std::string(hive == Hive::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(path);
   }
 
   std::string redirect_;

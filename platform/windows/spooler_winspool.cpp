@@ -96,16 +96,16 @@ class RealNotification final : public WinspoolNotification {
       : change_(std::move(change)), printer_(std::move(printer)) {}
 
   WaitResult Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
-    if (stop.stop_requested()) return WaitResult::Stopped;
+    if (stop.stop_requested()) return WaitResult::kStopped;
     const HANDLE change = change_.get();
     const windows::StoppableWait woke = windows::WaitForAnyOrStop(std::span<const HANDLE>(&change, 1), timeout, stop);
-    if (woke.kind == windows::StoppableWait::kSignalled) return WaitResult::Signalled;
-    if (woke.kind == windows::StoppableWait::kStopped) return WaitResult::Stopped;
-    if (woke.kind == windows::StoppableWait::kTimedOut) return WaitResult::TimedOut;
+    if (woke.kind == windows::StoppableWait::kSignalled) return WaitResult::kSignalled;
+    if (woke.kind == windows::StoppableWait::kStopped) return WaitResult::kStopped;
+    if (woke.kind == windows::StoppableWait::kTimedOut) return WaitResult::kTimedOut;
     // A failed wait is reported as a signal: the fetch that follows fails
     // in turn and tells why.
     LogWarning("WaitForMultipleObjects", Status::LastError("wait for changes of " + printer_));
-    return WaitResult::Signalled;
+    return WaitResult::kSignalled;
   }
 
   Result<RawNotifyBatch> Next(bool refresh, bool wantRecords) override {
@@ -130,7 +130,7 @@ class RealNotification final : public WinspoolNotification {
       record.type = data.Type;
       record.field = data.Field;
       record.id = data.Id;
-      if (NotifyFieldValue(data.Type, data.Field) == FieldValue::Number) {
+      if (NotifyFieldValue(data.Type, data.Field) == FieldValue::kNumber) {
         record.number = {data.NotifyData.adwData[0], data.NotifyData.adwData[1]};
       } else if (data.NotifyData.Data.pBuf) {
         const auto* bytes = static_cast<const std::uint8_t*>(data.NotifyData.Data.pBuf);

@@ -94,7 +94,7 @@ std::vector<Fetch> FetchUntil(platform::ChangeNotification& notification,
   std::stop_source never;
   while (std::chrono::steady_clock::now() < until) {
     auto result = notification.Wait(std::chrono::milliseconds(1000), never.get_token());
-    if (result != platform::WaitResult::Signalled) continue;
+    if (result != platform::WaitResult::kSignalled) continue;
     Fetch fetch;
     fetch.changes = notification.Next(&options, &fetch.info);
     if (std::getenv("QUILLMARK_DEBUG_FETCH")) {

@@ -154,7 +154,7 @@ TEST_F(CupsSpoolerTest, HeldJobsReleasedTogetherAreEachFinishedOnceWithTheirPage
   }
   // Nothing more comes.
   std::stop_source never;
-  EXPECT_EQ(n->Wait(milliseconds(1500), never.get_token()), platform::WaitResult::TimedOut);
+  EXPECT_EQ(n->Wait(milliseconds(1500), never.get_token()), platform::WaitResult::kTimedOut);
 }
 
 TEST_F(CupsSpoolerTest, AJobCancelledBeforePrintingLeavesLikeAPrintedOne) {
@@ -207,7 +207,7 @@ TEST_F(CupsSpoolerTest, JobsWhoseEventsWereDroppedAreStillFinishedOnce) {
     EXPECT_EQ(c.finished.at(id).totalPages, pages) << "job " << id;
   }
   std::stop_source never;
-  EXPECT_EQ(n->Wait(milliseconds(1500), never.get_token()), platform::WaitResult::TimedOut);
+  EXPECT_EQ(n->Wait(milliseconds(1500), never.get_token()), platform::WaitResult::kTimedOut);
 }
 
 TEST_F(CupsSpoolerTest, ALostSubscriptionIsReplacedWithoutLosingJobs) {
@@ -256,7 +256,7 @@ TEST_F(CupsSpoolerTest, AQueueDeletedWhileWatchedEndsTheWaitAndFailsTheFetch) {
   Cupsd().Delete(q);
 
   std::stop_source never;
-  EXPECT_EQ(n->Wait(seconds(10), never.get_token()), platform::WaitResult::Signalled);
+  EXPECT_EQ(n->Wait(seconds(10), never.get_token()), platform::WaitResult::kSignalled);
   platform::NotifyInfo info;
   try {
     n->Next(&options, &info);
@@ -278,7 +278,7 @@ TEST_F(CupsSpoolerTest, WaitEndsOnTimeoutAndOnStop) {
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, WatcherOptions(true));
 
   std::stop_source never;
-  EXPECT_EQ(n->Wait(milliseconds(300), never.get_token()), platform::WaitResult::TimedOut);
+  EXPECT_EQ(n->Wait(milliseconds(300), never.get_token()), platform::WaitResult::kTimedOut);
 
   std::stop_source stop;
   std::jthread stopper([&] {
@@ -286,7 +286,7 @@ TEST_F(CupsSpoolerTest, WaitEndsOnTimeoutAndOnStop) {
     stop.request_stop();
   });
   auto start = steady_clock::now();
-  EXPECT_EQ(n->Wait(platform::kInfinite, stop.get_token()), platform::WaitResult::Stopped);
+  EXPECT_EQ(n->Wait(platform::kInfinite, stop.get_token()), platform::WaitResult::kStopped);
   EXPECT_LT(steady_clock::now() - start, seconds(10)) << "an infinite wait must end on a stop request";
 }
 
@@ -327,7 +327,7 @@ TEST_F(CupsSpoolerTest, AnIdleWaitAsksNothingAndEventsEndItAtOnce) {
 
   std::stop_source never;
   const std::size_t before = Requests(Cupsd());
-  EXPECT_EQ(n->Wait(milliseconds(3000), never.get_token()), platform::WaitResult::TimedOut);
+  EXPECT_EQ(n->Wait(milliseconds(3000), never.get_token()), platform::WaitResult::kTimedOut);
   // One look when the wait begins, none while it sleeps (polling asked
   // six times in three seconds).
   EXPECT_LE(Requests(Cupsd()) - before, 2u);
@@ -337,7 +337,7 @@ TEST_F(CupsSpoolerTest, AnIdleWaitAsksNothingAndEventsEndItAtOnce) {
     Cupsd().Submit(q, 1, "Wake up", "carol");
   });
   const auto start = steady_clock::now();
-  EXPECT_EQ(n->Wait(seconds(20), never.get_token()), platform::WaitResult::Signalled);
+  EXPECT_EQ(n->Wait(seconds(20), never.get_token()), platform::WaitResult::kSignalled);
   // The lp run takes its time; the wait ends with its event, not after
   // a check interval.
   EXPECT_LT(steady_clock::now() - start, seconds(5));
@@ -354,7 +354,7 @@ TEST_F(CupsSpoolerTest, SilencedEventsAreNoticedAtTheNextCheckAndNoJobIsLost) {
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
   ASSERT_EQ(RelaySubscriptions(Cupsd(), q), 1u);
   std::stop_source never;
-  EXPECT_EQ(n->Wait(milliseconds(100), never.get_token()), platform::WaitResult::TimedOut);
+  EXPECT_EQ(n->Wait(milliseconds(100), never.get_token()), platform::WaitResult::kTimedOut);
 
   // The notifier's subscription disappears while the watcher sleeps:
   // nothing wakes it any more, until its next check finds out and
@@ -368,7 +368,7 @@ TEST_F(CupsSpoolerTest, SilencedEventsAreNoticedAtTheNextCheckAndNoJobIsLost) {
     id = static_cast<std::uint32_t>(Cupsd().Submit(q, 2, "Unheard", "dave"));
   });
   const auto start = steady_clock::now();
-  EXPECT_EQ(n->Wait(seconds(90), never.get_token()), platform::WaitResult::Signalled);
+  EXPECT_EQ(n->Wait(seconds(90), never.get_token()), platform::WaitResult::kSignalled);
   const auto waited = steady_clock::now() - start;
   EXPECT_GT(waited, seconds(5)) << "woken by an event nobody should have sent";
   EXPECT_LT(waited, platform::cups::CupsChangeNotification::kCheckInterval + seconds(10));

@@ -51,28 +51,28 @@ TEST_F(FolderWatchOnFiles, ANewOrReplacedFileWakesOtherFilesDoNot) {
   ASSERT_NE(watch, nullptr);
   ASSERT_TRUE(platform::WriteFileBytes(In("lock"), ""));
   ASSERT_TRUE(platform::ReplaceFileBytes(In("printer"), "x"));
-  EXPECT_EQ(watch->Wait(50ms, {}), FolderWatch::Result::TimedOut);
+  EXPECT_EQ(watch->Wait(50ms, {}), FolderWatch::Result::kTimedOut);
 
   // Made before the wait: not lost (some systems pass the notice on a
   // moment later, so the wait may take that moment).
   ASSERT_TRUE(platform::ReplaceFileBytes(In("queue"), "one"));
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);
   // The rename may come in more than one notice; then it is quiet.
-  while (watch->Wait(100ms, {}) == FolderWatch::Result::Changed) {
+  while (watch->Wait(100ms, {}) == FolderWatch::Result::kChanged) {
   }
-  EXPECT_EQ(watch->Wait(20ms, {}), FolderWatch::Result::TimedOut);
+  EXPECT_EQ(watch->Wait(20ms, {}), FolderWatch::Result::kTimedOut);
 
   std::jthread changer([&] {
     std::this_thread::sleep_for(30ms);
     ASSERT_TRUE(platform::ReplaceFileBytes(In("queue"), "two"));
   });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), {}), FolderWatch::Result::kChanged);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   changer.join();
 
   ASSERT_TRUE(platform::ForceRemoveFile(In("queue")));
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);
   EXPECT_FALSE(watch->Lost());
 }
 
@@ -85,13 +85,13 @@ TEST_F(FolderWatchOnFiles, AStopRequestEndsAWaitWithoutEnd) {
     source.request_stop();
   });
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), source.get_token()), FolderWatch::Result::Stopped);
+  EXPECT_EQ(watch->Wait(std::chrono::milliseconds::max(), source.get_token()), FolderWatch::Result::kStopped);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  EXPECT_EQ(watch->Wait(1s, source.get_token()), FolderWatch::Result::Stopped);
+  EXPECT_EQ(watch->Wait(1s, source.get_token()), FolderWatch::Result::kStopped);
 
   // A new token: the watch goes on watching.
   ASSERT_TRUE(platform::WriteFileBytes(In("queue"), "new"));
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);
 }
 
 TEST_F(FolderWatchOnFiles, ARemovedFolderLosesTheWatch) {
@@ -99,7 +99,7 @@ TEST_F(FolderWatchOnFiles, ARemovedFolderLosesTheWatch) {
   auto watch = FolderWatch::ForFile(In("queue"));
   ASSERT_NE(watch, nullptr);
   fs::remove_all(base_ / "printer");
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);
   std::error_code ec;
   if (fs::exists(base_ / "printer", ec)) {
     // Removed only once nobody holds it any more: there is nothing to
@@ -108,10 +108,10 @@ TEST_F(FolderWatchOnFiles, ARemovedFolderLosesTheWatch) {
   }
   // The queue file's own removal may come first; the folder's follows.
   if (!watch->Lost()) {
-    EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+    EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);
   }
   EXPECT_TRUE(watch->Lost());
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);  // at once
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);  // at once
 
   EXPECT_EQ(FolderWatch::ForFile(folder_ + kSeparator + "missing" + kSeparator + "queue"), nullptr);
 }
@@ -124,16 +124,16 @@ TEST_F(FolderWatchOnFiles, AFolderMovedAwayLosesTheWatch) {
   fs::create_directories(base_ / "printer");  // a new folder of the same name
   const auto start = std::chrono::steady_clock::now();
   while (!watch->Lost() && std::chrono::steady_clock::now() - start < 10s) {
-    ASSERT_NE(watch->Wait(10s, {}), FolderWatch::Result::TimedOut);
+    ASSERT_NE(watch->Wait(10s, {}), FolderWatch::Result::kTimedOut);
   }
   EXPECT_TRUE(watch->Lost());
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);  // at once
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);  // at once
 
   // A new watch sees the new folder.
   watch = FolderWatch::ForFile(In("queue"));
   ASSERT_NE(watch, nullptr);
   ASSERT_TRUE(platform::WriteFileBytes(In("queue"), "two"));
-  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::Changed);
+  EXPECT_EQ(watch->Wait(5s, {}), FolderWatch::Result::kChanged);
   EXPECT_FALSE(watch->Lost());
 }
 

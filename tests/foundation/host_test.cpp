@@ -73,7 +73,7 @@ TEST(Host, SwitchesMonitoringOnAndStopsCleanlyOnSigterm) {
   EXPECT_TRUE(WaitFor([] { return CRegDword(QuillmarkValue("Monitoring")).Get() == 1; }, 5s));
   // The first pass ran: Reset was set to 1 and cleared again.
   EXPECT_TRUE(WaitFor([&] {
-    auto key = scratch.Registry().OpenKey(platform::Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+    auto key = scratch.Registry().OpenKey(platform::Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead);
     std::uint32_t v = 1, size = 4;
     return key && (*key)->QueryValue("Reset", nullptr, &v, &size).IsOk() && v == 0;
   }, 5s));

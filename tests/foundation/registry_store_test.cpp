@@ -23,26 +23,26 @@ using platform::RegType;
 TEST(RegistryStore, KeysMustExistToBeOpenedAndAreCaseInsensitive) {
   ScratchRegistry scratch;
   auto& reg = scratch.Registry();
-  EXPECT_TRUE(reg.OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
-  auto created = reg.CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  EXPECT_TRUE(reg.OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
+  auto created = reg.CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   ASSERT_NE(created, nullptr);
   std::uint32_t one = 1;
-  ASSERT_EQ((created->SetValue("Monitoring", RegType::Dword, &one, 4)).Code(), StatusCode::kOk);
+  ASSERT_EQ((created->SetValue("Monitoring", RegType::kDword, &one, 4)).Code(), StatusCode::kOk);
 
-  auto opened = reg.OpenKey(Hive::LocalMachine, "SOFTWARE\\quillmark", platform::kKeyRead).Value();
+  auto opened = reg.OpenKey(Hive::kLocalMachine, "SOFTWARE\\quillmark", platform::kKeyRead).Value();
   ASSERT_NE(opened, nullptr);
   std::uint32_t value = 0, size = 4;
-  RegType type = RegType::None;
+  RegType type = RegType::kNone;
   ASSERT_EQ((opened->QueryValue("MONITORING", &type, &value, &size)).Code(), StatusCode::kOk);
-  EXPECT_EQ(type, RegType::Dword);
+  EXPECT_EQ(type, RegType::kDword);
   EXPECT_EQ(value, 1u);
   EXPECT_EQ(opened->Values().at(0).name, "Monitoring");
 }
 
 TEST(RegistryStore, QueryReportsSizeAndRefusesShortBuffers) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
-  ASSERT_EQ((key->SetValue("AppPath", RegType::Sz, "/opt/qm", 8)).Code(), StatusCode::kOk);
+  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  ASSERT_EQ((key->SetValue("AppPath", RegType::kSz, "/opt/qm", 8)).Code(), StatusCode::kOk);
   std::uint32_t size = 0;
   EXPECT_EQ((key->QueryValue("AppPath", nullptr, nullptr, &size)).Code(), StatusCode::kOk);
   EXPECT_EQ(size, 8u);
@@ -55,10 +55,10 @@ TEST(RegistryStore, QueryReportsSizeAndRefusesShortBuffers) {
 
 TEST(RegistryStore, OddValueNamesStaySeparateAndInsideTheKey) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   const char* names[] = {"a/b", "..", ".", "", "a%2Fb", "line\nbreak", "../../escape"};
   for (std::uint32_t i = 0; i < std::size(names); ++i) {
-    ASSERT_EQ((key->SetValue(names[i], RegType::Dword, &i, 4)).Code(), StatusCode::kOk) << names[i];
+    ASSERT_EQ((key->SetValue(names[i], RegType::kDword, &i, 4)).Code(), StatusCode::kOk) << names[i];
   }
   for (std::uint32_t i = 0; i < std::size(names); ++i) {
     std::uint32_t v = 99, size = 4;
@@ -77,8 +77,8 @@ TEST(RegistryStore, OddValueNamesStaySeparateAndInsideTheKey) {
 
 TEST(RegistryStore, FilesAndFoldersAreNotWorldAccessible) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
-  key->SetValue("SMTPPass4MailServer", RegType::Sz, "x", 2);
+  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  key->SetValue("SMTPPass4MailServer", RegType::kSz, "x", 2);
   for (auto& e : std::filesystem::recursive_directory_iterator(scratch.RegistryRoot())) {
     struct stat st {};
     ASSERT_EQ(::stat(e.path().c_str(), &st), 0);
@@ -96,9 +96,9 @@ TEST(RegistryStore, FilesAndFoldersAreNotWorldAccessible) {
 TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
   ScratchRegistry scratch;
   {
-    auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+    auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
     std::string initial(300, 'a');
-    key->SetValue("ToSendFile", RegType::Sz, initial.c_str(), 301);
+    key->SetValue("ToSendFile", RegType::kSz, initial.c_str(), 301);
   }
   std::vector<pid_t> children;
   for (int p = 0; p < 6; ++p) {
@@ -109,14 +109,14 @@ TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
       int bad = 0;
       for (int i = 0; i < 300; ++i) {
         if (p % 2 == 0) {
-          auto key = reg->CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite);
+          auto key = reg->CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite);
           std::string text(100 + 100 * (p / 2), static_cast<char>('b' + p));
-          if (!key || !(*key)->SetValue("ToSendFile", RegType::Sz, text.c_str(),
+          if (!key || !(*key)->SetValue("ToSendFile", RegType::kSz, text.c_str(),
                                         static_cast<std::uint32_t>(text.size() + 1))) {
             ++bad;
           }
         } else {
-          auto key = reg->OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+          auto key = reg->OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead);
           char buf[1024];
           std::uint32_t size = sizeof buf;
           if (!key || !(*key)->QueryValue("ToSendFile", nullptr, buf, &size)) {
@@ -163,10 +163,10 @@ int RunRegCommand(const ScratchRegistry& scratch, const std::string& args, std::
 // the value reads as damaged, at once, for the store and for the command.
 TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   ASSERT_NE(key, nullptr);
   std::uint32_t one = 1;
-  ASSERT_EQ((key->SetValue("Monitoring", RegType::Dword, &one, 4)).Code(), StatusCode::kOk);
+  ASSERT_EQ((key->SetValue("Monitoring", RegType::kDword, &one, 4)).Code(), StatusCode::kOk);
   const auto folder = scratch.RegistryRoot() / "HKLM" / "software" / "quillmark";
   ASSERT_EQ(::mkfifo((folder / "=smtpsrv").c_str(), 0600), 0) << std::strerror(errno);
 
@@ -175,7 +175,7 @@ TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
   std::promise<std::pair<StatusCode, std::size_t>> done;
   auto result = done.get_future();
   std::thread([&scratch, &done] {
-    auto reader = scratch.Registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
+    auto reader = scratch.Registry().OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
     std::uint32_t size = 0;
     const StatusCode status = reader->QueryValue("SMTPSRV", nullptr, nullptr, &size).Code();
     done.set_value({status, reader->Values().size()});
@@ -204,12 +204,12 @@ TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
 // two hex digits) is not a subkey; listing the key goes on without it.
 TEST(RegistryStore, FoldersWithMalformedEscapesAreNotSubkeys) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Good%Name", platform::kKeyWrite).Value();
+  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark\\Good%Name", platform::kKeyWrite).Value();
   ASSERT_NE(key, nullptr);
   const auto folder = scratch.RegistryRoot() / "HKLM" / "software" / "quillmark";
   for (const char* bad : {"%zz", "bad%", "bad%4", "%g1"}) ASSERT_EQ(::mkdir((folder / bad).c_str(), 0700), 0) << bad;
 
-  auto parent = scratch.Registry().OpenKey(Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
+  auto parent = scratch.Registry().OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
   ASSERT_NE(parent, nullptr);
   std::vector<std::string> subkeys;
   ASSERT_NO_THROW(subkeys = parent->SubKeys());

@@ -27,7 +27,7 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 std::unique_ptr<platform::ValueWatch> WatchSwitches(ScratchRegistry& scratch) {
-  return scratch.Registry().WatchValues(platform::Hive::LocalMachine, common::kQuillmarkKey,
+  return scratch.Registry().WatchValues(platform::Hive::kLocalMachine, common::kQuillmarkKey,
                                         {"Monitoring", "Reset"});
 }
 

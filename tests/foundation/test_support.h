@@ -33,7 +33,7 @@ class ScratchRegistry {
   ~ScratchRegistry() {
     platform::Registry::SetDefault(previous_);
 #if defined(_WIN32)
-    platform::MakeSystemRegistry()->DeleteKey(platform::Hive::CurrentUser, root_.string());
+    platform::MakeSystemRegistry()->DeleteKey(platform::Hive::kCurrentUser, root_.string());
 #endif
     std::error_code ec;
     std::filesystem::remove_all(folder_, ec);

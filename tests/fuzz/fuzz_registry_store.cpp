@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::remove_all(root.path / "store", ec);
   auto registry = platform::MakeFileRegistry(root.path / "store");
   const std::string path = "Software\\Quillmark\\" + keyName;
-  auto created = registry->CreateKey(platform::Hive::LocalMachine, path, platform::kKeyWrite);
+  auto created = registry->CreateKey(platform::Hive::kLocalMachine, path, platform::kKeyWrite);
   if (!created) return 0;  // a key name the file system refuses (too long)
   auto& key = *created;
 
@@ -74,15 +74,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  const platform::Status set = key->SetValue(valueName, platform::RegType::Binary, bytes.data(),
+  const platform::Status set = key->SetValue(valueName, platform::RegType::kBinary, bytes.data(),
                                              static_cast<std::uint32_t>(bytes.size()));
   if (set.IsOk()) {
     std::string back(bytes.size(), '\0');
     std::uint32_t length = static_cast<std::uint32_t>(back.size());
-    platform::RegType type = platform::RegType::None;
+    platform::RegType type = platform::RegType::kNone;
     Check(key->QueryValue(valueName, &type, back.data(), &length).IsOk(),
           "a written value does not read");
-    Check(type == platform::RegType::Binary && length == bytes.size() && back == bytes,
+    Check(type == platform::RegType::kBinary && length == bytes.size() && back == bytes,
           "a value reads back other than written");
     bool listed = false;
     for (const auto& v : key->Values()) listed = listed || (v.name == valueName && v.data == bytes);
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Readers of the parent key go through every stray entry without failing.
-  auto parent = registry->OpenKey(platform::Hive::LocalMachine, "Software\\Quillmark", platform::kKeyRead);
+  auto parent = registry->OpenKey(platform::Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead);
   Check(parent.HasValue(), "the parent key does not open");
   (void)(*parent)->SubKeys();
   (void)(*parent)->Values();

@@ -69,10 +69,10 @@ TEST(PostriderSettings, MissingKeyGivesEmptySettings) {
 }
 
 TEST(PostriderSettings, TlsValuesGiveModes) {
-  EXPECT_EQ(mail::TlsModeFromValue(0), mail::TlsMode::Never);
-  EXPECT_EQ(mail::TlsModeFromValue(1), mail::TlsMode::WhenOffered);
-  EXPECT_EQ(mail::TlsModeFromValue(2), mail::TlsMode::Required);
-  EXPECT_EQ(mail::TlsModeFromValue(7), mail::TlsMode::Required) << "never weaker than asked";
+  EXPECT_EQ(mail::TlsModeFromValue(0), mail::TlsMode::kNever);
+  EXPECT_EQ(mail::TlsModeFromValue(1), mail::TlsMode::kWhenOffered);
+  EXPECT_EQ(mail::TlsModeFromValue(2), mail::TlsMode::kRequired);
+  EXPECT_EQ(mail::TlsModeFromValue(7), mail::TlsMode::kRequired) << "never weaker than asked";
 }
 
 TEST(DiagnosticLine, NumberAndLastReplyLineWithoutThePassword) {
@@ -91,13 +91,13 @@ TEST(DiagnosticLine, NumberAndLastReplyLineWithoutThePassword) {
 }
 
 TEST(PostriderSettings, MethodNamesAreMatchedExactly) {
-  EXPECT_EQ(mail::AuthMethodFromName("None"), AuthMethod::None);
-  EXPECT_EQ(mail::AuthMethodFromName("CRAM MD5"), AuthMethod::CramMd5);
-  EXPECT_EQ(mail::AuthMethodFromName("AUTH LOGIN"), AuthMethod::Login);
-  EXPECT_EQ(mail::AuthMethodFromName("AUTH PLAIN"), AuthMethod::Plain);
-  EXPECT_EQ(mail::AuthMethodFromName("NTLM"), AuthMethod::Ntlm);
+  EXPECT_EQ(mail::AuthMethodFromName("None"), AuthMethod::kNone);
+  EXPECT_EQ(mail::AuthMethodFromName("CRAM MD5"), AuthMethod::kCramMd5);
+  EXPECT_EQ(mail::AuthMethodFromName("AUTH LOGIN"), AuthMethod::kLogin);
+  EXPECT_EQ(mail::AuthMethodFromName("AUTH PLAIN"), AuthMethod::kPlain);
+  EXPECT_EQ(mail::AuthMethodFromName("NTLM"), AuthMethod::kNtlm);
   for (const char* other : {"none", "NONE", "", "CRAM-MD5", "ntlm", "AUTH  PLAIN"}) {
-    EXPECT_EQ(mail::AuthMethodFromName(other), AuthMethod::Login) << other;
+    EXPECT_EQ(mail::AuthMethodFromName(other), AuthMethod::kLogin) << other;
   }
 }
 

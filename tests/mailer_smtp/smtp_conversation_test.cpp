@@ -27,7 +27,7 @@ constexpr const char* kHost = "127.0.0.1";
 // quickly, so that a broken script fails the test rather than hanging it,
 // and (unless a test asks for TLS) never tries STARTTLS.
 struct TestConnection : CTernSMTPConnection {
-  explicit TestConnection(mail::TlsMode mode = mail::TlsMode::Never) {
+  explicit TestConnection(mail::TlsMode mode = mail::TlsMode::kNever) {
     SetHeloHost("client.test");
     SetReplyTimeout(3s);
     SetTlsMode(mode);
@@ -64,7 +64,7 @@ TEST(SmtpConversation, WithoutLoginGreetsWithHeloAndQuitsOnDestruction) {
   s.Start();
   {
     TestConnection c;
-    c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+    c.Connect(kHost, AuthMethod::kNone, "", "", s.Port());
     EXPECT_TRUE(c.IsConnected());
     c.SendMessage(SimpleMessage());
     EXPECT_EQ(c.LastReply(), "250 queued");
@@ -89,7 +89,7 @@ TEST(SmtpConversation, AuthPlainIsATwoPromptDialogueInPlainText) {
   s.QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::Plain, "jane", "s3cret", s.Port());
+  c.Connect(kHost, AuthMethod::kPlain, "jane", "s3cret", s.Port());
   c.SendMessage(SimpleMessage());
   c.Disconnect();
   EXPECT_FALSE(c.IsConnected());
@@ -105,7 +105,7 @@ TEST(SmtpConversation, AuthPlainOldDialogueAlsoWithBase64Prompts) {
       .QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::Plain, "jane", "s3cret", s.Port());
+  c.Connect(kHost, AuthMethod::kPlain, "jane", "s3cret", s.Port());
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
 }
@@ -119,7 +119,7 @@ TEST(SmtpConversation, AuthPlainSendsOneBase64ResponseToAnEmptyChallenge) {
       .QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::Plain, "jane", "s3cret", s.Port());
+  c.Connect(kHost, AuthMethod::kPlain, "jane", "s3cret", s.Port());
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
 }
@@ -136,7 +136,7 @@ TEST(SmtpConversation, AuthLoginAnswersPromptsWhateverTheySay) {
         .QuitReply();
     s.Start();
     TestConnection c;
-    c.Connect(kHost, AuthMethod::Login, "jane", "s3cret", s.Port());
+    c.Connect(kHost, AuthMethod::kLogin, "jane", "s3cret", s.Port());
     c.Disconnect();
     EXPECT_EQ(s.Finish(), "");
   }
@@ -151,7 +151,7 @@ TEST(SmtpConversation, AuthLoginSendsBase64AndAcceptsPromptsInAnyCase) {
       .QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::Login, "jane", "s3cret", s.Port());
+  c.Connect(kHost, AuthMethod::kLogin, "jane", "s3cret", s.Port());
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
 }
@@ -166,7 +166,7 @@ TEST(SmtpConversation, CramMd5AnswersWithUserAndLowerCaseHexDigest) {
       .QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::CramMd5, "tim", "tanstaaftanstaaf", s.Port());
+  c.Connect(kHost, AuthMethod::kCramMd5, "tim", "tanstaaftanstaaf", s.Port());
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
 }
@@ -180,7 +180,7 @@ TEST(SmtpConversation, CramMd5ChallengeEndsAtItsFirstZeroByte) {
       .QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::CramMd5, "u", "p", s.Port());
+  c.Connect(kHost, AuthMethod::kCramMd5, "u", "p", s.Port());
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
 }
@@ -206,25 +206,25 @@ std::vector<WrongStep> WrongSteps() {
   const P mail{"MAIL FROM:<from@x.test>", "250 ok"};
   const P rcpt{"RCPT TO:<to@x.test>", "250 ok"};
   return {
-      {"greeting", AuthMethod::None, {}, "554 go away", 512},
-      {"helo", AuthMethod::None, {{"HELO client.test", nullptr}}, "421 busy", 517},
-      {"ehlo", AuthMethod::Login, {{"EHLO client.test", nullptr}}, "421 busy", 516},
-      {"login command", AuthMethod::Login, {ehlo, {"AUTH LOGIN", nullptr}}, "504 no such method", 525},
-      {"login user", AuthMethod::Login, {ehlo, login, {"dQ==", nullptr}}, "535 no", 527},
-      {"login password", AuthMethod::Login, {ehlo, login, loginUser, {"cA==", nullptr}}, "535 wrong", 529},
-      {"plain command", AuthMethod::Plain, {ehlo, {"AUTH PLAIN", nullptr}}, "504 no", 530},
-      {"plain response", AuthMethod::Plain, {ehlo, {"AUTH PLAIN", "334 "}, {"AHUAcA==", nullptr}}, "535 5.7.8 no", 534},
-      {"plain user", AuthMethod::Plain, {ehlo, plain, {"u", nullptr}}, "535 no", 532},
-      {"plain password prompt", AuthMethod::Plain, {ehlo, plain, {"u", nullptr}}, "334 username:", 533},
-      {"plain password", AuthMethod::Plain, {ehlo, plain, plainUser, {"p", nullptr}}, "535 wrong", 534},
-      {"cram command", AuthMethod::CramMd5, {ehlo, {"AUTH CRAM-MD5", nullptr}}, "504 no", 535},
-      {"cram response", AuthMethod::CramMd5, {ehlo, {"AUTH CRAM-MD5", "334 PDE+"}, {"dSAyYjBhZDNlZmRiZjkxNGI1NmVhY2UwNzFhOTcwNmEzZA==", nullptr}},
+      {"greeting", AuthMethod::kNone, {}, "554 go away", 512},
+      {"helo", AuthMethod::kNone, {{"HELO client.test", nullptr}}, "421 busy", 517},
+      {"ehlo", AuthMethod::kLogin, {{"EHLO client.test", nullptr}}, "421 busy", 516},
+      {"login command", AuthMethod::kLogin, {ehlo, {"AUTH LOGIN", nullptr}}, "504 no such method", 525},
+      {"login user", AuthMethod::kLogin, {ehlo, login, {"dQ==", nullptr}}, "535 no", 527},
+      {"login password", AuthMethod::kLogin, {ehlo, login, loginUser, {"cA==", nullptr}}, "535 wrong", 529},
+      {"plain command", AuthMethod::kPlain, {ehlo, {"AUTH PLAIN", nullptr}}, "504 no", 530},
+      {"plain response", AuthMethod::kPlain, {ehlo, {"AUTH PLAIN", "334 "}, {"AHUAcA==", nullptr}}, "535 5.7.8 no", 534},
+      {"plain user", AuthMethod::kPlain, {ehlo, plain, {"u", nullptr}}, "535 no", 532},
+      {"plain password prompt", AuthMethod::kPlain, {ehlo, plain, {"u", nullptr}}, "334 username:", 533},
+      {"plain password", AuthMethod::kPlain, {ehlo, plain, plainUser, {"p", nullptr}}, "535 wrong", 534},
+      {"cram command", AuthMethod::kCramMd5, {ehlo, {"AUTH CRAM-MD5", nullptr}}, "504 no", 535},
+      {"cram response", AuthMethod::kCramMd5, {ehlo, {"AUTH CRAM-MD5", "334 PDE+"}, {"dSAyYjBhZDNlZmRiZjkxNGI1NmVhY2UwNzFhOTcwNmEzZA==", nullptr}},
        "535 wrong", 536},
-      {"mail from", AuthMethod::None, {{"HELO client.test", "250 ok"}, {"MAIL FROM:<from@x.test>", nullptr}},
+      {"mail from", AuthMethod::kNone, {{"HELO client.test", "250 ok"}, {"MAIL FROM:<from@x.test>", nullptr}},
        "550 not you", 519, false},
-      {"rcpt to", AuthMethod::None, {{"HELO client.test", "250 ok"}, mail, {"RCPT TO:<to@x.test>", nullptr}},
+      {"rcpt to", AuthMethod::kNone, {{"HELO client.test", "250 ok"}, mail, {"RCPT TO:<to@x.test>", nullptr}},
        "550 unknown user", 524, false},
-      {"data", AuthMethod::None, {{"HELO client.test", "250 ok"}, mail, rcpt, {"DATA", nullptr}},
+      {"data", AuthMethod::kNone, {{"HELO client.test", "250 ok"}, mail, rcpt, {"DATA", nullptr}},
        "554 no data", 520, false},
   };
 }
@@ -273,7 +273,7 @@ TEST(SmtpConversation, EndOfDataAndQuitFailures) {
       .Expect("QUIT").Reply("500 what");
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+  c.Connect(kHost, AuthMethod::kNone, "", "", s.Port());
   try {
     const std::vector<std::string> nobody;  // MAIL FROM goes straight to DATA
     c.SendMail("from@x.test", nobody, "Subject: x\r\n\r\nbody");
@@ -306,7 +306,7 @@ TEST(SmtpGreeting, LoginFallsBackToHeloOnlyWhenEhloIsUnknown) {
         .QuitReply();
     s.Start();
     TestConnection c;
-    c.Connect(kHost, AuthMethod::Plain, "u", "p", s.Port());
+    c.Connect(kHost, AuthMethod::kPlain, "u", "p", s.Port());
     c.Disconnect();
     EXPECT_EQ(s.Finish(), "");
   }
@@ -329,7 +329,7 @@ TEST(SmtpGreeting, EhloRefusedOtherwiseOrHeloRefusedAfterFallbackFails) {
     s.Start();
     TestConnection c;
     try {
-      c.Connect(kHost, AuthMethod::Login, "u", "p", s.Port());
+      c.Connect(kHost, AuthMethod::kLogin, "u", "p", s.Port());
       ADD_FAILURE() << "Connect succeeded";
     } catch (const CSMTPException& e) {
       EXPECT_EQ(e.Number(), mail::kErrHeloBeforeAuth);
@@ -346,7 +346,7 @@ TEST(SmtpGreeting, WithoutLoginAnEhloOnlyServerStillGetsHelo) {
   s.Start();
   TestConnection c;
   try {
-    c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+    c.Connect(kHost, AuthMethod::kNone, "", "", s.Port());
     ADD_FAILURE() << "Connect succeeded";
   } catch (const CSMTPException& e) {
     EXPECT_EQ(e.Number(), mail::kErrHelo);
@@ -374,7 +374,7 @@ TEST(SmtpLineBreaks, HostUserAndPasswordAreRefusedBeforeConnecting) {
     TestConnection c;
     c.SetHeloHost(k.helo);
     try {
-      c.Connect(k.host, AuthMethod::Plain, k.user, k.password, s.Port());
+      c.Connect(k.host, AuthMethod::kPlain, k.user, k.password, s.Port());
       ADD_FAILURE() << "Connect succeeded";
     } catch (const CSMTPException& e) {
       EXPECT_EQ(e.Facility(), mail::kFacilityInterface);
@@ -393,7 +393,7 @@ TEST(SmtpLineBreaks, AddressesAreRefusedBeforeMailFrom) {
       .QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+  c.Connect(kHost, AuthMethod::kNone, "", "", s.Port());
 
   // Through the message: the header error, nothing sent.
   CSMTPMessage m;
@@ -429,8 +429,8 @@ TEST(SmtpMessageText, MissingAttachmentFailsBeforeMailFromAndQuitIsAnsweredAtOnc
   // The real time-out: a QUIT lost inside message data would wait for it.
   CTernSMTPConnection c;
   c.SetHeloHost("client.test");
-  c.SetTlsMode(mail::TlsMode::Never);
-  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+  c.SetTlsMode(mail::TlsMode::kNever);
+  c.Connect(kHost, AuthMethod::kNone, "", "", s.Port());
   CSMTPMessage m = SimpleMessage();
   m.AddAttachmentList(missing);
   try {
@@ -474,7 +474,7 @@ TEST(SmtpMessageText, AttachmentFailingMidwayIsNeverDelivered) {
       });
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+  c.Connect(kHost, AuthMethod::kNone, "", "", s.Port());
   CSMTPMessage m = SimpleMessage();
   m.AddAttachmentList(file.string());
   try {

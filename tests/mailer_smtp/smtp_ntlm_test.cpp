@@ -47,7 +47,7 @@ struct TestConnection : CTernSMTPConnection {
   TestConnection() {
     SetHeloHost("client.test");
     SetReplyTimeout(3s);
-    SetTlsMode(mail::TlsMode::Never);
+    SetTlsMode(mail::TlsMode::kNever);
   }
 };
 
@@ -140,7 +140,7 @@ TEST_F(NtlmUsers, AcceptorAuthenticatesTheCurrentUser) {
   s.Start();
   TestConnection c;
   // The configured user name and password play no part.
-  c.Connect(kHost, AuthMethod::Ntlm, "ignored", "ignored", s.Port());
+  c.Connect(kHost, AuthMethod::kNtlm, "ignored", "ignored", s.Port());
   EXPECT_EQ(c.LastReply(), "235 authenticated");
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
@@ -159,7 +159,7 @@ TEST_F(NtlmUsers, WrongPasswordIsRefusedWithTheNtlmError) {
   s.Start();
   TestConnection c;
   try {
-    c.Connect(kHost, AuthMethod::Ntlm, "", "", s.Port());
+    c.Connect(kHost, AuthMethod::kNtlm, "", "", s.Port());
     ADD_FAILURE() << "Connect succeeded";
   } catch (const CSMTPException& e) {
     EXPECT_EQ(e.Number(), mail::kErrNtlm);
@@ -176,7 +176,7 @@ TEST_F(NtlmUsers, MissingCredentialsFailWithTheSecurityStatusBeforeAuth) {
   s.Start();
   TestConnection c;
   try {
-    c.Connect(kHost, AuthMethod::Ntlm, "", "", s.Port());
+    c.Connect(kHost, AuthMethod::kNtlm, "", "", s.Port());
     ADD_FAILURE() << "Connect succeeded";
   } catch (const CSMTPException& e) {
     EXPECT_EQ(e.Code(), static_cast<std::uint32_t>(status::kNoCredentials));
@@ -218,7 +218,7 @@ TEST(NtlmTokens, TokensTravelBase64EncodedAndTheChallengeDecoded) {
   s.Start();
   std::string seen;
   FixedTokenConnection c(&seen);
-  c.Connect(kHost, AuthMethod::Ntlm, "", "", s.Port());
+  c.Connect(kHost, AuthMethod::kNtlm, "", "", s.Port());
   c.Disconnect();
   EXPECT_EQ(seen, challenge);
   EXPECT_EQ(s.Finish(), "");
@@ -247,7 +247,7 @@ TEST(NtlmTokens, WrongRepliesAndOversizedChallenges) {
     std::string seen;
     FixedTokenConnection c(&seen);
     try {
-      c.Connect(kHost, AuthMethod::Ntlm, "", "", s.Port());
+      c.Connect(kHost, AuthMethod::kNtlm, "", "", s.Port());
       ADD_FAILURE() << "Connect succeeded";
     } catch (const CSMTPException& e) {
       EXPECT_EQ(e.Code(), k.code);

@@ -21,7 +21,7 @@ struct TestConnection : CTernSMTPConnection {
   TestConnection() {
     SetHeloHost("client.test");
     SetReplyTimeout(3s);
-    SetTlsMode(mail::TlsMode::Never);
+    SetTlsMode(mail::TlsMode::kNever);
   }
 };
 
@@ -33,7 +33,7 @@ struct Outcome {
 // Connects without login against `s`.
 Outcome ConnectPlainly(TestConnection& c, ScriptServer& s) {
   try {
-    c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+    c.Connect(kHost, AuthMethod::kNone, "", "", s.Port());
     return {};
   } catch (const CSMTPException& e) {
     EXPECT_EQ(e.Facility(), mail::kFacilityInterface);
@@ -170,7 +170,7 @@ TEST(SmtpSocket, ConnectionFailuresAreSystemErrorsWithoutMessage) {
   }
   TestConnection c;
   try {
-    c.Connect(kHost, AuthMethod::None, "", "", port);
+    c.Connect(kHost, AuthMethod::kNone, "", "", port);
     ADD_FAILURE() << "Connect succeeded";
   } catch (const CSMTPException& e) {
     EXPECT_EQ(e.Facility(), mail::kFacilitySystem);
@@ -181,7 +181,7 @@ TEST(SmtpSocket, ConnectionFailuresAreSystemErrorsWithoutMessage) {
   EXPECT_FALSE(c.IsConnected());
 
   try {
-    c.Connect("no-such-host.invalid", AuthMethod::None, "", "", 25);
+    c.Connect("no-such-host.invalid", AuthMethod::kNone, "", "", 25);
     ADD_FAILURE() << "Connect succeeded";
   } catch (const CSMTPException& e) {
     EXPECT_EQ(e.Facility(), mail::kFacilitySystem);
@@ -195,7 +195,7 @@ TEST(SmtpSocket, UnresolvableBindAddressFailsBeforeAnyConnect) {
   s.Start();
   TestConnection c;
   try {
-    c.Connect(kHost, AuthMethod::None, "", "", s.Port(), "no-such-host.invalid");
+    c.Connect(kHost, AuthMethod::kNone, "", "", s.Port(), "no-such-host.invalid");
     ADD_FAILURE() << "Connect succeeded";
   } catch (const CSMTPException& e) {
     EXPECT_EQ(e.Facility(), mail::kFacilitySystem);
@@ -210,7 +210,7 @@ TEST(SmtpSocket, BindAddressIsUsedForTheConnection) {
   s.ExpectPeer("127.0.0.2").Reply("220 ready").Expect("HELO client.test").Reply("250 ok").QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::None, "", "", s.Port(), "127.0.0.2");
+  c.Connect(kHost, AuthMethod::kNone, "", "", s.Port(), "127.0.0.2");
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
 }
@@ -220,7 +220,7 @@ TEST(SmtpSocket, WithoutBindAddressTheSystemChoosesTheSource) {
   s.ExpectPeer("127.0.0.1").Reply("220 ready").Expect("HELO client.test").Reply("250 ok").QuitReply();
   s.Start();
   TestConnection c;
-  c.Connect(kHost, AuthMethod::None, "", "", s.Port());
+  c.Connect(kHost, AuthMethod::kNone, "", "", s.Port());
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
 }

@@ -25,7 +25,7 @@ struct TestConnection : CTernSMTPConnection {
 };
 
 // The error number of a Connect with `method`, 0 when it succeeded.
-int Outcome(CTernSMTPConnection& c, std::uint16_t port, AuthMethod method = AuthMethod::Login) {
+int Outcome(CTernSMTPConnection& c, std::uint16_t port, AuthMethod method = AuthMethod::kLogin) {
   try {
     c.Connect(kHost, method, "u", "p", port);
     return 0;
@@ -40,7 +40,7 @@ TEST(SmtpTls, RequiredButNotOfferedFailsBeforeAnyLogin) {
     ScriptServer s;
     s.Reply("220 ready").Expect("EHLO client.test").Reply(ehlo).QuitReply();
     s.Start();
-    TestConnection c(TlsMode::Required);
+    TestConnection c(TlsMode::kRequired);
     EXPECT_EQ(Outcome(c, s.Port()), mail::kErrTlsUnavailable);
     EXPECT_EQ(s.Finish(), "");
   }
@@ -48,8 +48,8 @@ TEST(SmtpTls, RequiredButNotOfferedFailsBeforeAnyLogin) {
   ScriptServer s;
   s.Reply("220 ready").Expect("EHLO client.test").Reply("502 no").QuitReply();
   s.Start();
-  TestConnection c(TlsMode::Required);
-  EXPECT_EQ(Outcome(c, s.Port(), AuthMethod::None), mail::kErrTlsUnavailable);
+  TestConnection c(TlsMode::kRequired);
+  EXPECT_EQ(Outcome(c, s.Port(), AuthMethod::kNone), mail::kErrTlsUnavailable);
   EXPECT_EQ(s.Finish(), "");
 }
 
@@ -58,8 +58,8 @@ TEST(SmtpTls, WhenOfferedButNotOfferedStaysPlain) {
   s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250 SIZE 1000")
       .QuitReply();
   s.Start();
-  TestConnection c(TlsMode::WhenOffered);
-  EXPECT_EQ(Outcome(c, s.Port(), AuthMethod::None), 0);
+  TestConnection c(TlsMode::kWhenOffered);
+  EXPECT_EQ(Outcome(c, s.Port(), AuthMethod::kNone), 0);
   EXPECT_FALSE(c.IsEncrypted());
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
@@ -69,8 +69,8 @@ TEST(SmtpTls, NeverIgnoresTheOffer) {
   ScriptServer s;
   s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok").QuitReply();
   s.Start();
-  TestConnection c(TlsMode::Never);
-  EXPECT_EQ(Outcome(c, s.Port(), AuthMethod::None), 0);
+  TestConnection c(TlsMode::kNever);
+  EXPECT_EQ(Outcome(c, s.Port(), AuthMethod::kNone), 0);
   c.Disconnect();
   EXPECT_EQ(s.Finish(), "");
 }
@@ -80,7 +80,7 @@ TEST(SmtpTls, RefusedStartTlsIsNoDowngrade) {
   s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250-starttls\r\n250 AUTH LOGIN")
       .Expect("STARTTLS").Reply("454 4.7.0 TLS not available").QuitReply();
   s.Start();
-  TestConnection c(TlsMode::WhenOffered);
+  TestConnection c(TlsMode::kWhenOffered);
   EXPECT_EQ(Outcome(c, s.Port()), mail::kErrTlsUnavailable);
   EXPECT_EQ(c.LastReply(), "221 bye");
   EXPECT_EQ(s.Finish(), "") << "no login in plain text";
@@ -94,7 +94,7 @@ TEST(SmtpTls, FailedHandshakeClosesWithoutAnotherWord) {
       .Expect("STARTTLS").Reply("220 go ahead")
       .Send("this is not TLS\r\n");
   s.Start();
-  TestConnection c(TlsMode::WhenOffered);
+  TestConnection c(TlsMode::kWhenOffered);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Outcome(c, s.Port()), mail::kErrTlsHandshake);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);

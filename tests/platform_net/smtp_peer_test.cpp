@@ -71,8 +71,8 @@ const std::vector<std::string> kRecipients = {"to@x.test", "cc@x.test"};
 TEST(SmtpPeer, PlainConversationDeliversTheMessage) {
   QM_NEED_PEERS();
   ServerLog server("smtp");
-  TestConnection c(TlsMode::Never);
-  c.Connect("127.0.0.1", AuthMethod::None, "", "", Peers::Get().Port("smtp"));
+  TestConnection c(TlsMode::kNever);
+  c.Connect("127.0.0.1", AuthMethod::kNone, "", "", Peers::Get().Port("smtp"));
   EXPECT_FALSE(c.IsEncrypted());
   c.SendMail("from@x.test", kRecipients, kData);
   c.Disconnect();
@@ -85,8 +85,8 @@ TEST(SmtpPeer, StartTlsThenLoginAndDelivery) {
   QM_NEED_PEERS();
   nettest::TrustTestAuthority trust;
   ServerLog server("smtp_starttls");
-  TestConnection c(TlsMode::Required);
-  c.Connect("127.0.0.1", AuthMethod::Plain, "mailuser", "s3cret", Peers::Get().Port("smtp_starttls"));
+  TestConnection c(TlsMode::kRequired);
+  c.Connect("127.0.0.1", AuthMethod::kPlain, "mailuser", "s3cret", Peers::Get().Port("smtp_starttls"));
   EXPECT_TRUE(c.IsEncrypted());
   EXPECT_FALSE(c.TlsVersion().empty());
   c.SendMail("from@x.test", kRecipients, kData);
@@ -99,9 +99,9 @@ TEST(SmtpPeer, TlsFromTheFirstByte) {
   nettest::TrustTestAuthority trust;
   ServerLog server("smtp_implicit");
   const std::uint16_t port = Peers::Get().Port("smtp_implicit");
-  TestConnection c(TlsMode::WhenOffered);
+  TestConnection c(TlsMode::kWhenOffered);
   c.SetImplicitTlsPort(port);
-  c.Connect("localhost", AuthMethod::Plain, "mailuser", "s3cret", port);
+  c.Connect("localhost", AuthMethod::kPlain, "mailuser", "s3cret", port);
   EXPECT_TRUE(c.IsEncrypted());
   c.SendMail("from@x.test", kRecipients, kData);
   c.Disconnect();
@@ -114,9 +114,9 @@ TEST(SmtpPeer, UntrustedCertificateEndsTheConversationBeforeTheLogin) {
   nettest::ScopedEnv noFile("SSL_CERT_FILE", "");
   nettest::ScopedEnv noFolder("SSL_CERT_DIR", "");
   ServerLog server("smtp_starttls");
-  TestConnection c(TlsMode::WhenOffered);
+  TestConnection c(TlsMode::kWhenOffered);
   try {
-    c.Connect("127.0.0.1", AuthMethod::Plain, "mailuser", "s3cret", Peers::Get().Port("smtp_starttls"));
+    c.Connect("127.0.0.1", AuthMethod::kPlain, "mailuser", "s3cret", Peers::Get().Port("smtp_starttls"));
     ADD_FAILURE() << "connected";
   } catch (const CSMTPException& e) {
     EXPECT_EQ(e.Number(), mail::kErrTlsHandshake);

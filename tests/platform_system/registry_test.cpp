@@ -28,23 +28,23 @@ constexpr const char* kKey = "Software\\Quillmark";
 TEST(RegistryRoundTrip, ValuesKeepTypeAndBytes) {
   ScratchRegistry scratch;
   auto& registry = platform::Registry::Default();
-  auto key = registry.CreateKey(Hive::LocalMachine, kKey, platform::kKeyWrite);
+  auto key = registry.CreateKey(Hive::kLocalMachine, kKey, platform::kKeyWrite);
   ASSERT_TRUE(key);
 
   const std::string text = "Z\xFCrich \xE9t\xE9";  // Latin-1
   const std::string withNul = text + '\0';
-  ASSERT_EQ(((*key)->SetValue("SMTPSRV", RegType::Sz, withNul.data(), static_cast<std::uint32_t>(withNul.size()))).Code(), StatusCode::kOk);
+  ASSERT_EQ(((*key)->SetValue("SMTPSRV", RegType::kSz, withNul.data(), static_cast<std::uint32_t>(withNul.size()))).Code(), StatusCode::kOk);
   const std::uint32_t dword = 0xA1B2C3D4;
-  ASSERT_EQ(((*key)->SetValue("Monitoring", RegType::Dword, &dword, 4)).Code(), StatusCode::kOk);
+  ASSERT_EQ(((*key)->SetValue("Monitoring", RegType::kDword, &dword, 4)).Code(), StatusCode::kOk);
   const char binary[] = {'\0', '\xFF', '\x10'};
-  ASSERT_EQ(((*key)->SetValue("Blob", RegType::Binary, binary, 3)).Code(), StatusCode::kOk);
+  ASSERT_EQ(((*key)->SetValue("Blob", RegType::kBinary, binary, 3)).Code(), StatusCode::kOk);
 
-  auto reader = registry.OpenKey(Hive::LocalMachine, "software\\QUILLMARK", platform::kKeyRead);
+  auto reader = registry.OpenKey(Hive::kLocalMachine, "software\\QUILLMARK", platform::kKeyRead);
   ASSERT_TRUE(reader) << "key paths are case-insensitive";
   std::uint32_t size = 0;
-  RegType type = RegType::None;
+  RegType type = RegType::kNone;
   ASSERT_EQ(((*reader)->QueryValue("smtpsrv", &type, nullptr, &size)).Code(), StatusCode::kOk);
-  EXPECT_EQ(type, RegType::Sz);
+  EXPECT_EQ(type, RegType::kSz);
   EXPECT_EQ(size, withNul.size()) << "one byte per Latin-1 character, the NUL included";
   std::string small(3, '\0');
   std::uint32_t smallSize = 3;
@@ -57,13 +57,13 @@ TEST(RegistryRoundTrip, ValuesKeepTypeAndBytes) {
   std::uint32_t readDword = 0;
   size = 4;
   ASSERT_EQ(((*reader)->QueryValue("MONITORING", &type, &readDword, &size)).Code(), StatusCode::kOk);
-  EXPECT_EQ(type, RegType::Dword);
+  EXPECT_EQ(type, RegType::kDword);
   EXPECT_EQ(readDword, dword);
 
   char readBinary[3] = {};
   size = 3;
   ASSERT_EQ(((*reader)->QueryValue("Blob", &type, readBinary, &size)).Code(), StatusCode::kOk);
-  EXPECT_EQ(type, RegType::Binary);
+  EXPECT_EQ(type, RegType::kBinary);
   EXPECT_EQ(std::memcmp(readBinary, binary, 3), 0);
 
   auto values = (*reader)->Values();
@@ -84,14 +84,14 @@ TEST(RegistryRoundTrip, ValuesKeepTypeAndBytes) {
 TEST(RegistryRoundTrip, KeysAreCreatedListedAndDeletedWithEverythingBelow) {
   ScratchRegistry scratch;
   auto& registry = platform::Registry::Default();
-  EXPECT_FALSE(registry.OpenKey(Hive::LocalMachine, "Software\\Quillmark\\Printers", platform::kKeyRead));
-  auto deep = registry.CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage", platform::kKeyWrite);
+  EXPECT_FALSE(registry.OpenKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers", platform::kKeyRead));
+  auto deep = registry.CreateKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage", platform::kKeyWrite);
   ASSERT_TRUE(deep);
   const std::uint32_t one = 1;
-  ASSERT_EQ(((*deep)->SetValue("Cost", RegType::Dword, &one, 4)).Code(), StatusCode::kOk);
-  ASSERT_TRUE(registry.CreateKey(Hive::LocalMachine, "Software\\Quillmark\\Users", platform::kKeyWrite));
+  ASSERT_EQ(((*deep)->SetValue("Cost", RegType::kDword, &one, 4)).Code(), StatusCode::kOk);
+  ASSERT_TRUE(registry.CreateKey(Hive::kLocalMachine, "Software\\Quillmark\\Users", platform::kKeyWrite));
 
-  auto top = registry.OpenKey(Hive::LocalMachine, kKey, platform::kKeyRead);
+  auto top = registry.OpenKey(Hive::kLocalMachine, kKey, platform::kKeyRead);
   ASSERT_TRUE(top);
   // Key names are case-insensitive; the file-backed store keeps them folded.
   auto subKeys = (*top)->SubKeys();
@@ -100,20 +100,20 @@ TEST(RegistryRoundTrip, KeysAreCreatedListedAndDeletedWithEverythingBelow) {
   std::sort(subKeys.begin(), subKeys.end());
   EXPECT_EQ(subKeys, (std::vector<std::string>{"printers", "users"}));
 
-  EXPECT_EQ((registry.DeleteKey(Hive::LocalMachine, "Software\\Quillmark\\Printers")).Code(), StatusCode::kOk);
-  EXPECT_FALSE(registry.OpenKey(Hive::LocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage", platform::kKeyRead));
-  EXPECT_EQ((registry.DeleteKey(Hive::LocalMachine, "Software\\Quillmark\\Printers")).Code(), StatusCode::kNotFound);
-  EXPECT_TRUE(registry.OpenKey(Hive::LocalMachine, "Software\\Quillmark\\Users", platform::kKeyRead));
+  EXPECT_EQ((registry.DeleteKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers")).Code(), StatusCode::kOk);
+  EXPECT_FALSE(registry.OpenKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage", platform::kKeyRead));
+  EXPECT_EQ((registry.DeleteKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers")).Code(), StatusCode::kNotFound);
+  EXPECT_TRUE(registry.OpenKey(Hive::kLocalMachine, "Software\\Quillmark\\Users", platform::kKeyRead));
   // The hives are kept apart.
-  EXPECT_FALSE(registry.OpenKey(Hive::CurrentUser, "Software\\Quillmark\\Users", platform::kKeyRead));
+  EXPECT_FALSE(registry.OpenKey(Hive::kCurrentUser, "Software\\Quillmark\\Users", platform::kKeyRead));
 }
 
 TEST(RegistryWatchValues, AWriteWakesTheWaiterAndAStopEndsTheWait) {
   ScratchRegistry scratch;
   auto& registry = platform::Registry::Default();
-  auto key = registry.CreateKey(Hive::LocalMachine, kKey, platform::kKeyWrite);
+  auto key = registry.CreateKey(Hive::kLocalMachine, kKey, platform::kKeyWrite);
   ASSERT_TRUE(key);
-  auto watch = registry.WatchValues(Hive::LocalMachine, kKey, {"Reset"});
+  auto watch = registry.WatchValues(Hive::kLocalMachine, kKey, {"Reset"});
   ASSERT_TRUE(watch);
 
   // Nothing written: the wait times out.
@@ -121,14 +121,14 @@ TEST(RegistryWatchValues, AWriteWakesTheWaiterAndAStopEndsTheWait) {
 
   // A write made before the wait is not lost.
   const std::uint32_t one = 1;
-  ASSERT_EQ(((*key)->SetValue("Reset", RegType::Dword, &one, 4)).Code(), StatusCode::kOk);
+  ASSERT_EQ(((*key)->SetValue("Reset", RegType::kDword, &one, 4)).Code(), StatusCode::kOk);
   EXPECT_TRUE(watch->Wait(5s, {}));
 
   // A write while waiting wakes the waiter.
   std::jthread writer([&] {
     std::this_thread::sleep_for(100ms);
     const std::uint32_t two = 2;
-    (*key)->SetValue("Reset", RegType::Dword, &two, 4);
+    (*key)->SetValue("Reset", RegType::kDword, &two, 4);
   });
   EXPECT_TRUE(watch->Wait(10s, {}));
   writer.join();

@@ -56,7 +56,7 @@ TEST(NameBound, AnOverlongUserKeepsEveryRecordAndABoundedCatalogueEntry) {
 
 TEST(RegistryStore, StaleTemporariesAreRemovedByTheNextWriter) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(platform::Hive::LocalMachine, "Software\\Quillmark", 0).Value();
+  auto key = scratch.Registry().CreateKey(platform::Hive::kLocalMachine, "Software\\Quillmark", 0).Value();
   ASSERT_TRUE(key);
   const fs::path folder = scratch.RegistryRoot() / "HKLM/software/quillmark";
   std::ofstream(folder / ".tmp.1.2") << "left by a killed writer";
@@ -64,7 +64,7 @@ TEST(RegistryStore, StaleTemporariesAreRemovedByTheNextWriter) {
   const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(2);
   fs::last_write_time(folder / ".tmp.1.2", old);
   std::uint32_t one = 1;
-  EXPECT_EQ((key->SetValue("Reset", platform::RegType::Dword, &one, 4)).Code(), platform::StatusCode::kOk);
+  EXPECT_EQ((key->SetValue("Reset", platform::RegType::kDword, &one, 4)).Code(), platform::StatusCode::kOk);
   EXPECT_FALSE(fs::exists(folder / ".tmp.1.2"));
   EXPECT_TRUE(fs::exists(folder / ".tmp.3.4"));
   EXPECT_TRUE(fs::exists(folder / "=reset"));

@@ -34,7 +34,7 @@ TEST(ReportAssembly, DocumentKeepsTheReservationAndTheRecordsByteForByte) {
   AppFolder folder;
   const std::string log = folder.Logs() + "/d_20060309.xml";
   AppFolder::WriteLog(log, kThreeJobs);
-  const std::string header(common::ReportHeaderText(ReportScope::Printer));
+  const std::string header(common::ReportHeaderText(ReportScope::kPrinter));
   const std::string period = "<period>03/09/2006</period>";
   const std::string doc = common::DisplayReportPath(folder.App());
   EXPECT_EQ(doc, folder.Logs() + "/DisplayReport.xml");
@@ -63,7 +63,7 @@ TEST(ReportAssembly, DocumentKeepsTheReservationAndTheRecordsByteForByte) {
 TEST(ReportAssembly, FailuresCarryTheirMessageAndLeaveTheLastDocument) {
   AppFolder folder;
   const std::string doc = common::DisplayReportPath(folder.App());
-  const std::string header(common::ReportHeaderText(ReportScope::AllPrinting));
+  const std::string header(common::ReportHeaderText(ReportScope::kAllPrinting));
   const std::string good = folder.Logs() + "/d_20060309.xml";
   AppFolder::WriteLog(good, kThreeJobs);
   ASSERT_TRUE(common::AssembleReportDocument(good, header, "<period>x</period>", doc));
@@ -113,7 +113,7 @@ TEST(ReportAssembly, ReadersNeverSeeAHalfWrittenDocument) {
   AppFolder::WriteLog(bigLog, many);
   AppFolder::WriteLog(smallLog, kThreeJobs);
   const std::string doc = common::DisplayReportPath(folder.App());
-  const std::string header(common::ReportHeaderText(ReportScope::AllPrinting));
+  const std::string header(common::ReportHeaderText(ReportScope::kAllPrinting));
   ASSERT_TRUE(common::AssembleReportDocument(smallLog, header, "<period>a</period>", doc));
 
   // Two writers (two consoles, or a console and quillmark-report) and a
@@ -148,7 +148,7 @@ TEST(ReportAssembly, ReadersNeverSeeAHalfWrittenDocument) {
 TEST(ReportAssembly, DocumentAndBytesInMemoryAgreeAroundTheReservationSize) {
   AppFolder folder;
   const std::string doc = common::DisplayReportPath(folder.App());
-  const std::string header(common::ReportHeaderText(ReportScope::User));
+  const std::string header(common::ReportHeaderText(ReportScope::kUser));
   const std::string period = "<period>03/2006</period>";
   const std::string log = folder.Logs() + "/m_03_2006.xml";
   const std::string record = report_test::LogText({kThreeJobs[0]}).substr(525);
@@ -182,7 +182,7 @@ TEST(ReportAssembly, ALogThatShrinksWhileCopiedGivesAWholePrefixOrTheMessage) {
   AppFolder::WriteLog(log, many);
   const std::string full = Bytes(log);
   const std::string doc = common::DisplayReportPath(folder.App());
-  const std::string header(common::ReportHeaderText(ReportScope::AllPrinting));
+  const std::string header(common::ReportHeaderText(ReportScope::kAllPrinting));
   const std::string period = "<period>2006</period>";
   const common::ReportResult whole = common::AssembleReportBytes(log, header, period);
   ASSERT_TRUE(whole);
@@ -226,7 +226,7 @@ class ReportRequests : public ::testing::Test {
                           "</printers><users><username>anna</username></users></log>");
   }
   common::ReportResult Run(ReportScope scope, const std::string& name, bool defaultPrinter = false,
-                           ReportPeriod period = ReportPeriod::Today) {
+                           ReportPeriod period = ReportPeriod::kToday) {
     common::ReportRequest request{period, scope, name, defaultPrinter};
     return common::AssembleReport(folder.App(), request, clock, common::DisplayReportPath(folder.App()));
   }
@@ -239,19 +239,19 @@ TEST_F(ReportRequests, PrinterIdentifierComesFromTheCatalogue) {
   AppFolder::WriteLog(folder.Logs() + "/Printers/Printer_4/d_20060309.xml", kThreeJobs);
   AppFolder::WriteLog(folder.Logs() + "/Printers/Printer_7/d_20060309.xml", kThreeJobs);
   // The last entry of a name wins; the monitored flag is not consulted.
-  const common::ReportResult r = Run(ReportScope::Printer, "Front Desk");
+  const common::ReportResult r = Run(ReportScope::kPrinter, "Front Desk");
   ASSERT_TRUE(r) << r.message;
-  EXPECT_EQ(Bytes(r.documentPath).rfind(std::string(common::ReportHeaderText(ReportScope::Printer)) +
+  EXPECT_EQ(Bytes(r.documentPath).rfind(std::string(common::ReportHeaderText(ReportScope::kPrinter)) +
                                             "<period>03/09/2006</period>",
                                         0),
             0u);
-  EXPECT_TRUE(Run(ReportScope::Printer, "Old Laser", true));
+  EXPECT_TRUE(Run(ReportScope::kPrinter, "Old Laser", true));
 
-  EXPECT_EQ(Run(ReportScope::Printer, "Nowhere").message,
+  EXPECT_EQ(Run(ReportScope::kPrinter, "Nowhere").message,
             "The selected printer is not monitored. Please check the Printers menu.");
-  EXPECT_EQ(Run(ReportScope::Printer, "No default printer", true).message,
+  EXPECT_EQ(Run(ReportScope::kPrinter, "No default printer", true).message,
             "The default printer is not monitored. Please check the Printers menu.");
-  EXPECT_EQ(Run(ReportScope::Printer, "Old Laser", false, ReportPeriod::Yesterday).message,
+  EXPECT_EQ(Run(ReportScope::kPrinter, "Old Laser", false, ReportPeriod::kYesterday).message,
             common::kReportMissing);
 }
 
@@ -264,17 +264,17 @@ TEST_F(ReportRequests, UserReportReadsWhatTheEngineWroteAndNothingOutsideLogs) {
   // A planted file where the unmapped name would lead.
   AppFolder::WriteLog(folder.Root().string() + "/x/d_20060309.xml", kThreeJobs);
 
-  const common::ReportResult r = Run(ReportScope::User, "../../x");
+  const common::ReportResult r = Run(ReportScope::kUser, "../../x");
   ASSERT_TRUE(r) << r.message;
   const std::string doc = Bytes(r.documentPath);
   EXPECT_NE(doc.find("<doc>Secret.pdf</doc>"), std::string::npos);
   EXPECT_EQ(doc.find("Plan.pdf"), std::string::npos);
   EXPECT_EQ(doc.find("Budget"), std::string::npos);
-  EXPECT_NE(doc.find(std::string(common::ReportHeaderText(ReportScope::User)) +
+  EXPECT_NE(doc.find(std::string(common::ReportHeaderText(ReportScope::kUser)) +
                      "<period>03/09/2006</period>"),
             std::string::npos);
 
-  const common::ReportResult dots = Run(ReportScope::User, "..");
+  const common::ReportResult dots = Run(ReportScope::kUser, "..");
   ASSERT_TRUE(dots) << dots.message;
   EXPECT_NE(Bytes(dots.documentPath).find("Plan.pdf"), std::string::npos);
 

@@ -97,7 +97,7 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
 
   long long Logged() {
     const std::string all = platform::ReadFileBytes(common::ResolvePeriodFile(
-        common::ReportPeriod::ThisYear, common::ReportScope::AllPrinting, app_.string(), "",
+        common::ReportPeriod::kThisYear, common::ReportScope::kAllPrinting, app_.string(), "",
         std::time(nullptr)).path).ValueOr("");
     long long n = 0;
     for (std::size_t p = all.find("<event>"); p != std::string::npos; p = all.find("<event>", p + 1)) ++n;

@@ -62,7 +62,7 @@ TEST(ReportCsv, ExportReadsTheDocumentAndSkipsBrokenRecords) {
   common::WriteTextFile(folder.Logs() + "/m_03_2006.xml", text);
   const std::string doc = common::DisplayReportPath(folder.App());
   ASSERT_TRUE(common::AssembleReportDocument(folder.Logs() + "/m_03_2006.xml",
-                                             common::ReportHeaderText(ReportScope::AllPrinting),
+                                             common::ReportHeaderText(ReportScope::kAllPrinting),
                                              "<period>03/2006</period>", doc));
   const std::string csvPath = folder.Root().string() + "/out.csv";
   ASSERT_TRUE(common::ExportReportCsv(doc, csvPath));
@@ -74,7 +74,7 @@ TEST(ReportCsv, ExportReadsTheDocumentAndSkipsBrokenRecords) {
 
 TEST(ReportSummary, TotalsAndBreakdownByCost) {
   const std::string doc = "<log><period>03/2006</period>" + report_test::LogText(kJobs) + "</log>";
-  const common::ReportSummary byUser = common::SummarizeReport(doc, ReportScope::AllPrinting);
+  const common::ReportSummary byUser = common::SummarizeReport(doc, ReportScope::kAllPrinting);
   EXPECT_EQ(byUser.period, "03/2006");
   EXPECT_EQ(byUser.totals.jobs, 6);
   EXPECT_EQ(byUser.totals.pages, 25);
@@ -87,7 +87,7 @@ TEST(ReportSummary, TotalsAndBreakdownByCost) {
   EXPECT_EQ(byUser.rows[2].totals.jobs, 3);
   EXPECT_EQ(byUser.rows[2].totals.pages, 8);
 
-  const common::ReportSummary byPrinter = common::SummarizeReport(doc, ReportScope::User);
+  const common::ReportSummary byPrinter = common::SummarizeReport(doc, ReportScope::kUser);
   ASSERT_EQ(byPrinter.rows.size(), 2u);
   EXPECT_EQ(byPrinter.rows[0].name, "Front Desk");
   EXPECT_EQ(byPrinter.rows[0].totals.cost, 1140);
@@ -185,7 +185,7 @@ class Stylesheets : public ::testing::Test {
 };
 
 TEST_F(Stylesheets, AllPrintingShowsTotalsUsersPrintersDaysAndJobs) {
-  const Html html(Render(kJobs, ReportScope::AllPrinting, "<period>03/2006</period>"));
+  const Html html(Render(kJobs, ReportScope::kAllPrinting, "<period>03/2006</period>"));
   ASSERT_TRUE(html.Ok());
   EXPECT_EQ(html.Text("//*[@id='period']"), "03/2006");
   EXPECT_EQ(html.Text("//*[@id='total-jobs']"), "6");
@@ -222,18 +222,18 @@ TEST_F(Stylesheets, AllPrintingShowsTotalsUsersPrintersDaysAndJobs) {
 }
 
 TEST_F(Stylesheets, PrinterAndUserReportsBreakDownTheOtherWay) {
-  const Html printer(Render(kJobs, ReportScope::Printer, "<period>This Week</period>"));
+  const Html printer(Render(kJobs, ReportScope::kPrinter, "<period>This Week</period>"));
   EXPECT_EQ(printer.Count("//table[@id='by-user']"), 1u);
   EXPECT_EQ(printer.Count("//table[@id='by-printer']"), 0u);
   EXPECT_EQ(printer.Text("//h1"), "Front Desk");
 
-  const Html user(Render(kJobs, ReportScope::User, "<period>Week 9 of 2006</period>"));
+  const Html user(Render(kJobs, ReportScope::kUser, "<period>Week 9 of 2006</period>"));
   EXPECT_EQ(user.Count("//table[@id='by-user']"), 0u);
   EXPECT_EQ(user.Count("//table[@id='by-printer']/tbody/tr"), 2u);
   EXPECT_EQ(user.Text("//*[@id='total-cost']"), "12.34");
 
   // A day needs no breakdown per day.
-  const Html day(Render(kJobs, ReportScope::AllPrinting, "<period>03/02/2006</period>"));
+  const Html day(Render(kJobs, ReportScope::kAllPrinting, "<period>03/02/2006</period>"));
   EXPECT_EQ(day.Count("//table[@id='by-day']"), 0u);
   EXPECT_EQ(day.Text("//*[@id='total-jobs']"), "6");
 }
@@ -242,7 +242,7 @@ TEST_F(Stylesheets, LongListsStopAtTheLimitAndSayHowManyThereAre) {
   std::vector<Job> many;
   for (int i = 0; i < 120; ++i)
     many.push_back({1 + i % 28, 2, 2006, 9, i % 60, "Doc " + std::to_string(i), 2, 10, "P", "u" + std::to_string(i % 7)});
-  const Html html(Render(many, ReportScope::AllPrinting, "<period>02/2006</period>", 55));
+  const Html html(Render(many, ReportScope::kAllPrinting, "<period>02/2006</period>", 55));
   EXPECT_EQ(html.Text("//*[@id='total-jobs']"), "120");
   EXPECT_EQ(html.Text("//*[@id='total-cost']"), "12.00");
   const auto rows = html.Texts("//section[@id='jobs']//div[@class='row']");
@@ -258,7 +258,7 @@ TEST_F(Stylesheets, LongListsStopAtTheLimitAndSayHowManyThereAre) {
 }
 
 TEST_F(Stylesheets, AnEmptyPeriodSaysSo) {
-  const Html html(Render({}, ReportScope::AllPrinting, "<period>03/09/2006</period>"));
+  const Html html(Render({}, ReportScope::kAllPrinting, "<period>03/09/2006</period>"));
   EXPECT_EQ(html.Text("//*[@id='total-jobs']"), "0");
   EXPECT_EQ(html.Text("//*[@id='total-cost']"), "0.00");
   EXPECT_EQ(html.Text("//*[@id='no-jobs']"), "No jobs were printed in this period.");
@@ -270,7 +270,7 @@ TEST_F(Stylesheets, AMissingStylesheetIsReportedNotRendered) {
   const std::string log = folder.Logs() + "/log.xml";
   AppFolder::WriteLog(log, kJobs);
   const common::ReportResult bytes = common::AssembleReportBytes(
-      log, common::ReportHeaderText(ReportScope::AllPrinting), "<period>x</period>");
+      log, common::ReportHeaderText(ReportScope::kAllPrinting), "<period>x</period>");
   ASSERT_TRUE(bytes);
   const common::ReportResult html = common::TransformReportBytes(bytes.bytes, folder.Logs());
   EXPECT_FALSE(html);

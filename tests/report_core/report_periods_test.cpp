@@ -14,7 +14,7 @@ using common::ReportScope;
 using testing_support::LocalTime;
 using testing_support::TimeZone;
 
-PeriodFile At(std::time_t now, ReportPeriod period, ReportScope scope = ReportScope::AllPrinting,
+PeriodFile At(std::time_t now, ReportPeriod period, ReportScope scope = ReportScope::kAllPrinting,
               const std::string& key = "") {
   return common::ResolvePeriodFile(period, scope, "/app", key, now);
 }
@@ -25,69 +25,69 @@ std::string FileName(const PeriodFile& f) { return f.path.substr(f.path.rfind('/
 // a zone without and in one with summer time: none of them may depend on it.
 void ExpectPeriodEdges() {
   const std::time_t jan1 = LocalTime(2006, 1, 1, 10);
-  EXPECT_EQ(FileName(At(jan1, ReportPeriod::LastMonth)), "m_12_2005.xml");
-  EXPECT_EQ(At(jan1, ReportPeriod::LastMonth).periodElement, "<period>12/2005</period>");
+  EXPECT_EQ(FileName(At(jan1, ReportPeriod::kLastMonth)), "m_12_2005.xml");
+  EXPECT_EQ(At(jan1, ReportPeriod::kLastMonth).periodElement, "<period>12/2005</period>");
   const std::time_t mar15 = LocalTime(2006, 3, 15, 10);
-  EXPECT_EQ(FileName(At(mar15, ReportPeriod::LastMonth)), "m_02_2006.xml");
-  EXPECT_EQ(At(mar15, ReportPeriod::LastMonth).periodElement, "<period>02/2006</period>");
+  EXPECT_EQ(FileName(At(mar15, ReportPeriod::kLastMonth)), "m_02_2006.xml");
+  EXPECT_EQ(At(mar15, ReportPeriod::kLastMonth).periodElement, "<period>02/2006</period>");
 
   const std::time_t week1 = LocalTime(2007, 1, 3, 12);
-  for (ReportScope scope : {ReportScope::Printer, ReportScope::User, ReportScope::AllPrinting})
-    EXPECT_EQ(FileName(At(week1, ReportPeriod::LastWeek, scope, "1")), "w_53_2006.xml");
-  EXPECT_EQ(At(week1, ReportPeriod::LastWeek, ReportScope::User, "anna").periodElement,
+  for (ReportScope scope : {ReportScope::kPrinter, ReportScope::kUser, ReportScope::kAllPrinting})
+    EXPECT_EQ(FileName(At(week1, ReportPeriod::kLastWeek, scope, "1")), "w_53_2006.xml");
+  EXPECT_EQ(At(week1, ReportPeriod::kLastWeek, ReportScope::kUser, "anna").periodElement,
             "<period>Week 53 of 2006</period>");
-  EXPECT_EQ(At(week1, ReportPeriod::LastWeek, ReportScope::Printer, "1").periodElement,
+  EXPECT_EQ(At(week1, ReportPeriod::kLastWeek, ReportScope::kPrinter, "1").periodElement,
             "<period>Last Week</period>");
-  EXPECT_EQ(At(week1, ReportPeriod::LastWeek).periodElement, "<period>Last Week</period>");
+  EXPECT_EQ(At(week1, ReportPeriod::kLastWeek).periodElement, "<period>Last Week</period>");
 
   for (int month : {1, 2, 3}) {
-    const PeriodFile f = At(LocalTime(2006, month, 20, 12), ReportPeriod::LastQuarter);
+    const PeriodFile f = At(LocalTime(2006, month, 20, 12), ReportPeriod::kLastQuarter);
     EXPECT_EQ(FileName(f), "q_4_2005.xml");
     EXPECT_EQ(f.periodElement, "<period>Quarter 4  of 2005</period>");
   }
-  EXPECT_EQ(FileName(At(LocalTime(2006, 4, 2, 12), ReportPeriod::LastQuarter)), "q_1_2006.xml");
-  EXPECT_EQ(At(LocalTime(2006, 4, 2, 12), ReportPeriod::LastQuarter).periodElement,
+  EXPECT_EQ(FileName(At(LocalTime(2006, 4, 2, 12), ReportPeriod::kLastQuarter)), "q_1_2006.xml");
+  EXPECT_EQ(At(LocalTime(2006, 4, 2, 12), ReportPeriod::kLastQuarter).periodElement,
             "<period>Quarter 1  of 2006</period>");
 
   for (int month : {1, 6}) {
-    const PeriodFile f = At(LocalTime(2006, month, 10, 12), ReportPeriod::LastSemester);
+    const PeriodFile f = At(LocalTime(2006, month, 10, 12), ReportPeriod::kLastSemester);
     EXPECT_EQ(FileName(f), "s_2_2005.xml");
     EXPECT_EQ(f.periodElement, "<period>2nd Semester of 2005</period>");
   }
-  EXPECT_EQ(FileName(At(LocalTime(2006, 7, 1, 12), ReportPeriod::LastSemester)), "s_1_2006.xml");
-  EXPECT_EQ(At(LocalTime(2006, 7, 1, 12), ReportPeriod::LastSemester).periodElement,
+  EXPECT_EQ(FileName(At(LocalTime(2006, 7, 1, 12), ReportPeriod::kLastSemester)), "s_1_2006.xml");
+  EXPECT_EQ(At(LocalTime(2006, 7, 1, 12), ReportPeriod::kLastSemester).periodElement,
             "<period>1st Semester of 2006</period>");
 
   const std::time_t mar9 = LocalTime(2006, 3, 9, 22, 15);
-  EXPECT_EQ(FileName(At(mar9, ReportPeriod::Today)), "d_20060309.xml");
-  EXPECT_EQ(At(mar9, ReportPeriod::Today).periodElement, "<period>03/09/2006</period>");
-  EXPECT_EQ(At(mar9, ReportPeriod::Today, ReportScope::User, "anna").periodElement,
+  EXPECT_EQ(FileName(At(mar9, ReportPeriod::kToday)), "d_20060309.xml");
+  EXPECT_EQ(At(mar9, ReportPeriod::kToday).periodElement, "<period>03/09/2006</period>");
+  EXPECT_EQ(At(mar9, ReportPeriod::kToday, ReportScope::kUser, "anna").periodElement,
             "<period>03/09/2006</period>");
-  EXPECT_EQ(FileName(At(LocalTime(2006, 3, 1, 0, 5), ReportPeriod::Yesterday)), "d_20060228.xml");
-  EXPECT_EQ(At(LocalTime(2006, 3, 1, 0, 5), ReportPeriod::Yesterday).periodElement,
+  EXPECT_EQ(FileName(At(LocalTime(2006, 3, 1, 0, 5), ReportPeriod::kYesterday)), "d_20060228.xml");
+  EXPECT_EQ(At(LocalTime(2006, 3, 1, 0, 5), ReportPeriod::kYesterday).periodElement,
             "<period>02/28/2006</period>");
-  EXPECT_EQ(FileName(At(LocalTime(2006, 1, 1, 0, 5), ReportPeriod::Yesterday)), "d_20051231.xml");
+  EXPECT_EQ(FileName(At(LocalTime(2006, 1, 1, 0, 5), ReportPeriod::kYesterday)), "d_20051231.xml");
 
   // The other periods on 9 March 2006 (week 10).
-  EXPECT_EQ(At(mar9, ReportPeriod::ThisWeek, ReportScope::Printer, "3").path,
+  EXPECT_EQ(At(mar9, ReportPeriod::kThisWeek, ReportScope::kPrinter, "3").path,
             "/app/Logs/Printers/Printer_3/w_10_2006.xml");
-  EXPECT_EQ(At(mar9, ReportPeriod::ThisWeek, ReportScope::Printer, "3").periodElement,
+  EXPECT_EQ(At(mar9, ReportPeriod::kThisWeek, ReportScope::kPrinter, "3").periodElement,
             "<period>This Week</period>");
-  EXPECT_EQ(At(mar9, ReportPeriod::ThisWeek, ReportScope::User, "anna").periodElement,
+  EXPECT_EQ(At(mar9, ReportPeriod::kThisWeek, ReportScope::kUser, "anna").periodElement,
             "<period>Week 10 of 2006</period>");
-  EXPECT_EQ(FileName(At(mar9, ReportPeriod::LastWeek)), "w_9_2006.xml");
-  EXPECT_EQ(FileName(At(mar9, ReportPeriod::ThisMonth)), "m_03_2006.xml");
-  EXPECT_EQ(At(mar9, ReportPeriod::ThisMonth).periodElement, "<period>03/2006</period>");
-  EXPECT_EQ(FileName(At(mar9, ReportPeriod::ThisQuarter)), "q_1_2006.xml");
-  EXPECT_EQ(At(mar9, ReportPeriod::ThisQuarter).periodElement, "<period>Quarter 1  of 2006</period>");
-  EXPECT_EQ(FileName(At(mar9, ReportPeriod::ThisSemester)), "s_1_2006.xml");
-  EXPECT_EQ(At(mar9, ReportPeriod::ThisSemester).periodElement, "<period>1st Semester of 2006</period>");
-  EXPECT_EQ(At(LocalTime(2006, 9, 9), ReportPeriod::ThisSemester).periodElement,
+  EXPECT_EQ(FileName(At(mar9, ReportPeriod::kLastWeek)), "w_9_2006.xml");
+  EXPECT_EQ(FileName(At(mar9, ReportPeriod::kThisMonth)), "m_03_2006.xml");
+  EXPECT_EQ(At(mar9, ReportPeriod::kThisMonth).periodElement, "<period>03/2006</period>");
+  EXPECT_EQ(FileName(At(mar9, ReportPeriod::kThisQuarter)), "q_1_2006.xml");
+  EXPECT_EQ(At(mar9, ReportPeriod::kThisQuarter).periodElement, "<period>Quarter 1  of 2006</period>");
+  EXPECT_EQ(FileName(At(mar9, ReportPeriod::kThisSemester)), "s_1_2006.xml");
+  EXPECT_EQ(At(mar9, ReportPeriod::kThisSemester).periodElement, "<period>1st Semester of 2006</period>");
+  EXPECT_EQ(At(LocalTime(2006, 9, 9), ReportPeriod::kThisSemester).periodElement,
             "<period>2nd Semester of 2006</period>");
-  EXPECT_EQ(FileName(At(mar9, ReportPeriod::ThisYear)), "y_2006.xml");
-  EXPECT_EQ(At(mar9, ReportPeriod::ThisYear).periodElement, "<period>2006</period>");
-  EXPECT_EQ(FileName(At(mar9, ReportPeriod::LastYear)), "y_2005.xml");
-  EXPECT_EQ(At(mar9, ReportPeriod::LastYear).periodElement, "<period>2005</period>");
+  EXPECT_EQ(FileName(At(mar9, ReportPeriod::kThisYear)), "y_2006.xml");
+  EXPECT_EQ(At(mar9, ReportPeriod::kThisYear).periodElement, "<period>2006</period>");
+  EXPECT_EQ(FileName(At(mar9, ReportPeriod::kLastYear)), "y_2005.xml");
+  EXPECT_EQ(At(mar9, ReportPeriod::kLastYear).periodElement, "<period>2005</period>");
 }
 
 TEST(ReportPeriods, EdgeCasesWithoutSummerTime) {
@@ -104,7 +104,7 @@ TEST(ReportPeriods, YesterdayIsTheCalendarDayBeforeAcrossTheShortDay) {
   TimeZone zone("America/New_York");
   // Summer time began at 02:00 on 8 March 2026, a 23-hour day: 24 hours
   // before 00:30 on the 9th is still the 7th.
-  const PeriodFile f = At(LocalTime(2026, 3, 9, 0, 30), ReportPeriod::Yesterday);
+  const PeriodFile f = At(LocalTime(2026, 3, 9, 0, 30), ReportPeriod::kYesterday);
   EXPECT_EQ(FileName(f), "d_20260308.xml");
   EXPECT_EQ(f.periodElement, "<period>03/08/2026</period>");
 }
@@ -113,21 +113,21 @@ TEST(ReportPeriods, WeekTurnsAtOneInTheMorningUnderSummerTime) {
   TimeZone zone("America/New_York");
   // Week 15 of 2006 begins 98 days after 1 January 00:00 standard time,
   // which under summer time is 01:00 on 9 April: the log store's own rule.
-  EXPECT_EQ(FileName(At(LocalTime(2006, 4, 9, 0, 30), ReportPeriod::ThisWeek)), "w_14_2006.xml");
-  EXPECT_EQ(FileName(At(LocalTime(2006, 4, 9, 1, 30), ReportPeriod::ThisWeek)), "w_15_2006.xml");
+  EXPECT_EQ(FileName(At(LocalTime(2006, 4, 9, 0, 30), ReportPeriod::kThisWeek)), "w_14_2006.xml");
+  EXPECT_EQ(FileName(At(LocalTime(2006, 4, 9, 1, 30), ReportPeriod::kThisWeek)), "w_15_2006.xml");
 }
 
 TEST(ReportPeriods, ScopesNameTheLogStoreFolders) {
   TimeZone zone("UTC");
   const std::time_t mar9 = LocalTime(2006, 3, 9, 12);
-  EXPECT_EQ(At(mar9, ReportPeriod::Today).path, "/app/Logs/d_20060309.xml");
-  EXPECT_EQ(At(mar9, ReportPeriod::Today, ReportScope::User, "anna").path,
+  EXPECT_EQ(At(mar9, ReportPeriod::kToday).path, "/app/Logs/d_20060309.xml");
+  EXPECT_EQ(At(mar9, ReportPeriod::kToday, ReportScope::kUser, "anna").path,
             "/app/Logs/Users/anna/d_20060309.xml");
-  EXPECT_EQ(At(mar9, ReportPeriod::ThisYear, ReportScope::Printer, "12").path,
+  EXPECT_EQ(At(mar9, ReportPeriod::kThisYear, ReportScope::kPrinter, "12").path,
             "/app/Logs/Printers/Printer_12/y_2006.xml");
   // Names that could climb out of the tree stay one folder below "Users".
   for (const char* user : {"../../x", "..", "a/../../b", "/etc"}) {
-    const std::string path = At(mar9, ReportPeriod::Today, ReportScope::User, user).path;
+    const std::string path = At(mar9, ReportPeriod::kToday, ReportScope::kUser, user).path;
     const std::string folder = path.substr(0, path.rfind('/'));
     EXPECT_EQ(folder.rfind("/app/Logs/Users/", 0), 0u) << user;
     const std::string leaf = folder.substr(std::string("/app/Logs/Users/").size());
@@ -137,7 +137,7 @@ TEST(ReportPeriods, ScopesNameTheLogStoreFolders) {
     EXPECT_NE(leaf, ".") << user;
   }
   // A damaged catalogue identifier cannot leave "Printers" either.
-  const std::string printer = At(mar9, ReportPeriod::Today, ReportScope::Printer, "../../9").path;
+  const std::string printer = At(mar9, ReportPeriod::kToday, ReportScope::kPrinter, "../../9").path;
   EXPECT_EQ(printer.rfind("/app/Logs/Printers/Printer_", 0), 0u);
   EXPECT_EQ(printer.find("/..", 0), std::string::npos);
 }
@@ -159,14 +159,14 @@ TEST(ReportPeriods, LabelsAreExactAndInListOrder) {
 }
 
 TEST(ReportPeriods, HeadersNameTheScopesStylesheet) {
-  EXPECT_EQ(common::ReportHeaderText(ReportScope::Printer),
+  EXPECT_EQ(common::ReportHeaderText(ReportScope::kPrinter),
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><?xml-stylesheet href='printers.xsl' "
             "type='text/xsl'?><log>");
-  EXPECT_EQ(common::ReportHeaderText(ReportScope::Printer).size(), 103u);
-  EXPECT_EQ(common::ReportHeaderText(ReportScope::User).size(), 100u);
-  EXPECT_NE(common::ReportHeaderText(ReportScope::User).find("href='users.xsl'"), std::string::npos);
-  EXPECT_EQ(common::ReportHeaderText(ReportScope::AllPrinting).size(), 100u);
-  EXPECT_NE(common::ReportHeaderText(ReportScope::AllPrinting).find("href='style.xsl'"),
+  EXPECT_EQ(common::ReportHeaderText(ReportScope::kPrinter).size(), 103u);
+  EXPECT_EQ(common::ReportHeaderText(ReportScope::kUser).size(), 100u);
+  EXPECT_NE(common::ReportHeaderText(ReportScope::kUser).find("href='users.xsl'"), std::string::npos);
+  EXPECT_EQ(common::ReportHeaderText(ReportScope::kAllPrinting).size(), 100u);
+  EXPECT_NE(common::ReportHeaderText(ReportScope::kAllPrinting).find("href='style.xsl'"),
             std::string::npos);
 }
 

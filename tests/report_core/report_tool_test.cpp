@@ -44,9 +44,9 @@ class ReportTool : public ::testing::Test {
         {8, 12, 2026, 9, 0, "Budget, final.xlsx", 3, 15, "Front Desk", "anna"},
         {8, 12, 2026, 9, 5, "Notes.txt", 7, 35, "Front Desk", "ben"},
     };
-    for (ReportScope scope : {ReportScope::AllPrinting, ReportScope::Printer, ReportScope::User}) {
-      const std::string key = scope == ReportScope::Printer ? "2" : "anna";
-      AppFolder::WriteLog(common::ResolvePeriodFile(ReportPeriod::Today, scope, folder.App(), key, now).path,
+    for (ReportScope scope : {ReportScope::kAllPrinting, ReportScope::kPrinter, ReportScope::kUser}) {
+      const std::string key = scope == ReportScope::kPrinter ? "2" : "anna";
+      AppFolder::WriteLog(common::ResolvePeriodFile(ReportPeriod::kToday, scope, folder.App(), key, now).path,
                           jobs);
     }
   }
@@ -72,9 +72,9 @@ class ReportTool : public ::testing::Test {
 TEST_F(ReportTool, EachFormatOfTodaysReport) {
   const Outcome xml = Run("--period Today --all");
   ASSERT_EQ(xml.status, 0) << xml.err;
-  EXPECT_EQ(xml.out.rfind(std::string(common::ReportHeaderText(ReportScope::AllPrinting)) + "<period>", 0), 0u);
+  EXPECT_EQ(xml.out.rfind(std::string(common::ReportHeaderText(ReportScope::kAllPrinting)) + "<period>", 0), 0u);
   EXPECT_EQ(xml.out.substr(xml.out.size() - 6), "</log>");
-  const std::string log = common::ResolvePeriodFile(ReportPeriod::Today, ReportScope::AllPrinting,
+  const std::string log = common::ResolvePeriodFile(ReportPeriod::kToday, ReportScope::kAllPrinting,
                                                     folder.App(), "", std::time(nullptr)).path;
   EXPECT_EQ(xml.out.size(), platform::ReadFileBytes(log)->size() + 6);
 
@@ -122,7 +122,7 @@ TEST_F(ReportTool, ReportMessagesExitOne) {
   EXPECT_EQ(o.err,
             "quillmark-report: The selected printer is not monitored. Please check the Printers menu.\n");
 
-  const std::string shortLog = common::ResolvePeriodFile(ReportPeriod::ThisYear, ReportScope::AllPrinting,
+  const std::string shortLog = common::ResolvePeriodFile(ReportPeriod::kThisYear, ReportScope::kAllPrinting,
                                                          folder.App(), "", std::time(nullptr)).path;
   common::WriteTextFile(shortLog, "  \n<event><day>01</day></event>");
   o = Run("--period 'This year' --all --format summary");

@@ -256,7 +256,7 @@ TEST(CatchUp, AFirstWatchLogsNothingFromBeforeAndAnUnreadableHistoryIsReadAgain)
 
   // The history cannot be read: the watcher keeps trying, then catches up.
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("while down", "ann", 1))); });
-  w.sim.FailNext(platform::sim::SimCall::EndedJobs, platform::kErrorServerUnavailable, 2);
+  w.sim.FailNext(platform::sim::SimCall::kEndedJobs, platform::kErrorServerUnavailable, 2);
   w.Start();
   ASSERT_TRUE(w.book.WaitFor(2));
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"now", "while down"}));

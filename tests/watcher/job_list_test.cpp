@@ -68,10 +68,10 @@ TEST(JobList, RemovingMovesTheLastJobIntoTheGapAndIndexesAreChecked) {
 TEST(JobList, RecordsUpdateKnownJobsAndBringInUnknownOnes) {
   using Kind = NotifyData::Kind;
   JobList list;
-  list.Apply(Record(platform::kPrinterNotifyType, platform::kPrinterNotifyCJobs, 0, Kind::Number));
+  list.Apply(Record(platform::kPrinterNotifyType, platform::kPrinterNotifyCJobs, 0, Kind::kNumber));
   EXPECT_EQ(list.Count(), 0u) << "printer records are not about jobs";
 
-  NotifyData pages = Record(platform::kJobNotifyType, platform::kJobNotifyTotalPages, 7, Kind::Number);
+  NotifyData pages = Record(platform::kJobNotifyType, platform::kJobNotifyTotalPages, 7, Kind::kNumber);
   pages.number = {12, 0};
   list.Apply(pages);
   ASSERT_EQ(list.Count(), 1u);
@@ -79,24 +79,24 @@ TEST(JobList, RecordsUpdateKnownJobsAndBringInUnknownOnes) {
   EXPECT_EQ(list.At(0).totalPages, 12u);
   EXPECT_FALSE(list.At(0).document.has_value());
 
-  NotifyData document = Record(platform::kJobNotifyType, platform::kJobNotifyDocument, 7, Kind::Text);
+  NotifyData document = Record(platform::kJobNotifyType, platform::kJobNotifyDocument, 7, Kind::kText);
   document.text = "plan.pdf";
   list.Apply(document);
-  NotifyData user = Record(platform::kJobNotifyType, platform::kJobNotifyUserName, 7, Kind::Text);
+  NotifyData user = Record(platform::kJobNotifyType, platform::kJobNotifyUserName, 7, Kind::kText);
   user.text = "ann";
   list.Apply(user);
-  NotifyData printed = Record(platform::kJobNotifyType, platform::kJobNotifyPagesPrinted, 7, Kind::Number);
+  NotifyData printed = Record(platform::kJobNotifyType, platform::kJobNotifyPagesPrinted, 7, Kind::kNumber);
   printed.number = {3, 0};
   list.Apply(printed);
-  NotifyData status = Record(platform::kJobNotifyType, platform::kJobNotifyStatus, 7, Kind::Number);
+  NotifyData status = Record(platform::kJobNotifyType, platform::kJobNotifyStatus, 7, Kind::kNumber);
   status.number = {platform::kJobStatusPrinting, 0};
   list.Apply(status);
   // A field that is not kept, and a record whose data is not of the kind
   // the field has, change nothing.
-  NotifyData priority = Record(platform::kJobNotifyType, 0x0E, 7, Kind::Number);
+  NotifyData priority = Record(platform::kJobNotifyType, 0x0E, 7, Kind::kNumber);
   priority.number = {99, 0};
   list.Apply(priority);
-  NotifyData badPages = Record(platform::kJobNotifyType, platform::kJobNotifyTotalPages, 7, Kind::Text);
+  NotifyData badPages = Record(platform::kJobNotifyType, platform::kJobNotifyTotalPages, 7, Kind::kText);
   badPages.text = "40";
   list.Apply(badPages);
 
@@ -135,11 +135,11 @@ TEST(JobList, RefreshTakesInNewJobsMarksGoneOnesAndRaisesOnFailure) {
   EPrinter noPrinter = Raised([&] { list.Refresh(nullptr, 1); });
   EXPECT_EQ(noPrinter.Code(), 87);
   EXPECT_EQ(noPrinter.Message(), "Couldn't refresh the printer queue");
-  sim.FailNext(SimCall::JobCount, 1722);
+  sim.FailNext(SimCall::kJobCount, 1722);
   EPrinter countFailed = Raised([&] { list.Refresh(printer.get(), 1); });
   EXPECT_EQ(countFailed.Code(), 1722);
   EXPECT_EQ(countFailed.Message(), "Couldn't refresh the printer queue");
-  sim.FailNext(SimCall::EnumJobs, 6);
+  sim.FailNext(SimCall::kEnumJobs, 6);
   EXPECT_EQ(Raised([&] { list.Refresh(printer.get(), 1); }).Code(), 6);
   EXPECT_EQ(Ids(list), (std::vector<std::uint32_t>{b})) << "a failed refresh marks nothing";
 }
@@ -164,7 +164,7 @@ TEST(JobList, ARetiredJobIsNotTakenInAgain) {
   list.Retire(a);
   EXPECT_EQ(list.Count(), 0u);
   list.Refresh(printer.get(), 1);
-  NotifyData status = Record(platform::kJobNotifyType, platform::kJobNotifyStatus, a, NotifyData::Kind::Number);
+  NotifyData status = Record(platform::kJobNotifyType, platform::kJobNotifyStatus, a, NotifyData::Kind::kNumber);
   list.Apply(status);
   EXPECT_EQ(list.Count(), 0u);
 }
@@ -182,7 +182,7 @@ TEST(PrinterConnection, FailuresRaiseTheirCodesAndMessages) {
   EXPECT_EQ(early.Code(), -1);
   EXPECT_EQ(early.Message(), "Must be created an change notification object.");
 
-  sim.FailNext(SimCall::FindFirst, 5);
+  sim.FailNext(SimCall::kFindFirst, 5);
   EPrinter noRegistration = Raised([&] { connection.RegisterChanges(platform::kPrinterChangeJob); });
   EXPECT_EQ(noRegistration.Code(), 5);
   EXPECT_EQ(noRegistration.Message(), "Couldn't create a change notification object.");
@@ -191,7 +191,7 @@ TEST(PrinterConnection, FailuresRaiseTheirCodesAndMessages) {
   connection.RegisterChanges(platform::kPrinterChangeJob);
   ASSERT_TRUE(connection.Registered());
   sim.Submit("Laser", Job("a", "ann", 1));
-  sim.FailNext(SimCall::FindNext, 1722);
+  sim.FailNext(SimCall::kFindNext, 1722);
   EPrinter fetch = Raised([&] { connection.Wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}); });
   EXPECT_EQ(fetch.Code(), 1722);
   EXPECT_EQ(fetch.Message(), "");

@@ -219,9 +219,9 @@ TEST(PrinterWatcher, DiscardedChangesAreMadeUpByARefresh) {
 TEST(PrinterWatcher, APrinterThatCannotBeOpenedIsTriedAgainUntilItCan) {
   {
     WatchedPrinter w;
-    w.sim.FailNext(SimCall::OpenPrinter, platform::kErrorServerUnavailable, 2);
+    w.sim.FailNext(SimCall::kOpenPrinter, platform::kErrorServerUnavailable, 2);
     w.Start();
-    EXPECT_EQ(w.sim.Calls(SimCall::OpenPrinter), 3u);
+    EXPECT_EQ(w.sim.Calls(SimCall::kOpenPrinter), 3u);
     std::uint32_t a = w.sim.Submit(kLaser, Job("after", "ann", 1));
     w.sim.Complete(kLaser, a);
     ASSERT_TRUE(w.book.WaitFor(1));
@@ -229,8 +229,8 @@ TEST(PrinterWatcher, APrinterThatCannotBeOpenedIsTriedAgainUntilItCan) {
   {
     WatchedPrinter w(WatchedPrinter::Fast(), {}, /*addPrinter=*/false);
     w.watcher->Start();
-    ASSERT_TRUE(WaitUntil([&] { return w.sim.Calls(SimCall::OpenPrinter) >= 3; }));
-    EXPECT_EQ(w.sim.Calls(SimCall::FindFirst), 0u) << "nothing is done without a printer";
+    ASSERT_TRUE(WaitUntil([&] { return w.sim.Calls(SimCall::kOpenPrinter) >= 3; }));
+    EXPECT_EQ(w.sim.Calls(SimCall::kFindFirst), 0u) << "nothing is done without a printer";
     w.sim.AddPrinter(kLaser);
     ASSERT_TRUE(w.Ready());
     Settle(w, "installed late", 1);
@@ -241,7 +241,7 @@ TEST(PrinterWatcher, APrinterThatCannotBeOpenedIsTriedAgainUntilItCan) {
     slow.retry = std::chrono::hours(1);
     WatchedPrinter w(slow, {}, /*addPrinter=*/false);
     w.watcher->Start();
-    ASSERT_TRUE(WaitUntil([&] { return w.sim.Calls(SimCall::OpenPrinter) >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return w.sim.Calls(SimCall::kOpenPrinter) >= 1; }));
     auto begin = std::chrono::steady_clock::now();
     w.watcher->Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
@@ -250,10 +250,10 @@ TEST(PrinterWatcher, APrinterThatCannotBeOpenedIsTriedAgainUntilItCan) {
 
 TEST(PrinterWatcher, AFailedRegistrationIsTriedAgain) {
   WatchedPrinter w;
-  w.sim.FailNext(SimCall::FindFirst, platform::kErrorAccessDenied, 2);
+  w.sim.FailNext(SimCall::kFindFirst, platform::kErrorAccessDenied, 2);
   std::uint32_t queued = w.sim.Submit(kLaser, Job("queued", "ann", 1));
   w.Start();
-  EXPECT_EQ(w.sim.Calls(SimCall::FindFirst), 3u);
+  EXPECT_EQ(w.sim.Calls(SimCall::kFindFirst), 3u);
   w.sim.Complete(kLaser, queued);
   ASSERT_TRUE(w.book.WaitFor(1));
   EXPECT_EQ(Documents(w), (std::multiset<std::string>{"queued"}));

@@ -54,13 +54,13 @@ TEST(SimSpooler, RecordsTellOfJobsThatCameAndWentBetweenFetches) {
   auto printer = spooler.OpenPrinter("laser");  // names are not case-sensitive
   EXPECT_EQ(printer->Name(), "Laser");
   auto notification = printer->FindFirstChangeNotification(kPrinterChangeJob, JobOptions());
-  EXPECT_EQ(notification->Wait(std::chrono::milliseconds(0), {}), WaitResult::TimedOut);
+  EXPECT_EQ(notification->Wait(std::chrono::milliseconds(0), {}), WaitResult::kTimedOut);
 
   spooler.Edit("Laser", [](sim::SimQueue& queue) {
     auto id = queue.Submit(Job("a.txt", "ann", 3));
     queue.Complete(id);
   });
-  ASSERT_EQ(notification->Wait(std::chrono::milliseconds(0), {}), WaitResult::Signalled);
+  ASSERT_EQ(notification->Wait(std::chrono::milliseconds(0), {}), WaitResult::kSignalled);
 
   NotifyInfo info;
   std::uint32_t changes = notification->Next(nullptr, &info);
@@ -71,13 +71,13 @@ TEST(SimSpooler, RecordsTellOfJobsThatCameAndWentBetweenFetches) {
   EXPECT_EQ(document->text, "a.txt");
   const NotifyData* submitted = FindRecord(info, 1, kJobNotifySubmitted);
   ASSERT_NE(submitted, nullptr);
-  EXPECT_EQ(submitted->kind, NotifyData::Kind::Time);
+  EXPECT_EQ(submitted->kind, NotifyData::Kind::kTime);
   EXPECT_EQ(submitted->time.hour, 22);  // as submitted, in UTC
   // Fields not registered are not reported.
   EXPECT_EQ(FindRecord(info, 1, kJobNotifyPagesPrinted), nullptr);
 
   // Fetching clears the signal; a later fetch holds only later changes.
-  EXPECT_EQ(notification->Wait(std::chrono::milliseconds(0), {}), WaitResult::TimedOut);
+  EXPECT_EQ(notification->Wait(std::chrono::milliseconds(0), {}), WaitResult::kTimedOut);
   EXPECT_EQ(notification->Next(nullptr, &info), 0u);
   EXPECT_TRUE(info.records.empty());
   EXPECT_EQ(printer->JobCount(), 0u);
@@ -122,9 +122,9 @@ TEST(SimSpooler, WaitEndsOnStopAndPlannedFailuresAreThrown) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     stop.request_stop();
   });
-  EXPECT_EQ(notification->Wait(kInfinite, stop.get_token()), WaitResult::Stopped);
+  EXPECT_EQ(notification->Wait(kInfinite, stop.get_token()), WaitResult::kStopped);
 
-  spooler.FailNext(sim::SimCall::EnumJobs, 5);
+  spooler.FailNext(sim::SimCall::kEnumJobs, 5);
   try {
     printer->EnumJobs(0, 1);
     FAIL() << "no failure";
@@ -159,7 +159,7 @@ TEST(SimSpooler, ASpoolFolderIsSharedBetweenSpoolers) {
     SimJobSpec spec = Job("R\xE9sum\xE9 & notes.doc", "d\xF6rte", 4);
     server.Submit("Front Desk", spec);
   });
-  ASSERT_EQ(notification->Wait(std::chrono::seconds(10), {}), WaitResult::Signalled);
+  ASSERT_EQ(notification->Wait(std::chrono::seconds(10), {}), WaitResult::kSignalled);
   NotifyInfo info;
   EXPECT_EQ(notification->Next(nullptr, &info), kPrinterChangeAddJob);
   const NotifyData* document = FindRecord(info, 1, kJobNotifyDocument);

@@ -123,10 +123,10 @@ class WatchedPrinter {
     Ready();
   }
   bool Ready() {
-    return WaitUntil([&] { return sim.Calls(platform::sim::SimCall::EndedJobs) >= 1; });
+    return WaitUntil([&] { return sim.Calls(platform::sim::SimCall::kEndedJobs) >= 1; });
   }
   // Waits until the watcher has fetched `more` further times.
-  std::size_t Fetches() { return sim.Calls(platform::sim::SimCall::FindNext); }
+  std::size_t Fetches() { return sim.Calls(platform::sim::SimCall::kFindNext); }
   bool WaitFetches(std::size_t atLeast) {
     return WaitUntil([&] { return Fetches() >= atLeast; });
   }

@@ -87,8 +87,8 @@ class ScriptedNotification final : public platform::winspool::WinspoolNotificati
     bool signalled = timeout == platform::kInfinite
                          ? script_->changed.wait(lock, stop, pending)
                          : script_->changed.wait_for(lock, stop, timeout, pending);
-    if (signalled) return platform::WaitResult::Signalled;
-    return stop.stop_requested() ? platform::WaitResult::Stopped : platform::WaitResult::TimedOut;
+    if (signalled) return platform::WaitResult::kSignalled;
+    return stop.stop_requested() ? platform::WaitResult::kStopped : platform::WaitResult::kTimedOut;
   }
 
   platform::Result<RawNotifyBatch> Next(bool refresh, bool wantRecords) override {

@@ -237,7 +237,7 @@ TEST_F(WinspoolBackend, RecordsAreDecodedFromTheSystemsBuffers) {
   batch.records.back().type = kPrinterNotifyType;
   script->Push(batch);
 
-  ASSERT_EQ(notification->Wait(std::chrono::seconds(10), {}), WaitResult::Signalled);
+  ASSERT_EQ(notification->Wait(std::chrono::seconds(10), {}), WaitResult::kSignalled);
   NotifyInfo info;
   info.records.resize(3);  // replaced, not added to
   const NotifyOptions& asked = WatcherLikeOptions();
@@ -247,15 +247,15 @@ TEST_F(WinspoolBackend, RecordsAreDecodedFromTheSystemsBuffers) {
 
   const NotifyData* document = Find(info, 9, kJobNotifyDocument);
   ASSERT_NE(document, nullptr);
-  EXPECT_EQ(document->kind, NotifyData::Kind::Text);
+  EXPECT_EQ(document->kind, NotifyData::Kind::kText);
   EXPECT_EQ(document->text, "Caf\xe9 ??");
   EXPECT_EQ(Find(info, 9, kJobNotifyUserName)->text, "bob");
   const NotifyData* submitted = Find(info, 9, kJobNotifySubmitted);
   ASSERT_NE(submitted, nullptr);
-  EXPECT_EQ(submitted->kind, NotifyData::Kind::Time);
+  EXPECT_EQ(submitted->kind, NotifyData::Kind::kTime);
   EXPECT_EQ(submitted->time, kSubmitted);
   EXPECT_EQ(Find(info, 9, kJobNotifyStatus)->number[0], kJobStatusSpooling);
-  EXPECT_EQ(Find(info, 9, kJobNotifyPagesPrinted)->kind, NotifyData::Kind::Number);
+  EXPECT_EQ(Find(info, 9, kJobNotifyPagesPrinted)->kind, NotifyData::Kind::kNumber);
   EXPECT_EQ(Find(info, 0, kPrinterNotifyPrinterName, kPrinterNotifyType)->text, "Laser");
   EXPECT_EQ(Find(info, 0, kPrinterNotifyCJobs, kPrinterNotifyType)->number[0], 1u);
   EXPECT_EQ(Find(info, 9, kJobNotifyPriority), nullptr) << "a field nobody registered";
@@ -322,14 +322,14 @@ TEST_F(WinspoolBackend, DiscardedChangesAndTheRefreshPassThrough) {
 TEST_F(WinspoolBackend, AWaitEndsOnTheTimeoutAndOnAStopRequest) {
   auto printer = spooler->OpenPrinter("Laser");
   auto notification = printer->FindFirstChangeNotification(kPrinterChangeJob, WatcherLikeOptions());
-  EXPECT_EQ(notification->Wait(std::chrono::milliseconds(20), {}), WaitResult::TimedOut);
+  EXPECT_EQ(notification->Wait(std::chrono::milliseconds(20), {}), WaitResult::kTimedOut);
 
   std::stop_source stop;
   std::jthread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     stop.request_stop();
   });
-  EXPECT_EQ(notification->Wait(kInfinite, stop.get_token()), WaitResult::Stopped);
+  EXPECT_EQ(notification->Wait(kInfinite, stop.get_token()), WaitResult::kStopped);
 }
 
 // ---- The engine's watcher on the backend ---------------------------------------

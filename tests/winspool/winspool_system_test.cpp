@@ -67,10 +67,10 @@ TEST(WinspoolSystem, ATestPrinterIsListedOpenedAndItsQueueAskedFor) {
   }
   EXPECT_TRUE(printer->EnumJobs(0, 10).empty());
   auto notification = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
-  EXPECT_EQ(notification->Wait(std::chrono::milliseconds(50), {}), WaitResult::TimedOut);
+  EXPECT_EQ(notification->Wait(std::chrono::milliseconds(50), {}), WaitResult::kTimedOut);
   std::stop_source stop;
   stop.request_stop();
-  EXPECT_EQ(notification->Wait(kInfinite, stop.get_token()), WaitResult::Stopped);
+  EXPECT_EQ(notification->Wait(kInfinite, stop.get_token()), WaitResult::kStopped);
 }
 
 }  // namespace
