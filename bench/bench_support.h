@@ -73,7 +73,8 @@ class TimedStore : public engine::JobLogStore {
   // False when they were not within 30 s.
   bool WaitFor(std::size_t count, typename Clock::time_point& at) {
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::seconds(30), [&] { return done_.size() >= count; })) return false;
+    if (!changed_.wait_for(lock, std::chrono::seconds(30), [&] { return done_.size() >= count; }))
+      return false;
     at = done_[count - 1];
     return true;
   }
@@ -111,7 +112,8 @@ double Micros(std::chrono::duration<Rep, Period> d) {
 inline std::vector<double> StoreBaseline(const std::string& printer, int jobs) {
   using Steady = std::chrono::steady_clock;
   engine::JobLogStore store;
-  for (int u = 0; u < 10; ++u) store.Log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", printer, "user" + std::to_string(u));
+  for (int u = 0; u < 10; ++u)
+    store.Log(8, 12, 2026, 9, 30, "Warm-up", 1, "5", printer, "user" + std::to_string(u));
   std::vector<double> direct;
   for (int i = 0; i < jobs; ++i) {
     const auto t0 = Steady::now();

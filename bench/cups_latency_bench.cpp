@@ -50,8 +50,8 @@ bool PrintedAt(const fs::path& stamps, int job, SystemClock::time_point& at) {
   double seconds = 0;
   while (in >> id >> seconds) {
     if (id == job) {
-      at = SystemClock::time_point(std::chrono::duration_cast<SystemClock::duration>(
-          std::chrono::duration<double>(seconds)));
+      at = SystemClock::time_point(
+          std::chrono::duration_cast<SystemClock::duration>(std::chrono::duration<double>(seconds)));
       return true;
     }
   }
@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
 
   std::vector<double> latencies;
   for (int i = 0; i < jobs; ++i) {
-    int id = cupsd.Submit("BenchQueue", 3, "Document " + std::to_string(i) + ".pdf", "user" + std::to_string(i % 10));
+    int id = cupsd.Submit("BenchQueue", 3, "Document " + std::to_string(i) + ".pdf",
+                          "user" + std::to_string(i % 10));
     SystemClock::time_point written, printed;
     if (!timed.WaitFor(static_cast<std::size_t>(i) + 1, written)) {
       std::fprintf(stderr, "job %d was never logged\n%s", id, cupsd.ErrorLogTail().c_str());
@@ -121,14 +122,16 @@ int main(int argc, char** argv) {
   const Figures base = Summarise(direct);
   const Figures ipp = Summarise(request);
   const Figures cups = Summarise(latencies);
-  std::printf("CUPS latency, job leaving the queue to its last record on disk (%d jobs, pause %lld ms)\n", jobs,
-              static_cast<long long>(pause.count()));
+  std::printf("CUPS latency, job leaving the queue to its last record on disk (%d jobs, pause %lld ms)\n",
+              jobs, static_cast<long long>(pause.count()));
   std::printf("%-38s %12s %12s\n", "", "median us", "95th pct us");
   std::printf("%-38s %12.1f %12.1f\n", "baseline: one JobLogStore::log", base.median, base.p95);
   std::printf("%-38s %12.1f %12.1f\n", "baseline: one request to the scheduler", ipp.median, ipp.p95);
   std::printf("%-38s %12.1f %12.1f\n", "watcher on the CUPS spooler", cups.median, cups.p95);
-  std::printf("ratio to the log store call: median %.1f, 95th %.1f\n", cups.median / base.median, cups.p95 / base.p95);
-  std::printf("ratio to one request:        median %.1f, 95th %.1f\n", cups.median / ipp.median, cups.p95 / ipp.p95);
+  std::printf("ratio to the log store call: median %.1f, 95th %.1f\n", cups.median / base.median,
+              cups.p95 / base.p95);
+  std::printf("ratio to one request:        median %.1f, 95th %.1f\n", cups.median / ipp.median,
+              cups.p95 / ipp.p95);
   std::printf("(the spooler asks the scheduler for events every half second, sooner right after events)\n");
 
   printer.reset();

@@ -47,7 +47,8 @@ std::uint64_t TaskSwitches(pid_t pid) {
   for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
     std::ifstream status(task.path() / "status");
     for (std::string line; std::getline(status, line);) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
         total += std::stoull(line.substr(line.find(':') + 1));
       }
     }
@@ -137,7 +138,8 @@ void Catalogue(const fs::path& app, const std::vector<std::string>& monitored) {
   std::string text = "<log><printers>";
   int id = 0;
   for (const auto& name : monitored) {
-    text += "<name>" + name + "</name><ID>" + std::to_string(++id) + "</ID><cost>1</cost><monitored>1</monitored>";
+    text += "<name>" + name + "</name><ID>" + std::to_string(++id) +
+            "</ID><cost>1</cost><monitored>1</monitored>";
   }
   common::WriteTextFile((app / "settings.xml").string(), text + "</printers></log>");
 }
@@ -147,7 +149,8 @@ void Print(const char* what, const Figure& f, const Figure& base, int queues) {
   if (queues == 0) {
     std::printf("%-34s %10.2f %10.2f %10.2f %12s\n", what, f.host, f.cupsd, total, "baseline");
   } else {
-    std::printf("%-34s %10.2f %10.2f %10.2f %12.2f\n", what, f.host, f.cupsd, total, (total - baseTotal) / queues);
+    std::printf("%-34s %10.2f %10.2f %10.2f %12.2f\n", what, f.host, f.cupsd, total,
+                (total - baseTotal) / queues);
   }
 }
 
@@ -165,8 +168,9 @@ int main(int argc, char** argv) {
   CRegString(common::QuillmarkValue("AppPath")).Set(app.string()).Write();
   ::setenv("QUILLMARK_CUPS_NOTIFIER", Beside("quillmark-cups-notifier").c_str(), 0);
 
-  std::printf("idle wakeups per second over %d s windows (host: all its threads; scheduler: with its children)\n",
-              seconds);
+  std::printf(
+      "idle wakeups per second over %d s windows (host: all its threads; scheduler: with its children)\n",
+      seconds);
   std::printf("%-34s %10s %10s %10s %12s\n", "", "host", "scheduler", "together", "per queue +");
   const std::vector<std::string> queues = {"IdleOne", "IdleTwo", "IdleThree"};
   {

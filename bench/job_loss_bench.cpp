@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
   testing_support::EngineHost host(Beside("quillcore-host"), registryRoot, spool);
   if (!host.Start()) return 1;
   // The first watch starts from what is in the queue: wait for it.
-  for (int i = 0; i < 2000 && !fs::exists(app / "Logs" / "Marks" / "Bench.mark"); ++i) std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 2000 && !fs::exists(app / "Logs" / "Marks" / "Bench.mark"); ++i)
+    std::this_thread::sleep_for(10ms);
 
   std::mutex switching;  // held by the feeder for one job, by a switch
   bool monitoring = true;
@@ -167,8 +168,8 @@ int main(int argc, char** argv) {
     if (count > 1) ++duplicated;
     if (count != 1) wrong += " " + job.document + "(" + std::to_string(count) + ")";
   }
-  std::printf("job_loss_bench: %d jobs, faults injected: %d kill -9, %d Reset, %d Monitoring switches\n", jobs, kills,
-              resets, switches);
+  std::printf("job_loss_bench: %d jobs, faults injected: %d kill -9, %d Reset, %d Monitoring switches\n",
+              jobs, kills, resets, switches);
   std::printf("  ended in the spooler:          %zu\n", ended.size());
   std::printf("  ended while monitoring was on: %zu\n", expected);
   std::printf("  logged once:                   %zu\n", once);

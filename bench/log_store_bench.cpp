@@ -34,7 +34,8 @@ int main(int argc, char** argv) {
     const auto t0 = Clock::now();
     store.Log(8, 12, 2026, 9, 30, "Document " + std::to_string(i) + ".pdf", 3, "5",
               "Printer " + std::to_string(i % printers), "user" + std::to_string(i % users));
-    perRecord[static_cast<std::size_t>(i)] = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+    perRecord[static_cast<std::size_t>(i)] =
+        std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
     if ((i + 1) % 5000 == 0) std::fprintf(stderr, "  %d records logged\n", i + 1);
   }
   const double total = std::chrono::duration<double>(Clock::now() - start).count();

@@ -107,7 +107,8 @@ Figures Measure(const fs::path& root, int users, int jobs, int newJobs) {
   };
   step("regular0q");
   std::vector<double> catalogueKnown, catalogueFresh;
-  for (int i = 0; i < jobs; ++i) catalogueKnown.push_back(step("regular" + std::to_string(i % kRegulars) + "q"));
+  for (int i = 0; i < jobs; ++i)
+    catalogueKnown.push_back(step("regular" + std::to_string(i % kRegulars) + "q"));
   for (int i = 0; i < newJobs; ++i) catalogueFresh.push_back(step("stranger" + std::to_string(i) + "q"));
   return {Median(known), Median(fresh), Median(catalogueKnown), Median(catalogueFresh), Median(floor)};
 }
@@ -136,16 +137,19 @@ int main(int argc, char** argv) {
   }
 
   const double base = figures[0].known;
-  std::printf("log store per job against users in the catalogue (median of %d known-user and %d new-user jobs)\n",
-              jobs, newJobs);
+  std::printf(
+      "log store per job against users in the catalogue (median of %d known-user and %d new-user jobs)\n",
+      jobs, newJobs);
   std::printf("%8s %12s %10s %12s %10s %12s\n", "users", "known us", "x 0 users", "new us", "x 0 users",
               "new x known");
   for (std::size_t i = 0; i < figures.size(); ++i) {
-    std::printf("%8d %12.1f %10.2f %12.1f %10.2f %12.2f\n", sizes[i], figures[i].known, figures[i].known / base,
-                figures[i].fresh, figures[i].fresh / base, figures[i].fresh / figures[i].known);
+    std::printf("%8d %12.1f %10.2f %12.1f %10.2f %12.2f\n", sizes[i], figures[i].known,
+                figures[i].known / base, figures[i].fresh, figures[i].fresh / base,
+                figures[i].fresh / figures[i].known);
   }
-  std::printf("\ncatalogue step alone (lookup and user check; for a new user, adding it to the copy in memory\n"
-              "and handing the flushed atomic rewrite to the background writer)\n");
+  std::printf(
+      "\ncatalogue step alone (lookup and user check; for a new user, adding it to the copy in memory\n"
+      "and handing the flushed atomic rewrite to the background writer)\n");
   std::printf("%8s %12s %10s %12s\n", "users", "known us", "x 0 users", "new us");
   for (std::size_t i = 0; i < figures.size(); ++i) {
     std::printf("%8d %12.1f %10.2f %12.1f\n", sizes[i], figures[i].catalogueKnown,
@@ -154,14 +158,17 @@ int main(int argc, char** argv) {
   // Where the file system takes long to make files (a busy file system
   // without a journal searches for inodes not recently freed), this part
   // dominates a new user's job whatever the store does.
-  std::printf("\nthe file system's own part of a new user (its folder and six files, standard library alone)\n");
+  std::printf(
+      "\nthe file system's own part of a new user (its folder and six files, standard library alone)\n");
   std::printf("%8s %12s %14s %18s\n", "users", "plain us", "new us - plain", "(new - plain) x known");
   for (std::size_t i = 0; i < figures.size(); ++i) {
     std::printf("%8d %12.1f %14.1f %18.2f\n", sizes[i], figures[i].floor, figures[i].fresh - figures[i].floor,
                 (figures[i].fresh - figures[i].floor) / figures[i].known);
   }
-  std::printf("targets: known user at 10,000 users <= 1.30 x 0 users (%.2f); new user at 10,000 <= 2.00 x known (%.2f)\n",
-              figures[2].known / base, figures[2].fresh / figures[2].known);
+  std::printf(
+      "targets: known user at 10,000 users <= 1.30 x 0 users (%.2f); new user at 10,000 <= 2.00 x known "
+      "(%.2f)\n",
+      figures[2].known / base, figures[2].fresh / figures[2].known);
 
   platform::Registry::SetDefault(nullptr);
   std::error_code ec;

@@ -140,7 +140,8 @@ void WriteTestFile(const fs::path& file) {
       x ^= x << 17;
       c = static_cast<char>(x);
     }
-    out.write(block.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), kSize - written)));
+    out.write(block.data(),
+              static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), kSize - written)));
   }
 }
 
@@ -213,9 +214,10 @@ int main() {
               static_cast<unsigned long long>(sink.Discarded()));
   std::printf("speed     mailer / baseline:              %5.2f  (target >= 0.80)\n", mailRate / baseRate);
   auto times = [](std::uint64_t bytes) { return static_cast<double>(bytes) / static_cast<double>(kSize); };
-  std::printf("memory    mailer's peak RSS / attachment: %5.2f  (target <= 1.50; %.1f MiB, %.1f MiB at start)%s\n",
-              times(mailPeak), MiB(mailPeak), MiB(startRss),
-              peakResets ? "" : " (process peak, not reset between phases)");
+  std::printf(
+      "memory    mailer's peak RSS / attachment: %5.2f  (target <= 1.50; %.1f MiB, %.1f MiB at start)%s\n",
+      times(mailPeak), MiB(mailPeak), MiB(startRss),
+      peakResets ? "" : " (process peak, not reset between phases)");
 
   // One byte over the limit: refused before the server is asked for DATA.
   fs::resize_file(file, kSize + 1);

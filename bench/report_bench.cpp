@@ -61,11 +61,10 @@ std::string MakeAppFolder(const fs::path& app, int records, std::time_t now) {
   for (int i = 0; i < records; ++i) {
     const int dayOfYear = i * 360 / std::max(records, 1);
     const int pages = 1 + (i * 7) % 23;
-    text += engine::FormatEventRecord(1 + dayOfYear % 30, 1 + dayOfYear / 30, year, 8 + i % 10,
-                                      i % 60, "Quarterly statement " + std::to_string(i) + ".pdf",
-                                      static_cast<std::uint32_t>(pages), pages * 5,
-                                      "Printer " + std::to_string(i % 5),
-                                      "user" + std::to_string((i * 31) % 50));
+    text += engine::FormatEventRecord(
+        1 + dayOfYear % 30, 1 + dayOfYear / 30, year, 8 + i % 10, i % 60,
+        "Quarterly statement " + std::to_string(i) + ".pdf", static_cast<std::uint32_t>(pages), pages * 5,
+        "Printer " + std::to_string(i % 5), "user" + std::to_string((i * 31) % 50));
   }
   common::WriteTextFile(file.path, text);
   return file.path;
@@ -134,13 +133,13 @@ int main(int, char** argv) {
   double plain = 1e9, assembly = 1e9;
   for (int i = 0; i < 11; ++i) {
     plain = std::min(plain, MedianSeconds(1, [&] {
-      const auto bytes = platform::ReadFileBytes(log);
-      platform::WriteFileBytes(copy, *bytes);
-    }));
+                       const auto bytes = platform::ReadFileBytes(log);
+                       platform::WriteFileBytes(copy, *bytes);
+                     }));
     assembly = std::min(assembly, MedianSeconds(1, [&] {
-      if (!common::AssembleReportDocument(log, header, file.periodElement, document))
-        std::fprintf(stderr, "assembly failed\n");
-    }));
+                          if (!common::AssembleReportDocument(log, header, file.periodElement, document))
+                            std::fprintf(stderr, "assembly failed\n");
+                        }));
   }
   std::fprintf(stderr, "plain copy %.1f ms, assembly %.1f ms\n", plain * 1e3, assembly * 1e3);
   std::printf("assembly / plain copy: %.2f\n", assembly / plain);

@@ -170,11 +170,10 @@ int main(int argc, char** argv) {
         done();
       } else {
         QObject::connect(viewer, &CReportViewerDlg::ReportPainted, viewer, done);
-        QObject::connect(viewer, &CReportViewerDlg::ReportFailed, viewer,
-                         [&, viewer](const QString& why) {
-                           message = why.toStdString();
-                           viewer->reject();
-                         });
+        QObject::connect(viewer, &CReportViewerDlg::ReportFailed, viewer, [&, viewer](const QString& why) {
+          message = why.toStdString();
+          viewer->reject();
+        });
       }
     }
   });

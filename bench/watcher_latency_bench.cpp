@@ -17,8 +17,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/bench_support.h"
@@ -45,7 +45,8 @@ std::vector<double> Measure(platform::sim::SimSpooler& sim, int jobs, std::chron
   engine::PrinterWatcher watcher(&sim, std::move(store), timing);
   watcher.Configure("Bench Printer", "5");
   watcher.Start();
-  while (sim.Calls(platform::sim::SimCall::kEnumJobs) < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (sim.Calls(platform::sim::SimCall::kEnumJobs) < 1)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   std::vector<double> latencies;
   for (int i = 0; i < jobs; ++i) {
@@ -91,8 +92,8 @@ int main(int argc, char** argv) {
   const Figures base = Summarise(direct);
   const Figures mem = Summarise(inMemory);
   const Figures fold = Summarise(inFolder);
-  std::printf("watcher latency, job leaving the queue to its last record on disk (%d jobs, pause %lld ms)\n", jobs,
-              static_cast<long long>(pause.count()));
+  std::printf("watcher latency, job leaving the queue to its last record on disk (%d jobs, pause %lld ms)\n",
+              jobs, static_cast<long long>(pause.count()));
   std::printf("%-34s %12s %12s\n", "", "median us", "95th pct us");
   std::printf("%-34s %12.1f %12.1f\n", "baseline: one JobLogStore::log", base.median, base.p95);
   std::printf("%-34s %12.1f %12.1f\n", "watcher, in-memory spooler", mem.median, mem.p95);

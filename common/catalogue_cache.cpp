@@ -52,8 +52,7 @@ bool CatalogueCache::Occurs(std::string_view user) {
   return true;
 }
 
-std::string CatalogueCache::PrinterIdRegisteringUser(const std::string& path,
-                                                     std::string_view printer,
+std::string CatalogueCache::PrinterIdRegisteringUser(const std::string& path, std::string_view printer,
                                                      std::string_view user) {
   {
     // Users waiting for another catalogue go there first.
@@ -71,7 +70,8 @@ std::string CatalogueCache::PrinterIdRegisteringUser(const std::string& path,
   {
     std::lock_guard guard(mutex_);
     platform::FileLock lock(path + ".lock");
-    if (!lock.Locked()) platform::LogFailureOnce("lock " + path, "catalogue read without its lock", lock.Status());
+    if (!lock.Locked())
+      platform::LogFailureOnce("lock " + path, "catalogue read without its lock", lock.Status());
     Refresh(path);
     if (auto it = ids_.find(std::string(printer)); it != ids_.end()) id = it->second;
 
@@ -154,7 +154,8 @@ void CatalogueCache::WriteOnce() {
 
   std::lock_guard guard(mutex_);
   platform::FileLock lock(path + ".lock");
-  if (!lock.Locked()) platform::LogFailureOnce("lock " + path, "catalogue replaced without its lock", lock.Status());
+  if (!lock.Locked())
+    platform::LogFailureOnce("lock " + path, "catalogue replaced without its lock", lock.Status());
   if (path != path_ || base != stamp_ || platform::StampOf(path) != base) {
     // Changed meanwhile, by another process or by a job here that read it
     // again: the next round writes the users into the new text.

@@ -69,7 +69,7 @@ class CatalogueCache {
   unsigned long long finished_ = 0;  // of those, written or given up
   unsigned long long reads_ = 0;
   int flushWaiters_ = 0;  // threads in Flush(): write without gathering
-  std::jthread writer_;  // last: stopped (after writing) before the rest goes
+  std::jthread writer_;   // last: stopped (after writing) before the rest goes
 };
 
 }  // namespace common

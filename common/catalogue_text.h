@@ -20,14 +20,13 @@
 namespace common {
 
 struct MonitoredPrinter {
-    std::string name;
-    std::string cost;
+  std::string name;
+  std::string cost;
 };
 
 // Printers whose monitored flag is exactly "1", in file order, at most
 // `capacity` of them (later ones are ignored).
-std::vector<MonitoredPrinter> ScanMonitoredPrinters(std::string_view text,
-                                                    std::size_t capacity = 999);
+std::vector<MonitoredPrinter> ScanMonitoredPrinters(std::string_view text, std::size_t capacity = 999);
 
 // The ID of the printer named exactly `name` (case-sensitive). If the name
 // appears more than once the last entry wins; empty when there is none.
@@ -50,8 +49,8 @@ bool OccursInText(std::string_view text, std::string_view name);
 std::vector<std::string> ListUsers(std::string_view text);
 
 struct ChosenPrinter {
-    std::string name;
-    std::string cost;
+  std::string name;
+  std::string cost;
 };
 
 // Makes `chosen` the monitored set: every entry's flag drops to "0", then
@@ -64,10 +63,10 @@ void ApplyMonitoredSet(std::string& text, const std::vector<ChosenPrinter>& chos
 void SetPrinterCost(std::string& text, std::string_view name, int cost);
 
 struct CataloguePrinter {
-    std::string name;
-    std::string id;
-    std::string cost;
-    std::string monitored;
+  std::string name;
+  std::string id;
+  std::string cost;
+  std::string monitored;
 };
 
 // Every printer entry in file order.

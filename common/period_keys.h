@@ -29,12 +29,12 @@ std::string QuarterKey(int month);
 std::string SemesterKey(int month);
 
 struct PeriodKeys {
-    std::string dayStamp;
-    std::string week;
-    std::string month;
-    std::string quarter;
-    std::string semester;
-    std::string year;
+  std::string dayStamp;
+  std::string week;
+  std::string month;
+  std::string quarter;
+  std::string semester;
+  std::string year;
 };
 
 // All period keys for `now` in local time.

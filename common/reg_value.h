@@ -34,8 +34,7 @@ class CRegValue {
 
 class CRegDword : public CRegValue {
  public:
-  explicit CRegDword(std::string_view fullPath, std::uint32_t defaultValue = 0,
-                     bool alwaysReread = false,
+  explicit CRegDword(std::string_view fullPath, std::uint32_t defaultValue = 0, bool alwaysReread = false,
                      platform::Hive root = platform::Hive::kLocalMachine);
 
   std::uint32_t Get();
@@ -51,8 +50,7 @@ class CRegDword : public CRegValue {
 
 class CRegString : public CRegValue {
  public:
-  explicit CRegString(std::string_view fullPath, std::string defaultValue = {},
-                      bool alwaysReread = false,
+  explicit CRegString(std::string_view fullPath, std::string defaultValue = {}, bool alwaysReread = false,
                       platform::Hive root = platform::Hive::kLocalMachine);
 
   std::string Get();

@@ -52,7 +52,8 @@ ReportResult CompletedHead(const std::string& logPath, std::string_view headerTe
       !std::all_of(log->begin(), log->begin() + static_cast<std::ptrdiff_t>(header.size()),
                    [](char c) { return c == ' '; }))
     return Failure(kReportCannotBeDisplayed,
-                   platform::Status(platform::StatusCode::kInvalidArgument, "the header space of " + logPath + " is damaged"));
+                   platform::Status(platform::StatusCode::kInvalidArgument,
+                                    "the header space of " + logPath + " is damaged"));
 
   ReportResult r;
   r.ok = true;
@@ -73,13 +74,13 @@ ReportResult AssembleReportBytes(const std::string& logPath, std::string_view he
 }
 
 ReportResult AssembleReportDocument(const std::string& logPath, std::string_view headerText,
-                                    std::string_view periodElement,
-                                    const std::string& documentPath) {
+                                    std::string_view periodElement, const std::string& documentPath) {
   if (!platform::FileExists(logPath)) return Failure(kReportMissing);
   const std::string header = DocumentHeader(headerText, periodElement);
   auto damaged = [&] {
-    return Failure(kReportCannotBeDisplayed, platform::Status(platform::StatusCode::kInvalidArgument,
-                                                              "the header space of " + logPath + " is damaged"));
+    return Failure(kReportCannotBeDisplayed,
+                   platform::Status(platform::StatusCode::kInvalidArgument,
+                                    "the header space of " + logPath + " is damaged"));
   };
   if (header.size() > kLogReservation) return damaged();
 
@@ -139,8 +140,8 @@ ResolvedRequest ResolveRequest(const std::string& appPath, const ReportRequest& 
 
 }  // namespace
 
-ReportResult AssembleReport(const std::string& appPath, const ReportRequest& request,
-                            platform::Clock& clock, const std::string& documentPath) {
+ReportResult AssembleReport(const std::string& appPath, const ReportRequest& request, platform::Clock& clock,
+                            const std::string& documentPath) {
   const ResolvedRequest resolved = ResolveRequest(appPath, request, clock);
   if (!resolved.file) return Failure(resolved.message);
   return AssembleReportDocument(resolved.file->path, ReportHeaderText(request.scope),

@@ -62,8 +62,7 @@ ReportResult AssembleReportBytes(const std::string& logPath, std::string_view he
 // half-written document. Fails with kReportCannotBeDisplayed when the
 // document cannot be written.
 ReportResult AssembleReportDocument(const std::string& logPath, std::string_view headerText,
-                                    std::string_view periodElement,
-                                    const std::string& documentPath);
+                                    std::string_view periodElement, const std::string& documentPath);
 
 // What a person asks for: a period, a scope and, for the printer and user
 // scopes, the printer's or the user's name as stored (Latin-1).
@@ -79,8 +78,8 @@ struct ReportRequest {
 // Resolves the request (the printer's identifier from "<app>/settings.xml",
 // kReportPrinterNotMonitored or kReportDefaultPrinterNotMonitored when it
 // has none), then assembles the period's document into `documentPath`.
-ReportResult AssembleReport(const std::string& appPath, const ReportRequest& request,
-                            platform::Clock& clock, const std::string& documentPath);
+ReportResult AssembleReport(const std::string& appPath, const ReportRequest& request, platform::Clock& clock,
+                            const std::string& documentPath);
 // The same, in memory only (ReportResult::bytes).
 ReportResult AssembleReportInMemory(const std::string& appPath, const ReportRequest& request,
                                     platform::Clock& clock);

@@ -31,8 +31,8 @@ std::string ReportJobsToCsv(const std::vector<ReportJob>& jobs) {
   out.reserve(out.size() + jobs.size() * 96);
   char stamp[64];
   for (const ReportJob& job : jobs) {
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d,%02d:%02d,", job.year, job.month, job.day,
-                  job.hour, job.minute);
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d,%02d:%02d,", job.year, job.month, job.day, job.hour,
+                  job.minute);
     out += stamp;
     AppendField(out, job.document);
     out += ',';
@@ -54,7 +54,8 @@ bool ExportReportCsv(const std::string& sourcePath, const std::string& csvPath) 
     platform::LogWarning("CSV not saved", text.Status());
     return false;
   }
-  if (platform::Status written = platform::ReplaceFileBytes(csvPath, ReportJobsToCsv(ReadReportJobs(*text))); !written) {
+  if (platform::Status written = platform::ReplaceFileBytes(csvPath, ReportJobsToCsv(ReadReportJobs(*text)));
+      !written) {
     platform::LogWarning("CSV not saved", written);
     return false;
   }

@@ -7,8 +7,8 @@ namespace {
 
 // The text between `open` and the next `close` at or after `from` within
 // `record`; false when either tag is missing.
-bool Field(std::string_view record, std::string_view open, std::string_view close,
-           std::size_t& from, std::string_view& value) {
+bool Field(std::string_view record, std::string_view open, std::string_view close, std::size_t& from,
+           std::string_view& value) {
   const std::size_t start = record.find(open, from);
   if (start == std::string_view::npos) return false;
   const std::size_t begin = start + open.size();
@@ -43,14 +43,10 @@ std::vector<ReportJob> ReadReportJobs(std::string_view text) {
 
     std::string_view day, month, year, hour, minute, doc, pages, cost, printer, user;
     std::size_t at = 0;
-    if (!Field(record, "<day>", "</day>", at, day) ||
-        !Field(record, "<month>", "</month>", at, month) ||
-        !Field(record, "<year>", "</year>", at, year) ||
-        !Field(record, "<hour>", "</hour>", at, hour) ||
-        !Field(record, "<min>", "</min>", at, minute) ||
-        !Field(record, "<doc>", "</doc>", at, doc) ||
-        !Field(record, "<pages>", "</pages>", at, pages) ||
-        !Field(record, "<cost>", "</cost>", at, cost) ||
+    if (!Field(record, "<day>", "</day>", at, day) || !Field(record, "<month>", "</month>", at, month) ||
+        !Field(record, "<year>", "</year>", at, year) || !Field(record, "<hour>", "</hour>", at, hour) ||
+        !Field(record, "<min>", "</min>", at, minute) || !Field(record, "<doc>", "</doc>", at, doc) ||
+        !Field(record, "<pages>", "</pages>", at, pages) || !Field(record, "<cost>", "</cost>", at, cost) ||
         !Field(record, "<printer>", "</printer>", at, printer) ||
         !Field(record, "<user>", "</user>", at, user))
       continue;

@@ -55,8 +55,7 @@ StemAndElement Resolve(ReportPeriod period, bool userScope, std::time_t now) {
       return {"d", DayStamp(year, month, t.day), Element(DayText(year, month, t.day))};
     case ReportPeriod::kYesterday: {
       const LocalDateTime y = DayBefore(now);
-      return {"d", DayStamp(y.year, y.month, y.day),
-              Element(DayText(y.year, y.month, y.day))};
+      return {"d", DayStamp(y.year, y.month, y.day), Element(DayText(y.year, y.month, y.day))};
     }
     case ReportPeriod::kThisWeek:
     case ReportPeriod::kLastWeek: {
@@ -75,8 +74,8 @@ StemAndElement Resolve(ReportPeriod period, bool userScope, std::time_t now) {
       if (userScope)
         element = Element("Week " + Num(week) + " of " + Num(weekYear));
       else
-        element = period == ReportPeriod::kThisWeek ? "<period>This Week</period>"
-                                                   : "<period>Last Week</period>";
+        element =
+            period == ReportPeriod::kThisWeek ? "<period>This Week</period>" : "<period>Last Week</period>";
       return {"w", stem, element};
     }
     case ReportPeriod::kThisMonth:
@@ -105,7 +104,8 @@ StemAndElement Resolve(ReportPeriod period, bool userScope, std::time_t now) {
           q -= 1;
         }
       }
-      return {"q", std::to_string(q) + "_" + std::to_string(y), Element("Quarter " + Num(q) + "  of " + Num(y))};
+      return {"q", std::to_string(q) + "_" + std::to_string(y),
+              Element("Quarter " + Num(q) + "  of " + Num(y))};
     }
     case ReportPeriod::kThisSemester:
     case ReportPeriod::kLastSemester: {
@@ -122,10 +122,8 @@ StemAndElement Resolve(ReportPeriod period, bool userScope, std::time_t now) {
       return {"s", std::to_string(s) + "_" + std::to_string(y),
               Element((s == 1 ? "1st Semester of " : "2nd Semester of ") + Num(y))};
     }
-    case ReportPeriod::kThisYear:
-      return {"y", std::to_string(year), Element(Num(year))};
-    case ReportPeriod::kLastYear:
-      return {"y", std::to_string(year - 1), Element(Num(year - 1))};
+    case ReportPeriod::kThisYear: return {"y", std::to_string(year), Element(Num(year))};
+    case ReportPeriod::kLastYear: return {"y", std::to_string(year - 1), Element(Num(year - 1))};
   }
   return {"d", DayStamp(year, month, t.day), Element(DayText(year, month, t.day))};
 }
@@ -145,12 +143,9 @@ std::string_view ReportPeriodLabel(ReportPeriod period) {
 
 std::string_view ReportHeaderText(ReportScope scope) {
   switch (scope) {
-    case ReportScope::kPrinter:
-      return kPrinterHeader;
-    case ReportScope::kUser:
-      return kUserHeader;
-    case ReportScope::kAllPrinting:
-      return kAllHeader;
+    case ReportScope::kPrinter: return kPrinterHeader;
+    case ReportScope::kUser: return kUserHeader;
+    case ReportScope::kAllPrinting: return kAllHeader;
   }
   return kAllHeader;
 }

@@ -40,9 +40,8 @@ enum class ReportPeriod {
 
 // The labels in list order; index i is ReportPeriod(i).
 inline constexpr std::array<std::string_view, 12> kReportPeriodLabels = {
-    "Today",        "Yesterday",     "This week",     "Last week",
-    "This month",   "Last month",    "This quarter",  "Last quarter",
-    "This semester", "Last semester", "This year",    "Last year",
+    "Today",        "Yesterday",    "This week",     "Last week",     "This month", "Last month",
+    "This quarter", "Last quarter", "This semester", "Last semester", "This year",  "Last year",
 };
 
 // Exact, case-sensitive match of a label; nothing for any other text.

@@ -52,9 +52,8 @@ ReportSummary SummarizeReport(std::string_view documentText, ReportScope scope) 
     Add(rows[s.byPrinter ? job.printer : job.user], job);
   }
   for (auto& [name, totals] : rows) s.rows.push_back({name, totals});
-  std::stable_sort(s.rows.begin(), s.rows.end(), [](const auto& a, const auto& b) {
-    return a.totals.cost > b.totals.cost;
-  });
+  std::stable_sort(s.rows.begin(), s.rows.end(),
+                   [](const auto& a, const auto& b) { return a.totals.cost > b.totals.cost; });
   return s;
 }
 
@@ -63,11 +62,10 @@ std::string FormatReportSummary(const ReportSummary& summary) {
   std::vector<std::array<std::string, 4>> lines;
   lines.push_back({summary.byPrinter ? "Printer" : "User", "Jobs", "Pages", "Cost"});
   for (const auto& row : summary.rows)
-    lines.push_back({row.name.empty() ? "(none)" : Latin1ToUtf8(row.name),
-                     std::to_string(row.totals.jobs), std::to_string(row.totals.pages),
-                     FormatCents(row.totals.cost)});
-  lines.push_back({"Total", std::to_string(summary.totals.jobs),
-                   std::to_string(summary.totals.pages), FormatCents(summary.totals.cost)});
+    lines.push_back({row.name.empty() ? "(none)" : Latin1ToUtf8(row.name), std::to_string(row.totals.jobs),
+                     std::to_string(row.totals.pages), FormatCents(row.totals.cost)});
+  lines.push_back({"Total", std::to_string(summary.totals.jobs), std::to_string(summary.totals.pages),
+                   FormatCents(summary.totals.cost)});
   std::array<std::size_t, 4> width{};
   for (const auto& line : lines)
     for (std::size_t i = 0; i < 4; ++i) width[i] = std::max(width[i], Width(line[i]));

@@ -26,7 +26,7 @@ struct ReportBreakdownRow {
 struct ReportSummary {
   std::string period;  // the period element's text
   ReportTotals totals;
-  bool byPrinter = false;  // rows are printers (user reports) or users
+  bool byPrinter = false;                // rows are printers (user reports) or users
   std::vector<ReportBreakdownRow> rows;  // highest cost first, then by name
 };
 

@@ -83,8 +83,7 @@ ReportResult Failure(std::string message, const std::string& detail) {
   if (!detail.empty()) {
     r.message += ": ";
     r.message += detail;
-    while (!r.message.empty() && (r.message.back() == '\n' || r.message.back() == ' '))
-      r.message.pop_back();
+    while (!r.message.empty() && (r.message.back() == '\n' || r.message.back() == ' ')) r.message.pop_back();
   }
   return r;
 }
@@ -108,8 +107,7 @@ ReportResult Transform(xmlDoc* doc, const TransformOptions& options, std::string
   const std::string maxJobs = std::to_string(options.maxJobs);
   const char* params[] = {"max-jobs", maxJobs.c_str(), nullptr};
   DocPtr result(xsltApplyStylesheetUser(style.get(), doc, params, nullptr, nullptr, context.get()));
-  if (!result || context->state != XSLT_STATE_OK)
-    return Failure("The report's stylesheet failed", errors);
+  if (!result || context->state != XSLT_STATE_OK) return Failure("The report's stylesheet failed", errors);
 
   xmlChar* raw = nullptr;
   int size = 0;
@@ -118,7 +116,9 @@ ReportResult Transform(xmlDoc* doc, const TransformOptions& options, std::string
   std::unique_ptr<xmlChar, XmlCharFree> owned(raw);
   ReportResult r;
   r.ok = true;
-  if (raw) r.bytes = ToTextMode(std::string_view(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(size)));
+  if (raw)
+    r.bytes =
+        ToTextMode(std::string_view(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(size)));
   return r;
 }
 
@@ -127,8 +127,7 @@ ReportResult Transform(xmlDoc* doc, const TransformOptions& options, std::string
 std::string ReportHtmlPath(const std::string& documentPath) {
   const std::size_t slash = documentPath.find_last_of("/\\");
   const std::size_t dot = documentPath.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    return documentPath + ".html";
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return documentPath + ".html";
   return documentPath.substr(0, dot) + ".html";
 }
 
@@ -137,7 +136,8 @@ ReportResult TransformReportFile(const std::string& documentPath, const std::str
   InitOnce();
   std::string errors;
   ErrorCapture capture(errors);
-  DocPtr doc(xmlReadFile(documentPath.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));
+  DocPtr doc(xmlReadFile(documentPath.c_str(), nullptr,
+                         XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));
   if (!doc) return Failure("The report document could not be read", errors);
   if (!options.stylesheetFolder.empty()) {
     // Taken as if it lay in that folder, so that its relative stylesheet
@@ -158,8 +158,7 @@ ReportResult TransformReportFile(const std::string& documentPath, const std::str
   return r;
 }
 
-ReportResult TransformReportBytes(std::string_view documentBytes,
-                                  const std::string& stylesheetFolder,
+ReportResult TransformReportBytes(std::string_view documentBytes, const std::string& stylesheetFolder,
                                   const TransformOptions& options) {
   InitOnce();
   std::string errors;
@@ -170,7 +169,8 @@ ReportResult TransformReportBytes(std::string_view documentBytes,
     return Failure("The report document is too large", {});
   const std::string base = stylesheetFolder + "/DisplayReport.xml";
   DocPtr doc(xmlReadMemory(documentBytes.data(), static_cast<int>(documentBytes.size()), base.c_str(),
-                           nullptr, XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));
+                           nullptr,
+                           XML_PARSE_NONET | XML_PARSE_HUGE | XML_PARSE_NOBLANKS | XML_PARSE_COMPACT));
   if (!doc) return Failure("The report document could not be read", errors);
   return Transform(doc.get(), options, errors);
 }

@@ -39,8 +39,7 @@ ReportResult TransformReportFile(const std::string& documentPath, const std::str
 
 // Transforms a document held in memory; the stylesheet is looked up in
 // `stylesheetFolder` (normally "<app>/Logs"). The HTML is in `bytes`.
-ReportResult TransformReportBytes(std::string_view documentBytes,
-                                  const std::string& stylesheetFolder,
+ReportResult TransformReportBytes(std::string_view documentBytes, const std::string& stylesheetFolder,
                                   const TransformOptions& options = {});
 
 }  // namespace common

@@ -6,13 +6,13 @@ namespace {
 
 // Moves a non-zero code by `shift` within 1..255; zero stays zero.
 std::string Shift(std::string_view text, int shift) {
-    std::string out(text);
-    for (char& c : out) {
-        const int code = static_cast<unsigned char>(c);
-        if (code == 0) continue;
-        c = static_cast<char>(((code - 1 + shift) % 255 + 255) % 255 + 1);
-    }
-    return out;
+  std::string out(text);
+  for (char& c : out) {
+    const int code = static_cast<unsigned char>(c);
+    if (code == 0) continue;
+    c = static_cast<char>(((code - 1 + shift) % 255 + 255) % 255 + 1);
+  }
+  return out;
 }
 
 }  // namespace

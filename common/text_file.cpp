@@ -48,7 +48,7 @@ platform::Status AppendTextFile(const std::string& path, std::string_view text) 
 }
 
 platform::Status AppendTextFile(const std::string& path, std::string_view text,
-                    std::string_view prefixWhenNew) {
+                                std::string_view prefixWhenNew) {
   return platform::AppendFileBytes(path, ToTextMode(text), ToTextMode(prefixWhenNew));
 }
 
@@ -64,6 +64,7 @@ std::string ReadTextFile(const std::string& path) {
     platform::LogRecovered("read " + path, "reading " + path);
     return common::FromTextMode(*bytes);
   }
-  if (!bytes.Status().IsNotFound()) platform::LogFailureOnce("read " + path, path + " read as empty", bytes.Status());
+  if (!bytes.Status().IsNotFound())
+    platform::LogFailureOnce("read " + path, path + " read as empty", bytes.Status());
   return std::string();
 }

@@ -40,7 +40,7 @@ platform::Status AppendTextFile(const std::string& path, std::string_view text);
 // The same, but a file that this call creates starts with `prefixWhenNew`
 // (written in the same call).
 platform::Status AppendTextFile(const std::string& path, std::string_view text,
-                    std::string_view prefixWhenNew);
+                                std::string_view prefixWhenNew);
 
 // Replaces the file as a whole: writes a temporary file beside it, flushes
 // it and renames it over the old one, so that a reader or a crash never

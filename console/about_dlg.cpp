@@ -14,8 +14,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : CBitmapDlg(res::IDD_ABOUTBOX, parent) {
   auto* product = new QLabel(QStringLiteral("Quillmark Version 2.0"), this);
   product->setGeometry(20, 50, 340, 20);
   StyleBoxText(product);
-  auto* line = new QLabel(
-      QStringLiteral("Counts every page your printers print, and what it costs."), this);
+  auto* line = new QLabel(QStringLiteral("Counts every page your printers print, and what it costs."), this);
   line->setGeometry(20, 76, 340, 36);
   line->setWordWrap(true);
   StyleBoxText(line);

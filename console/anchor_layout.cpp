@@ -41,12 +41,10 @@ void CAnchorLayout::Start(const AnchorRect& client) {
   sizingEdge_ = kEdgeNone;
 }
 
-void CAnchorLayout::AddAnchor(int id, const AnchorRect& rect, AnchorMode left,
-                              AnchorMode right, AnchorMode top, AnchorMode bottom,
-                              bool excludeFromErase) {
+void CAnchorLayout::AddAnchor(int id, const AnchorRect& rect, AnchorMode left, AnchorMode right,
+                              AnchorMode top, AnchorMode bottom, bool excludeFromErase) {
   Anchor anchor{id, left, right, top, bottom, excludeFromErase, rect};
-  auto it = std::find_if(anchors_.begin(), anchors_.end(),
-                         [id](const Anchor& a) { return a.id == id; });
+  auto it = std::find_if(anchors_.begin(), anchors_.end(), [id](const Anchor& a) { return a.id == id; });
   if (it != anchors_.end()) {
     *it = anchor;
   } else {
@@ -55,8 +53,7 @@ void CAnchorLayout::AddAnchor(int id, const AnchorRect& rect, AnchorMode left,
 }
 
 const CAnchorLayout::Anchor* CAnchorLayout::Find(int id) const {
-  auto it = std::find_if(anchors_.begin(), anchors_.end(),
-                         [id](const Anchor& a) { return a.id == id; });
+  auto it = std::find_if(anchors_.begin(), anchors_.end(), [id](const Anchor& a) { return a.id == id; });
   return it == anchors_.end() ? nullptr : &*it;
 }
 
@@ -70,12 +67,18 @@ std::vector<CAnchorLayout::Placement> CAnchorLayout::Resize(const AnchorRect& cl
       AnchorRect r = a.rect;
       switch (Pick(moved.left, a.left, moved.right, a.right)) {
         case kAnchorStretch: r.right += dW; break;
-        case kAnchorMove: r.left += dW; r.right += dW; break;
+        case kAnchorMove:
+          r.left += dW;
+          r.right += dW;
+          break;
         default: break;
       }
       switch (Pick(moved.top, a.top, moved.bottom, a.bottom)) {
         case kAnchorStretch: r.bottom += dH; break;
-        case kAnchorMove: r.top += dH; r.bottom += dH; break;
+        case kAnchorMove:
+          r.top += dH;
+          r.bottom += dH;
+          break;
         default: break;
       }
       if (r == a.rect) continue;

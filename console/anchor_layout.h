@@ -58,8 +58,8 @@ class CAnchorLayout {
 
   // Registers a control with its current rectangle (client coordinates);
   // registering an id again replaces its record.
-  void AddAnchor(int id, const AnchorRect& rect, AnchorMode left, AnchorMode right,
-                 AnchorMode top, AnchorMode bottom, bool excludeFromErase);
+  void AddAnchor(int id, const AnchorRect& rect, AnchorMode left, AnchorMode right, AnchorMode top,
+                 AnchorMode bottom, bool excludeFromErase);
 
   // The edge reported by the last edge drag.
   void SetSizingEdge(int edge) { sizingEdge_ = edge; }

@@ -56,8 +56,7 @@ void CBitmapDlg::mousePressEvent(QMouseEvent* event) { event->accept(); }
 
 void CBitmapDlg::keyPressEvent(QKeyEvent* event) {
   if (kind_ == Kind::kChild && event->modifiers() == Qt::NoModifier &&
-      (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return ||
-       event->key() == Qt::Key_Enter)) {
+      (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
     event->ignore();
     return;
   }

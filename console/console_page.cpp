@@ -19,9 +19,7 @@ void CConsolePage::Refresh() {
   OnRefresh();
 }
 
-QRect CConsolePage::PaperRect() const {
-  return QRect(0, 0, std::max(0, width() - kRightMargin), height());
-}
+QRect CConsolePage::PaperRect() const { return QRect(0, 0, std::max(0, width() - kRightMargin), height()); }
 
 void CConsolePage::paintEvent(QPaintEvent* event) {
   {

@@ -123,12 +123,11 @@ CEmailSettingsDlg::CEmailSettingsDlg(QWidget* parent)
   note_ = AddText(this, "", QRect(12, 336, 261, 16));
   note_->setAlignment(Qt::AlignCenter);
 
-  default_ = AddButton(this, res::IDC_DEFAULT_ACCOUNT, QRect(28, 358, 99, 25),
-                       res::IDB_DEFAULT_NORMAL, res::IDB_DEFAULT_PRESSED);
+  default_ = AddButton(this, res::IDC_DEFAULT_ACCOUNT, QRect(28, 358, 99, 25), res::IDB_DEFAULT_NORMAL,
+                       res::IDB_DEFAULT_PRESSED);
   test_ = AddButton(this, res::IDC_SEND_TEST, QRect(158, 358, 99, 25), res::IDB_TEST_NORMAL,
                     res::IDB_TEST_PRESSED);
-  save_ = AddButton(this, res::IDC_SAVE, QRect(28, 394, 99, 25), res::IDB_SAVE_NORMAL,
-                    res::IDB_SAVE_PRESSED);
+  save_ = AddButton(this, res::IDC_SAVE, QRect(28, 394, 99, 25), res::IDB_SAVE_NORMAL, res::IDB_SAVE_PRESSED);
   cancel_ = AddButton(this, res::IDC_CANCEL, QRect(158, 394, 99, 25), res::IDB_CANCEL_NORMAL,
                       res::IDB_CANCEL_PRESSED);
   default_->setToolTip(QStringLiteral("Fill in the default account"));
@@ -141,9 +140,8 @@ CEmailSettingsDlg::CEmailSettingsDlg(QWidget* parent)
   connect(&run_, &CMailerRun::Finished, this, &CEmailSettingsDlg::OnMailerFinished);
 
   // The list reads AUTH LOGIN, AUTH PLAIN, CRAM MD5, None, NTLM.
-  QStringList methods{QStringLiteral("None"), QStringLiteral("CRAM MD5"),
-                      QStringLiteral("AUTH LOGIN"), QStringLiteral("AUTH PLAIN"),
-                      QStringLiteral("NTLM")};
+  QStringList methods{QStringLiteral("None"), QStringLiteral("CRAM MD5"), QStringLiteral("AUTH LOGIN"),
+                      QStringLiteral("AUTH PLAIN"), QStringLiteral("NTLM")};
   methods.sort(Qt::CaseInsensitive);
   method_->addItems(methods);
   method_->setEditText(QString::fromLatin1(kDefaultMethod));

@@ -84,8 +84,8 @@ class CEmailSettingsDlg : public CBitmapDlg {
   CSkinButton* test_ = nullptr;
 
   // Dialog data.
-  QString recipientText_, senderNameText_, senderAddressText_, methodText_, userText_,
-      passwordText_, hostText_;
+  QString recipientText_, senderNameText_, senderAddressText_, methodText_, userText_, passwordText_,
+      hostText_;
   int portNumber_ = 0;
 
   CMailerRun run_;

@@ -26,12 +26,12 @@ CFindBar::CFindBar(QWebEnginePage* page, QWidget* parent) : QFrame(parent), page
   setObjectName(QStringLiteral("findBar"));
   setFrameShape(QFrame::StyledPanel);
   setAutoFillBackground(true);
-  setStyleSheet(QStringLiteral(
-      "#findBar { background: #f4f7fb; border: 1px solid #9fb3c8; border-radius: 4px; }"
-      "QLineEdit { border: 1px solid #9fb3c8; border-radius: 3px; padding: 2px 4px;"
-      " background: white; color: #1c3553; }"
-      "QLabel { color: #505050; }"
-      "QToolButton { color: #1c3553; font-weight: bold; }"));
+  setStyleSheet(
+      QStringLiteral("#findBar { background: #f4f7fb; border: 1px solid #9fb3c8; border-radius: 4px; }"
+                     "QLineEdit { border: 1px solid #9fb3c8; border-radius: 3px; padding: 2px 4px;"
+                     " background: white; color: #1c3553; }"
+                     "QLabel { color: #505050; }"
+                     "QToolButton { color: #1c3553; font-weight: bold; }"));
 
   field_ = new QLineEdit(this);
   field_->setPlaceholderText(QStringLiteral("Find in report"));
@@ -116,10 +116,12 @@ void CFindBar::keyPressEvent(QKeyEvent* event) {
     // The field leaves Enter to its parent.
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      if (event->modifiers() & Qt::ShiftModifier) FindPrevious(); else FindNext();
+      if (event->modifiers() & Qt::ShiftModifier)
+        FindPrevious();
+      else
+        FindNext();
       event->accept();
       return;
-    default:
-      QFrame::keyPressEvent(event);
+    default: QFrame::keyPressEvent(event);
   }
 }

@@ -23,8 +23,8 @@ class CMailerRun : public QObject {
   struct Outcome {
     bool started = false;
     bool timedOut = false;
-    int status = -1;          // exit status when it ended
-    std::string diagnostic;   // first line it wrote to standard error
+    int status = -1;         // exit status when it ended
+    std::string diagnostic;  // first line it wrote to standard error
     bool Succeeded() const { return started && !timedOut && status == 0; }
   };
 

@@ -29,8 +29,7 @@ int CMenuButton::TrackMenu(QPoint where) {
 }
 
 void CMenuButton::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && hasItems_ &&
-      rect().contains(event->position().toPoint())) {
+  if (event->button() == Qt::LeftButton && hasItems_ && rect().contains(event->position().toPoint())) {
     setFocus(Qt::MouseFocusReason);
     update();
     int id = TrackMenu(mapToGlobal(rect().bottomLeft() + QPoint(0, 1)));

@@ -4,8 +4,7 @@
 #include "console/resources.h"
 #include "console/skin_button.h"
 
-CPagePanel::CPagePanel(QWidget* parent)
-    : CBitmapDlg(res::IDD_PAGE_PANEL, parent, Kind::kChild) {}
+CPagePanel::CPagePanel(QWidget* parent) : CBitmapDlg(res::IDD_PAGE_PANEL, parent, Kind::kChild) {}
 
 CPagePanel::~CPagePanel() = default;
 

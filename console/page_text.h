@@ -11,6 +11,3 @@ class QWidget;
 inline const QColor kPageTextGrey(80, 80, 80);
 
 QLabel* AddPageText(QWidget* page, const char* text, QRect geometry, QColor colour = kPageTextGrey);
-
-
-

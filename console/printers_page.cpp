@@ -71,7 +71,7 @@ CPrintersPage::CPrintersPage(CPagePanel* owner, QWidget* parent)
   chosen_->setUniformRowHeights(true);
   chosen_->setSelectionMode(QAbstractItemView::SingleSelection);
   chosen_->setSelectionBehavior(QAbstractItemView::SelectRows);  // full-row selection
-  chosen_->header()->setSectionsMovable(true);                    // header drag and drop
+  chosen_->header()->setSectionsMovable(true);                   // header drag and drop
   chosen_->header()->setStretchLastSection(false);
   chosen_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   chosen_->setHeaderLabels({QStringLiteral("Printer Name"), QStringLiteral("Cost")});
@@ -82,12 +82,12 @@ CPrintersPage::CPrintersPage(CPagePanel* owner, QWidget* parent)
 
   add_ = AddButtonAt(this, res::IDC_ADD_PRINTER, QRect(300, 62, 99, 25), res::IDB_ADD_NORMAL,
                      res::IDB_ADD_PRESSED);
-  remove_ = AddButtonAt(this, res::IDC_REMOVE_PRINTER, QRect(300, 178, 99, 25),
-                        res::IDB_REMOVE_NORMAL, res::IDB_REMOVE_PRESSED);
-  apply_ = AddButtonAt(this, res::IDC_APPLY_PRINTERS, QRect(300, 212, 99, 25),
-                       res::IDB_APPLY_NORMAL, res::IDB_APPLY_PRESSED);
-  reset_ = AddButtonAt(this, res::IDC_RESET_PRINTERS, QRect(300, 245, 99, 25),
-                       res::IDB_RESET_NORMAL, res::IDB_RESET_PRESSED);
+  remove_ = AddButtonAt(this, res::IDC_REMOVE_PRINTER, QRect(300, 178, 99, 25), res::IDB_REMOVE_NORMAL,
+                        res::IDB_REMOVE_PRESSED);
+  apply_ = AddButtonAt(this, res::IDC_APPLY_PRINTERS, QRect(300, 212, 99, 25), res::IDB_APPLY_NORMAL,
+                       res::IDB_APPLY_PRESSED);
+  reset_ = AddButtonAt(this, res::IDC_RESET_PRINTERS, QRect(300, 245, 99, 25), res::IDB_RESET_NORMAL,
+                       res::IDB_RESET_PRESSED);
   apply_->setToolTip(QStringLiteral("Monitor the selected printers"));
   reset_->setToolTip(QStringLiteral("Discard the changes"));
 

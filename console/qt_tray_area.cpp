@@ -71,6 +71,7 @@ bool QtTrayArea::Delete(const platform::TrayIconData& data) {
   // Destroying an icon destroys the window that shows it, which may be the
   // one delivering the event that led here: removed icons go once control
   // is back in the event loop (or with the area, should it go first).
-  QMetaObject::invokeMethod(this, [this] { removed_.clear(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { removed_.clear(); }, Qt::QueuedConnection);
   return true;
 }

@@ -8,8 +8,8 @@
 #include "console/main_dlg.h"
 #include "console/single_instance.h"
 #include "platform/desktop.h"
-#include "platform/log.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "platform/program_folder.h"
 
 namespace {
@@ -62,7 +62,8 @@ void CQuillmarkApp::ShowHelp(HelpCommand command, std::string_view query) {
   // the browser's to report.
   const std::string& programs = platform::ProgramFolder();
   const bool beside = !programs.empty() && platform::FileExists(programs + "/help/Quillmark.htm");
-  if (platform::Status opened = Opener().Open(HelpUrl(beside ? programs : appPathText_, command, query)); !opened)
+  if (platform::Status opened = Opener().Open(HelpUrl(beside ? programs : appPathText_, command, query));
+      !opened)
     platform::LogWarning("help not shown", opened);
 }
 

@@ -21,9 +21,9 @@ class QWidget;
 class CQuillmarkApp : public CConsoleServices {
  public:
   struct Services {
-    platform::TrayArea* tray = nullptr;          // required
-    platform::DesktopOpener* opener = nullptr;   // null: the desktop's own
-    CDefaultPrinterSource* printers = nullptr;   // null: never a default printer
+    platform::TrayArea* tray = nullptr;         // required
+    platform::DesktopOpener* opener = nullptr;  // null: the desktop's own
+    CDefaultPrinterSource* printers = nullptr;  // null: never a default printer
   };
 
   // Reads "AppPath" once; the object stays for the process's life.

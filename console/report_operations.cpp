@@ -28,8 +28,8 @@ bool ShowReport(QWidget* parent, const std::string& appPath, const common::Repor
     ShowMessage(parent, common::kReportCannotBeDisplayed);
     return false;
   }
-  common::ReportResult r = common::AssembleReport(appPath, request, platform::Clock::Default(),
-                                                  *folder + "/DisplayReport.xml");
+  common::ReportResult r =
+      common::AssembleReport(appPath, request, platform::Clock::Default(), *folder + "/DisplayReport.xml");
   if (!r) {
     if (!r.why.IsOk()) platform::LogWarning("report not shown", r.why);
     ShowMessage(parent, r.message);

@@ -77,13 +77,12 @@ CReportViewerDlg::CReportViewerDlg(QWidget* parent) : CResizeDlg(res::IDD_REPORT
 
   findBar_ = new CFindBar(browser_->page(), this);
   SetControlId(findBar_, res::IDC_FIND_BAR);
-  findBar_->setGeometry(kBrowser.right() + 1 - kFindBarWidth - 16, kBrowser.top() + 6,
-                        kFindBarWidth, kFindBarHeight);
+  findBar_->setGeometry(kBrowser.right() + 1 - kFindBarWidth - 16, kBrowser.top() + 6, kFindBarWidth,
+                        kFindBarHeight);
 
-  find_ = MakeButton(this, res::IDC_FIND_KEYWORD, kFindButton, res::IDB_FIND_NORMAL,
-                     res::IDB_FIND_PRESSED);
-  close_ = MakeButton(this, res::IDC_CANCEL, kCloseButton, res::IDB_VIEWER_OK_NORMAL,
-                      res::IDB_VIEWER_OK_PRESSED);
+  find_ = MakeButton(this, res::IDC_FIND_KEYWORD, kFindButton, res::IDB_FIND_NORMAL, res::IDB_FIND_PRESSED);
+  close_ =
+      MakeButton(this, res::IDC_CANCEL, kCloseButton, res::IDB_VIEWER_OK_NORMAL, res::IDB_VIEWER_OK_PRESSED);
   savePdf_ = MakeButton(this, res::IDC_SAVE_PDF, kSavePdfButton, res::IDB_SAVE_PDF_NORMAL,
                         res::IDB_SAVE_PDF_PRESSED);
   saveCsv_ = MakeButton(this, res::IDC_SAVE_CSV, kSaveCsvButton, res::IDB_SAVE_CSV_NORMAL,
@@ -111,11 +110,10 @@ CReportViewerDlg::CReportViewerDlg(QWidget* parent) : CResizeDlg(res::IDD_REPORT
     // The PDF is printed from the page shown: only once it is the report.
     savePdf_->setEnabled(ok);
   });
-  connect(browser_->page(), &QWebEnginePage::pdfPrintingFinished, this,
-          [this](const QString& path, bool ok) {
-            if (!ok) ShowMessage(this, kPdfFailed);
-            emit PdfSaved(path, ok);
-          });
+  connect(browser_->page(), &QWebEnginePage::pdfPrintingFinished, this, [this](const QString& path, bool ok) {
+    if (!ok) ShowMessage(this, kPdfFailed);
+    emit PdfSaved(path, ok);
+  });
 }
 
 CReportViewerDlg::~CReportViewerDlg() = default;
@@ -145,9 +143,9 @@ void CReportViewerDlg::LoadReport() {
   }
   // The browser starts its helper processes on this page while the worker
   // writes the report's HTML.
-  browser_->setHtml(QStringLiteral(
-      "<html><body style=\"font-family: sans-serif; color: #808080; margin: 2em\">"
-      "Preparing the report\u2026</body></html>"));
+  browser_->setHtml(
+      QStringLiteral("<html><body style=\"font-family: sans-serif; color: #808080; margin: 2em\">"
+                     "Preparing the report\u2026</body></html>"));
   common::TransformOptions options;
   options.stylesheetFolder = stylesheetFolder_;
   transform_ = std::jthread([this, document = reportPath_, options] {

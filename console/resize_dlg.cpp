@@ -27,9 +27,7 @@ CResizeDlg::CResizeDlg(int templateId, QWidget* parent) : QDialog(parent) {
 
 CResizeDlg::~CResizeDlg() = default;
 
-AnchorRect CResizeDlg::ClientOnScreen() const {
-  return ToAnchor(QRect(mapToGlobal(QPoint(0, 0)), size()));
-}
+AnchorRect CResizeDlg::ClientOnScreen() const { return ToAnchor(QRect(mapToGlobal(QPoint(0, 0)), size())); }
 
 void CResizeDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
@@ -52,12 +50,11 @@ void CResizeDlg::OnInitDialog() {
   ApplyGrowthLimits();
 }
 
-bool CResizeDlg::AddAnchor(int id, AnchorMode left, AnchorMode right, AnchorMode top,
-                           AnchorMode bottom, bool excludeFromErase) {
+bool CResizeDlg::AddAnchor(int id, AnchorMode left, AnchorMode right, AnchorMode top, AnchorMode bottom,
+                           bool excludeFromErase) {
   QWidget* control = FindControl(this, id);
   if (control == nullptr) return false;
-  layout_.AddAnchor(id, ToAnchor(control->geometry()), left, right, top, bottom,
-                    excludeFromErase);
+  layout_.AddAnchor(id, ToAnchor(control->geometry()), left, right, top, bottom, excludeFromErase);
   return true;
 }
 

@@ -18,8 +18,8 @@ class CResizeDlg : public QDialog {
 
   // Registers the control with this id (see CAnchorLayout::AddAnchor); false
   // when there is no such control. Anchors apply from the next resize.
-  bool AddAnchor(int id, AnchorMode left, AnchorMode right, AnchorMode top,
-                 AnchorMode bottom, bool excludeFromErase);
+  bool AddAnchor(int id, AnchorMode left, AnchorMode right, AnchorMode top, AnchorMode bottom,
+                 bool excludeFromErase);
 
   void AllowGrowth(bool horizontal, bool vertical);
 

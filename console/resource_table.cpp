@@ -81,8 +81,8 @@ std::span<const MenuItemTemplate> MenuTemplate(int id) {
 }
 
 const DialogTemplate* FindDialogTemplate(int id) {
-  auto it = std::find_if(kDialogs.begin(), kDialogs.end(),
-                         [id](const DialogTemplate& d) { return d.id == id; });
+  auto it =
+      std::find_if(kDialogs.begin(), kDialogs.end(), [id](const DialogTemplate& d) { return d.id == id; });
   return it == kDialogs.end() ? nullptr : &*it;
 }
 

@@ -51,8 +51,7 @@ CSettingsPage::CSettingsPage(CPagePanel* owner, QWidget* parent)
   configure_ = new CSkinButton(this);
   SetControlId(configure_, res::IDC_CONFIGURE_EMAIL);
   configure_->setGeometry(30, 98, 99, 25);
-  configure_->LoadImages(res::IDB_CONFIGURE_NORMAL, res::IDB_CONFIGURE_PRESSED,
-                         res::IDB_CONFIGURE_NORMAL);
+  configure_->LoadImages(res::IDB_CONFIGURE_NORMAL, res::IDB_CONFIGURE_PRESSED, res::IDB_CONFIGURE_NORMAL);
   AddPageText(this, "Recipient and mail account", QRect(140, 101, 250, 20));
 
   AddGroup(this, "Cost Management", QRect(16, 146, 388, 138));

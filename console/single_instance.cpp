@@ -5,8 +5,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#include "platform/registry.h"
 #include "platform/log.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -66,8 +66,8 @@ bool CSingleInstance::Listen(std::function<bool()> bringForward) {
   }
   QLocalServer::removeServer(name_);
   if (server_->listen(name_)) return true;
-  platform::LogWarning("cannot listen on " + name_.toStdString() + " for later starts: " +
-                       server_->errorString().toStdString());
+  platform::LogWarning("cannot listen on " + name_.toStdString() +
+                       " for later starts: " + server_->errorString().toStdString());
   server_.reset();
   return false;
 }

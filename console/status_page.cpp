@@ -57,15 +57,15 @@ CStatusPage::CStatusPage(CPagePanel* owner, QWidget* parent)
   AddPageText(this, "Default Printer:", QRect(24, 124, 130, 20), Qt::black);
   printerLabel_ = AddValue(this, res::IDC_PRINTER_TEXT, QRect(160, 124, 240, 20));
 
-  start_ = AddButton(this, res::IDC_START, QRect(24, 168, 99, 25), res::IDB_START_NORMAL,
-                     res::IDB_START_PRESSED);
-  stop_ = AddButton(this, res::IDC_STOP, QRect(136, 168, 99, 25), res::IDB_STOP_NORMAL,
-                    res::IDB_STOP_PRESSED);
+  start_ =
+      AddButton(this, res::IDC_START, QRect(24, 168, 99, 25), res::IDB_START_NORMAL, res::IDB_START_PRESSED);
+  stop_ =
+      AddButton(this, res::IDC_STOP, QRect(136, 168, 99, 25), res::IDB_STOP_NORMAL, res::IDB_STOP_PRESSED);
   AddPageText(this, "Today's reports:", QRect(24, 212, 240, 20), Qt::black);
   printerReport_ = AddButton(this, res::IDC_PRINTER_REPORT, QRect(24, 236, 99, 25),
                              res::IDB_PRINTER_REPORT_NORMAL, res::IDB_PRINTER_REPORT_PRESSED);
-  userReport_ = AddButton(this, res::IDC_USER_REPORT, QRect(136, 236, 99, 25),
-                          res::IDB_USER_REPORT_NORMAL, res::IDB_USER_REPORT_PRESSED);
+  userReport_ = AddButton(this, res::IDC_USER_REPORT, QRect(136, 236, 99, 25), res::IDB_USER_REPORT_NORMAL,
+                          res::IDB_USER_REPORT_PRESSED);
   printerReport_->setToolTip(QStringLiteral("Today's report for the default printer"));
   userReport_->setToolTip(QStringLiteral("Today's report for the current user"));
 
@@ -73,7 +73,8 @@ CStatusPage::CStatusPage(CPagePanel* owner, QWidget* parent)
   connect(stop_, &QAbstractButton::clicked, this, [this] { SetMonitoring(false); });
   // Today's report of the default printer and of the current user, by the
   // texts of the last refresh.
-  connect(printerReport_, &QAbstractButton::clicked, this, [this] { ShowDefaultPrinterReport(this, printer_); });
+  connect(printerReport_, &QAbstractButton::clicked, this,
+          [this] { ShowDefaultPrinterReport(this, printer_); });
   connect(userReport_, &QAbstractButton::clicked, this, [this] { ShowCurrentUserReport(this, user_); });
 
   engineTimer_ = new QTimer(this);

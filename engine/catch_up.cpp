@@ -31,7 +31,8 @@ std::vector<platform::SpoolJob> JobsToCatchUp(const std::optional<JobMark>& mark
     // Ended while the printer was not monitored. A job whose end time the
     // spooler does not tell is logged: it was not seen ending.
     // An end time on a whole second may have been cut down to it.
-    const bool coarse = timed && completed.time_since_epoch() % kEndTimeResolution == decltype(completed.time_since_epoch()){};
+    const bool coarse = timed && completed.time_since_epoch() % kEndTimeResolution ==
+                                     decltype(completed.time_since_epoch()){};
     const auto latestEnd = coarse ? completed + kEndTimeResolution : completed;
     auto within = [&](JobMark::time_point from, JobMark::time_point until) {
       return timed && completed > from + kPauseSlack && latestEnd <= until;

@@ -49,8 +49,9 @@ std::uint32_t ControlThread::Run(std::int32_t, std::stop_token stop) {
 
   // A change of a switch wakes the loop before its interval is up. Made
   // before the first pass reads them, so no change is missed.
-  std::unique_ptr<platform::ValueWatch> switches = platform::Registry::Default().WatchValues(
-      platform::Hive::kLocalMachine, common::kQuillmarkKey, {"Reset", "Monitoring", "EmailAlert", "DeleteOldLogs"});
+  std::unique_ptr<platform::ValueWatch> switches =
+      platform::Registry::Default().WatchValues(platform::Hive::kLocalMachine, common::kQuillmarkKey,
+                                                {"Reset", "Monitoring", "EmailAlert", "DeleteOldLogs"});
 
   CRegDword(QuillmarkValue("Reset")).Set(1).Write();
 

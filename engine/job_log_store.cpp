@@ -1,9 +1,9 @@
 #include "engine/job_log_store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <algorithm>
 #include <exception>
 #include <iterator>
 
@@ -28,9 +28,8 @@ std::string TwoDigits(int v) {
 
 }  // namespace
 
-std::string FormatEventRecord(int day, int month, int year, int hour, int minute,
-                              std::string_view document, std::uint32_t totalPages,
-                              long long cost, std::string_view printerName,
+std::string FormatEventRecord(int day, int month, int year, int hour, int minute, std::string_view document,
+                              std::uint32_t totalPages, long long cost, std::string_view printerName,
                               std::string_view userName) {
   std::string r;
   r.reserve(200 + document.size() + printerName.size() + userName.size());
@@ -61,9 +60,8 @@ std::string FormatEventRecord(int day, int month, int year, int hour, int minute
 JobLogStore::JobLogStore() : clock_(&platform::Clock::Default()) {}
 JobLogStore::JobLogStore(platform::Clock& clock) : clock_(&clock) {}
 
-void JobLogStore::Log(int day, int month, int year, int hour, int minute,
-                      std::string_view document, std::uint32_t totalPages,
-                      std::string_view costText, std::string_view printerName,
+void JobLogStore::Log(int day, int month, int year, int hour, int minute, std::string_view document,
+                      std::uint32_t totalPages, std::string_view costText, std::string_view printerName,
                       std::string_view userName) {
   try {
     // Over-long names are cut to one file name's length before anything
@@ -131,12 +129,13 @@ void JobLogStore::Log(int day, int month, int year, int hour, int minute,
       }
     }
     if (failed > 0) {
-      platform::LogWarning("job of printer " + printer + " by " + user + " not logged in " + std::to_string(failed) + " of " +
+      platform::LogWarning("job of printer " + printer + " by " + user + " not logged in " +
+                               std::to_string(failed) + " of " +
                                std::to_string(std::size(scopes) * std::size(names)) + " log files",
                            firstFailure);
     } else {
-      platform::LogDebug("job logged: printer " + printer + ", user " + user + ", " + std::to_string(totalPages) +
-                         " pages, cost " + std::to_string(cost));
+      platform::LogDebug("job logged: printer " + printer + ", user " + user + ", " +
+                         std::to_string(totalPages) + " pages, cost " + std::to_string(cost));
       if (!lock.Locked()) {
         platform::LogFailureOnce("log lock", "log files written without their lock", lock.Status());
       } else {
@@ -183,7 +182,8 @@ void JobLogStore::Complete(const JobMark::Pending& pending) {
       const std::uint64_t at = target.size.value_or(reservation.size());
       if (HoldsAt(path, at, pending.record)) continue;
       if (target.size && platform::StampOf(path).size < *target.size) {
-        platform::LogWarning("job log: " + target.path + " is shorter than before the record; appending it anyway");
+        platform::LogWarning("job log: " + target.path +
+                             " is shorter than before the record; appending it anyway");
       }
       if (platform::Status s = platform::AppendFileBytes(path, pending.record, reservation); !s) {
         platform::LogWarning("job log: the interrupted record not completed in " + target.path, s);

@@ -33,9 +33,8 @@ class JobLogStore {
 
   // The five time values are the job's submitted time (local); the texts
   // may be empty. Never throws: a file that cannot be written is skipped.
-  virtual void Log(int day, int month, int year, int hour, int minute,
-                   std::string_view document, std::uint32_t totalPages,
-                   std::string_view costText, std::string_view printerName,
+  virtual void Log(int day, int month, int year, int hour, int minute, std::string_view document,
+                   std::uint32_t totalPages, std::string_view costText, std::string_view printerName,
                    std::string_view userName);
 
   // Waits until the users this store added are in the catalogue file (a
@@ -64,9 +63,8 @@ class JobLogStore {
 };
 
 // The event record, beginning with its line feed.
-std::string FormatEventRecord(int day, int month, int year, int hour, int minute,
-                              std::string_view document, std::uint32_t totalPages,
-                              long long cost, std::string_view printerName,
+std::string FormatEventRecord(int day, int month, int year, int hour, int minute, std::string_view document,
+                              std::uint32_t totalPages, long long cost, std::string_view printerName,
                               std::string_view userName);
 
 }  // namespace engine

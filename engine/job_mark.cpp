@@ -13,7 +13,8 @@ long long ToMilliseconds(JobMark::time_point t) {
 }
 
 JobMark::time_point FromMilliseconds(long long ms) {
-  return JobMark::time_point(std::chrono::duration_cast<JobMark::time_point::duration>(std::chrono::milliseconds(ms)));
+  return JobMark::time_point(
+      std::chrono::duration_cast<JobMark::time_point::duration>(std::chrono::milliseconds(ms)));
 }
 
 // Record bytes and paths may hold any byte: written as hex digits.

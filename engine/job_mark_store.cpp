@@ -55,9 +55,9 @@ bool FileJobMarkStore::NotePending(std::string_view printer, const JobMark& mark
                                      : platform::WriteFileBytes(path, common::ToTextMode(text));
   if (!noted) {
     // Once while it lasts: a note is written before every record.
-    platform::LogFailureOnce("journal " + path, "record of job " + std::to_string(note.pending->jobId) +
-                                                    " not noted before it was appended",
-                             noted);
+    platform::LogFailureOnce(
+        "journal " + path,
+        "record of job " + std::to_string(note.pending->jobId) + " not noted before it was appended", noted);
     return false;
   }
   platform::LogRecovered("journal " + path, "noting records in " + path);
@@ -71,7 +71,9 @@ bool FileJobMarkStore::Save(std::string_view printer, const JobMark& mark) {
   // mark, when a killed engine would log the job again, stays as short as
   // the rename. Not flushed to disk: the log records are not either.
   const std::string path = PathOf(printer);
-  if (platform::Status saved = platform::ReplaceFileBytes(path, common::ToTextMode(FormatJobMark(mark)), false); !saved) {
+  if (platform::Status saved =
+          platform::ReplaceFileBytes(path, common::ToTextMode(FormatJobMark(mark)), false);
+      !saved) {
     // Once while it lasts: a mark is saved after every job.
     platform::LogFailureOnce("mark " + path, "catch-up mark not saved", saved);
     return false;

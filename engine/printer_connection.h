@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <memory>
 #include <stop_token>
-#include <vector>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/job_list.h"
 #include "platform/spooler.h"

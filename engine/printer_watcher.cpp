@@ -78,7 +78,8 @@ std::uint32_t PrinterWatcher::Run(std::int32_t, std::stop_token stop) {
         if (!connection->Registered()) connection->RegisterChanges(platform::kPrinterChangeJob);
         caughtUp = CatchUp(*connection, stop);
         if (!caughtUp && stop.stop_requested()) return 0;
-        if (caughtUp) platform::LogRecovered("catch up " + printerName_, "catching up on printer " + printerName_);
+        if (caughtUp)
+          platform::LogRecovered("catch up " + printerName_, "catching up on printer " + printerName_);
       } catch (const EPrinter& e) {
         platform::LogFailureOnce("catch up " + printerName_,
                                  "printer " + printerName_ + " not caught up yet, tried again", e.Why());
@@ -101,8 +102,8 @@ std::uint32_t PrinterWatcher::Run(std::int32_t, std::stop_token stop) {
       platform::LogRecovered("wait " + printerName_, "watching printer " + printerName_);
     } catch (const EPrinter& e) {
       // Discarded; the next pass starts afresh.
-      platform::LogFailureOnce("wait " + printerName_, "changes of printer " + printerName_ + " not read, tried again",
-                               e.Why());
+      platform::LogFailureOnce("wait " + printerName_,
+                               "changes of printer " + printerName_ + " not read, tried again", e.Why());
     }
     if (!clock.SleepFor(timing_.afterBatch, stop)) return 0;
   }
@@ -206,7 +207,8 @@ bool PrinterWatcher::CatchUp(PrinterConnection& connection, std::stop_token stop
   const std::vector<platform::SpoolJob> missed = JobsToCatchUp(old, queued, ended, since);
   if (platform::DebugLogging() && !mark_) {
     auto ms = [](JobMark::time_point t) {
-      return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+      return std::to_string(
+          std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
     };
     std::string text = "printer " + printerName_ + ": catch-up from ";
     text += old ? FormatJobMark(*old) : std::string("no mark\n");
@@ -221,7 +223,8 @@ bool PrinterWatcher::CatchUp(PrinterConnection& connection, std::stop_token stop
     // logged so far, the next catch-up takes the others, and none that
     // ends after the switch is logged now.
     if (stop.stop_requested()) {
-      platform::LogDebug("printer " + printerName_ + ": catch-up stopped before job " + std::to_string(job.jobId));
+      platform::LogDebug("printer " + printerName_ + ": catch-up stopped before job " +
+                         std::to_string(job.jobId));
       return false;
     }
     if (!connection.Retired(job.jobId)) logEnded(job, progress);
@@ -257,7 +260,8 @@ bool PrinterWatcher::CatchUp(PrinterConnection& connection, std::stop_token stop
   mark_ = mark;
   SaveMark(*mark_);
   platform::LogDebug("catch-up of printer " + printerName_ + " done: " + std::to_string(ended.size()) +
-                     " ended jobs in the history, every job up to " + std::to_string(mark.highest) + " dealt with");
+                     " ended jobs in the history, every job up to " + std::to_string(mark.highest) +
+                     " dealt with");
   return true;
 }
 

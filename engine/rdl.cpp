@@ -10,9 +10,7 @@ namespace {
 
 // Library load: the application folder is read once.
 struct LoadApplicationFolder {
-  LoadApplicationFolder() {
-    engine::SetAppFolder(CRegString(common::QuillmarkValue("AppPath")).Get());
-  }
+  LoadApplicationFolder() { engine::SetAppFolder(CRegString(common::QuillmarkValue("AppPath")).Get()); }
 } g_loadApplicationFolder;
 
 }  // namespace
@@ -20,9 +18,9 @@ struct LoadApplicationFolder {
 // The library's only export, on Windows by dllexport (which also keeps the
 // linker from exporting everything else), elsewhere by visibility.
 #if defined(_WIN32)
-#  define QUILLCORE_ENTRY __declspec(dllexport)
+#define QUILLCORE_ENTRY __declspec(dllexport)
 #else
-#  define QUILLCORE_ENTRY __attribute__((visibility("default")))
+#define QUILLCORE_ENTRY __attribute__((visibility("default")))
 #endif
 
 extern "C" QUILLCORE_ENTRY void rdl() {

@@ -10,8 +10,8 @@
 #include "engine/app_folder.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
-#include "platform/log.h"
 #include "platform/local_time.h"
+#include "platform/log.h"
 #include "platform/process.h"
 #include "platform/program_folder.h"
 
@@ -73,8 +73,7 @@ void RemoveReport(const std::string& path) {
 }  // namespace
 
 ReportThread::ReportThread() : clock_(&platform::Clock::Default()) {}
-ReportThread::ReportThread(platform::Clock& clock, Options options)
-    : clock_(&clock), options_(options) {}
+ReportThread::ReportThread(platform::Clock& clock, Options options) : clock_(&clock), options_(options) {}
 
 std::chrono::milliseconds ReportThread::RunPass(std::stop_token stop) {
   const std::string lastDay = CRegString(common::QuillmarkValue("ToSendDay")).Get();
@@ -101,7 +100,8 @@ std::chrono::milliseconds ReportThread::RunPass(std::stop_token stop) {
   const common::LocalDateTime d = common::ToLocalDateTime(now);
   const std::string header = ReportHeader(d.year, d.month, d.day);
   const std::string destination = AppFile("\\Logs\\Report.xml");
-  if (platform::Status made = platform::ReplaceFileBytes(destination, MakeReportDocument(*log, header)); !made) {
+  if (platform::Status made = platform::ReplaceFileBytes(destination, MakeReportDocument(*log, header));
+      !made) {
     platform::LogWarning("daily report not sent, tried again later", made);
     return retry;
   }
@@ -112,9 +112,11 @@ std::chrono::milliseconds ReportThread::RunPass(std::stop_token stop) {
   const platform::Result<std::string> program = platform::TrustedProgramFile(
       options_.programFolder.empty() ? platform::ProgramFolder() : options_.programFolder,
       platform::ExecutableName("Postrider"));
-  platform::Result<platform::Process> mailer = program ? platform::Process::Start(*program) : program.Status();
+  platform::Result<platform::Process> mailer =
+      program ? platform::Process::Start(*program) : program.Status();
   if (!mailer) {
-    platform::LogWarning("daily report not sent, the mailer was not started; tried again later", mailer.Status());
+    platform::LogWarning("daily report not sent, the mailer was not started; tried again later",
+                         mailer.Status());
     RemoveReport(destination);
     return retry;
   }

@@ -36,7 +36,10 @@ std::string_view After(std::string_view name, std::string_view prefix, std::size
 int DaysInMonth(int month, int year) {
   switch (month) {
     case 2: return year % 4 == 0 ? 29 : 28;
-    case 4: case 6: case 9: case 11: return 30;
+    case 4:
+    case 6:
+    case 9:
+    case 11: return 30;
     default: return 31;
   }
 }
@@ -106,11 +109,9 @@ bool DeleteSemester(std::string_view name, std::string_view stem, const common::
 
 }  // namespace
 
-bool ShouldDeleteLogFile(std::string_view fileName, const common::LocalDateTime& now,
-                         int currentWeek) {
+bool ShouldDeleteLogFile(std::string_view fileName, const common::LocalDateTime& now, int currentWeek) {
   std::string_view name = fileName;
-  if (auto slash = name.find_last_of("/\\"); slash != std::string_view::npos)
-    name.remove_prefix(slash + 1);
+  if (auto slash = name.find_last_of("/\\"); slash != std::string_view::npos) name.remove_prefix(slash + 1);
   if (name.size() < kXml.size() || name.substr(name.size() - kXml.size()) != kXml) return false;
   const std::string_view stem = name.substr(0, name.size() - kXml.size());
 

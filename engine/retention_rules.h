@@ -11,7 +11,6 @@ namespace engine {
 // and the previous period of each kind survive; year files and files
 // without a period prefix are always kept. A name whose period fields are
 // not numbers is kept too: it is nothing the log store wrote.
-bool ShouldDeleteLogFile(std::string_view fileName, const common::LocalDateTime& now,
-                         int currentWeek);
+bool ShouldDeleteLogFile(std::string_view fileName, const common::LocalDateTime& now, int currentWeek);
 
 }  // namespace engine

@@ -31,7 +31,8 @@ int main() {
   // The engine comes from beside the host and nowhere else ("AppPath" names
   // the data folder only), and only when nobody but root or this account
   // can change it.
-  const platform::Result<std::string> found = platform::TrustedProgramFile(platform::ProgramFolder(), kLibraryName);
+  const platform::Result<std::string> found =
+      platform::TrustedProgramFile(platform::ProgramFolder(), kLibraryName);
   if (!found) {
     platform::LogDebug(found.Status().ToString());
     std::fprintf(stderr,

@@ -10,23 +10,23 @@ namespace mail {
 // Holds the result of the last Encode() and of the last Decode() separately,
 // so a coder can be reused for a challenge/response exchange.
 class CBase64Coder {
-public:
-    // Encodes to a single line, no line breaks.
-    void Encode(const void* bytes, std::size_t len);
-    void Encode(std::string_view bytes);
+ public:
+  // Encodes to a single line, no line breaks.
+  void Encode(const void* bytes, std::size_t len);
+  void Encode(std::string_view bytes);
 
-    // Characters outside the alphabet (line breaks, spaces, ...) are ignored;
-    // decoding ends at the first '='.
-    void Decode(std::string_view text);
+  // Characters outside the alphabet (line breaks, spaces, ...) are ignored;
+  // decoding ends at the first '='.
+  void Decode(std::string_view text);
 
-    const std::string& EncodedMessage() const { return encoded_; }
-    std::size_t EncodedMessageSize() const { return encoded_.size(); }
-    const std::string& DecodedMessage() const { return decoded_; }
-    std::size_t DecodedMessageSize() const { return decoded_.size(); }
+  const std::string& EncodedMessage() const { return encoded_; }
+  std::size_t EncodedMessageSize() const { return encoded_.size(); }
+  const std::string& DecodedMessage() const { return decoded_; }
+  std::size_t DecodedMessageSize() const { return decoded_.size(); }
 
-private:
-    std::string encoded_;
-    std::string decoded_;
+ private:
+  std::string encoded_;
+  std::string decoded_;
 };
 
 // Base64 of `bytes` as MIME body lines: 76 characters per line, every line

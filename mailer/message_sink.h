@@ -9,19 +9,19 @@
 namespace mail {
 
 class CMessageSink {
-public:
-    virtual ~CMessageSink() = default;
-    virtual void Write(std::string_view bytes) = 0;
+ public:
+  virtual ~CMessageSink() = default;
+  virtual void Write(std::string_view bytes) = 0;
 };
 
 // Collects everything into one text.
 class CStringSink final : public CMessageSink {
-public:
-    explicit CStringSink(std::string& out) : out_(out) {}
-    void Write(std::string_view bytes) override { out_.append(bytes); }
+ public:
+  explicit CStringSink(std::string& out) : out_(out) {}
+  void Write(std::string_view bytes) override { out_.append(bytes); }
 
-private:
-    std::string& out_;
+ private:
+  std::string& out_;
 };
 
 }  // namespace mail

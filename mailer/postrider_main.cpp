@@ -7,6 +7,6 @@
 #include "platform/log.h"
 
 int main() {
-    platform::SetLogIdentity("Postrider");
-    return mail::RunPostrider(stderr);
+  platform::SetLogIdentity("Postrider");
+  return mail::RunPostrider(stderr);
 }

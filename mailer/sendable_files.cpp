@@ -42,9 +42,10 @@ bool HoldToLogsFolder(PostriderSettings& settings) {
   for (const auto& file : files) paths.push_back(platform::NativePath(common::NativePath(file)));
   const auto relative = platform::EnterFolderHolding(dataFolder, "Logs", paths);
   if (!relative) {
-    std::fprintf(stderr,
-                 "Postrider: error 514: not sent: \"%s\" is not a regular file inside the data folder's Logs\n",
-                 settings.files.c_str());
+    std::fprintf(
+        stderr,
+        "Postrider: error 514: not sent: \"%s\" is not a regular file inside the data folder's Logs\n",
+        settings.files.c_str());
     return false;
   }
   std::string list;

@@ -53,7 +53,8 @@ QM_PLATFORM_API std::size_t RemoveFilesBelow(
 // relative to it, so no folder on the way can be swapped before the files
 // are read. When any fails, the working folder is unchanged and the status
 // names the path or folder refused and why.
-QM_PLATFORM_API Result<std::vector<std::string>> EnterFolderHolding(
-    const std::string& root, std::string_view folder, const std::vector<std::string>& paths);
+QM_PLATFORM_API Result<std::vector<std::string>> EnterFolderHolding(const std::string& root,
+                                                                    std::string_view folder,
+                                                                    const std::vector<std::string>& paths);
 
 }  // namespace platform

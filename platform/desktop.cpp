@@ -21,8 +21,6 @@ DesktopOpener& DesktopOpener::Default() {
   return *standard;
 }
 
-DesktopOpener* DesktopOpener::SetDefault(DesktopOpener* opener) {
-  return g_override.exchange(opener);
-}
+DesktopOpener* DesktopOpener::SetDefault(DesktopOpener* opener) { return g_override.exchange(opener); }
 
 }  // namespace platform

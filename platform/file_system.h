@@ -9,9 +9,9 @@
 // separators: see common::NativePath for the backslashes). Each call turns
 // them into the system's file names with NativePath below.
 
-#include <initializer_list>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -102,8 +102,7 @@ QM_PLATFORM_API Status CreateFolder(const std::string& path);
 // `folder`. A missing folder yields an empty list. Symbolic links are not
 // followed; names Latin-1 cannot hold (never written by these programs)
 // are left out.
-QM_PLATFORM_API std::vector<std::string> ListFilesBelow(const std::string& folder,
-                                                        std::string_view suffix);
+QM_PLATFORM_API std::vector<std::string> ListFilesBelow(const std::string& folder, std::string_view suffix);
 
 // Makes the file writable (ignoring failures) and removes it.
 QM_PLATFORM_API Status ForceRemoveFile(const std::string& path);

@@ -16,9 +16,9 @@ namespace platform {
 class QM_PLATFORM_API FolderWatch {
  public:
   enum class Result {
-    kChanged,   // something changed since the watch began or the last Wait
+    kChanged,  // something changed since the watch began or the last Wait
     kTimedOut,
-    kStopped,   // the stop token was requested
+    kStopped,  // the stop token was requested
   };
 
   virtual ~FolderWatch();

@@ -5,7 +5,6 @@
 #include <map>
 #include <mutex>
 
-
 namespace platform {
 namespace {
 

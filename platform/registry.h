@@ -41,12 +41,10 @@ class QM_PLATFORM_API RegistryKey {
   // small gives kMoreData (with the needed size in `*size`). `type` may be
   // null. Value names are case-insensitive. A missing value is kNotFound;
   // a damaged one kInvalidArgument; the context names the value's file.
-  virtual Status QueryValue(std::string_view name, RegType* type,
-                            void* data, std::uint32_t* size) = 0;
+  virtual Status QueryValue(std::string_view name, RegType* type, void* data, std::uint32_t* size) = 0;
 
   // Stores a value, replacing an existing one atomically.
-  virtual Status SetValue(std::string_view name, RegType type,
-                          const void* data, std::uint32_t size) = 0;
+  virtual Status SetValue(std::string_view name, RegType type, const void* data, std::uint32_t size) = 0;
 
   virtual Status DeleteValue(std::string_view name) = 0;
 

@@ -25,7 +25,8 @@ class PollingValueWatch final : public ValueWatch {
         seen_ = std::move(now);
         return true;
       }
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left <= std::chrono::milliseconds::zero()) return false;
       if (!InterruptibleSleep(std::min(left, Registry::kValuePollInterval), stop) && stop.stop_requested()) {
         return false;
@@ -64,10 +65,12 @@ class PollingValueWatch final : public ValueWatch {
 ValueWatch::~ValueWatch() = default;
 
 Result<std::chrono::system_clock::time_point> RegistryKey::ValueWriteTime(std::string_view name) {
-  return Status(StatusCode::kInvalidArgument, "this registry store keeps no write time of " + std::string(name));
+  return Status(StatusCode::kInvalidArgument,
+                "this registry store keeps no write time of " + std::string(name));
 }
 
-std::unique_ptr<ValueWatch> Registry::WatchValues(Hive hive, std::string_view path, std::vector<std::string> names) {
+std::unique_ptr<ValueWatch> Registry::WatchValues(Hive hive, std::string_view path,
+                                                  std::vector<std::string> names) {
   return std::make_unique<PollingValueWatch>(*this, hive, std::string(path), std::move(names));
 }
 

@@ -8,13 +8,11 @@ namespace platform {
 StatusCode CodeOfSpoolerError(std::int32_t code) {
   switch (code) {
     case kErrorFileNotFound:
-    case kErrorInvalidPrinterName:
-      return StatusCode::kNotFound;
+    case kErrorInvalidPrinterName: return StatusCode::kNotFound;
     case kErrorAccessDenied: return StatusCode::kAccessDenied;
     case kErrorInvalidHandle:
     case kErrorInvalidParameter:
-    case kErrorNotSupported:
-      return StatusCode::kInvalidArgument;
+    case kErrorNotSupported: return StatusCode::kInvalidArgument;
     case kErrorInsufficientBuffer: return StatusCode::kMoreData;
     case kErrorServerUnavailable: return StatusCode::kUnavailable;
     default: return StatusCode::kIoError;

@@ -107,9 +107,8 @@ inline SpoolTime ToSpoolTime(std::chrono::system_clock::time_point moment) {
 inline std::chrono::system_clock::time_point FromSpoolTime(const SpoolTime& utc) {
   using namespace std::chrono;
   sys_days day{year{utc.year} / month{utc.month} / std::chrono::day{utc.day}};
-  return time_point_cast<system_clock::duration>(
-      day + hours{utc.hour} + minutes{utc.minute} + seconds{utc.second} +
-      milliseconds{utc.milliseconds});
+  return time_point_cast<system_clock::duration>(day + hours{utc.hour} + minutes{utc.minute} +
+                                                 seconds{utc.second} + milliseconds{utc.milliseconds});
 }
 
 // Job status bits (JOB_STATUS_*).
@@ -233,7 +232,7 @@ struct NotifyInfo {
 enum class WaitResult {
   kSignalled,  // a change matching the filter is waiting to be fetched
   kTimedOut,
-  kStopped,    // the stop token was requested
+  kStopped,  // the stop token was requested
 };
 
 inline constexpr std::chrono::milliseconds kInfinite = std::chrono::milliseconds::max();
@@ -288,8 +287,8 @@ class QM_PLATFORM_API SpoolPrinter {
   // FindFirstPrinterChangeNotification for the kPrinterChange* bits of
   // `filter`, reporting the fields of `options` (its refresh flag is not
   // looked at here).
-  virtual std::unique_ptr<ChangeNotification> FindFirstChangeNotification(
-      std::uint32_t filter, const NotifyOptions& options) = 0;
+  virtual std::unique_ptr<ChangeNotification> FindFirstChangeNotification(std::uint32_t filter,
+                                                                          const NotifyOptions& options) = 0;
 
   // The jobs that have left the queue and that the spooler still keeps a
   // history of, oldest first, each with its final values and `completed`

@@ -12,7 +12,7 @@ StatusCode CodeOfSystemError(int systemError) {
     case 3:     // ERROR_PATH_NOT_FOUND
     case 1801:  // ERROR_INVALID_PRINTER_NAME
       return StatusCode::kNotFound;
-    case 5:   // ERROR_ACCESS_DENIED
+    case 5:  // ERROR_ACCESS_DENIED
       return StatusCode::kAccessDenied;
     case 80:   // ERROR_FILE_EXISTS
     case 183:  // ERROR_ALREADY_EXISTS
@@ -20,7 +20,7 @@ StatusCode CodeOfSystemError(int systemError) {
     case 234:  // ERROR_MORE_DATA
     case 122:  // ERROR_INSUFFICIENT_BUFFER
       return StatusCode::kMoreData;
-    case 87:  // ERROR_INVALID_PARAMETER
+    case 87:   // ERROR_INVALID_PARAMETER
     case 123:  // ERROR_INVALID_NAME
       return StatusCode::kInvalidArgument;
     case 1460:   // ERROR_TIMEOUT
@@ -36,23 +36,19 @@ StatusCode CodeOfSystemError(int systemError) {
   switch (systemError) {
     case 0: return StatusCode::kOk;
     case ENOENT:
-    case ENOTDIR:
-      return StatusCode::kNotFound;
+    case ENOTDIR: return StatusCode::kNotFound;
     case EACCES:
     case EPERM:
-    case EROFS:
-      return StatusCode::kAccessDenied;
+    case EROFS: return StatusCode::kAccessDenied;
     case EEXIST: return StatusCode::kAlreadyExists;
     case EINVAL:
-    case ENAMETOOLONG:
-      return StatusCode::kInvalidArgument;
+    case ENAMETOOLONG: return StatusCode::kInvalidArgument;
     case ETIMEDOUT: return StatusCode::kTimedOut;
     case ECANCELED: return StatusCode::kCancelled;
     case ECONNREFUSED:
     case EHOSTUNREACH:
     case ENETUNREACH:
-    case ECONNRESET:
-      return StatusCode::kUnavailable;
+    case ECONNRESET: return StatusCode::kUnavailable;
     default: return StatusCode::kIoError;
   }
 #endif

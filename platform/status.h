@@ -12,9 +12,9 @@
 // distinct threads freely.
 #include <cstdint>
 #include <optional>
-#include <system_error>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "platform/export.h"
@@ -23,15 +23,15 @@ namespace platform {
 
 enum class StatusCode : std::uint8_t {
   kOk = 0,
-  kNotFound,         // file, key, value, printer or job does not exist
+  kNotFound,  // file, key, value, printer or job does not exist
   kAlreadyExists,
   kAccessDenied,
   kMoreData,         // the caller's buffer is smaller than the data
   kInvalidArgument,  // malformed input (a name, an address, a stored value)
   kTimedOut,
-  kCancelled,        // a stop request ended the call
-  kUnavailable,      // the peer or service cannot be reached (CUPS, SMTP)
-  kIoError,          // any other failure of the system or a peer
+  kCancelled,    // a stop request ended the call
+  kUnavailable,  // the peer or service cannot be reached (CUPS, SMTP)
+  kIoError,      // any other failure of the system or a peer
 };
 
 // The system's text for one of its error numbers (errno on POSIX, a
@@ -93,7 +93,7 @@ class QM_PLATFORM_API Status {
 template <typename T>
 class Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit by design
+  Result(T value) : value_(std::move(value)) {}                   // NOLINT: implicit by design
   Result(platform::Status status) : status_(std::move(status)) {  // NOLINT
     if (status_.IsOk()) status_ = platform::Status(StatusCode::kIoError, "no value");
   }

@@ -13,8 +13,8 @@
 #include <string_view>
 
 #include "platform/export.h"
-#include "platform/status.h"
 #include "platform/socket.h"
+#include "platform/status.h"
 
 namespace platform {
 
@@ -23,7 +23,8 @@ namespace platform {
 // which, in the TLS library's words.
 class QM_PLATFORM_API TlsError : public StatusError {
  public:
-  explicit TlsError(const std::string& what) : StatusError(platform::Status(StatusCode::kIoError, what), what) {}
+  explicit TlsError(const std::string& what)
+      : StatusError(platform::Status(StatusCode::kIoError, what), what) {}
 };
 
 // A TLS client session over a socket it borrows: the socket must outlive

@@ -54,8 +54,8 @@ struct TrayIconData {
   std::uint32_t id = 0;
   std::uint32_t flags = kTrayMessage;
   std::uint32_t callbackMessage = 0x0401;  // WM_USER + 1
-  int icon = 0;     // icon resource number, meaningful with kTrayIcon
-  std::string tip;  // Latin-1, at most kTrayTipMax characters, with kTrayTip
+  int icon = 0;                            // icon resource number, meaningful with kTrayIcon
+  std::string tip;                         // Latin-1, at most kTrayTipMax characters, with kTrayTip
 };
 
 class QM_PLATFORM_API TrayArea {

@@ -45,8 +45,10 @@ class Reader {
   // [+-]hh[:mm[:ss]] as seconds; hours up to `maxHours`.
   std::optional<int> Time(int maxHours) {
     int sign = 1;
-    if (Take('-')) sign = -1;
-    else Take('+');
+    if (Take('-'))
+      sign = -1;
+    else
+      Take('+');
     auto hours = Number(3);
     if (!hours || *hours > maxHours) return std::nullopt;
     int seconds = *hours * 3600;
@@ -110,10 +112,10 @@ std::int64_t ChangeDay(const TzRule::Change& change, int year) {
   switch (change.kind) {
     case TzRule::Change::Kind::kJulianNoLeap:
       return first + change.day - 1 + (IsLeap(year) && change.day >= 60 ? 1 : 0);
-    case TzRule::Change::Kind::kJulianZeroBased:
-      return first + change.day;
+    case TzRule::Change::Kind::kJulianZeroBased: return first + change.day;
     case TzRule::Change::Kind::kMonthWeekDay: {
-      const std::chrono::year_month ym{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(change.month)}};
+      const std::chrono::year_month ym{std::chrono::year{year},
+                                       std::chrono::month{static_cast<unsigned>(change.month)}};
       const sys_days monthStart{ym / 1};
       const int startWeekday = static_cast<int>(weekday{monthStart}.c_encoding());
       int day = (change.day - startWeekday + 7) % 7 + 7 * (change.week - 1);
@@ -134,7 +136,8 @@ std::int64_t EndUtc(const TzRule& rule, int year) {
 }
 
 int YearOf(std::int64_t localSeconds) {
-  const auto days = sys_days{std::chrono::days{localSeconds >= 0 ? localSeconds / 86400 : (localSeconds - 86399) / 86400}};
+  const auto days =
+      sys_days{std::chrono::days{localSeconds >= 0 ? localSeconds / 86400 : (localSeconds - 86399) / 86400}};
   return static_cast<int>(year_month_day{days}.year());
 }
 
@@ -219,9 +222,11 @@ system_clock::time_point FromLocalTime(const TzRule& rule, int year, int month, 
   const std::int64_t monthIndex = static_cast<std::int64_t>(year) * 12 + (month - 1);
   const int normalYear = static_cast<int>(FloorDiv(monthIndex, 12));
   const int normalMonth = static_cast<int>(monthIndex - static_cast<std::int64_t>(normalYear) * 12) + 1;
-  const sys_days first{std::chrono::year{normalYear} / std::chrono::month{static_cast<unsigned>(normalMonth)} / 1};
+  const sys_days first{std::chrono::year{normalYear} /
+                       std::chrono::month{static_cast<unsigned>(normalMonth)} / 1};
   const std::int64_t local = (first.time_since_epoch().count() + day - 1) * 86400 +
-                             static_cast<std::int64_t>(hour) * 3600 + static_cast<std::int64_t>(minute) * 60 + second;
+                             static_cast<std::int64_t>(hour) * 3600 + static_cast<std::int64_t>(minute) * 60 +
+                             second;
   const std::int64_t asStandard = local - rule.standardOffsetSeconds;
   std::int64_t utc = asStandard;
   if (rule.HasDaylight()) {

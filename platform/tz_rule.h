@@ -29,14 +29,14 @@ struct TzRule {
   struct Change {
     enum class Kind { kJulianNoLeap, kJulianZeroBased, kMonthWeekDay };
     Kind kind = Kind::kMonthWeekDay;
-    int day = 0;    // Jn: 1-365, n: 0-365, Mm.w.d: weekday 0-6 (0 = Sunday)
-    int week = 0;   // Mm.w.d: 1-5
-    int month = 0;  // Mm.w.d: 1-12
+    int day = 0;         // Jn: 1-365, n: 0-365, Mm.w.d: weekday 0-6 (0 = Sunday)
+    int week = 0;        // Mm.w.d: 1-5
+    int month = 0;       // Mm.w.d: 1-12
     int seconds = 7200;  // local wall-clock time of the change
   };
 
   std::string standardName;
-  std::string daylightName;  // empty: no daylight saving
+  std::string daylightName;       // empty: no daylight saving
   int standardOffsetSeconds = 0;  // local time minus UTC (east positive)
   int daylightOffsetSeconds = 0;
   Change start;  // into daylight saving, in standard time
@@ -56,6 +56,7 @@ QM_PLATFORM_API LocalTime ToLocalTime(const TzRule& rule, std::chrono::system_cl
 // daylight time, one that does not occur (the hour they go forward) is
 // read in standard time.
 QM_PLATFORM_API std::chrono::system_clock::time_point FromLocalTime(const TzRule& rule, int year, int month,
-                                                                   int day, int hour, int minute, int second);
+                                                                    int day, int hour, int minute,
+                                                                    int second);
 
 }  // namespace platform

@@ -28,12 +28,11 @@ FieldValue NotifyFieldValue(std::uint16_t type, std::uint16_t field) {
   switch (field) {
     case 0x07: return FieldValue::kDevMode;  // PRINTER_NOTIFY_FIELD_DEVMODE
     case 0x0C: return FieldValue::kOther;    // PRINTER_NOTIFY_FIELD_SECURITY_DESCRIPTOR
-    case 0x13:                              // PRINTER_NOTIFY_FIELD_STATUS_STRING
-    case 0x1A:                              // PRINTER_NOTIFY_FIELD_OBJECT_GUID
-    case 0x1B:                              // PRINTER_NOTIFY_FIELD_FRIENDLY_NAME
+    case 0x13:                               // PRINTER_NOTIFY_FIELD_STATUS_STRING
+    case 0x1A:                               // PRINTER_NOTIFY_FIELD_OBJECT_GUID
+    case 0x1B:                               // PRINTER_NOTIFY_FIELD_FRIENDLY_NAME
       return FieldValue::kText;
-    default:
-      return field <= 0x0B ? FieldValue::kText : FieldValue::kNumber;
+    default: return field <= 0x0B ? FieldValue::kText : FieldValue::kNumber;
   }
 }
 
@@ -57,7 +56,9 @@ std::string Latin1FromUnits(const Units& units) {
       continue;
     }
     out.push_back('?');
-    if (IsHighSurrogate(unit) && i + 1 < units.size() && IsLowSurrogate(static_cast<std::uint32_t>(units[i + 1]))) ++i;
+    if (IsHighSurrogate(unit) && i + 1 < units.size() &&
+        IsLowSurrogate(static_cast<std::uint32_t>(units[i + 1])))
+      ++i;
   }
   return out;
 }
@@ -116,7 +117,8 @@ constexpr std::uint32_t kDmCopies = 0x00000100;
 
 std::uint32_t CopiesOfDevMode(const std::vector<std::uint8_t>& devMode) {
   if (devMode.size() < kDevModeCopies + 2) return 1;
-  const std::uint32_t fields = Word(devMode, kDevModeFields) | (std::uint32_t{Word(devMode, kDevModeFields + 2)} << 16);
+  const std::uint32_t fields =
+      Word(devMode, kDevModeFields) | (std::uint32_t{Word(devMode, kDevModeFields + 2)} << 16);
   if (!(fields & kDmCopies)) return 1;
   const auto copies = static_cast<std::int16_t>(Word(devMode, kDevModeCopies));
   return copies > 1 ? static_cast<std::uint32_t>(copies) : 1;
@@ -249,8 +251,7 @@ class Notification final : public ChangeNotification {
         break;
       }
       case FieldValue::kDevMode:
-      case FieldValue::kOther:
-        return;  // not a value this interface carries
+      case FieldValue::kOther: return;  // not a value this interface carries
     }
     out.push_back(std::move(record));
   }
@@ -278,7 +279,8 @@ SpoolJob JobOf(const RawJob& raw) {
 
 class Printer final : public SpoolPrinter {
  public:
-  Printer(std::string name, std::unique_ptr<WinspoolPrinter> raw) : name_(std::move(name)), raw_(std::move(raw)) {}
+  Printer(std::string name, std::unique_ptr<WinspoolPrinter> raw)
+      : name_(std::move(name)), raw_(std::move(raw)) {}
 
   const std::string& Name() const override { return name_; }
 

@@ -110,7 +110,7 @@ class QM_PLATFORM_API WinspoolPrinter {
   // FindFirstPrinterChangeNotification with PRINTER_NOTIFY_OPTIONS made of
   // `options` (none when it names no type).
   virtual Result<std::unique_ptr<WinspoolNotification>> FindFirstChange(std::uint32_t filter,
-                                                                       const NotifyOptions& options) = 0;
+                                                                        const NotifyOptions& options) = 0;
 };
 
 class QM_PLATFORM_API WinspoolApi {

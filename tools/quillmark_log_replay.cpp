@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
       const std::optional<long long> pages = Number(f[8]);
       if (!pages || *pages < 0 || *pages > 0xFFFFFFFFLL) return Fail(lineNumber, "no page count");
       store.Log(static_cast<int>(*when[0]), static_cast<int>(*when[1]), static_cast<int>(*when[2]),
-                static_cast<int>(*when[3]), static_cast<int>(*when[4]), f[7], static_cast<std::uint32_t>(*pages),
-                f[9], f[10], f[11]);
+                static_cast<int>(*when[3]), static_cast<int>(*when[4]), f[7],
+                static_cast<std::uint32_t>(*pages), f[9], f[10], f[11]);
     } else if (f[0] == "retain") {
       std::cout << "removed " << retention.RunPass() << "\n";
     } else {

@@ -19,9 +19,9 @@
 
 #include "common/latin1.h"
 #include "common/scramble.h"
+#include "platform/log.h"
 #include "platform/registry.h"
 #include "platform/terminal.h"
-#include "platform/log.h"
 
 namespace {
 
@@ -83,7 +83,8 @@ std::string TypeName(RegType type) {
 std::string FormatData(const platform::RegValueInfo& v, bool descramble) {
   if (v.type == RegType::kDword && v.data.size() == 4) {
     std::uint32_t n = 0;
-    for (int i = 0; i < 4; ++i) n |= static_cast<std::uint32_t>(static_cast<unsigned char>(v.data[i])) << (8 * i);
+    for (int i = 0; i < 4; ++i)
+      n |= static_cast<std::uint32_t>(static_cast<unsigned char>(v.data[i])) << (8 * i);
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%x", n);
     return buf;
@@ -175,7 +176,8 @@ int main(int argc, char** argv) {
       found = true;
     }
     if (!name) {
-      for (const auto& sub : (*key)->SubKeys()) std::cout << "\n" << hiveName << "\\" << path << "\\" << sub << "\n";
+      for (const auto& sub : (*key)->SubKeys())
+        std::cout << "\n" << hiveName << "\\" << path << "\\" << sub << "\n";
     } else if (!found) {
       return Fail("The system was unable to find the specified registry key or value.");
     }
@@ -232,12 +234,14 @@ int main(int argc, char** argv) {
     if (name) {
       auto key = registry.OpenKey(hive, keyLatin1, platform::kKeyWrite);
       if (!key) return Fail("The system was unable to find the specified registry key or value.");
-      if (!args.force && !Confirm("Delete the registry value " + *args.name)) return Fail("not deleted; use /f");
+      if (!args.force && !Confirm("Delete the registry value " + *args.name))
+        return Fail("not deleted; use /f");
       if (!(*key)->DeleteValue(*name)) {
         return Fail("The system was unable to find the specified registry key or value.");
       }
     } else {
-      if (!args.force && !Confirm("Permanently delete the registry key " + args.key)) return Fail("not deleted; use /f");
+      if (!args.force && !Confirm("Permanently delete the registry key " + args.key))
+        return Fail("not deleted; use /f");
       if (!registry.DeleteKey(hive, keyLatin1)) {
         return Fail("The system was unable to find the specified registry key or value.");
       }

@@ -79,8 +79,8 @@ std::string Parse(const std::vector<std::string>& args, Arguments& out) {
     } else if (option == "--printer" || option == "--user") {
       const auto name = value();
       if (!name) return option + " needs a name";
-      if (auto e = setScope(option == "--printer" ? common::ReportScope::kPrinter
-                                                  : common::ReportScope::kUser);
+      if (auto e =
+              setScope(option == "--printer" ? common::ReportScope::kPrinter : common::ReportScope::kUser);
           !e.empty())
         return e;
       out.name = *name;
@@ -89,11 +89,16 @@ std::string Parse(const std::vector<std::string>& args, Arguments& out) {
     } else if (option == "--format") {
       const auto format = value();
       if (!format) return "--format needs xml, html, csv or summary";
-      if (*format == "xml") out.format = Format::kXml;
-      else if (*format == "html") out.format = Format::kHtml;
-      else if (*format == "csv") out.format = Format::kCsv;
-      else if (*format == "summary") out.format = Format::kSummary;
-      else return "unknown format \"" + *format + "\"";
+      if (*format == "xml")
+        out.format = Format::kXml;
+      else if (*format == "html")
+        out.format = Format::kHtml;
+      else if (*format == "csv")
+        out.format = Format::kCsv;
+      else if (*format == "summary")
+        out.format = Format::kSummary;
+      else
+        return "unknown format \"" + *format + "\"";
     } else if (option == "--output") {
       out.output = value();
       if (!out.output || out.output->empty()) return "--output needs a file";
@@ -110,8 +115,7 @@ std::string Parse(const std::vector<std::string>& args, Arguments& out) {
 }
 
 bool WriteStdout(std::string_view bytes) {
-  return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
-         std::fflush(stdout) == 0;
+  return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -132,9 +136,7 @@ int Run(const std::vector<std::string>& args) {
 
   std::string bytes;
   switch (a.format) {
-    case Format::kXml:
-      bytes = document.bytes;
-      break;
+    case Format::kXml: bytes = document.bytes; break;
     case Format::kHtml: {
       common::ReportResult html =
           common::TransformReportBytes(document.bytes, common::NativePath(app + "\\Logs"));
@@ -142,9 +144,7 @@ int Run(const std::vector<std::string>& args) {
       bytes = std::move(html.bytes);
       break;
     }
-    case Format::kCsv:
-      bytes = common::ReportJobsToCsv(common::ReadReportJobs(document.bytes));
-      break;
+    case Format::kCsv: bytes = common::ReportJobsToCsv(common::ReadReportJobs(document.bytes)); break;
     case Format::kSummary:
       bytes = common::FormatReportSummary(common::SummarizeReport(document.bytes, request.scope));
       break;

@@ -28,9 +28,9 @@
 #include <vector>
 
 #include "common/latin1.h"
+#include "platform/log.h"
 #include "platform/sim/sim_spooler.h"
 #include "platform/spooler.h"
-#include "platform/log.h"
 
 namespace {
 
@@ -74,8 +74,8 @@ std::optional<SpoolTime> ParseTime(const std::string& text) {
   char sep = 0;
   int got = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &year, &month, &day, &sep, &hour, &minute,
                         &second);
-  if (got < 6 || (sep != ' ' && sep != 'T') || month < 1 || month > 12 || day < 1 || day > 31 ||
-      hour > 23 || minute > 59 || second > 59 || year < 1601) {
+  if (got < 6 || (sep != ' ' && sep != 'T') || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+      minute > 59 || second > 59 || year < 1601) {
     return std::nullopt;
   }
   using namespace std::chrono;
@@ -161,8 +161,8 @@ int Run(std::vector<std::string> args) {
   }
   if (command == "printers") {
     for (const auto& printer : spooler.EnumPrinters()) {
-      std::cout << common::Latin1ToUtf8(printer.name) << "\t" << common::Latin1ToUtf8(printer.portName) << "\t"
-                << (printer.connection ? "connection" : "local") << "\n";
+      std::cout << common::Latin1ToUtf8(printer.name) << "\t" << common::Latin1ToUtf8(printer.portName)
+                << "\t" << (printer.connection ? "connection" : "local") << "\n";
     }
     return 0;
   }
@@ -216,9 +216,10 @@ int Run(std::vector<std::string> args) {
     if (rest.size() != 1) return Usage("jobs needs a printer");
     std::cout << "id\tstatus\tpages\tprinted\tsubmitted (UTC)\tuser\tdocument\n";
     for (const auto& job : spooler.Jobs(latin1(rest[0]))) {
-      std::cout << job.jobId << "\t0x" << std::hex << std::setw(4) << std::setfill('0') << job.status << std::dec
-                << std::setfill(' ') << "\t" << job.totalPages << "\t" << job.pagesPrinted << "\t"
-                << ShowTime(job.submitted) << "\t" << Show(job.userName) << "\t" << Show(job.document) << "\n";
+      std::cout << job.jobId << "\t0x" << std::hex << std::setw(4) << std::setfill('0') << job.status
+                << std::dec << std::setfill(' ') << "\t" << job.totalPages << "\t" << job.pagesPrinted << "\t"
+                << ShowTime(job.submitted) << "\t" << Show(job.userName) << "\t" << Show(job.document)
+                << "\n";
     }
     return 0;
   }

@@ -23,8 +23,8 @@ const AnchorRect kClient{200, 100, 805, 448};  // 605 x 348 on screen
 CAnchorLayout ViewerLayout() {
   CAnchorLayout layout;
   layout.Start(kClient);
-  layout.AddAnchor(kBrowser, kBrowserRect, kAnchorStretch, kAnchorStretch, kAnchorStretch,
-                   kAnchorStretch, true);
+  layout.AddAnchor(kBrowser, kBrowserRect, kAnchorStretch, kAnchorStretch, kAnchorStretch, kAnchorStretch,
+                   true);
   layout.AddAnchor(kFind, kFindRect, kAnchorMove, kAnchorMove, kAnchorMove, kAnchorMove, true);
   layout.AddAnchor(kClose, kCloseRect, kAnchorMove, kAnchorMove, kAnchorMove, kAnchorMove, true);
   return layout;
@@ -49,23 +49,51 @@ TEST(AnchorLayout, DraggingTheViewersEdgesMovesItsControls) {
   };
   const AnchorRect b = kBrowserRect, f = kFindRect, c = kCloseRect;
   const Case cases[] = {
-      {"right edge out by 100", kEdgeRight, Grown(kClient, 0, 0, 100, 0),
-       {b.left, b.top, b.right + 100, b.bottom}, Shifted(f, 100, 0), Shifted(c, 100, 0)},
-      {"bottom edge down by 40", kEdgeBottom, Grown(kClient, 0, 0, 0, 40),
-       {b.left, b.top, b.right, b.bottom + 40}, Shifted(f, 0, 40), Shifted(c, 0, 40)},
+      {"right edge out by 100",
+       kEdgeRight,
+       Grown(kClient, 0, 0, 100, 0),
+       {b.left, b.top, b.right + 100, b.bottom},
+       Shifted(f, 100, 0),
+       Shifted(c, 100, 0)},
+      {"bottom edge down by 40",
+       kEdgeBottom,
+       Grown(kClient, 0, 0, 0, 40),
+       {b.left, b.top, b.right, b.bottom + 40},
+       Shifted(f, 0, 40),
+       Shifted(c, 0, 40)},
       // The client origin moves with the left edge: the browser keeps its
       // left margin and widens, the buttons keep their distance to the
       // right edge.
-      {"left edge out by 50", kEdgeLeft, Grown(kClient, 50, 0, 0, 0),
-       {b.left, b.top, b.right + 50, b.bottom}, Shifted(f, 50, 0), Shifted(c, 50, 0)},
-      {"top edge up by 30", kEdgeTop, Grown(kClient, 0, 30, 0, 0),
-       {b.left, b.top, b.right, b.bottom + 30}, Shifted(f, 0, 30), Shifted(c, 0, 30)},
-      {"bottom-right corner", kEdgeBottomRight, Grown(kClient, 0, 0, 70, 20),
-       {b.left, b.top, b.right + 70, b.bottom + 20}, Shifted(f, 70, 20), Shifted(c, 70, 20)},
-      {"top-left corner", kEdgeTopLeft, Grown(kClient, 15, 25, 0, 0),
-       {b.left, b.top, b.right + 15, b.bottom + 25}, Shifted(f, 15, 25), Shifted(c, 15, 25)},
-      {"right edge in by 60", kEdgeRight, Grown(kClient, 0, 0, -60, 0),
-       {b.left, b.top, b.right - 60, b.bottom}, Shifted(f, -60, 0), Shifted(c, -60, 0)},
+      {"left edge out by 50",
+       kEdgeLeft,
+       Grown(kClient, 50, 0, 0, 0),
+       {b.left, b.top, b.right + 50, b.bottom},
+       Shifted(f, 50, 0),
+       Shifted(c, 50, 0)},
+      {"top edge up by 30",
+       kEdgeTop,
+       Grown(kClient, 0, 30, 0, 0),
+       {b.left, b.top, b.right, b.bottom + 30},
+       Shifted(f, 0, 30),
+       Shifted(c, 0, 30)},
+      {"bottom-right corner",
+       kEdgeBottomRight,
+       Grown(kClient, 0, 0, 70, 20),
+       {b.left, b.top, b.right + 70, b.bottom + 20},
+       Shifted(f, 70, 20),
+       Shifted(c, 70, 20)},
+      {"top-left corner",
+       kEdgeTopLeft,
+       Grown(kClient, 15, 25, 0, 0),
+       {b.left, b.top, b.right + 15, b.bottom + 25},
+       Shifted(f, 15, 25),
+       Shifted(c, 15, 25)},
+      {"right edge in by 60",
+       kEdgeRight,
+       Grown(kClient, 0, 0, -60, 0),
+       {b.left, b.top, b.right - 60, b.bottom},
+       Shifted(f, -60, 0),
+       Shifted(c, -60, 0)},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
@@ -210,9 +238,8 @@ TEST(ResizeDlg, ControlsFollowTheWindowAndItNeverShrinksBelowItsFirstSize) {
 
   dlg.resize(first.width() + 100, first.height() + 40);
   Settle();
-  EXPECT_EQ(dlg.browser->geometry(),
-            QRect(kBrowserRect.left, kBrowserRect.top, kBrowserRect.Width() + 100,
-                  kBrowserRect.Height() + 40));
+  EXPECT_EQ(dlg.browser->geometry(), QRect(kBrowserRect.left, kBrowserRect.top, kBrowserRect.Width() + 100,
+                                           kBrowserRect.Height() + 40));
   EXPECT_EQ(dlg.find->pos(), QPoint(kFindRect.left + 100, kFindRect.top + 40));
   EXPECT_EQ(dlg.close->pos(), QPoint(kCloseRect.left + 100, kCloseRect.top + 40));
   EXPECT_EQ(dlg.SizeGrip()->geometry().bottomRight(), dlg.rect().bottomRight());

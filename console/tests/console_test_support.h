@@ -115,12 +115,8 @@ inline void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseB
 inline void Press(QWidget* w, QPoint p) {
   SendMouse(w, QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
 }
-inline void DragTo(QWidget* w, QPoint p) {
-  SendMouse(w, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
-}
-inline void Hover(QWidget* w, QPoint p) {
-  SendMouse(w, QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton);
-}
+inline void DragTo(QWidget* w, QPoint p) { SendMouse(w, QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton); }
+inline void Hover(QWidget* w, QPoint p) { SendMouse(w, QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton); }
 inline void Release(QWidget* w, QPoint p) {
   SendMouse(w, QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
 }
@@ -153,7 +149,8 @@ class CountingRegistry : public platform::Registry {
                                                                    std::uint32_t access) override {
     return Wrap(inner_.OpenKey(hive, path, access));
   }
-  platform::Result<std::unique_ptr<platform::RegistryKey>> CreateKey(platform::Hive hive, std::string_view path,
+  platform::Result<std::unique_ptr<platform::RegistryKey>> CreateKey(platform::Hive hive,
+                                                                     std::string_view path,
                                                                      std::uint32_t access) override {
     return Wrap(inner_.CreateKey(hive, path, access));
   }
@@ -173,17 +170,15 @@ class CountingRegistry : public platform::Registry {
     Key(std::unique_ptr<platform::RegistryKey> inner, std::vector<std::string>& writes)
         : inner_(std::move(inner)), writes_(writes) {}
     platform::Status QueryValue(std::string_view name, platform::RegType* type, void* data,
-                                   std::uint32_t* size) override {
+                                std::uint32_t* size) override {
       return inner_->QueryValue(name, type, data, size);
     }
     platform::Status SetValue(std::string_view name, platform::RegType type, const void* data,
-                                 std::uint32_t size) override {
+                              std::uint32_t size) override {
       writes_.emplace_back(name);
       return inner_->SetValue(name, type, data, size);
     }
-    platform::Status DeleteValue(std::string_view name) override {
-      return inner_->DeleteValue(name);
-    }
+    platform::Status DeleteValue(std::string_view name) override { return inner_->DeleteValue(name); }
     std::vector<platform::RegValueInfo> Values() override { return inner_->Values(); }
     std::vector<std::string> SubKeys() override { return inner_->SubKeys(); }
 
@@ -204,8 +199,8 @@ class CountingRegistry : public platform::Registry {
 };
 
 inline void DeleteValue(platform::Registry& registry, const char* name) {
-  if (auto key = registry.OpenKey(platform::Hive::kLocalMachine, common::kQuillmarkKey,
-                                  platform::kKeyWrite)) {
+  if (auto key =
+          registry.OpenKey(platform::Hive::kLocalMachine, common::kQuillmarkKey, platform::kKeyWrite)) {
     (*key)->DeleteValue(name);
   }
 }

@@ -49,8 +49,8 @@ TEST(DesktopOpener, StartsTheProgramWithTheTargetAsOneArgumentAndDoesNotWait) {
   auto opener = platform::MakeProgramOpener(WriteOpener(dir).string());
 
   // Nothing in the target reaches a shell.
-  const std::string target = "file:///tmp/a b/c;touch " + (dir / "pwned").string() +
-                             "&x='y' $(touch " + (dir / "pwned2").string() + ")";
+  const std::string target = "file:///tmp/a b/c;touch " + (dir / "pwned").string() + "&x='y' $(touch " +
+                             (dir / "pwned2").string() + ")";
   ASSERT_TRUE(opener->Open(target));
   ASSERT_TRUE(WaitFor(dir / "args"));
   EXPECT_EQ(ReadWholeFile(dir / "args"), "1\n" + target + "\n");
@@ -59,7 +59,10 @@ TEST(DesktopOpener, StartsTheProgramWithTheTargetAsOneArgumentAndDoesNotWait) {
 
   // Open came back while the program still waits at its gate.
   EXPECT_FALSE(fs::exists(dir / "done"));
-  { std::ofstream gate(dir / "gate"); gate << "go\n"; }
+  {
+    std::ofstream gate(dir / "gate");
+    gate << "go\n";
+  }
   EXPECT_TRUE(WaitFor(dir / "done"));
 }
 
@@ -69,7 +72,8 @@ TEST(DesktopOpener, AProgramThatCannotStartIsReported) {
   EXPECT_FALSE(opened);
   // Why, for the log: the program and the system's reason.
   EXPECT_TRUE(opened.IsNotFound()) << opened.ToString();
-  EXPECT_NE(opened.ToString().find("/nonexistent/quillmark-opener: No such file or directory"), std::string::npos)
+  EXPECT_NE(opened.ToString().find("/nonexistent/quillmark-opener: No such file or directory"),
+            std::string::npos)
       << opened.ToString();
 }
 

@@ -14,9 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
-
-
 class EmailSettingsTest : public PageFixture {
  protected:
   CEmailSettingsDlg& Dialog() {
@@ -30,8 +27,9 @@ class EmailSettingsTest : public PageFixture {
   void Type(int id, const QString& text) { Dialog().Field(id)->setText(text); }
   std::string Shown(int id) { return Dialog().Field(id)->text().toStdString(); }
   bool NothingStored() {
-    auto key = registry_.Registry().OpenKey(platform::Hive::kLocalMachine, common::kQuillmarkKey,
-                                            platform::kKeyRead).Value();
+    auto key = registry_.Registry()
+                   .OpenKey(platform::Hive::kLocalMachine, common::kQuillmarkKey, platform::kKeyRead)
+                   .Value();
     for (const auto& v : key->Values()) {
       if (v.name != "AppPath") return false;
     }
@@ -61,8 +59,8 @@ class EmailSettingsTest : public PageFixture {
 
 TEST_F(EmailSettingsTest, NothingSavedYetShowsEmptyFields) {
   CEmailSettingsDlg& dialog = Dialog();
-  for (int id : {res::IDC_RECIPIENT, res::IDC_SENDER_NAME, res::IDC_SENDER_ADDRESS,
-                 res::IDC_ACCOUNT_USER, res::IDC_ACCOUNT_PASSWORD, res::IDC_MAIL_SERVER}) {
+  for (int id : {res::IDC_RECIPIENT, res::IDC_SENDER_NAME, res::IDC_SENDER_ADDRESS, res::IDC_ACCOUNT_USER,
+                 res::IDC_ACCOUNT_PASSWORD, res::IDC_MAIL_SERVER}) {
     EXPECT_EQ(Shown(id), "") << id;
   }
   EXPECT_EQ(Shown(res::IDC_PORT), "0");
@@ -169,10 +167,10 @@ TEST_F(EmailSettingsTest, ABadPortIsReportedAndTheSaveGoesOn) {
   ClickButton(Dialog().SaveButton());
   Type(res::IDC_PORT, "70000");
   ClickButton(Dialog().SaveButton());
-  EXPECT_EQ(boxes_.Texts(), (std::vector<std::string>{
-                                "[standard] Please enter an integer.", "Changes have been saved!",
-                                "[standard] Please enter an integer between 0 and 65535.",
-                                "Changes have been saved!"}));
+  EXPECT_EQ(boxes_.Texts(),
+            (std::vector<std::string>{"[standard] Please enter an integer.", "Changes have been saved!",
+                                      "[standard] Please enter an integer between 0 and 65535.",
+                                      "Changes have been saved!"}));
   EXPECT_EQ(StoredPlain("EmailAddress"), "boss@x.test");
   EXPECT_EQ(StoredDword(registry_.Registry(), "SMTPPORT"), 25u);
 }
@@ -198,8 +196,8 @@ TEST_F(EmailSettingsTest, WithoutTheTestFileNothingIsStarted) {
   StandIn("touch \"$0.ran\"\n");
   Type(res::IDC_RECIPIENT, "boss@x.test");
   ClickButton(Dialog().TestButton());
-  EXPECT_EQ(boxes_.Texts(), (std::vector<std::string>{"Changes have been saved!",
-                                                      "Cannot find the test file to send!"}));
+  EXPECT_EQ(boxes_.Texts(),
+            (std::vector<std::string>{"Changes have been saved!", "Cannot find the test file to send!"}));
   EXPECT_FALSE(Dialog().Sending());
   EXPECT_FALSE(fs::exists(appDir_ / "Postrider.ran"));
 }
@@ -207,9 +205,10 @@ TEST_F(EmailSettingsTest, WithoutTheTestFileNothingIsStarted) {
 TEST_F(EmailSettingsTest, AFailingMailerIsReportedWithItsDiagnostic) {
   InstallTestFile();
   // Holds on until told, so that the waiting window can be looked at.
-  StandIn("while [ ! -e \"$0.go\" ]; do sleep 0.02; done\n"
-          "echo 'Postrider: error 535: 535 5.7.8 Authentication credentials invalid' >&2\n"
-          "exit 1\n");
+  StandIn(
+      "while [ ! -e \"$0.go\" ]; do sleep 0.02; done\n"
+      "echo 'Postrider: error 535: 535 5.7.8 Authentication credentials invalid' >&2\n"
+      "exit 1\n");
   Type(res::IDC_RECIPIENT, "boss@x.test");
   QSignalSpy finished(&Dialog(), &CEmailSettingsDlg::TestFinished);
   ClickButton(Dialog().TestButton());
@@ -226,10 +225,9 @@ TEST_F(EmailSettingsTest, AFailingMailerIsReportedWithItsDiagnostic) {
   ASSERT_TRUE(finished.wait(30000));
   EXPECT_FALSE(finished.front().front().toBool());
   EXPECT_EQ(boxes_.Texts(),
-            (std::vector<std::string>{
-                "Changes have been saved!",
-                "The test message could not be sent.\n"
-                "Postrider: error 535: 535 5.7.8 Authentication credentials invalid"}));
+            (std::vector<std::string>{"Changes have been saved!",
+                                      "The test message could not be sent.\n"
+                                      "Postrider: error 535: 535 5.7.8 Authentication credentials invalid"}));
   EXPECT_FALSE(Dialog().Sending());
   EXPECT_TRUE(Dialog().TestButton()->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -252,7 +250,8 @@ TEST_F(EmailSettingsTest, OnlyACleanExitIsASuccess) {
   ASSERT_EQ(texts.size(), 8u);
   EXPECT_EQ(texts[1], kTestSent);
   EXPECT_EQ(texts[3], "The test message could not be sent.\nThe mailer ended with status 3.");
-  EXPECT_EQ(texts[5], "The test message could not be sent.\nThe mailer did not finish in time and was ended.");
+  EXPECT_EQ(texts[5],
+            "The test message could not be sent.\nThe mailer did not finish in time and was ended.");
   EXPECT_EQ(texts[7].rfind("The test message could not be sent.\nThe mailer ", 0), 0u) << texts[7];
 }
 
@@ -327,8 +326,9 @@ TEST_F(EmailTestMessageEndToEnd, TheTestFileArrivesByteForByte) {
   const std::string parsed = reader.readAllStandardOutput().toStdString();
   const std::string file = ReadWholeFile(appDir_ / "Logs/TestEmail.xml");
   EXPECT_NE(parsed.find("TO boss@x.test"), std::string::npos) << parsed;
-  EXPECT_NE(parsed.find("ATTACHMENT TestEmail.xml " + QByteArray::fromStdString(file).toHex().toStdString() + "\n"),
-            std::string::npos)
+  EXPECT_NE(
+      parsed.find("ATTACHMENT TestEmail.xml " + QByteArray::fromStdString(file).toHex().toStdString() + "\n"),
+      std::string::npos)
       << parsed;
   EXPECT_FALSE(fs::exists(mail_ / "msg-2.eml"));
 }

@@ -9,11 +9,11 @@
 #include "console/console_menu_button.h"
 #include "console/console_page.h"
 #include "console/control_id.h"
-#include "console/status_page.h"
 #include "console/main_dlg.h"
 #include "console/page_panel.h"
 #include "console/resources.h"
 #include "console/skin_button.h"
+#include "console/status_page.h"
 #include "console_test_support.h"
 
 namespace {
@@ -302,8 +302,7 @@ TEST_F(MainDlgTest, HelpCommandsOpenTheHelpPagesInTheBrowser) {
   // The tray searches for "lesson" at once; the menu button opens the pane
   // with nothing searched.
   EXPECT_EQ(ParseHelp(opener_.opened[2]).query, "lesson");
-  EXPECT_EQ(QUrl(QString::fromStdString(opener_.opened[2])).fragment().toStdString(),
-            "search=lesson");
+  EXPECT_EQ(QUrl(QString::fromStdString(opener_.opened[2])).fragment().toStdString(), "search=lesson");
   EXPECT_EQ(ParseHelp(opener_.opened[5]).query, "");
   EXPECT_EQ(QUrl(QString::fromStdString(opener_.opened[5])).fragment().toStdString(), "search");
 }
@@ -315,18 +314,24 @@ TEST_F(MainDlgTest, WebCommandsOpenTheirPages) {
   main.MenuButton()->OnMenuCommand(res::ID_MENU_COMPANY_PAGE);
   main.MenuButton()->OnMenuCommand(res::ID_MENU_SUPPORT);
   main.MenuButton()->OnMenuCommand(res::ID_MENU_TELL_A_FRIEND);
-  EXPECT_EQ(opener_.opened,
-            (std::vector<std::string>{kTellAFriendPageUrl, kProductPageUrl, kCompanyPageUrl,
-                                      kSupportPageUrl, kTellAFriendPageUrl}));
+  EXPECT_EQ(opener_.opened, (std::vector<std::string>{kTellAFriendPageUrl, kProductPageUrl, kCompanyPageUrl,
+                                                      kSupportPageUrl, kTellAFriendPageUrl}));
 }
 
 TEST_F(MainDlgTest, TheMenuButtonsEntries) {
   CMainDlg& main = Main();
   const auto actions = main.MenuButton()->Menu().actions();
-  ExpectMenuEntries(actions, {
-      {161, "Help &Contents"}, {162, "Help &Index"}, {163, "Help &Search"}, {0, nullptr},
-      {164, "&Product Page"}, {165, "C&ompany Page"}, {0, nullptr}, {166, "&Get Support"},
-      {168, "&Tell a Friend"}, {0, nullptr}, {167, "&About"}});
+  ExpectMenuEntries(actions, {{161, "Help &Contents"},
+                              {162, "Help &Index"},
+                              {163, "Help &Search"},
+                              {0, nullptr},
+                              {164, "&Product Page"},
+                              {165, "C&ompany Page"},
+                              {0, nullptr},
+                              {166, "&Get Support"},
+                              {168, "&Tell a Friend"},
+                              {0, nullptr},
+                              {167, "&About"}});
 }
 
 TEST_F(MainDlgTest, AboutFromTheTrayTheSystemMenuAndTheMenuButton) {
@@ -364,8 +369,7 @@ TEST_F(MainDlgTest, TheColourKeyShapesTheWindow) {
   QRegion shape = main.mask();
   ASSERT_FALSE(shape.isEmpty());
   // Corners and the strip right of the title tab are key colour.
-  for (QPoint out : {QPoint(0, 0), QPoint(585, 0), QPoint(0, 400), QPoint(585, 400),
-                     QPoint(450, 5)}) {
+  for (QPoint out : {QPoint(0, 0), QPoint(585, 0), QPoint(0, 400), QPoint(585, 400), QPoint(450, 5)}) {
     EXPECT_FALSE(shape.contains(out)) << out.x() << "," << out.y();
   }
   for (QPoint in : {QPoint(100, 20), QPoint(300, 200), QPoint(580, 390), QPoint(560, 40)}) {
@@ -394,8 +398,8 @@ TEST_F(MainDlgTest, AFreeSpotDragsTheWindow) {
   Press(&main, spot);
   // Moves are reported in screen terms; the window follows the cursor.
   QPointF global(main.mapToGlobal(spot) + QPoint(30, 20));
-  QMouseEvent move(QEvent::MouseMove, QPointF(spot + QPoint(30, 20)), QPointF(spot + QPoint(30, 20)),
-                   global, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, QPointF(spot + QPoint(30, 20)), QPointF(spot + QPoint(30, 20)), global,
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(&main, &move);
   Release(&main, spot + QPoint(30, 20));
   QApplication::processEvents();

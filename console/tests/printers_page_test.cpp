@@ -181,8 +181,7 @@ TEST_F(PrintersPageTest, ASpoolerThatCannotBeAskedLeavesTheInstalledListEmpty) {
   spooler_->FailNext(platform::sim::SimCall::kEnumPrinters, platform::kErrorServerUnavailable);
   CPrintersPage& page = Page();
   EXPECT_TRUE(Installed().empty());
-  EXPECT_NE(page.EnumerationError().find("Couldn't read the information about printers"),
-            std::string::npos)
+  EXPECT_NE(page.EnumerationError().find("Couldn't read the information about printers"), std::string::npos)
       << page.EnumerationError();
   EXPECT_NE(page.EnumerationError().find("1722"), std::string::npos);
   EXPECT_EQ(page.ChosenRows(), (Rows{{"Front Desk", "5"}}));

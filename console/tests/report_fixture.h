@@ -29,8 +29,8 @@
 // (new-delete-type-mismatch inside libQt6WebEngineCore) and its leaks,
 // before a page is shown.
 #if defined(__SANITIZE_ADDRESS__)
-#define QM_SKIP_WITHOUT_BROWSER()                                                          \
-  GTEST_SKIP() << "The embedded browser (Chromium in Qt WebEngine) cannot run in the "    \
+#define QM_SKIP_WITHOUT_BROWSER()                                                      \
+  GTEST_SKIP() << "The embedded browser (Chromium in Qt WebEngine) cannot run in the " \
                   "sanitizer build: it trips AddressSanitizer inside libQt6WebEngineCore"
 #else
 #define QM_SKIP_WITHOUT_BROWSER() static_cast<void>(0)

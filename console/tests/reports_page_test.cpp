@@ -32,8 +32,7 @@ class ReportsPageTest : public ReportFixture {
   // when no message box opened).
   std::string MessageAfter(const std::function<void()>& click) {
     std::string text;
-    QPointer<QTimer> watch =
-        OnNextModalOf<CMessageDlg>([&text](CMessageDlg* box) { text = box->Text(); });
+    QPointer<QTimer> watch = OnNextModalOf<CMessageDlg>([&text](CMessageDlg* box) { text = box->Text(); });
     click();
     delete watch.data();  // nothing opened: stop watching
     return text;
@@ -43,10 +42,10 @@ class ReportsPageTest : public ReportFixture {
 TEST_F(ReportsPageTest, ListsHoldThePeriodsTheMonitoredPrintersAndTheUsers) {
   CReportsPage& page = Page();
   page.Refresh();
-  EXPECT_EQ(Items(page.PeriodList()),
-            QStringList({"Today", "Yesterday", "This week", "Last week", "This month", "Last month",
-                         "This quarter", "Last quarter", "This semester", "Last semester",
-                         "This year", "Last year"}));
+  EXPECT_EQ(
+      Items(page.PeriodList()),
+      QStringList({"Today", "Yesterday", "This week", "Last week", "This month", "Last month", "This quarter",
+                   "Last quarter", "This semester", "Last semester", "This year", "Last year"}));
   EXPECT_EQ(page.PeriodList()->currentText(), "Today");
   EXPECT_EQ(Items(page.PrinterList()), QStringList({"Front Desk", "Lab"}));
   EXPECT_EQ(page.PrinterList()->currentIndex(), -1);
@@ -104,11 +103,9 @@ TEST_F(ReportsPageTest, MissingReportsAndUnmonitoredPrintersAreTold) {
 
   // The status page's buttons: a default printer without an entry, the
   // placeholder for none, and a user who printed nothing today.
-  const std::string notMonitored =
-      "The default printer is not monitored. Please check the Printers menu.";
+  const std::string notMonitored = "The default printer is not monitored. Please check the Printers menu.";
   EXPECT_EQ(MessageAfter([&] { ShowDefaultPrinterReport(&page, "Front Desk"); }), notMonitored);
-  EXPECT_EQ(MessageAfter([&] { ShowDefaultPrinterReport(&page, "No default printer"); }),
-            notMonitored);
+  EXPECT_EQ(MessageAfter([&] { ShowDefaultPrinterReport(&page, "No default printer"); }), notMonitored);
   EXPECT_EQ(MessageAfter([&] { ShowCurrentUserReport(&page, "anna"); }), missing);
   EXPECT_FALSE(std::filesystem::exists(UserReports() / "DisplayReport.xml"));
 }

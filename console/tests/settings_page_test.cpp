@@ -1,6 +1,6 @@
 #include <QCheckBox>
-#include <QLabel>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 
 #include "console/email_settings_dlg.h"
@@ -101,8 +101,7 @@ TEST_F(SettingsPageTest, ApplyStoresTheCostOfThatPrinterOnly) {
   // The upper end of the range is accepted.
   page.CostEdit()->setText("2000");
   page.ApplyCost();
-  EXPECT_NE(CatalogueText().find("<name>Front Desk</name><ID>1</ID><cost>2000</cost>"),
-            std::string::npos);
+  EXPECT_NE(CatalogueText().find("<name>Front Desk</name><ID>1</ID><cost>2000</cost>"), std::string::npos);
 }
 
 TEST_F(SettingsPageTest, RefusedCostsWriteNothing) {
@@ -116,7 +115,7 @@ TEST_F(SettingsPageTest, RefusedCostsWriteNothing) {
   const Case cases[] = {
       {"2001", "[standard] Please enter an integer between 0 and 2000."},
       {"", "[standard] Please enter an integer."},
-      {"abc", "[standard] Please enter an integer."},        // pasted past the digit filter
+      {"abc", "[standard] Please enter an integer."},          // pasted past the digit filter
       {"99999999999", "[standard] Please enter an integer."},  // beyond an integer
   };
   for (const Case& c : cases) {

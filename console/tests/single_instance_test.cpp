@@ -2,8 +2,8 @@
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QThread>
 #include <QProcess>
+#include <QThread>
 #include <QUuid>
 #include <atomic>
 #include <filesystem>
@@ -14,9 +14,7 @@
 
 namespace {
 
-QString UniqueName() {
-  return "quillmark-test-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
+QString UniqueName() { return "quillmark-test-" + QUuid::createUuid().toString(QUuid::WithoutBraces); }
 
 // Asks from another thread, as a second process would, while this thread
 // serves the running one's events.

@@ -18,8 +18,8 @@ struct PageButton {
     parent.resize(200, 100);
     button = new CSkinButton(&parent);
     button->setGeometry(10, 10, 100, 25);
-    button->LoadImages(res::IDB_PRINTERS_NORMAL, res::IDB_PRINTERS_PRESSED,
-                       res::IDB_PRINTERS_HOVER, res::IDB_PRINTERS_PRESSED);
+    button->LoadImages(res::IDB_PRINTERS_NORMAL, res::IDB_PRINTERS_PRESSED, res::IDB_PRINTERS_HOVER,
+                       res::IDB_PRINTERS_PRESSED);
     parent.show();
   }
 };

@@ -154,10 +154,19 @@ TEST(TrayDlg, TheTrayMenu) {
   ScriptedTrayDlg dlg(area);
   ASSERT_NE(dlg.TrayMenu(), nullptr);
   const auto actions = dlg.TrayMenu()->actions();
-  ExpectMenuEntries(actions, {
-      {32772, "Show"}, {0, nullptr}, {32778, "Start monitoring"}, {32779, "Stop monitoring"},
-      {0, nullptr}, {32774, "Help Contents"}, {32773, "Help Index"}, {32775, "Help Search"},
-      {0, nullptr}, {167, "About"}, {32777, "Tell a friend"}, {0, nullptr}, {32771, "Exit"}});
+  ExpectMenuEntries(actions, {{32772, "Show"},
+                              {0, nullptr},
+                              {32778, "Start monitoring"},
+                              {32779, "Stop monitoring"},
+                              {0, nullptr},
+                              {32774, "Help Contents"},
+                              {32773, "Help Index"},
+                              {32775, "Help Search"},
+                              {0, nullptr},
+                              {167, "About"},
+                              {32777, "Tell a friend"},
+                              {0, nullptr},
+                              {32771, "Exit"}});
 }
 
 TEST(TrayDlg, TipAndIconChangesReachTheAreaOnlyWhenShownOrAtTheNextAdd) {

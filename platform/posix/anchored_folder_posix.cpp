@@ -66,7 +66,6 @@ bool WriteOnceAndClose(UniqueFd& fd, std::string_view bytes) {
   return fd.Close() && ok;
 }
 
-
 void UniqueFd::Reset() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -114,8 +113,7 @@ bool SplitNames(std::string_view path, std::vector<std::string>& names) {
 // The data folder: owned by root or by us, not writable by everyone. Its
 // group may write to it (the console's users replace the catalogue there).
 bool RootAcceptable(const struct stat& st) {
-  return S_ISDIR(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid()) &&
-         (st.st_mode & S_IWOTH) == 0;
+  return S_ISDIR(st.st_mode) && (st.st_uid == 0 || st.st_uid == ::geteuid()) && (st.st_mode & S_IWOTH) == 0;
 }
 
 // A folder below it: only its owner may add, rename or remove names in it.
@@ -133,8 +131,9 @@ UniqueFd OpenRoot(const std::string& root, Status* why = nullptr) {
   }
   if (!RootAcceptable(st)) {
     if (why) {
-      *why = Status(StatusCode::kAccessDenied,
-                    "data folder " + root + " refused: not owned by root or this account, or writable by everyone");
+      *why = Status(
+          StatusCode::kAccessDenied,
+          "data folder " + root + " refused: not owned by root or this account, or writable by everyone");
     }
     return UniqueFd();
   }
@@ -155,12 +154,16 @@ UniqueFd OpenSubfolder(int parent, const std::string& name, bool create, Status*
   }
   struct stat st {};
   if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0) {
-    if (why) *why = Status::LastError(errno == ELOOP || errno == ENOTDIR ? "folder " + path + " is a link or no folder"
-                                                                          : "open folder " + path);
+    if (why)
+      *why =
+          Status::LastError(errno == ELOOP || errno == ENOTDIR ? "folder " + path + " is a link or no folder"
+                                                               : "open folder " + path);
     return UniqueFd();
   }
   if (!FolderAcceptable(st)) {
-    if (why) *why = Status(StatusCode::kAccessDenied, "folder " + path + " refused: writable by its group or others");
+    if (why)
+      *why =
+          Status(StatusCode::kAccessDenied, "folder " + path + " refused: writable by its group or others");
     return UniqueFd();
   }
   return fd;
@@ -168,8 +171,8 @@ UniqueFd OpenSubfolder(int parent, const std::string& name, bool create, Status*
 
 // Walks `names` from `folder` (which is `base`); the open folder at the
 // end, or invalid with the reason in `why`.
-UniqueFd WalkFolders(UniqueFd folder, const std::vector<std::string>& names, std::size_t count,
-                     bool create, Status* why = nullptr, std::string base = {}) {
+UniqueFd WalkFolders(UniqueFd folder, const std::vector<std::string>& names, std::size_t count, bool create,
+                     Status* why = nullptr, std::string base = {}) {
   for (std::size_t i = 0; i < count && folder.Valid(); ++i) {
     base += "/" + names[i];
     folder = OpenSubfolder(folder.Get(), names[i], create, why, base);
@@ -178,8 +181,8 @@ UniqueFd WalkFolders(UniqueFd folder, const std::vector<std::string>& names, std
 }
 
 // The names of `path` below the data folder, or false when it is not below.
-bool NamesBelowDataFolder(const std::string& path, std::string& root,
-                          std::vector<std::string>& names, bool& refused) {
+bool NamesBelowDataFolder(const std::string& path, std::string& root, std::vector<std::string>& names,
+                          bool& refused) {
   root = DataFolder();
   refused = false;
   if (root.empty() || path.compare(0, root.size(), root) != 0) return false;
@@ -189,8 +192,7 @@ bool NamesBelowDataFolder(const std::string& path, std::string& root,
 }
 
 void ForEachFileIn(int folder, const std::string& base, std::string_view suffix, bool checked,
-                   const std::function<void(int, const std::string&, const std::string&)>& visit,
-                   int depth) {
+                   const std::function<void(int, const std::string&, const std::string&)>& visit, int depth) {
   if (depth > kMaxDepth) return;
   int listed = ::dup(folder);
   if (listed < 0) return;
@@ -244,15 +246,15 @@ Walk OpenAnchoredFolder(const std::string& path, UniqueFd& out, Status* why) {
   bool refused = false;
   if (!NamesBelowDataFolder(path, root, names, refused)) return Walk::kOutside;
   if (refused) {
-    if (why) *why = Status(StatusCode::kInvalidArgument, path + ": a name \".\" or \"..\" below the data folder");
+    if (why)
+      *why = Status(StatusCode::kInvalidArgument, path + ": a name \".\" or \"..\" below the data folder");
     return Walk::kRefused;
   }
   out = WalkFolders(OpenRoot(root, why), names, names.size(), false, why, WithoutTrailingSlashes(root));
   return out.Valid() ? Walk::kOpened : Walk::kRefused;
 }
 
-UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode,
-                       bool anyLinkCount) {
+UniqueFd OpenPlainFile(int folder, const std::string& leaf, int flags, mode_t mode, bool anyLinkCount) {
   UniqueFd fd(::openat(folder, leaf.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode));
   if (!fd.Valid()) return fd;
   struct stat st {};
@@ -309,9 +311,12 @@ namespace {
 // Why OpenPlainFile gave nothing, with errno as it left it.
 Status PlainFileFailure(const char* doing, const std::string& path) {
   const int error = errno;
-  if (error == ELOOP) return Status(StatusCode::kAccessDenied, path + " is a symbolic link; not followed", error);
-  if (error == EMLINK) return Status(StatusCode::kAccessDenied, path + " has more than one link; skipped", error);
-  if (error == EINVAL) return Status(StatusCode::kAccessDenied, path + " is not a regular file; skipped", error);
+  if (error == ELOOP)
+    return Status(StatusCode::kAccessDenied, path + " is a symbolic link; not followed", error);
+  if (error == EMLINK)
+    return Status(StatusCode::kAccessDenied, path + " has more than one link; skipped", error);
+  if (error == EINVAL)
+    return Status(StatusCode::kAccessDenied, path + " is not a regular file; skipped", error);
   return Status::FromSystem(error, std::string(doing) + " " + path);
 }
 
@@ -332,8 +337,7 @@ Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return at.why;
   // Truncated only once it is known to be a plain file of its own.
-  UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_CREAT,
-                              NewFileMode(at.folder.Get()));
+  UniqueFd fd = OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_CREAT, NewFileMode(at.folder.Get()));
   if (!fd.Valid()) return PlainFileFailure("open", path);
   if (::ftruncate(fd.Get(), 0) != 0) return Status::LastError("truncate " + path);
   if (!WriteAll(fd.Get(), bytes)) return Status::LastError("write " + path);
@@ -359,8 +363,7 @@ Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
       return Status::Ok();
     }
     if (errno != ENOENT) return PlainFileFailure("open", path);  // a link or another kind of file: skipped
-    UniqueFd fresh =
-        OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_CREAT | O_EXCL | O_APPEND, mode);
+    UniqueFd fresh = OpenPlainFile(at.folder.Get(), at.leaf, O_WRONLY | O_CREAT | O_EXCL | O_APPEND, mode);
     if (fresh.Valid()) {
       std::string all;
       all.reserve(prefixWhenNew->size() + bytes.size());
@@ -378,13 +381,14 @@ Status AnchoredReplaceFileBytes(const std::string& path, std::string_view bytes,
   if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return at.why;
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   const std::string tmp = at.leaf + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
-  UniqueFd fd = OpenPlainFile(at.folder.Get(), tmp, O_WRONLY | O_CREAT | O_EXCL,
-                              NewFileMode(at.folder.Get()));
+  UniqueFd fd =
+      OpenPlainFile(at.folder.Get(), tmp, O_WRONLY | O_CREAT | O_EXCL, NewFileMode(at.folder.Get()));
   if (!fd.Valid()) return PlainFileFailure("create a temporary file beside", path);
   TakeOwnershipOf(fd.Get(), at.folder.Get(), at.leaf);
   Status status;
   if (!WriteAll(fd.Get(), bytes)) status = Status::LastError("write a temporary file beside " + path);
-  if (status && flush && ::fsync(fd.Get()) != 0) status = Status::LastError("flush a temporary file beside " + path);
+  if (status && flush && ::fsync(fd.Get()) != 0)
+    status = Status::LastError("flush a temporary file beside " + path);
   if (!fd.Close() && status) status = Status::LastError("close a temporary file beside " + path);
   // renameat replaces the name itself: a link there is replaced, not followed.
   if (status && ::renameat(at.folder.Get(), tmp.c_str(), at.folder.Get(), at.leaf.c_str()) != 0)
@@ -399,8 +403,7 @@ bool AnchoredFileExists(const std::string& path) {
   AnchoredParent at;
   if (OpenAnchoredParent(path, false, at) != Walk::kOpened) return false;
   struct stat st {};
-  return ::fstatat(at.folder.Get(), at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-         !S_ISLNK(st.st_mode);
+  return ::fstatat(at.folder.Get(), at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode);
 }
 
 Status AnchoredCreateFolder(const std::string& path) {
@@ -448,7 +451,8 @@ Result<int> AnchoredOpenLockFile(const std::string& path) {
 
 void SetDataFolder(const std::string& folder) {
   std::lock_guard lock(posix::DataFolderMutex());
-  posix::DataFolderText() = folder.empty() ? std::string() : posix::WithoutTrailingSlashes(NativePath(folder));
+  posix::DataFolderText() =
+      folder.empty() ? std::string() : posix::WithoutTrailingSlashes(NativePath(folder));
 }
 
 std::string DataFolder() {
@@ -467,11 +471,11 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
       return 0;
     case posix::Walk::kOutside:
       fd = posix::UniqueFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-      if (!fd.Valid() && errno != ENOENT) LogWarning("old log files not removed", Status::LastError("open folder " + folder));
+      if (!fd.Valid() && errno != ENOENT)
+        LogWarning("old log files not removed", Status::LastError("open folder " + folder));
       checked = false;
       break;
-    case posix::Walk::kOpened:
-      break;
+    case posix::Walk::kOpened: break;
   }
   if (!fd.Valid()) return 0;
   std::size_t removed = 0;
@@ -495,15 +499,16 @@ Result<std::vector<std::string>> EnterFolderHolding(const std::string& root, std
   if (root.empty() || !posix::SplitNames(root, rootNames) || !posix::SplitNames(folder, folderNames))
     return Status(StatusCode::kInvalidArgument, "folder " + std::string(folder) + " in " + root);
   Status why;
-  posix::UniqueFd held = posix::WalkFolders(posix::OpenRoot(root, &why), folderNames, folderNames.size(), false,
-                                            &why, posix::WithoutTrailingSlashes(root));
+  posix::UniqueFd held = posix::WalkFolders(posix::OpenRoot(root, &why), folderNames, folderNames.size(),
+                                            false, &why, posix::WithoutTrailingSlashes(root));
   if (!held.Valid()) return why;
   std::vector<std::string> prefix = rootNames;
   prefix.insert(prefix.end(), folderNames.begin(), folderNames.end());
 
   std::vector<std::string> relative;
   for (const std::string& path : paths) {
-    const Status outside(StatusCode::kAccessDenied, path + " is not in the folder " + root + "/" + std::string(folder));
+    const Status outside(StatusCode::kAccessDenied,
+                         path + " is not in the folder " + root + "/" + std::string(folder));
     if (path.empty() || (path[0] == '/') != (root[0] == '/')) return outside;
     if (!posix::SplitNames(path, names) || names.size() <= prefix.size() ||
         !std::equal(prefix.begin(), prefix.end(), names.begin()))
@@ -515,7 +520,8 @@ Result<std::vector<std::string>> EnterFolderHolding(const std::string& root, std
       at = posix::OpenSubfolder(at.Get(), names[i], false, &why, walked);
     }
     if (!at.Valid()) return why;
-    if (!posix::OpenPlainFile(at.Get(), names.back(), O_RDONLY).Valid()) return posix::PlainFileFailure("open", path);
+    if (!posix::OpenPlainFile(at.Get(), names.back(), O_RDONLY).Valid())
+      return posix::PlainFileFailure("open", path);
     std::string rest;
     for (std::size_t i = prefix.size(); i < names.size(); ++i) rest += (rest.empty() ? "" : "/") + names[i];
     relative.push_back(std::move(rest));

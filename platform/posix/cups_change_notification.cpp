@@ -30,8 +30,7 @@ bool HasField(const NotifyOptions& options, std::uint16_t type, std::uint16_t fi
 }  // namespace
 
 CupsChangeNotification::CupsChangeNotification(std::string printer, std::uint32_t filter,
-                                               NotifyOptions options,
-                                               std::shared_ptr<JobTracker> tracker)
+                                               NotifyOptions options, std::shared_ptr<JobTracker> tracker)
     : printer_(std::move(printer)),
       uri_(PrinterUri(printer_)),
       filter_(filter),
@@ -76,12 +75,10 @@ bool CupsChangeNotification::Pending() {
 
 void CupsChangeNotification::Subscribe() {
   Ipp request = Connection::NewRequest(IPP_OP_CREATE_PRINTER_SUBSCRIPTIONS, uri_);
-  ippAddString(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr,
-               "ippget");
+  ippAddString(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-pull-method", nullptr, "ippget");
   ippAddStrings(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_KEYWORD, "notify-events",
                 static_cast<int>(std::size(kEvents)), nullptr, kEvents);
-  ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration",
-                kLeaseSeconds);
+  ippAddInteger(request.get(), IPP_TAG_SUBSCRIPTION, IPP_TAG_INTEGER, "notify-lease-duration", kLeaseSeconds);
   Ipp response = connection_.Do(std::move(request), kErrorInvalidPrinterName);
   ipp_attribute_t* id = ippFindAttribute(response.get(), "notify-subscription-id", IPP_TAG_INTEGER);
   if (!id) throw SpoolerError(kErrorNotSupported, "the print server gave no subscription");
@@ -279,7 +276,8 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
       // A queue that has gone is reported by the next fetch; a scheduler
       // that does not answer is asked again, less often.
       if (e.code() == kErrorInvalidPrinterName) return WaitResult::kSignalled;
-      LogFailureOnce("CUPS poll " + printer_, "no events of " + printer_ + " from CUPS, asking again", e.Status());
+      LogFailureOnce("CUPS poll " + printer_, "no events of " + printer_ + " from CUPS, asking again",
+                     e.Status());
       interval = kPollInterval * 4;
       failed = true;
     }
@@ -290,13 +288,14 @@ WaitResult CupsChangeNotification::Wait(std::chrono::milliseconds timeout, std::
     if (Relayed() && !failed) {
       // The notifier wakes this wait; looking by itself is needed only for
       // jobs cancelled silently, and for the next check.
-      const auto untilCheck = std::chrono::duration_cast<std::chrono::milliseconds>(
-          checkAt_ - std::chrono::steady_clock::now());
-      interval = std::max(std::chrono::milliseconds(1), Queued() ? std::min(kPollInterval, untilCheck) : untilCheck);
+      const auto untilCheck =
+          std::chrono::duration_cast<std::chrono::milliseconds>(checkAt_ - std::chrono::steady_clock::now());
+      interval =
+          std::max(std::chrono::milliseconds(1), Queued() ? std::min(kPollInterval, untilCheck) : untilCheck);
     }
     if (timeout != kInfinite) {
-      auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-          std::chrono::steady_clock::now() - start);
+      auto elapsed =
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
       if (elapsed >= timeout) return WaitResult::kTimedOut;
       interval = std::min(interval, timeout - elapsed);
     }
@@ -321,12 +320,9 @@ std::uint32_t CupsChangeNotification::PrinterStatus() {
   Ipp response = connection_.Do(std::move(request), kErrorInvalidPrinterName);
   ipp_attribute_t* state = ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM);
   switch (state ? ippGetInteger(state, 0) : IPP_PSTATE_IDLE) {
-    case IPP_PSTATE_PROCESSING:
-      return kPrinterStatusPrinting;
-    case IPP_PSTATE_STOPPED:
-      return kPrinterStatusPaused;
-    default:
-      return 0;
+    case IPP_PSTATE_PROCESSING: return kPrinterStatusPrinting;
+    case IPP_PSTATE_STOPPED: return kPrinterStatusPaused;
+    default: return 0;
   }
 }
 
@@ -340,27 +336,18 @@ void CupsChangeNotification::AddJobRecords(const SpoolJob& job, const SpoolJob* 
       const std::uint32_t id = job.jobId;
       auto text = [&](const std::optional<std::string>& now, const std::optional<std::string>* then) {
         // A value the scheduler withholds stays absent: no record.
-        if (now && (!then || *now != **then)) out.push_back(NotifyData::Text(kJobNotifyType, field, id, *now));
+        if (now && (!then || *now != **then))
+          out.push_back(NotifyData::Text(kJobNotifyType, field, id, *now));
       };
       auto number = [&](std::uint32_t now, const std::uint32_t* then) {
         if (!then || now != *then) out.push_back(NotifyData::Number(kJobNotifyType, field, id, now));
       };
       switch (field) {
-        case kJobNotifyUserName:
-          text(job.userName, before ? &before->userName : nullptr);
-          break;
-        case kJobNotifyDocument:
-          text(job.document, before ? &before->document : nullptr);
-          break;
-        case kJobNotifyStatusString:
-          text(job.statusText, before ? &before->statusText : nullptr);
-          break;
-        case kJobNotifyStatus:
-          number(job.status, before ? &before->status : nullptr);
-          break;
-        case kJobNotifyTotalPages:
-          number(job.totalPages, before ? &before->totalPages : nullptr);
-          break;
+        case kJobNotifyUserName: text(job.userName, before ? &before->userName : nullptr); break;
+        case kJobNotifyDocument: text(job.document, before ? &before->document : nullptr); break;
+        case kJobNotifyStatusString: text(job.statusText, before ? &before->statusText : nullptr); break;
+        case kJobNotifyStatus: number(job.status, before ? &before->status : nullptr); break;
+        case kJobNotifyTotalPages: number(job.totalPages, before ? &before->totalPages : nullptr); break;
         case kJobNotifyPagesPrinted:
           number(job.pagesPrinted, before ? &before->pagesPrinted : nullptr);
           break;
@@ -375,8 +362,7 @@ void CupsChangeNotification::AddJobRecords(const SpoolJob& job, const SpoolJob* 
             out.push_back(std::move(d));
           }
           break;
-        default:
-          break;  // not kept by CUPS
+        default: break;  // not kept by CUPS
       }
     }
   }
@@ -390,16 +376,17 @@ void CupsChangeNotification::AddPrinterRecords(std::uint32_t status, std::uint32
     for (std::uint16_t field : type.fields) {
       switch (field) {
         case kPrinterNotifyStatus:
-          if (!before || before->status != status) out.push_back(NotifyData::Number(kPrinterNotifyType, field, 0, status));
+          if (!before || before->status != status)
+            out.push_back(NotifyData::Number(kPrinterNotifyType, field, 0, status));
           break;
         case kPrinterNotifyCJobs:
-          if (!before || before->jobs != jobs) out.push_back(NotifyData::Number(kPrinterNotifyType, field, 0, jobs));
+          if (!before || before->jobs != jobs)
+            out.push_back(NotifyData::Number(kPrinterNotifyType, field, 0, jobs));
           break;
         case kPrinterNotifyPrinterName:
           if (!before) out.push_back(NotifyData::Text(kPrinterNotifyType, field, 0, printer_));
           break;
-        default:
-          break;  // a local queue has no server or share name
+        default: break;  // a local queue has no server or share name
       }
     }
   }

@@ -92,8 +92,7 @@ class CupsChangeNotification final : public ChangeNotification {
   bool WantsPrinterRecords() const;
 
   void AddJobRecords(const SpoolJob& job, const SpoolJob* before, std::vector<NotifyData>& out) const;
-  void AddPrinterRecords(std::uint32_t status, std::uint32_t jobs, bool all,
-                         std::vector<NotifyData>& out);
+  void AddPrinterRecords(std::uint32_t status, std::uint32_t jobs, bool all, std::vector<NotifyData>& out);
   std::uint32_t DeletionFetch(bool refresh, NotifyInfo* info);
 
   Connection connection_;
@@ -116,7 +115,7 @@ class CupsChangeNotification final : public ChangeNotification {
   std::chrono::milliseconds interval_ = kPollInterval;
   bool gap_ = false;
   std::uint32_t pendingChanges_ = 0;
-  std::uint32_t lastQueued_ = 0;  // jobs in the queue at the last fetch
+  std::uint32_t lastQueued_ = 0;       // jobs in the queue at the last fetch
   std::set<std::uint32_t> created_;    // job-created events
   std::set<std::uint32_t> mentioned_;  // any job event
 

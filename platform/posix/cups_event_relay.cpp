@@ -42,8 +42,8 @@ int RelayEvents(std::string_view recipient) {
     // Nobody listening, or a full socket (the watcher is woken already):
     // nothing to do; the next batch tries again.
     const char signal = 1;
-    [[maybe_unused]] ssize_t sent =
-        ::sendto(fd, &signal, 1, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address), length);
+    [[maybe_unused]] ssize_t sent = ::sendto(fd, &signal, 1, MSG_DONTWAIT | MSG_NOSIGNAL,
+                                             reinterpret_cast<const sockaddr*>(&address), length);
   }
   ::close(fd);
   return 0;

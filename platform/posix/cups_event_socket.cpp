@@ -25,8 +25,9 @@ std::unique_ptr<EventSocket> EventSocket::Open() {
     return nullptr;
   }
   for (int attempt = 0; attempt < 8; ++attempt) {
-    const std::string name = "quillmark-cups-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
-                             "-" + std::to_string(std::random_device{}() % 1000000);
+    const std::string name = "quillmark-cups-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(++counter) + "-" +
+                             std::to_string(std::random_device{}() % 1000000);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path + 1, name.data(), name.size());

@@ -40,11 +40,9 @@ Connection::~Connection() {
 Ipp Connection::NewRequest(ipp_op_t op, const std::string& printerUri) {
   Ipp request(ippNewRequest(op));
   if (!printerUri.empty()) {
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 printerUri.c_str());
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printerUri.c_str());
   }
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-               cupsUser());
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   return request;
 }
 
@@ -63,28 +61,24 @@ Ipp Connection::Do(Ipp request, std::int32_t notFound) {
   }
   std::string message = std::string("CUPS ") + ippOpString(op) + " at " + cupsServer() + ": " + reason;
   switch (status) {
-    case IPP_STATUS_ERROR_NOT_FOUND:
-      throw SpoolerError(notFound, message);
+    case IPP_STATUS_ERROR_NOT_FOUND: throw SpoolerError(notFound, message);
     case IPP_STATUS_ERROR_FORBIDDEN:
     case IPP_STATUS_ERROR_NOT_AUTHENTICATED:
     case IPP_STATUS_ERROR_NOT_AUTHORIZED:
-    case IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED:
-      throw SpoolerError(kErrorAccessDenied, message);
+    case IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED: throw SpoolerError(kErrorAccessDenied, message);
     case IPP_STATUS_ERROR_SERVICE_UNAVAILABLE:
     case IPP_STATUS_ERROR_INTERNAL:
     case IPP_STATUS_ERROR_TEMPORARY:
-    case IPP_STATUS_ERROR_BUSY:
-      throw SpoolerError(kErrorServerUnavailable, message);
-    default:
-      throw SpoolerError(kErrorNotSupported, message);
+    case IPP_STATUS_ERROR_BUSY: throw SpoolerError(kErrorServerUnavailable, message);
+    default: throw SpoolerError(kErrorNotSupported, message);
   }
 }
 
 std::string PrinterUri(std::string_view latin1Name) {
   std::string name = Latin1ToUtf8(latin1Name);
   char uri[HTTP_MAX_URI];
-  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
-                   "/printers/%s", name.c_str());
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                   name.c_str());
   return uri;
 }
 
@@ -107,20 +101,13 @@ const std::vector<const char*>& JobAttributes() {
 
 std::uint32_t StatusOf(int state) {
   switch (state) {
-    case kJobHeld:
-      return kJobStatusPaused;
-    case kJobProcessing:
-      return kJobStatusPrinting;
-    case kJobStopped:
-      return kJobStatusPaused | kJobStatusBlockedDevq;
-    case kJobCanceled:
-      return kJobStatusDeleted;
-    case kJobAborted:
-      return kJobStatusError | kJobStatusDeleted;
-    case kJobCompleted:
-      return kJobStatusPrinted;
-    default:
-      return 0;
+    case kJobHeld: return kJobStatusPaused;
+    case kJobProcessing: return kJobStatusPrinting;
+    case kJobStopped: return kJobStatusPaused | kJobStatusBlockedDevq;
+    case kJobCanceled: return kJobStatusDeleted;
+    case kJobAborted: return kJobStatusError | kJobStatusDeleted;
+    case kJobCompleted: return kJobStatusPrinted;
+    default: return 0;
   }
 }
 
@@ -157,16 +144,14 @@ void AddRequestedAttributes(ipp_t* request) {
 
 std::vector<CupsJob> QueuedJobs(Connection& connection, const std::string& printerUri) {
   Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, printerUri);
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
-               "not-completed");
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
   AddRequestedAttributes(request.get());
   return JobsOf(connection.Do(std::move(request), kErrorInvalidPrinterName).get());
 }
 
 std::vector<CupsJob> EndedJobs(Connection& connection, const std::string& printerUri) {
   Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, printerUri);
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
-               "completed");
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "completed");
   AddRequestedAttributes(request.get());
   std::vector<CupsJob> jobs = JobsOf(connection.Do(std::move(request), kErrorInvalidPrinterName).get());
   std::erase_if(jobs, [](const CupsJob& j) { return !j.Ended(); });
@@ -178,10 +163,8 @@ std::vector<CupsJob> EndedJobs(Connection& connection, const std::string& printe
 std::vector<CupsJob> EndedJobsFrom(Connection& connection, const std::string& printerUri,
                                    std::uint32_t firstId) {
   Ipp request = Connection::NewRequest(IPP_OP_GET_JOBS, printerUri);
-  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
-               "completed");
-  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id",
-                static_cast<int>(firstId));
+  ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "completed");
+  ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "first-job-id", static_cast<int>(firstId));
   AddRequestedAttributes(request.get());
   std::vector<CupsJob> jobs = JobsOf(connection.Do(std::move(request), kErrorInvalidPrinterName).get());
   std::erase_if(jobs, [&](const CupsJob& j) { return j.job.jobId < firstId; });
@@ -190,8 +173,7 @@ std::vector<CupsJob> EndedJobsFrom(Connection& connection, const std::string& pr
   return jobs;
 }
 
-std::optional<CupsJob> JobById(Connection& connection, const std::string& printerUri,
-                               std::uint32_t id) {
+std::optional<CupsJob> JobById(Connection& connection, const std::string& printerUri, std::uint32_t id) {
   Ipp request = Connection::NewRequest(IPP_OP_GET_JOB_ATTRIBUTES, printerUri);
   ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", static_cast<int>(id));
   AddRequestedAttributes(request.get());
@@ -219,8 +201,7 @@ std::vector<CupsJob> JobsOf(ipp_t* response) {
     impressions = impressionsCompleted = sheetsCompleted = 0;
     copies = 1;
   };
-  for (ipp_attribute_t* attr = ippFirstAttribute(response); attr;
-       attr = ippNextAttribute(response)) {
+  for (ipp_attribute_t* attr = ippFirstAttribute(response); attr; attr = ippNextAttribute(response)) {
     const char* name = ippGetName(attr);
     if (!name || ippGetGroupTag(attr) != IPP_TAG_JOB) {
       close();
@@ -230,8 +211,8 @@ std::vector<CupsJob> JobsOf(ipp_t* response) {
     std::string_view n(name);
     ipp_tag_t tag = ippGetValueTag(attr);
     bool integer = tag == IPP_TAG_INTEGER || tag == IPP_TAG_ENUM;
-    bool text = tag == IPP_TAG_NAME || tag == IPP_TAG_TEXT || tag == IPP_TAG_NAMELANG ||
-                tag == IPP_TAG_TEXTLANG;
+    bool text =
+        tag == IPP_TAG_NAME || tag == IPP_TAG_TEXT || tag == IPP_TAG_NAMELANG || tag == IPP_TAG_TEXTLANG;
     if (n == "job-id" && integer) {
       current.job.jobId = Count(ippGetInteger(attr, 0));
     } else if (n == "job-state" && integer) {
@@ -245,11 +226,9 @@ std::vector<CupsJob> JobsOf(ipp_t* response) {
     } else if (n == "copies" && integer) {
       copies = ippGetInteger(attr, 0);
     } else if (n == "time-at-creation" && integer) {
-      current.job.submitted =
-          ToSpoolTime(std::chrono::system_clock::from_time_t(ippGetInteger(attr, 0)));
+      current.job.submitted = ToSpoolTime(std::chrono::system_clock::from_time_t(ippGetInteger(attr, 0)));
     } else if (n == "time-at-completed" && integer && ippGetInteger(attr, 0) > 0) {
-      current.job.completed =
-          ToSpoolTime(std::chrono::system_clock::from_time_t(ippGetInteger(attr, 0)));
+      current.job.completed = ToSpoolTime(std::chrono::system_clock::from_time_t(ippGetInteger(attr, 0)));
     } else if (text) {
       const char* value = ippGetString(attr, 0, nullptr);
       if (!value) continue;

@@ -88,8 +88,7 @@ std::vector<CupsJob> EndedJobsFrom(Connection& connection, const std::string& pr
                                    std::uint32_t firstId);
 
 // Get-Job-Attributes: one job, or nothing once it has been purged.
-std::optional<CupsJob> JobById(Connection& connection, const std::string& printerUri,
-                               std::uint32_t id);
+std::optional<CupsJob> JobById(Connection& connection, const std::string& printerUri, std::uint32_t id);
 
 // The status bits that stand for a job state. None of them is ever the
 // single bit kJobStatusUserIntervention (1024), the value the engine

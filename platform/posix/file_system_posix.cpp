@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <initializer_list>
 #include <cerrno>
+#include <initializer_list>
 #include <random>
 #include <system_error>
 
@@ -141,8 +141,7 @@ Status AppendFileBytes(const std::string& text, std::string_view bytes) {
   return Status::Ok();
 }
 
-Status AppendFileBytes(const std::string& text, std::string_view bytes,
-                       std::string_view prefixWhenNew) {
+Status AppendFileBytes(const std::string& text, std::string_view bytes, std::string_view prefixWhenNew) {
   const std::string path = NativePath(text);
   if (posix::IsBelowDataFolder(path)) return posix::AnchoredAppendFileBytes(path, bytes, prefixWhenNew);
   for (int attempt = 0; attempt < 8; ++attempt) {
@@ -167,8 +166,7 @@ Status AppendFileBytes(const std::string& text, std::string_view bytes,
 
 namespace {
 
-Status WriteAndRename(const std::string& path, std::initializer_list<std::string_view> pieces,
-                      bool flush) {
+Status WriteAndRename(const std::string& path, std::initializer_list<std::string_view> pieces, bool flush) {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(rng());
   Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0664));
@@ -262,7 +260,8 @@ InputFile::InputFile(const std::string& text) {
   if (fd.Get() < 0) throw StatusError(Status::LastError("open " + path));
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) throw StatusError(Status::LastError("stat " + path));
-  if (!S_ISREG(st.st_mode)) throw StatusError(Status(StatusCode::kInvalidArgument, path + " is not a regular file", EISDIR));
+  if (!S_ISREG(st.st_mode))
+    throw StatusError(Status(StatusCode::kInvalidArgument, path + " is not a regular file", EISDIR));
   (void)::posix_fadvise(fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   size_ = static_cast<std::uint64_t>(st.st_size);
   handle_ = fd.Get();

@@ -32,12 +32,13 @@ class InotifyWatch final : public FolderWatch {
     if (stop.stop_requested()) return Result::kStopped;
     if (lost_ || Drain()) return Result::kChanged;
     const bool forever = timeout.count() < 0 || timeout == std::chrono::milliseconds::max();
-    const auto deadline = forever ? std::chrono::steady_clock::time_point::max()
-                                  : std::chrono::steady_clock::now() + timeout;
+    const auto deadline =
+        forever ? std::chrono::steady_clock::time_point::max() : std::chrono::steady_clock::now() + timeout;
     for (;;) {
       std::chrono::milliseconds left = std::chrono::milliseconds::max();
       if (!forever) {
-        left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                     std::chrono::steady_clock::now());
         if (left.count() < 0) return Result::kTimedOut;
       }
       switch (wait_.Wait(inotify_, left, stop)) {

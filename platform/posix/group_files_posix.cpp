@@ -60,14 +60,16 @@ Status ReplaceGroupFile(const std::filesystem::path& file, std::string_view cont
     ssize_t n = ::write(fd, p, left);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      status = n < 0 ? Status::LastError("write " + tmp.string()) : Status(StatusCode::kIoError, "write " + tmp.string());
+      status = n < 0 ? Status::LastError("write " + tmp.string())
+                     : Status(StatusCode::kIoError, "write " + tmp.string());
       break;
     }
     p += n;
     left -= static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0 && status) status = Status::LastError("close " + tmp.string());
-  if (status && ::rename(tmp.c_str(), file.c_str()) != 0) status = Status::LastError("replace " + file.string());
+  if (status && ::rename(tmp.c_str(), file.c_str()) != 0)
+    status = Status::LastError("replace " + file.string());
   if (!status) ::unlink(tmp.c_str());
   return status;
 }

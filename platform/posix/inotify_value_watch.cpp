@@ -16,8 +16,8 @@
 namespace platform {
 namespace {
 
-constexpr std::uint32_t kEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE |
-                                  IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr std::uint32_t kEvents =
+    IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF;
 
 // The longest single poll; a longer wait polls again.
 constexpr std::chrono::milliseconds kLongestPoll{60000};
@@ -38,7 +38,8 @@ class Fd {
 
 class InotifyValueWatch final : public ValueWatch {
  public:
-  InotifyValueWatch(std::filesystem::path folder, std::set<std::string> files, std::unique_ptr<ValueWatch> fallback)
+  InotifyValueWatch(std::filesystem::path folder, std::set<std::string> files,
+                    std::unique_ptr<ValueWatch> fallback)
       : folder_(std::move(folder)),
         files_(std::move(files)),
         fallback_(std::move(fallback)),
@@ -62,7 +63,8 @@ class InotifyValueWatch final : public ValueWatch {
     for (;;) {
       if (stop.stop_requested()) return false;
       if (Drain()) return true;
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left <= std::chrono::milliseconds::zero()) return false;
       pollfd fds[2] = {{inotify_.Get(), POLLIN, 0}, {wake.Get(), POLLIN, 0}};
       const int ms = static_cast<int>(std::min(left, kLongestPoll).count());

@@ -23,7 +23,7 @@ LocalTime ToLocalTime(std::chrono::system_clock::time_point when) {
 }
 
 std::chrono::system_clock::time_point FromLocalTime(int year, int month, int day, int hour, int minute,
-                                                   int second) {
+                                                    int second) {
   ::tzset();
   struct tm tm {};
   tm.tm_year = year - 1900;

@@ -24,7 +24,8 @@ class Buffer {
   Buffer& operator=(const Buffer&) = delete;
   gss_buffer_t Get() { return &buffer_; }
   std::string Bytes() const {
-    return buffer_.value ? std::string(static_cast<const char*>(buffer_.value), buffer_.length) : std::string();
+    return buffer_.value ? std::string(static_cast<const char*>(buffer_.value), buffer_.length)
+                         : std::string();
   }
   // Names and messages, which some mechanisms hand out with their
   // terminating zero counted.
@@ -113,19 +114,14 @@ std::int32_t MapStatus(OM_uint32 major) {
     return (major & GSS_S_CONTINUE_NEEDED) ? ntlm_status::kContinueNeeded : ntlm_status::kOk;
   }
   switch (GSS_ROUTINE_ERROR(major)) {
-    case GSS_S_BAD_MECH:
-      return ntlm_status::kPackageNotFound;
+    case GSS_S_BAD_MECH: return ntlm_status::kPackageNotFound;
     case GSS_S_NO_CRED:
-    case GSS_S_CREDENTIALS_EXPIRED:
-      return ntlm_status::kNoCredentials;
-    case GSS_S_DEFECTIVE_CREDENTIAL:
-      return ntlm_status::kLogonDenied;
+    case GSS_S_CREDENTIALS_EXPIRED: return ntlm_status::kNoCredentials;
+    case GSS_S_DEFECTIVE_CREDENTIAL: return ntlm_status::kLogonDenied;
     case GSS_S_DEFECTIVE_TOKEN:
     case GSS_S_BAD_SIG:
-    case GSS_S_NO_CONTEXT:
-      return ntlm_status::kInvalidToken;
-    default:
-      return ntlm_status::kInternalError;
+    case GSS_S_NO_CONTEXT: return ntlm_status::kInvalidToken;
+    default: return ntlm_status::kInternalError;
   }
 }
 
@@ -169,7 +165,8 @@ class GssNtlmClient final : public NtlmClientContext {
   }
 
   NtlmStep Continue(std::string_view challenge) override {
-    if (!started_ || cred_.Empty()) return Failure(ntlm_status::kInternalError, "the exchange was not started");
+    if (!started_ || cred_.Empty())
+      return Failure(ntlm_status::kInternalError, "the exchange was not started");
     gss_buffer_desc input{challenge.size(), const_cast<char*>(challenge.data())};
     return Step(&input);
   }
@@ -204,9 +201,9 @@ class GssNtlmServer final : public NtlmServerContext {
     gss_buffer_desc input{token.size(), const_cast<char*>(token.data())};
     Buffer output;
     Name source;
-    const OM_uint32 major = gss_accept_sec_context(&minor, context_.Inout(), cred_.Get(), &input,
-                                                   GSS_C_NO_CHANNEL_BINDINGS, source.Out(), nullptr,
-                                                   output.Get(), nullptr, nullptr, nullptr);
+    const OM_uint32 major =
+        gss_accept_sec_context(&minor, context_.Inout(), cred_.Get(), &input, GSS_C_NO_CHANNEL_BINDINGS,
+                               source.Out(), nullptr, output.Get(), nullptr, nullptr, nullptr);
     NtlmStep step = MakeStep(major, minor, output);
     if (GSS_ROUTINE_ERROR(major) == GSS_S_FAILURE || GSS_ROUTINE_ERROR(major) == GSS_S_DEFECTIVE_CREDENTIAL) {
       step.status = ntlm_status::kLogonDenied;
@@ -214,7 +211,8 @@ class GssNtlmServer final : public NtlmServerContext {
     if (step.status == ntlm_status::kOk && source.Get() != GSS_C_NO_NAME) {
       Buffer text;
       OM_uint32 ignored = 0;
-      if (!GSS_ERROR(gss_display_name(&ignored, source.Get(), text.Get(), nullptr))) clientName_ = text.Text();
+      if (!GSS_ERROR(gss_display_name(&ignored, source.Get(), text.Get(), nullptr)))
+        clientName_ = text.Text();
     }
     return step;
   }

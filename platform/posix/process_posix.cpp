@@ -165,8 +165,8 @@ std::optional<int> Process::Wait(std::chrono::milliseconds timeout, std::stop_to
     }
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline || stop.stop_requested()) return std::nullopt;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
-                      std::chrono::milliseconds(1);
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) + std::chrono::milliseconds(1);
     InterruptibleSleep(std::min(pause, left), stop);
     if (pause < std::chrono::milliseconds(100)) pause *= 2;
   }

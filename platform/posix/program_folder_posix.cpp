@@ -34,13 +34,16 @@ Result<std::string> TrustedProgramFile(const std::string& folder, const std::str
     return Status(StatusCode::kInvalidArgument, "program \"" + name + "\" in folder \"" + folder + "\"");
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) return Status::LastError("program folder " + folder);
-  if (!S_ISDIR(st.st_mode)) return Status(StatusCode::kNotFound, "program folder " + folder + " is not a folder");
+  if (!S_ISDIR(st.st_mode))
+    return Status(StatusCode::kNotFound, "program folder " + folder + " is not a folder");
   if (!OnlyOwnerChanges(st))
-    return Status(StatusCode::kAccessDenied,
-                  "program folder " + folder + " is not trusted: owned by another account or writable by others");
+    return Status(
+        StatusCode::kAccessDenied,
+        "program folder " + folder + " is not trusted: owned by another account or writable by others");
   const std::string path = folder == "/" ? "/" + name : folder + "/" + name;
   if (::lstat(path.c_str(), &st) != 0) return Status::LastError("program " + path);
-  if (!S_ISREG(st.st_mode)) return Status(StatusCode::kAccessDenied, "program " + path + " is not a regular file");
+  if (!S_ISREG(st.st_mode))
+    return Status(StatusCode::kAccessDenied, "program " + path + " is not a regular file");
   if (!OnlyOwnerChanges(st))
     return Status(StatusCode::kAccessDenied,
                   "program " + path + " is not trusted: owned by another account or writable by others");

@@ -27,7 +27,8 @@ ReadableWait::Result ReadableWait::Wait(int fd, std::chrono::milliseconds timeou
   if (stop.stop_requested()) return Result::kStopped;
   std::stop_callback onStop(stop, [this] {
     const std::uint64_t one = 1;
-    if (wake_ >= 0) [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+    if (wake_ >= 0) [[maybe_unused]]
+      ssize_t n = ::write(wake_, &one, sizeof one);
   });
   const bool forever = timeout.count() < 0 || timeout == std::chrono::milliseconds::max();
   const auto deadline =
@@ -36,7 +37,8 @@ ReadableWait::Result ReadableWait::Wait(int fd, std::chrono::milliseconds timeou
     if (stop.stop_requested()) return Result::kStopped;
     int wait = -1;
     if (!forever) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() < 0) return Result::kTimedOut;
       wait = left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
     }

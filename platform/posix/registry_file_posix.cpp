@@ -135,7 +135,8 @@ Status MakeFolder(const fs::path& folder) {
   if (errno != EEXIST) return FromErrno(errno, "create registry key", folder);
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) return FromErrno(errno, "create registry key", folder);
-  if (!S_ISDIR(st.st_mode)) return Status(StatusCode::kAlreadyExists, "registry key " + folder.string() + " is not a folder");
+  if (!S_ISDIR(st.st_mode))
+    return Status(StatusCode::kAlreadyExists, "registry key " + folder.string() + " is not a folder");
   return Status::Ok();
 }
 
@@ -171,17 +172,19 @@ class FileKey final : public RegistryKey {
  public:
   explicit FileKey(fs::path folder) : folder_(std::move(folder)) {}
 
-  Status QueryValue(std::string_view name, RegType* type, void* data,
-                    std::uint32_t* size) override {
+  Status QueryValue(std::string_view name, RegType* type, void* data, std::uint32_t* size) override {
     std::string raw;
     const fs::path file = ValueFile(name);
     if (!ReadWhole(file, raw)) return FromErrno(errno, "read registry value", file);
     ParsedValue v;
-    if (!Parse(raw, v)) return Status(StatusCode::kInvalidArgument, "damaged registry value " + file.string());
+    if (!Parse(raw, v))
+      return Status(StatusCode::kInvalidArgument, "damaged registry value " + file.string());
     if (type) *type = v.type;
     auto needed = static_cast<std::uint32_t>(v.data.size());
     if (!size) {
-      if (data) return Status(StatusCode::kInvalidArgument, "registry value " + file.string() + " queried without a size");
+      if (data)
+        return Status(StatusCode::kInvalidArgument,
+                      "registry value " + file.string() + " queried without a size");
       return Status::Ok();
     }
     if (!data) {
@@ -197,8 +200,7 @@ class FileKey final : public RegistryKey {
     return Status::Ok();
   }
 
-  Status SetValue(std::string_view name, RegType type, const void* data,
-                     std::uint32_t size) override {
+  Status SetValue(std::string_view name, RegType type, const void* data, std::uint32_t size) override {
     std::string content(kMagic, 4);
     PutU32(content, static_cast<std::uint32_t>(type));
     PutU32(content, static_cast<std::uint32_t>(name.size()));
@@ -247,7 +249,8 @@ class FileKey final : public RegistryKey {
   }
 
   Status DeleteValue(std::string_view name) override {
-    if (::unlink(ValueFile(name).c_str()) != 0) return FromErrno(errno, "delete registry value", ValueFile(name));
+    if (::unlink(ValueFile(name).c_str()) != 0)
+      return FromErrno(errno, "delete registry value", ValueFile(name));
     return Status::Ok();
   }
 
@@ -299,7 +302,8 @@ class FileRegistry final : public Registry {
     fs::path folder = KeyFolder(hive, path);
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) return FromErrno(errno, "open registry key", folder);
-    if (!S_ISDIR(st.st_mode)) return Status(StatusCode::kNotFound, "registry key " + folder.string() + " is not a folder");
+    if (!S_ISDIR(st.st_mode))
+      return Status(StatusCode::kNotFound, "registry key " + folder.string() + " is not a folder");
     if (::access(folder.c_str(), R_OK | X_OK) != 0) return FromErrno(errno, "open registry key", folder);
     return std::unique_ptr<RegistryKey>(std::make_unique<FileKey>(folder));
   }
@@ -314,7 +318,8 @@ class FileRegistry final : public Registry {
     if (SplitKeyPath(path).empty()) return Status(StatusCode::kAccessDenied, "delete a whole hive");
     fs::path folder = KeyFolder(hive, path);
     std::error_code ec;
-    if (!fs::is_directory(folder, ec)) return Status(StatusCode::kNotFound, "registry key " + folder.string());
+    if (!fs::is_directory(folder, ec))
+      return Status(StatusCode::kNotFound, "registry key " + folder.string());
     fs::remove_all(folder, ec);
     if (ec) return Status::FromSystem(ec.value(), "delete registry key " + folder.string());
     return Status::Ok();

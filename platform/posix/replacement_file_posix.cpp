@@ -72,13 +72,9 @@ std::string TemporaryName(const std::string& leaf) {
 // when the path is below it, opened as it stands otherwise.
 Status OpenParent(const std::string& path, posix::AnchoredParent& out, bool& anchored) {
   switch (posix::OpenAnchoredParent(path, false, out)) {
-    case posix::Walk::kOpened:
-      anchored = true;
-      return Status();
-    case posix::Walk::kRefused:
-      return Status(StatusCode::kAccessDenied, "walk to " + path);
-    case posix::Walk::kOutside:
-      break;
+    case posix::Walk::kOpened: anchored = true; return Status();
+    case posix::Walk::kRefused: return Status(StatusCode::kAccessDenied, "walk to " + path);
+    case posix::Walk::kOutside: break;
   }
   anchored = false;
   const std::size_t slash = path.rfind('/');
@@ -175,7 +171,8 @@ ReplacementFile& ReplacementFile::operator=(ReplacementFile&& other) noexcept = 
 std::uint64_t ReplacementFile::Size() const { return state_ ? state_->size : 0; }
 
 Result<std::uint64_t> ReplacementFile::CopyFrom(const std::string& source) {
-  if (!state_ || !state_->file.Valid()) return Status(StatusCode::kInvalidArgument, "copy into a placed file");
+  if (!state_ || !state_->file.Valid())
+    return Status(StatusCode::kInvalidArgument, "copy into a placed file");
   Result<UniqueFd> in = OpenSource(NativePath(source));
   if (!in) return in.Status();
   const int from = in->Get(), to = state_->file.Get();
@@ -195,8 +192,8 @@ Result<std::uint64_t> ReplacementFile::CopyFrom(const std::string& source) {
     }
     if (n == 0) break;
     if (errno == EINTR) continue;
-    if (copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                        errno == EBADF)) {
+    if (copied == 0 &&
+        (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)) {
       kernel = false;
       break;
     }
@@ -227,8 +224,8 @@ Result<std::string> ReplacementFile::ReadAt(std::uint64_t offset, std::size_t le
   std::string bytes(length, '\0');
   std::size_t got = 0;
   while (got < length) {
-    const ssize_t n = ::pread(state_->file.Get(), bytes.data() + got, length - got,
-                              static_cast<off_t>(offset + got));
+    const ssize_t n =
+        ::pread(state_->file.Get(), bytes.data() + got, length - got, static_cast<off_t>(offset + got));
     if (n < 0) {
       if (errno == EINTR) continue;
       return state_->Failure("read the temporary file for");

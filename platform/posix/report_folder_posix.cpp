@@ -27,7 +27,8 @@ std::string HomeFolder() {
 Result<std::string> PrivateFolderIn(const std::string& base) {
   if (base.empty() || base[0] != '/') return Status(StatusCode::kNotFound, "no folder \"" + base + "\"");
   const std::string folder = base + "/quillmark";
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return Status::LastError("create folder " + folder);
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    return Status::LastError("create folder " + folder);
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0) return Status::LastError("stat " + folder);
   if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
@@ -44,7 +45,8 @@ Result<std::string> UserReportFolder() {
     const std::string home = HomeFolder();
     if (home.empty()) return Status(StatusCode::kNotFound, "no home folder for a report folder");
     cache = home + "/.cache";
-    if (::mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST) return Status::LastError("create folder " + cache);
+    if (::mkdir(cache.c_str(), 0700) != 0 && errno != EEXIST)
+      return Status::LastError("create folder " + cache);
   }
   return PrivateFolderIn(cache);
 }

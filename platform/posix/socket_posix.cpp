@@ -1,6 +1,4 @@
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <limits.h>
 #include <netdb.h>
@@ -8,6 +6,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/socket.h"
 
@@ -151,7 +151,8 @@ std::string TcpSocket::PeerAddress() const {
   if (!IsOpen()) return {};
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
-  if (getpeername(Fd(handle_), reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET)
+  if (getpeername(Fd(handle_), reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+      peer.sin_family != AF_INET)
     return {};
   char text[INET_ADDRSTRLEN] = {};
   if (inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) == nullptr) return {};

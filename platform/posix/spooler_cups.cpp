@@ -17,10 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/latin1.h"
 #include "platform/posix/cups_change_notification.h"
 #include "platform/posix/cups_ipp.h"
 #include "platform/posix/cups_job_tracker.h"
-#include "platform/latin1.h"
 #include "platform/spooler.h"
 
 namespace platform {
@@ -67,11 +67,10 @@ class CupsPrinter final : public SpoolPrinter {
     return jobs;
   }
 
-  std::unique_ptr<ChangeNotification> FindFirstChangeNotification(
-      std::uint32_t filter, const NotifyOptions& options) override {
+  std::unique_ptr<ChangeNotification> FindFirstChangeNotification(std::uint32_t filter,
+                                                                  const NotifyOptions& options) override {
     auto tracker = std::make_shared<cups::JobTracker>();
-    auto notification =
-        std::make_unique<cups::CupsChangeNotification>(name_, filter, options, tracker);
+    auto notification = std::make_unique<cups::CupsChangeNotification>(name_, filter, options, tracker);
     tracker_ = std::move(tracker);
     return notification;
   }
@@ -140,8 +139,8 @@ class CupsSpooler final : public Spooler {
   std::optional<std::string> DefaultPrinterName() override {
     Connection connection;
     // The user's default (lpoptions, LPDEST, PRINTER) before the server's.
-    std::unique_ptr<cups_dest_t, DestsDeleter> dest(
-        cupsGetNamedDest(connection.Http(), nullptr, nullptr), DestsDeleter{1});
+    std::unique_ptr<cups_dest_t, DestsDeleter> dest(cupsGetNamedDest(connection.Http(), nullptr, nullptr),
+                                                    DestsDeleter{1});
     if (!dest) return std::nullopt;
     return platform::Utf8ToLatin1(dest->name);
   }

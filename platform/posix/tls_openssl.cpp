@@ -218,7 +218,8 @@ std::unique_ptr<TlsStream> StartTlsClient(TcpSocket& socket, std::string_view ho
     }
     throw TlsError("TLS handshake failed: " + text);
   }
-  return std::make_unique<OpenSslStream>(std::move(ssl), fd, timeout.count() > 0 ? timeout : std::chrono::hours(24));
+  return std::make_unique<OpenSslStream>(std::move(ssl), fd,
+                                         timeout.count() > 0 ? timeout : std::chrono::hours(24));
 }
 
 }  // namespace platform

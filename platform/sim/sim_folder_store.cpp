@@ -88,7 +88,9 @@ class FolderStore final : public Store {
     if (folder_.has_parent_path()) fs::create_directories(folder_.parent_path(), ec);
     Status made = MakeFolder(folder_);
     if (made) made = MakeFolder(folder_ / "printers");
-    if (!made) throw SpoolerError(kErrorAccessDenied, "cannot use the spool folder " + folder_.string() + ": " + made.ToString());
+    if (!made)
+      throw SpoolerError(kErrorAccessDenied,
+                         "cannot use the spool folder " + folder_.string() + ": " + made.ToString());
   }
 
   std::vector<PrinterEntry> Printers() override {
@@ -99,7 +101,8 @@ class FolderStore final : public Store {
         if (auto printer = ParsePrinter(*text)) out.push_back(std::move(*printer));
       }
     }
-    std::sort(out.begin(), out.end(), [](const PrinterEntry& a, const PrinterEntry& b) { return a.name < b.name; });
+    std::sort(out.begin(), out.end(),
+              [](const PrinterEntry& a, const PrinterEntry& b) { return a.name < b.name; });
     return out;
   }
 
@@ -123,8 +126,10 @@ class FolderStore final : public Store {
     {
       FileLock lock(folder / "lock", true);
       // Gone for readers first, then the rest.
-      if (Status removed = RemoveGroupFile(folder / "printer"); !removed) LogWarning("simulated printer not removed whole", removed);
-      if (Status removed = RemoveGroupFile(folder / "queue"); !removed) LogWarning("simulated printer not removed whole", removed);
+      if (Status removed = RemoveGroupFile(folder / "printer"); !removed)
+        LogWarning("simulated printer not removed whole", removed);
+      if (Status removed = RemoveGroupFile(folder / "queue"); !removed)
+        LogWarning("simulated printer not removed whole", removed);
     }
     fs::remove_all(folder, ec);
     return true;
@@ -140,7 +145,8 @@ class FolderStore final : public Store {
 
   void SetDefaultPrinter(std::string_view name) override {
     if (name.empty()) {
-      if (Status removed = RemoveGroupFile(folder_ / "default"); !removed) LogWarning("default printer not cleared", removed);
+      if (Status removed = RemoveGroupFile(folder_ / "default"); !removed)
+        LogWarning("default printer not cleared", removed);
     } else {
       ReplaceFile(folder_ / "default", "=" + EscapeWord(name) + "\n");
     }
@@ -156,7 +162,9 @@ class FolderStore final : public Store {
     fs::path folder = PrinterFolder(name);
     if (!ReadFile(folder / "printer")) return false;
     FileLock lock(folder / "lock", true);
-    if (!lock.Held()) throw SpoolerError(kErrorAccessDenied, "cannot lock " + folder.string() + ": " + lock.Status().ToString());
+    if (!lock.Held())
+      throw SpoolerError(kErrorAccessDenied,
+                         "cannot lock " + folder.string() + ": " + lock.Status().ToString());
     auto text = ReadFile(folder / "queue");
     if (!text) return false;  // removed meanwhile
     QueueState queue = ParseQueue(*text).value_or(QueueState{});
@@ -203,7 +211,8 @@ class FolderStore final : public Store {
       }
       std::chrono::milliseconds left = std::chrono::milliseconds::max();
       if (!forever) {
-        left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                     std::chrono::steady_clock::now());
         if (left <= std::chrono::milliseconds::zero()) return WaitResult::kTimedOut;
       }
       if (watch && watch->Lost()) watch = FolderWatch::ForFile(queueFile.string());

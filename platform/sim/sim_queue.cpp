@@ -17,10 +17,13 @@ bool IsZero(const SpoolTime& time) { return time == SpoolTime{}; }
 
 NotifyData JobRecord(const SpoolJob& job, std::uint16_t field) {
   switch (field) {
-    case kJobNotifyUserName: return NotifyData::Text(kJobNotifyType, field, job.jobId, job.userName.value_or(""));
+    case kJobNotifyUserName:
+      return NotifyData::Text(kJobNotifyType, field, job.jobId, job.userName.value_or(""));
     case kJobNotifyStatus: return NotifyData::Number(kJobNotifyType, field, job.jobId, job.status);
-    case kJobNotifyStatusString: return NotifyData::Text(kJobNotifyType, field, job.jobId, job.statusText.value_or(""));
-    case kJobNotifyDocument: return NotifyData::Text(kJobNotifyType, field, job.jobId, job.document.value_or(""));
+    case kJobNotifyStatusString:
+      return NotifyData::Text(kJobNotifyType, field, job.jobId, job.statusText.value_or(""));
+    case kJobNotifyDocument:
+      return NotifyData::Text(kJobNotifyType, field, job.jobId, job.document.value_or(""));
     case kJobNotifySubmitted: {
       NotifyData data;
       data.type = kJobNotifyType;
@@ -31,7 +34,8 @@ NotifyData JobRecord(const SpoolJob& job, std::uint16_t field) {
       return data;
     }
     case kJobNotifyTotalPages: return NotifyData::Number(kJobNotifyType, field, job.jobId, job.totalPages);
-    case kJobNotifyPagesPrinted: return NotifyData::Number(kJobNotifyType, field, job.jobId, job.pagesPrinted);
+    case kJobNotifyPagesPrinted:
+      return NotifyData::Number(kJobNotifyType, field, job.jobId, job.pagesPrinted);
     default: return NotifyData::Number(kJobNotifyType, field, job.jobId, 0);
   }
 }
@@ -41,7 +45,8 @@ NotifyData PrinterRecord(const QueueState& state, std::string_view printerName, 
     case kPrinterNotifyStatus: return NotifyData::Number(kPrinterNotifyType, field, 0, state.printerStatus);
     case kPrinterNotifyCJobs:
       return NotifyData::Number(kPrinterNotifyType, field, 0, static_cast<std::uint32_t>(state.jobs.size()));
-    case kPrinterNotifyPrinterName: return NotifyData::Text(kPrinterNotifyType, field, 0, std::string(printerName));
+    case kPrinterNotifyPrinterName:
+      return NotifyData::Text(kPrinterNotifyType, field, 0, std::string(printerName));
     case kPrinterNotifyServerName:
     case kPrinterNotifyShareName: return NotifyData::Text(kPrinterNotifyType, field, 0, "");
     default: return NotifyData::Number(kPrinterNotifyType, field, 0, 0);
@@ -83,9 +88,9 @@ std::uint32_t SimQueue::Submit(const SimJobSpec& spec) {
   state_.jobs.push_back(job);
 
   ChangeEntry& entry = Begin(kPrinterChangeAddJob);
-  for (std::uint16_t field : {kJobNotifyStatus, kJobNotifyStatusString, kJobNotifyDocument,
-                              kJobNotifyUserName, kJobNotifyTotalPages, kJobNotifyPagesPrinted,
-                              kJobNotifySubmitted}) {
+  for (std::uint16_t field :
+       {kJobNotifyStatus, kJobNotifyStatusString, kJobNotifyDocument, kJobNotifyUserName,
+        kJobNotifyTotalPages, kJobNotifyPagesPrinted, kJobNotifySubmitted}) {
     entry.records.push_back(JobRecord(job, field));
   }
   entry.records.push_back(PrinterRecord(state_, printerName_, kPrinterNotifyCJobs));
@@ -188,8 +193,8 @@ std::optional<std::string> ReadOptionalWord(const std::string& word) {
 }
 
 void PutTime(std::ostream& out, const SpoolTime& t) {
-  out << ' ' << t.year << ' ' << t.month << ' ' << t.dayOfWeek << ' ' << t.day << ' ' << t.hour
-      << ' ' << t.minute << ' ' << t.second << ' ' << t.milliseconds;
+  out << ' ' << t.year << ' ' << t.month << ' ' << t.dayOfWeek << ' ' << t.day << ' ' << t.hour << ' '
+      << t.minute << ' ' << t.second << ' ' << t.milliseconds;
 }
 
 bool GetTime(std::istream& in, SpoolTime& t) {

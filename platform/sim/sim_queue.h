@@ -86,8 +86,7 @@ class QM_PLATFORM_API SimQueue {
 // The record of one field of a job as it stands.
 NotifyData JobRecord(const SpoolJob& job, std::uint16_t field);
 // The record of one printer field.
-NotifyData PrinterRecord(const QueueState& state, std::string_view printerName,
-                         std::uint16_t field);
+NotifyData PrinterRecord(const QueueState& state, std::string_view printerName, std::uint16_t field);
 
 // The text form of a queue in a spool folder, and back. Parsing returns
 // nothing for a text that is not a queue.

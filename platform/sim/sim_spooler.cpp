@@ -82,8 +82,8 @@ class SimNotification final : public ChangeNotification {
   }
 
   WaitResult Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
-    return store_->WaitFor(printer_, [this](const QueueState& queue) { return Signalled(queue); }, timeout,
-                           std::move(stop));
+    return store_->WaitFor(
+        printer_, [this](const QueueState& queue) { return Signalled(queue); }, timeout, std::move(stop));
   }
 
   std::uint32_t Next(const NotifyOptions* options, NotifyInfo* info) override {
@@ -170,7 +170,8 @@ class SimPrinter final : public SpoolPrinter {
     auto counted = faults_->Enter(SimCall::kEnumJobs);
     QueueState queue = ReadQueue(*store_, name_);
     std::vector<SpoolJob> out;
-    for (std::size_t i = firstJob; i < queue.jobs.size() && out.size() < count; ++i) out.push_back(queue.jobs[i]);
+    for (std::size_t i = firstJob; i < queue.jobs.size() && out.size() < count; ++i)
+      out.push_back(queue.jobs[i]);
     return out;
   }
 

@@ -50,8 +50,7 @@ class Store {
 
   // Waits until `ready` holds for the queue, `timeout` passed or `stop` was
   // requested. A printer that is removed counts as ready.
-  virtual WaitResult WaitFor(std::string_view printer,
-                             const std::function<bool(const QueueState&)>& ready,
+  virtual WaitResult WaitFor(std::string_view printer, const std::function<bool(const QueueState&)>& ready,
                              std::chrono::milliseconds timeout, std::stop_token stop) = 0;
 };
 

@@ -4,17 +4,14 @@
 
 namespace platform {
 
-std::vector<TrayIconData>::iterator SimTrayArea::Locate(const TrayOwner* owner,
-                                                        std::uint32_t id) {
-  return std::find_if(icons_.begin(), icons_.end(), [&](const TrayIconData& d) {
-    return d.owner == owner && d.id == id;
-  });
+std::vector<TrayIconData>::iterator SimTrayArea::Locate(const TrayOwner* owner, std::uint32_t id) {
+  return std::find_if(icons_.begin(), icons_.end(),
+                      [&](const TrayIconData& d) { return d.owner == owner && d.id == id; });
 }
 
 const TrayIconData* SimTrayArea::Find(const TrayOwner* owner, std::uint32_t id) const {
-  auto it = std::find_if(icons_.begin(), icons_.end(), [&](const TrayIconData& d) {
-    return d.owner == owner && d.id == id;
-  });
+  auto it = std::find_if(icons_.begin(), icons_.end(),
+                         [&](const TrayIconData& d) { return d.owner == owner && d.id == id; });
   return it == icons_.end() ? nullptr : &*it;
 }
 

@@ -79,7 +79,8 @@ bool NamesBelowDataFolder(const std::string& path, std::string& root, std::vecto
                           bool& refused) {
   root = DataFolder();
   refused = false;
-  if (root.empty() || path.size() < root.size() || !SameName(std::string_view(path).substr(0, root.size()), root))
+  if (root.empty() || path.size() < root.size() ||
+      !SameName(std::string_view(path).substr(0, root.size()), root))
     return false;
   if (path.size() > root.size() && !IsSeparator(path[root.size()]) && !IsSeparator(root.back())) return false;
   if (!SplitNames(std::string_view(path).substr(root.size()), names)) refused = true;
@@ -206,7 +207,8 @@ bool RenameWithPosixSemantics(HANDLE file, const std::wstring& path) {
   info->RootDirectory = nullptr;
   info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
   std::copy(target.begin(), target.end(), info->FileName);
-  if (::SetFileInformationByHandle(file, kFileRenameInfoEx, info, static_cast<DWORD>(buffer.size()))) return true;
+  if (::SetFileInformationByHandle(file, kFileRenameInfoEx, info, static_cast<DWORD>(buffer.size())))
+    return true;
   LogDebug(Status::LastError("rename with POSIX semantics").ToString());
   return false;
 }
@@ -244,7 +246,8 @@ Status WriteAll(HANDLE file, std::string_view bytes, const std::string& what) {
 }
 
 Status AppendLocked(HANDLE file, std::string_view bytes, const std::string& what) {
-  if (bytes.size() > MAXDWORD) return Status(StatusCode::kInvalidArgument, "append to " + what + ": too long");
+  if (bytes.size() > MAXDWORD)
+    return Status(StatusCode::kInvalidArgument, "append to " + what + ": too long");
   OVERLAPPED appendLock{};
   appendLock.Offset = 0xFFFFFFF0;
   appendLock.OffsetHigh = 0x7FFFFFFF;
@@ -320,8 +323,8 @@ void KeepAttributesOf(const std::wstring& old, HANDLE file) {
   DWORD needed = 0;
   ::GetKernelObjectSecurity(source.get(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
   std::vector<char> descriptor(needed);
-  if (needed == 0 || !::GetKernelObjectSecurity(source.get(), DACL_SECURITY_INFORMATION, descriptor.data(), needed,
-                                                &needed)) {
+  if (needed == 0 || !::GetKernelObjectSecurity(source.get(), DACL_SECURITY_INFORMATION, descriptor.data(),
+                                                needed, &needed)) {
     LogWarning("access list not kept on the replacement", Status::LastError("read it"));
     return;
   }
@@ -337,8 +340,8 @@ void KeepAttributesOf(const std::wstring& old, HANDLE file) {
 Status ReplaceByRename(const std::wstring& target, std::initializer_list<std::string_view> pieces, bool flush,
                        const std::string& what) {
   const std::wstring tmp = TemporaryName(target);
-  Result<UniqueHandle> file =
-      OpenFile(tmp, GENERIC_WRITE | WRITE_DAC | DELETE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, what + " (temporary)");
+  Result<UniqueHandle> file = OpenFile(tmp, GENERIC_WRITE | WRITE_DAC | DELETE, 0, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, what + " (temporary)");
   if (!file) return file.Status();
   KeepAttributesOf(target, file->get());
   Status status;
@@ -407,8 +410,8 @@ Walk OpenAnchoredFolder(const std::string& path, AnchoredParent& out) {
   return WalkFolders(root, names, names.size(), out) ? Walk::kOpened : Walk::kRefused;
 }
 
-Result<UniqueHandle> OpenPlainFile(const AnchoredParent& at, DWORD access, DWORD disposition, bool anyLinkCount,
-                                   DWORD share) {
+Result<UniqueHandle> OpenPlainFile(const AnchoredParent& at, DWORD access, DWORD disposition,
+                                   bool anyLinkCount, DWORD share) {
   const std::string what = Latin1NameFromWide(at.Path()).value_or("?");
   Result<UniqueHandle> file = OpenFile(at.Path(), access | FILE_READ_ATTRIBUTES, share, disposition,
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, what);
@@ -442,7 +445,8 @@ Result<std::string> AnchoredReadFileBytes(const std::string& path) {
 
 Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened)
+    return Status(StatusCode::kAccessDenied, "walk to " + path);
   // Truncated only once it is known to be a plain file of its own.
   Result<UniqueHandle> file = OpenPlainFile(at, GENERIC_WRITE, OPEN_ALWAYS);
   if (!file) return file.Status();
@@ -453,16 +457,18 @@ Status AnchoredWriteFileBytes(const std::string& path, std::string_view bytes) {
 Status AnchoredAppendFileBytes(const std::string& path, std::string_view bytes,
                                std::optional<std::string_view> prefixWhenNew) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened)
+    return Status(StatusCode::kAccessDenied, "walk to " + path);
   return AppendOrCreate(
-      [&](DWORD disposition, DWORD share) { return OpenPlainFile(at, kAppend, disposition, false, share); }, bytes,
-      prefixWhenNew.value_or(std::string_view()), path);
+      [&](DWORD disposition, DWORD share) { return OpenPlainFile(at, kAppend, disposition, false, share); },
+      bytes, prefixWhenNew.value_or(std::string_view()), path);
 }
 
 Status AnchoredReplaceFileBytes(const std::string& path, std::initializer_list<std::string_view> pieces,
                                 bool flush) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened)
+    return Status(StatusCode::kAccessDenied, "walk to " + path);
   // A rename replaces the name itself: a link there is replaced, not
   // followed. The temporary file is new (CREATE_NEW), so no link either.
   return ReplaceByRename(at.Path(), pieces, flush, path);
@@ -478,7 +484,8 @@ bool AnchoredFileExists(const std::string& path) {
 
 Status AnchoredCreateFolder(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened)
+    return Status(StatusCode::kAccessDenied, "walk to " + path);
   if (!::CreateDirectoryW(at.Path().c_str(), nullptr)) return Status::LastError("create folder " + path);
   return Status::Ok();
 }
@@ -511,13 +518,15 @@ Status DeleteEvenReadOnly(const std::wstring& leaf, const std::string& path) {
 
 Status AnchoredForceRemoveFile(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened)
+    return Status(StatusCode::kAccessDenied, "walk to " + path);
   return DeleteEvenReadOnly(at.Path(), path);
 }
 
 Result<UniqueHandle> AnchoredOpenLockFile(const std::string& path) {
   AnchoredParent at;
-  if (OpenAnchoredParent(path, at) != Walk::kOpened) return Status(StatusCode::kAccessDenied, "walk to " + path);
+  if (OpenAnchoredParent(path, at) != Walk::kOpened)
+    return Status(StatusCode::kAccessDenied, "walk to " + path);
   Result<UniqueHandle> file = OpenPlainFile(at, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   // A lock made by another account may be read-only to us; LockFileEx
   // works on a handle opened for reading too.
@@ -551,8 +560,7 @@ std::size_t RemoveFilesBelow(const std::string& folder, std::string_view suffix,
       at.folder = windows::WideFromLatin1(windows::WithoutTrailingSeparators(NativePath(folder)));
       checked = false;
       break;
-    case windows::Walk::kOpened:
-      break;
+    case windows::Walk::kOpened: break;
   }
   std::size_t removed = 0;
   windows::ForEachFileBelow(at.folder, windows::WithoutTrailingSeparators(folder), suffix, checked,

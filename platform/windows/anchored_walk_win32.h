@@ -138,8 +138,7 @@ Result<UniqueHandle> OpenPlainFile(const AnchoredParent& at, DWORD access, DWORD
 // whole path and the Latin-1 text `base`\name...; reparse points are
 // neither followed nor listed. With `hold`, each subfolder is opened and
 // checked like the walk's before it is listed.
-void ForEachFileBelow(const std::wstring& folder, const std::string& base, std::string_view suffix,
-                      bool hold,
+void ForEachFileBelow(const std::wstring& folder, const std::string& base, std::string_view suffix, bool hold,
                       const std::function<void(const std::wstring& path, const std::string& text)>& visit);
 
 Result<std::string> AnchoredReadFileBytes(const std::string& path);

@@ -72,7 +72,8 @@ class ProgramOpener final : public DesktopOpener {
 class ComForThisThread {
  public:
   ComForThisThread()
-      : initialized_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+      : initialized_(
+            SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
   ~ComForThisThread() {
     if (initialized_) ::CoUninitialize();
   }
@@ -89,8 +90,8 @@ class ShellOpener final : public DesktopOpener {
  public:
   Status Open(const std::string& target) override {
     const ComForThisThread com;
-    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", windows::WideFromLatin1(target).c_str(), nullptr,
-                                             nullptr, SW_SHOWNORMAL);
+    const HINSTANCE result = ::ShellExecuteW(nullptr, L"open", windows::WideFromLatin1(target).c_str(),
+                                             nullptr, nullptr, SW_SHOWNORMAL);
     // Values above 32 mean success; the others are error numbers.
     const INT_PTR code = reinterpret_cast<INT_PTR>(result);
     if (code > 32) return Status::Ok();

@@ -54,8 +54,8 @@ Result<std::string> Read(const std::string& path) {
 }
 
 Status Write(const std::string& path, std::string_view bytes) {
-  Result<UniqueHandle> file =
-      OpenFile(Wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, path);
+  Result<UniqueHandle> file = OpenFile(Wide(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, path);
   if (!file) return file.Status();
   return windows::WriteAll(file->get(), bytes, path);
 }
@@ -111,26 +111,25 @@ Status WriteFileBytes(const std::string& text, std::string_view bytes) {
 
 Status AppendFileBytes(const std::string& text, std::string_view bytes) {
   const std::string path = NativePath(text);
-  return Anchored(path) ? windows::AnchoredAppendFileBytes(path, bytes, std::nullopt)
-                                 : Append(path, bytes);
+  return Anchored(path) ? windows::AnchoredAppendFileBytes(path, bytes, std::nullopt) : Append(path, bytes);
 }
 
 Status AppendFileBytes(const std::string& text, std::string_view bytes, std::string_view prefixWhenNew) {
   const std::string path = NativePath(text);
   return Anchored(path) ? windows::AnchoredAppendFileBytes(path, bytes, prefixWhenNew)
-                                 : AppendWithPrefix(path, bytes, prefixWhenNew);
+                        : AppendWithPrefix(path, bytes, prefixWhenNew);
 }
 
 Status ReplaceFileBytes(const std::string& text, std::string_view bytes, bool flush) {
   const std::string path = NativePath(text);
   return Anchored(path) ? windows::AnchoredReplaceFileBytes(path, {bytes}, flush)
-                                 : WriteAndRename(path, {bytes}, flush);
+                        : WriteAndRename(path, {bytes}, flush);
 }
 
 Status PublishFileBytes(const std::string& text, std::initializer_list<std::string_view> pieces) {
   const std::string path = NativePath(text);
   return Anchored(path) ? windows::AnchoredReplaceFileBytes(path, pieces, false)
-                                 : WriteAndRename(path, pieces, false);
+                        : WriteAndRename(path, pieces, false);
 }
 
 bool FileExists(const std::string& text) {
@@ -191,11 +190,12 @@ InputFile::InputFile(const std::string& text) {
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     throw StatusError(Status(StatusCode::kInvalidArgument, "open " + path + ": a folder", ERROR_DIRECTORY));
-  Result<UniqueHandle> file =
-      OpenFile(wide, GENERIC_READ, kShareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, path);
+  Result<UniqueHandle> file = OpenFile(wide, GENERIC_READ, kShareAll, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, path);
   if (!file) throw StatusError(file.Status());
   if (::GetFileType(file->get()) != FILE_TYPE_DISK)
-    throw StatusError(Status(StatusCode::kInvalidArgument, "open " + path + ": not a file", ERROR_BAD_FILE_TYPE));
+    throw StatusError(
+        Status(StatusCode::kInvalidArgument, "open " + path + ": not a file", ERROR_BAD_FILE_TYPE));
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file->get(), &size)) throw StatusError(Status::LastError("size of " + path));
   size_ = static_cast<std::uint64_t>(size.QuadPart);
@@ -221,7 +221,8 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 }
 
 std::size_t InputFile::Read(char* buffer, std::size_t length) {
-  if (handle_ == kNoHandle) throw StatusError(Status(StatusCode::kInvalidArgument, "read: no file", ERROR_INVALID_HANDLE));
+  if (handle_ == kNoHandle)
+    throw StatusError(Status(StatusCode::kInvalidArgument, "read: no file", ERROR_INVALID_HANDLE));
   std::size_t total = 0;
   while (total < length) {
     const std::size_t left = length - total;
@@ -241,7 +242,8 @@ FileLock::FileLock(const std::string& text) {
   if (Anchored(path)) {
     file = windows::AnchoredOpenLockFile(path);
   } else {
-    file = OpenFile(Wide(path), GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, path);
+    file = OpenFile(Wide(path), GENERIC_READ | GENERIC_WRITE, kShareAll, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                    path);
     // A lock file made by another account may be read-only to us;
     // LockFileEx works on a handle opened for reading too.
     if (!file && file.Status().Code() == StatusCode::kAccessDenied)

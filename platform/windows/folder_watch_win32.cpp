@@ -67,8 +67,8 @@ class ChangeReader {
     ::ResetEvent(event_.get());
     overlapped_ = OVERLAPPED{};
     overlapped_.hEvent = event_.get();
-    if (!::ReadDirectoryChangesW(folder_.get(), buffer_, sizeof buffer_, FALSE, filter_, nullptr, &overlapped_,
-                                 nullptr)) {
+    if (!::ReadDirectoryChangesW(folder_.get(), buffer_, sizeof buffer_, FALSE, filter_, nullptr,
+                                 &overlapped_, nullptr)) {
       pending_ = false;
       return Status::LastError("watch for changes");
     }
@@ -105,7 +105,8 @@ class ChangeReader {
       FILE_NOTIFY_INFORMATION record;
       std::memcpy(&record, buffer_ + at, offsetof(FILE_NOTIFY_INFORMATION, FileName));
       std::wstring name(record.FileNameLength / sizeof(wchar_t), L'\0');
-      std::memcpy(name.data(), buffer_ + at + offsetof(FILE_NOTIFY_INFORMATION, FileName), record.FileNameLength);
+      std::memcpy(name.data(), buffer_ + at + offsetof(FILE_NOTIFY_INFORMATION, FileName),
+                  record.FileNameLength);
       if (SameName(name, name_)) concerns = true;
       if (record.NextEntryOffset == 0) break;
       at += record.NextEntryOffset;
@@ -122,7 +123,8 @@ class ChangeReader {
   bool pending_ = false;
 };
 
-Result<std::unique_ptr<ChangeReader>> OpenReader(const std::wstring& folder, std::wstring name, DWORD filter) {
+Result<std::unique_ptr<ChangeReader>> OpenReader(const std::wstring& folder, std::wstring name,
+                                                 DWORD filter) {
   // Shared with everything, so that the folder can still be removed or
   // moved while it is watched.
   UniqueHandle handle = windows::MakeUniqueFileHandle(
@@ -147,8 +149,7 @@ constexpr std::chrono::milliseconds kLookAtFolder(1000);
 // or moved away, but its parent sees the name go.
 class ChangesWatch final : public FolderWatch {
  public:
-  ChangesWatch(std::unique_ptr<ChangeReader> files, std::unique_ptr<ChangeReader> parent,
-               std::wstring path)
+  ChangesWatch(std::unique_ptr<ChangeReader> files, std::unique_ptr<ChangeReader> parent, std::wstring path)
       : files_(std::move(files)), parent_(std::move(parent)), path_(std::move(path)) {
     if (!::GetFileInformationByHandle(files_->Folder(), &identity_)) identity_ = {};
   }
@@ -157,20 +158,21 @@ class ChangesWatch final : public FolderWatch {
     if (stop.stop_requested()) return Result::kStopped;
     if (lost_ || Collect()) return Result::kChanged;
     const bool forever = timeout.count() < 0 || timeout == std::chrono::milliseconds::max();
-    const auto deadline = forever ? std::chrono::steady_clock::time_point::max()
-                                  : std::chrono::steady_clock::now() + timeout;
+    const auto deadline =
+        forever ? std::chrono::steady_clock::time_point::max() : std::chrono::steady_clock::now() + timeout;
     for (;;) {
       std::chrono::milliseconds slice(kLookAtFolder);
       if (!forever) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() < 0) return Result::kTimedOut;
         slice = std::min(slice, left);
       }
       HANDLE events[2] = {files_->Event(), nullptr};
       std::size_t count = 1;
       if (parent_) events[count++] = parent_->Event();
-      const windows::StoppableWait woken = windows::WaitForAnyOrStop(std::span<const HANDLE>(events, count), slice, stop);
+      const windows::StoppableWait woken =
+          windows::WaitForAnyOrStop(std::span<const HANDLE>(events, count), slice, stop);
       if (woken.kind == windows::StoppableWait::kStopped) return Result::kStopped;
       if (woken.kind == windows::StoppableWait::kTimedOut) {
         if (!forever && std::chrono::steady_clock::now() >= deadline) return Result::kTimedOut;
@@ -205,8 +207,7 @@ class ChangesWatch final : public FolderWatch {
     if (parent_) {
       switch (parent_->Collect()) {
         case ChangeReader::Outcome::kNothing:
-        case ChangeReader::Outcome::kOther:
-          break;
+        case ChangeReader::Outcome::kOther: break;
         case ChangeReader::Outcome::kFailed:
           parent_.reset();  // the folder itself is still watched
           [[fallthrough]];
@@ -252,7 +253,8 @@ std::unique_ptr<FolderWatch> FolderWatch::ForFile(const std::string& file) {
   const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash == 0 ? 1 : slash);
   const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
   const std::wstring path = windows::WideFromLatin1(folder);
-  platform::Result<std::unique_ptr<ChangeReader>> files = OpenReader(path, windows::WideFromLatin1(name), kFilter);
+  platform::Result<std::unique_ptr<ChangeReader>> files =
+      OpenReader(path, windows::WideFromLatin1(name), kFilter);
   if (!files) {
     LogDebug("watch " + folder + ": " + files.Status().ToString());
     return nullptr;

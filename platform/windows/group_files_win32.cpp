@@ -48,12 +48,11 @@ Result<std::string> ReadGroupFile(const std::filesystem::path& file, std::size_t
 Status ReplaceGroupFile(const std::filesystem::path& file, std::string_view content) {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
   const std::filesystem::path tmp =
-      file.parent_path() /
-      (".tmp." + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(rng()));
+      file.parent_path() / (".tmp." + std::to_string(::GetCurrentProcessId()) + "." + std::to_string(rng()));
   Status status;
   {
-    const windows::UniqueHandle handle = windows::MakeUniqueFileHandle(::CreateFileW(
-        tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const windows::UniqueHandle handle = windows::MakeUniqueFileHandle(
+        ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle) return Status::LastError("create " + tmp.string());
     const char* p = content.data();
     std::size_t left = content.size();
@@ -81,14 +80,15 @@ Status RemoveGroupFile(const std::filesystem::path& file) {
 }
 
 GroupFileLock::GroupFileLock(const std::filesystem::path& file, Kind kind) {
-  windows::UniqueHandle handle = windows::MakeUniqueFileHandle(
-      ::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  windows::UniqueHandle handle =
+      windows::MakeUniqueFileHandle(::CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!handle) {
     status_ = Status::LastError("open lock file " + file.string());
     return;
   }
-  if (platform::Status locked = windows::LockWholeFile(handle.get(), kind == Kind::kExclusive, file.string()); !locked) {
+  if (platform::Status locked = windows::LockWholeFile(handle.get(), kind == Kind::kExclusive, file.string());
+      !locked) {
     status_ = std::move(locked);
     return;
   }

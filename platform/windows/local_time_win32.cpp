@@ -90,7 +90,8 @@ LocalTime ToLocalTime(system_clock::time_point when) {
   TzRule utcRule;
   LocalTime out = ToLocalTime(utcRule, system_clock::time_point{seconds{wall}});
   out.utcOffsetMinutes = static_cast<int>((wall - utc) / 60);
-  out.daylight = zone.DaylightDate.wMonth != 0 && out.utcOffsetMinutes != -static_cast<int>(zone.Bias + zone.StandardBias);
+  out.daylight = zone.DaylightDate.wMonth != 0 &&
+                 out.utcOffsetMinutes != -static_cast<int>(zone.Bias + zone.StandardBias);
   return out;
 }
 

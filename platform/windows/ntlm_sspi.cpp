@@ -2,7 +2,6 @@
 // "NTLM" package), with the credentials of the logged-on user.
 #include "platform/windows/win32.h"  // first: before any other system header
 
-
 #include <string>
 #include <utility>
 
@@ -62,11 +61,13 @@ class SspiNtlmClient final : public NtlmClientContext {
     started_ = true;
     TimeStamp expiry{};
     // No identity: the logged-on user's.
-    const SECURITY_STATUS status = ::AcquireCredentialsHandleW(nullptr, kPackage, SECPKG_CRED_OUTBOUND, nullptr,
-                                                               nullptr, nullptr, nullptr, credentials_.Out(), &expiry);
+    const SECURITY_STATUS status =
+        ::AcquireCredentialsHandleW(nullptr, kPackage, SECPKG_CRED_OUTBOUND, nullptr, nullptr, nullptr,
+                                    nullptr, credentials_.Out(), &expiry);
     if (status != SEC_E_OK) return Failure(status, "AcquireCredentialsHandle");
     credentials_.SetValid();
-    for (const char c : std::string("SMTP/") + std::string(host.empty() ? std::string_view("localhost") : host)) {
+    for (const char c :
+         std::string("SMTP/") + std::string(host.empty() ? std::string_view("localhost") : host)) {
       target_.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
     }
     return Step(nullptr);
@@ -88,10 +89,9 @@ class SspiNtlmClient final : public NtlmClientContext {
     ULONG attributes = 0;
     TimeStamp expiry{};
     CtxtHandle* current = context_.Get();
-    const SECURITY_STATUS status =
-        ::InitializeSecurityContextW(credentials_.Get(), current, target_.data(), kClientFlags, 0,
-                                     SECURITY_NATIVE_DREP, input, 0, context_.Out(), token.Description(),
-                                     &attributes, &expiry);
+    const SECURITY_STATUS status = ::InitializeSecurityContextW(
+        credentials_.Get(), current, target_.data(), kClientFlags, 0, SECURITY_NATIVE_DREP, input, 0,
+        context_.Out(), token.Description(), &attributes, &expiry);
     if (!Succeeded(status)) return Failure(status, "InitializeSecurityContext");
     context_.SetValid();
     return Success(status, context_.Get(), token);
@@ -108,8 +108,9 @@ class SspiNtlmServer final : public NtlmServerContext {
   NtlmStep Accept(std::string_view token) override {
     if (!credentials_.Valid()) {
       TimeStamp expiry{};
-      const SECURITY_STATUS status = ::AcquireCredentialsHandleW(
-          nullptr, kPackage, SECPKG_CRED_INBOUND, nullptr, nullptr, nullptr, nullptr, credentials_.Out(), &expiry);
+      const SECURITY_STATUS status =
+          ::AcquireCredentialsHandleW(nullptr, kPackage, SECPKG_CRED_INBOUND, nullptr, nullptr, nullptr,
+                                      nullptr, credentials_.Out(), &expiry);
       if (status != SEC_E_OK) return Failure(status, "AcquireCredentialsHandle");
       credentials_.SetValid();
     }
@@ -120,9 +121,9 @@ class SspiNtlmServer final : public NtlmServerContext {
     ULONG attributes = 0;
     TimeStamp expiry{};
     CtxtHandle* current = context_.Get();
-    const SECURITY_STATUS status =
-        ::AcceptSecurityContext(credentials_.Get(), current, &inDescription, kServerFlags, SECURITY_NATIVE_DREP,
-                                context_.Out(), output.Description(), &attributes, &expiry);
+    const SECURITY_STATUS status = ::AcceptSecurityContext(credentials_.Get(), current, &inDescription,
+                                                           kServerFlags, SECURITY_NATIVE_DREP, context_.Out(),
+                                                           output.Description(), &attributes, &expiry);
     if (!Succeeded(status)) return Failure(status, "AcceptSecurityContext");
     context_.SetValid();
     NtlmStep step = Success(status, context_.Get(), output);

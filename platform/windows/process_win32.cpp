@@ -116,7 +116,8 @@ void Process::CollectErrorOutput() {
     }
     if (available == 0) return;
     DWORD got = 0;
-    if (!::ReadFile(AsHandle(errorOutput_), buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) ||
+    if (!::ReadFile(AsHandle(errorOutput_), buffer, std::min<DWORD>(available, sizeof buffer), &got,
+                    nullptr) ||
         got == 0) {
       CloseErrorOutput();
       return;
@@ -132,10 +133,12 @@ std::optional<int> Process::Wait(std::chrono::milliseconds timeout, std::stop_to
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     CollectErrorOutput();
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     std::chrono::milliseconds slice = std::max(left, std::chrono::milliseconds::zero());
     if (errorOutput_ != kNoHandle) slice = std::min(slice, std::chrono::milliseconds(kPipeDrainMs));
-    const windows::StoppableWait woke = windows::WaitForAnyOrStop(std::span<const HANDLE>(&process, 1), slice, stop);
+    const windows::StoppableWait woke =
+        windows::WaitForAnyOrStop(std::span<const HANDLE>(&process, 1), slice, stop);
     if (woke.kind == windows::StoppableWait::kSignalled) {
       DWORD exitCode = 0;
       const bool known = ::GetExitCodeProcess(AsHandle(id_), &exitCode) != 0;

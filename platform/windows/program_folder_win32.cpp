@@ -45,9 +45,9 @@ std::string ResolveProgramFolder() {
 // Resolved while the process starts, before any setting could matter.
 const std::string g_programFolder = ResolveProgramFolder();
 
-constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
-                                      FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
-                                      GENERIC_ALL;
+constexpr ACCESS_MASK kChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                      FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                      WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
 bool IsBroadGroup(PSID sid) {
   static const WELL_KNOWN_SID_TYPE kBroad[] = {WinWorldSid, WinAuthenticatedUserSid, WinBuiltinUsersSid,
@@ -91,7 +91,8 @@ const std::string& ProgramFolder() { return g_programFolder; }
 
 Result<std::string> TrustedProgramFile(const std::string& folder, const std::string& name) {
   if (folder.empty() || name.empty() || name.find_first_of("\\/:") != std::string::npos)
-    return Status(StatusCode::kInvalidArgument, "program file \"" + name + "\" in \"" + folder + "\": not a plain name");
+    return Status(StatusCode::kInvalidArgument,
+                  "program file \"" + name + "\" in \"" + folder + "\": not a plain name");
   const std::wstring wideFolder = windows::WideFromLatin1(folder);
   const DWORD folderAttributes = ::GetFileAttributesW(wideFolder.c_str());
   if (folderAttributes == INVALID_FILE_ATTRIBUTES) return Status::LastError("program folder " + folder);

@@ -66,7 +66,9 @@ class SystemKey final : public RegistryKey {
     if (Status status = Read(name, rawType, raw); !status) return status;
     const std::string value = PlatformData(rawType, raw);
     if (type) *type = static_cast<RegType>(rawType);
-    if (!size) return data ? Status(StatusCode::kInvalidArgument, "query " + path_ + ": data without a size") : Status();
+    if (!size)
+      return data ? Status(StatusCode::kInvalidArgument, "query " + path_ + ": data without a size")
+                  : Status();
     const auto needed = static_cast<std::uint32_t>(value.size());
     if (!data) {
       *size = needed;
@@ -83,8 +85,9 @@ class SystemKey final : public RegistryKey {
 
   Status SetValue(std::string_view name, RegType type, const void* data, std::uint32_t size) override {
     const std::string bytes = RegistryData(type, data, size);
-    const LONG rc = ::RegSetValueExW(key_.get(), WideFromLatin1(name).c_str(), 0, static_cast<DWORD>(type),
-                                     reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+    const LONG rc =
+        ::RegSetValueExW(key_.get(), WideFromLatin1(name).c_str(), 0, static_cast<DWORD>(type),
+                         reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
     if (rc != ERROR_SUCCESS) return Failed(rc, "RegSetValueExW " + path_ + "\\" + std::string(name));
     return Status();
   }
@@ -152,13 +155,15 @@ class SystemKey final : public RegistryKey {
     std::string raw;
     if (Status read = Read(name, type, raw); !read) return read;
     FILETIME written{};
-    const LONG rc = ::RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr, nullptr, &written);
+    const LONG rc = ::RegQueryInfoKeyW(key_.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, nullptr, nullptr, nullptr, &written);
     if (rc != ERROR_SUCCESS) return Failed(rc, "RegQueryInfoKeyW " + path_);
-    const std::int64_t ticks = (static_cast<std::int64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    const std::int64_t ticks =
+        (static_cast<std::int64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
     constexpr std::int64_t kTicksOf1970 = 116444736000000000LL;
-    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-        std::chrono::nanoseconds((ticks - kTicksOf1970) * 100)));
+    return std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::nanoseconds((ticks - kTicksOf1970) * 100)));
   }
 
  private:
@@ -191,7 +196,9 @@ class NotifyValueWatch final : public ValueWatch {
  public:
   NotifyValueWatch(std::function<UniqueKey()> open, std::vector<std::string> names,
                    std::unique_ptr<ValueWatch> polling)
-      : open_(std::move(open)), names_(std::move(names)), polling_(std::move(polling)),
+      : open_(std::move(open)),
+        names_(std::move(names)),
+        polling_(std::move(polling)),
         changed_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
         stopped_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (!changed_ || !stopped_) LogWarning("registry values polled", Status::LastError("CreateEventW"));
@@ -203,7 +210,8 @@ class NotifyValueWatch final : public ValueWatch {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
       if (!key_ && !Register()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left <= std::chrono::milliseconds::zero() || stop.stop_requested()) return false;
         if (polling_->Wait(std::min(left, kValuePollSlice), stop)) {
           seen_ = Read();
@@ -211,10 +219,12 @@ class NotifyValueWatch final : public ValueWatch {
         }
         continue;
       }
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       const HANDLE changed = changed_.get();
-      const StoppableWait woke = WaitForAnyOrStop(std::span<const HANDLE>(&changed, 1),
-                                                  timeout.count() < 0 ? timeout : std::max(left, kNoTime), stop);
+      const StoppableWait woke =
+          WaitForAnyOrStop(std::span<const HANDLE>(&changed, 1),
+                           timeout.count() < 0 ? timeout : std::max(left, kNoTime), stop);
       if (woke.kind == StoppableWait::kStopped || woke.kind == StoppableWait::kTimedOut) return false;
       if (woke.kind == StoppableWait::kFailed) {
         LogWarning("registry watch", Status::LastError("WaitForSingleObject"));
@@ -244,7 +254,8 @@ class NotifyValueWatch final : public ValueWatch {
     if (!key_) return false;
     const LONG rc = Notify();
     if (rc != ERROR_SUCCESS) {
-      LogWarning("registry values polled", Status::FromSystem(static_cast<int>(rc), "RegNotifyChangeKeyValue"));
+      LogWarning("registry values polled",
+                 Status::FromSystem(static_cast<int>(rc), "RegNotifyChangeKeyValue"));
       key_.reset();
       return false;
     }
@@ -261,7 +272,8 @@ class NotifyValueWatch final : public ValueWatch {
     const LONG rc = Notify();
     if (rc == ERROR_SUCCESS) return true;
     if (rc != ERROR_KEY_DELETED)
-      LogWarning("registry key opened again", Status::FromSystem(static_cast<int>(rc), "RegNotifyChangeKeyValue"));
+      LogWarning("registry key opened again",
+                 Status::FromSystem(static_cast<int>(rc), "RegNotifyChangeKeyValue"));
     return false;
   }
 
@@ -273,11 +285,12 @@ class NotifyValueWatch final : public ValueWatch {
       const std::wstring name = WideFromLatin1(names_[i]);
       DWORD type = REG_NONE;
       DWORD size = 0;
-      if (::RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) continue;
+      if (::RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        continue;
       std::string data(size + 1, '\0');
       data[0] = static_cast<char>(type);
-      if (::RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data() + 1),
-                             &size) != ERROR_SUCCESS)
+      if (::RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type,
+                             reinterpret_cast<BYTE*>(data.data() + 1), &size) != ERROR_SUCCESS)
         continue;
       data.resize(size + 1);
       values[i] = std::move(data);
@@ -298,7 +311,8 @@ class SystemRegistry final : public Registry {
  public:
   explicit SystemRegistry(std::string redirect) : redirect_(std::move(redirect)) {}
 
-  Result<std::unique_ptr<RegistryKey>> OpenKey(Hive hive, std::string_view path, std::uint32_t access) override {
+  Result<std::unique_ptr<RegistryKey>> OpenKey(Hive hive, std::string_view path,
+                                               std::uint32_t access) override {
     HKEY key = nullptr;
     const auto [root, fullPath] = Locate(hive, path);
     const LONG rc = ::RegOpenKeyExW(root, WideFromLatin1(fullPath).c_str(), 0, access, &key);
@@ -306,17 +320,19 @@ class SystemRegistry final : public Registry {
     return std::unique_ptr<RegistryKey>(std::make_unique<SystemKey>(UniqueKey(key), Describe(hive, path)));
   }
 
-  Result<std::unique_ptr<RegistryKey>> CreateKey(Hive hive, std::string_view path, std::uint32_t access) override {
+  Result<std::unique_ptr<RegistryKey>> CreateKey(Hive hive, std::string_view path,
+                                                 std::uint32_t access) override {
     HKEY key = nullptr;
     const auto [root, fullPath] = Locate(hive, path);
-    const LONG rc = ::RegCreateKeyExW(root, WideFromLatin1(fullPath).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                      access, nullptr, &key, nullptr);
+    const LONG rc = ::RegCreateKeyExW(root, WideFromLatin1(fullPath).c_str(), 0, nullptr,
+                                      REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr);
     if (rc != ERROR_SUCCESS) return Failed(rc, "RegCreateKeyExW " + Describe(hive, path));
     return std::unique_ptr<RegistryKey>(std::make_unique<SystemKey>(UniqueKey(key), Describe(hive, path)));
   }
 
   Status DeleteKey(Hive hive, std::string_view path) override {
-    if (path.find_first_not_of('\\') == std::string_view::npos) return Status(StatusCode::kAccessDenied, "delete a hive", ERROR_ACCESS_DENIED);  // never a hive
+    if (path.find_first_not_of('\\') == std::string_view::npos)
+      return Status(StatusCode::kAccessDenied, "delete a hive", ERROR_ACCESS_DENIED);  // never a hive
     const auto [root, fullPath] = Locate(hive, path);
     const LONG rc = ::RegDeleteTreeW(root, WideFromLatin1(fullPath).c_str());
     if (rc != ERROR_SUCCESS) return Failed(rc, "RegDeleteTreeW " + Describe(hive, path));
@@ -327,12 +343,14 @@ class SystemRegistry final : public Registry {
     return Status();
   }
 
-  std::unique_ptr<ValueWatch> WatchValues(Hive hive, std::string_view path, std::vector<std::string> names) override {
+  std::unique_ptr<ValueWatch> WatchValues(Hive hive, std::string_view path,
+                                          std::vector<std::string> names) override {
     auto polling = Registry::WatchValues(hive, path, names);
     auto open = [this, hive, keyPath = std::string(path)]() -> UniqueKey {
       HKEY key = nullptr;
       const auto [root, fullPath] = Locate(hive, keyPath);
-      if (::RegOpenKeyExW(root, WideFromLatin1(fullPath).c_str(), 0, KEY_NOTIFY | KEY_READ, &key) != ERROR_SUCCESS)
+      if (::RegOpenKeyExW(root, WideFromLatin1(fullPath).c_str(), 0, KEY_NOTIFY | KEY_READ, &key) !=
+          ERROR_SUCCESS)
         return nullptr;
       return UniqueKey(key);
     };
@@ -343,7 +361,8 @@ class SystemRegistry final : public Registry {
   std::pair<HKEY, std::string> Locate(Hive hive, std::string_view path) const {
     std::string trimmed(path);
     while (!trimmed.empty() && trimmed.front() == '\\') trimmed.erase(0, 1);
-    if (redirect_.empty()) return {hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, trimmed};
+    if (redirect_.empty())
+      return {hive == Hive::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, trimmed};
     std::string full = redirect_ + (hive == Hive::kLocalMachine ? "\\HKLM" : "\\HKCU");
     if (!trimmed.empty()) full += "\\" + trimmed;
     return {HKEY_CURRENT_USER, full};

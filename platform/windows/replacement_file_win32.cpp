@@ -67,9 +67,9 @@ Result<ReplacementFile> ReplacementFile::Create(const std::string& path) {
   state->path = path;
   state->target = windows::WideFromLatin1(path);
   const std::wstring temporary = TemporaryName(state->target);
-  state->file = windows::MakeUniqueFileHandle(::CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                            kShareAll, nullptr, CREATE_NEW,
-                                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  state->file =
+      windows::MakeUniqueFileHandle(::CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!state->file) return state->Failure("create a temporary file for");
   state->temporary = temporary;
   return ReplacementFile(std::move(state));
@@ -144,8 +144,7 @@ Status ReplacementFile::Commit(OldFile) {
   state_->file.reset();
   // The old file goes with the move; readers that opened it with sharing
   // for deletion keep reading it.
-  if (!::MoveFileExW(state_->temporary.c_str(), state_->target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING))
+  if (!::MoveFileExW(state_->temporary.c_str(), state_->target.c_str(), MOVEFILE_REPLACE_EXISTING))
     return state_->Failure("rename over");
   state_->placed = true;
   return Status();

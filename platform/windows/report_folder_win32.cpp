@@ -21,8 +21,11 @@ std::wstring LocalAppData() {
   PWSTR path = nullptr;
   std::wstring out;
   const HRESULT rc = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &path);
-  if (SUCCEEDED(rc) && path) out = path;
-  else LogWarning("no local application data folder", Status::FromSystem(static_cast<int>(rc), "SHGetKnownFolderPath"));
+  if (SUCCEEDED(rc) && path)
+    out = path;
+  else
+    LogWarning("no local application data folder",
+               Status::FromSystem(static_cast<int>(rc), "SHGetKnownFolderPath"));
   ::CoTaskMemFree(path);
   return out;
 }
@@ -45,9 +48,11 @@ Result<std::string> FolderIn(std::wstring base) {
   if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS)
     return Status::LastError("create report folder " + windows::Latin1FromWide(folder));
   const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return Status::LastError("report folder " + windows::Latin1FromWide(folder));
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return Status::LastError("report folder " + windows::Latin1FromWide(folder));
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-    return Status(StatusCode::kInvalidArgument, "report folder " + windows::Latin1FromWide(folder) + " is not a plain folder");
+    return Status(StatusCode::kInvalidArgument,
+                  "report folder " + windows::Latin1FromWide(folder) + " is not a plain folder");
   return windows::Latin1FromWide(folder);
 }
 

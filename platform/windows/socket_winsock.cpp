@@ -45,8 +45,8 @@ SOCKET Sock(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
 // A stream socket that child processes do not inherit.
 SOCKET NewStreamSocket() {
   EnsureWinsock();
-  const SOCKET s =
-      ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET) ThrowLast("socket");
   return s;
 }
@@ -109,8 +109,8 @@ bool SelectFor(SOCKET s, bool forWrite, int timeoutMs) {
     limit.tv_usec = (timeoutMs % 1000) * 1000;
   }
   // The first argument is ignored by Winsock.
-  const int rc = ::select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, forWrite ? &failed : nullptr,
-                          timeoutMs >= 0 ? &limit : nullptr);
+  const int rc = ::select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr,
+                          forWrite ? &failed : nullptr, timeoutMs >= 0 ? &limit : nullptr);
   if (rc == SOCKET_ERROR) ThrowLast("select");
   return rc > 0;
 }
@@ -134,7 +134,8 @@ std::string LocalHostName() {
   }
   char name[260] = {};
   if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
-    LogWarning("the host name is not known, using localhost", Status::FromSystem(::WSAGetLastError(), "gethostname"));
+    LogWarning("the host name is not known, using localhost",
+               Status::FromSystem(::WSAGetLastError(), "gethostname"));
     return "localhost";
   }
   return name;
@@ -168,7 +169,8 @@ void TcpSocket::Connect(std::string_view host, std::uint16_t port, std::chrono::
   }
   int error = 0;
   int length = sizeof error;
-  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) ThrowLast("getsockopt");
+  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+    ThrowLast("getsockopt");
   if (error != 0) Throw("connect", error);
   SetNonBlocking(s, false);
 }
@@ -204,7 +206,8 @@ std::string TcpSocket::PeerAddress() const {
   if (!IsOpen()) return {};
   sockaddr_in peer{};
   int length = sizeof peer;
-  if (::getpeername(Sock(handle_), reinterpret_cast<sockaddr*>(&peer), &length) != 0 || peer.sin_family != AF_INET)
+  if (::getpeername(Sock(handle_), reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
+      peer.sin_family != AF_INET)
     return {};
   char text[INET_ADDRSTRLEN] = {};
   if (::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) == nullptr) return {};

@@ -40,8 +40,8 @@ std::optional<std::wstring> TextOf(const wchar_t* text) {
 }
 
 SpoolTime TimeOf(const SYSTEMTIME& time) {
-  return SpoolTime{time.wYear, time.wMonth, time.wDayOfWeek, time.wDay,
-                   time.wHour, time.wMinute, time.wSecond, time.wMilliseconds};
+  return SpoolTime{time.wYear, time.wMonth,  time.wDayOfWeek, time.wDay,
+                   time.wHour, time.wMinute, time.wSecond,    time.wMilliseconds};
 }
 
 // The failure of the winspool call just made. Some spoolers (wine's) leave
@@ -98,7 +98,8 @@ class RealNotification final : public WinspoolNotification {
   WaitResult Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
     if (stop.stop_requested()) return WaitResult::kStopped;
     const HANDLE change = change_.get();
-    const windows::StoppableWait woke = windows::WaitForAnyOrStop(std::span<const HANDLE>(&change, 1), timeout, stop);
+    const windows::StoppableWait woke =
+        windows::WaitForAnyOrStop(std::span<const HANDLE>(&change, 1), timeout, stop);
     if (woke.kind == windows::StoppableWait::kSignalled) return WaitResult::kSignalled;
     if (woke.kind == windows::StoppableWait::kStopped) return WaitResult::kStopped;
     if (woke.kind == windows::StoppableWait::kTimedOut) return WaitResult::kTimedOut;
@@ -116,7 +117,7 @@ class RealNotification final : public WinspoolNotification {
     PRINTER_NOTIFY_INFO* info = nullptr;
     ::SetLastError(ERROR_SUCCESS);
     if (!::FindNextPrinterChangeNotification(change_.get(), &change, &options,
-                                            wantRecords ? reinterpret_cast<void**>(&info) : nullptr)) {
+                                             wantRecords ? reinterpret_cast<void**>(&info) : nullptr)) {
       return Failure("FindNextPrinterChangeNotification on " + printer_);
     }
     UniqueNotifyInfo owned(info);
@@ -152,9 +153,10 @@ class RealPrinter final : public WinspoolPrinter {
 
   Result<std::uint32_t> JobCount() override {
     std::vector<BYTE> buffer;
-    Status status = FillBuffer(buffer, "GetPrinterW level 2 of " + name_, [&](BYTE* data, DWORD size, DWORD* needed) {
-      return ::GetPrinterW(handle_.get(), 2, data, size, needed);
-    });
+    Status status =
+        FillBuffer(buffer, "GetPrinterW level 2 of " + name_, [&](BYTE* data, DWORD size, DWORD* needed) {
+          return ::GetPrinterW(handle_.get(), 2, data, size, needed);
+        });
     if (!status) return status;
     return static_cast<std::uint32_t>(reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data())->cJobs);
   }
@@ -162,9 +164,10 @@ class RealPrinter final : public WinspoolPrinter {
   Result<std::vector<RawJob>> EnumJobs(std::uint32_t firstJob, std::uint32_t count) override {
     std::vector<BYTE> buffer;
     DWORD returned = 0;
-    Status status = FillBuffer(buffer, "EnumJobsW level 2 of " + name_, [&](BYTE* data, DWORD size, DWORD* needed) {
-      return ::EnumJobsW(handle_.get(), firstJob, count, 2, data, size, needed, &returned);
-    });
+    Status status =
+        FillBuffer(buffer, "EnumJobsW level 2 of " + name_, [&](BYTE* data, DWORD size, DWORD* needed) {
+          return ::EnumJobsW(handle_.get(), firstJob, count, 2, data, size, needed, &returned);
+        });
     if (!status) return status;
     std::vector<RawJob> jobs;
     const auto* infos = reinterpret_cast<const JOB_INFO_2W*>(buffer.data());
@@ -189,11 +192,12 @@ class RealPrinter final : public WinspoolPrinter {
   }
 
   Result<std::unique_ptr<WinspoolNotification>> FindFirstChange(std::uint32_t filter,
-                                                               const NotifyOptions& options) override {
+                                                                const NotifyOptions& options) override {
     // PRINTER_NOTIFY_OPTIONS points into these while the call runs.
     std::vector<std::vector<WORD>> fields;
     std::vector<PRINTER_NOTIFY_OPTIONS_TYPE> types;
-    for (const NotifyOptionsType& type : options.types) fields.emplace_back(type.fields.begin(), type.fields.end());
+    for (const NotifyOptionsType& type : options.types)
+      fields.emplace_back(type.fields.begin(), type.fields.end());
     for (std::size_t i = 0; i < options.types.size(); ++i) {
       PRINTER_NOTIFY_OPTIONS_TYPE type{};
       type.Type = options.types[i].type;
@@ -213,8 +217,7 @@ class RealPrinter final : public WinspoolPrinter {
       return Failure("FindFirstPrinterChangeNotification on " + name_);
     }
     UniqueChange owned(change);
-    return std::unique_ptr<WinspoolNotification>(
-        std::make_unique<RealNotification>(std::move(owned), name_));
+    return std::unique_ptr<WinspoolNotification>(std::make_unique<RealNotification>(std::move(owned), name_));
   }
 
  private:
@@ -280,6 +283,8 @@ std::unique_ptr<WinspoolApi> MakeWinspoolApi() { return std::make_unique<RealApi
 
 namespace platform {
 
-std::unique_ptr<Spooler> MakeSystemSpooler() { return winspool::MakeWinspoolSpooler(winspool::MakeWinspoolApi()); }
+std::unique_ptr<Spooler> MakeSystemSpooler() {
+  return winspool::MakeWinspoolSpooler(winspool::MakeWinspoolApi());
+}
 
 }  // namespace platform

@@ -16,9 +16,7 @@ HANDLE StopEvent() {
 BOOL WINAPI OnConsoleControl(DWORD type) {
   switch (type) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-      ::SetEvent(StopEvent());
-      return TRUE;
+    case CTRL_BREAK_EVENT: ::SetEvent(StopEvent()); return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
@@ -28,8 +26,7 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
       ::SetEvent(StopEvent());
       ::Sleep(INFINITE);
       return TRUE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

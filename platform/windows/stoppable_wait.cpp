@@ -12,8 +12,8 @@ constexpr DWORD kStopCheckMs = 50;
 StoppableWait WaitForAnyOrStop(std::span<const HANDLE> handles, std::chrono::milliseconds timeout,
                                std::stop_token stop) {
   const bool forever = timeout.count() < 0 || timeout == std::chrono::milliseconds::max();
-  const auto deadline = forever ? std::chrono::steady_clock::time_point::max()
-                                : std::chrono::steady_clock::now() + timeout;
+  const auto deadline =
+      forever ? std::chrono::steady_clock::time_point::max() : std::chrono::steady_clock::now() + timeout;
   for (;;) {
     if (stop.stop_requested()) return {StoppableWait::kStopped};
     DWORD slice = kStopCheckMs;
@@ -22,7 +22,8 @@ StoppableWait WaitForAnyOrStop(std::span<const HANDLE> handles, std::chrono::mil
           std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       slice = static_cast<DWORD>(std::clamp<long long>(left.count(), 0, kStopCheckMs));
     }
-    const DWORD woke = ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, slice);
+    const DWORD woke =
+        ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, slice);
     if (woke < WAIT_OBJECT_0 + handles.size()) return {StoppableWait::kSignalled, woke - WAIT_OBJECT_0};
     if (woke >= WAIT_ABANDONED_0 && woke < WAIT_ABANDONED_0 + handles.size()) {
       return {StoppableWait::kSignalled, woke - WAIT_ABANDONED_0};

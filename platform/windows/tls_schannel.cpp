@@ -93,7 +93,9 @@ int MsLeft(const Deadline& deadline) {
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
-[[noreturn]] void ThrowSocket(const char* what, int code) { throw StatusError(Status::FromSystem(code, what)); }
+[[noreturn]] void ThrowSocket(const char* what, int code) {
+  throw StatusError(Status::FromSystem(code, what));
+}
 
 // Waits until `s` can be read (or written); false when the deadline passed.
 bool WaitSocket(SOCKET s, bool forWrite, const Deadline& deadline) {
@@ -102,7 +104,8 @@ bool WaitSocket(SOCKET s, bool forWrite, const Deadline& deadline) {
   FD_SET(s, &set);
   const int ms = MsLeft(deadline);
   timeval limit{ms / 1000, (ms % 1000) * 1000};
-  const int rc = ::select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, ms < 0 ? nullptr : &limit);
+  const int rc =
+      ::select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, nullptr, ms < 0 ? nullptr : &limit);
   if (rc == SOCKET_ERROR) ThrowSocket("select", ::WSAGetLastError());
   return rc > 0;
 }
@@ -153,8 +156,9 @@ std::optional<std::wstring> Environment(const wchar_t* name) {
 // The bytes of a file; nullopt when it is missing (logged when it exists
 // but cannot be read).
 std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-  UniqueHandle file = MakeUniqueFileHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file =
+      MakeUniqueFileHandle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   Status failure;
   if (file) {
     std::string bytes;
@@ -194,18 +198,19 @@ void AddPemCertificates(HCERTSTORE store, const std::string& text) {
     const std::string block = text.substr(at, stop - at);
     at = stop;
     DWORD size = 0;
-    if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER, nullptr,
-                                &size, nullptr, nullptr)) {
+    if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
+                                nullptr, &size, nullptr, nullptr)) {
       continue;
     }
     std::vector<BYTE> der(size);
-    if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER, der.data(),
-                                &size, nullptr, nullptr)) {
+    if (!::CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
+                                der.data(), &size, nullptr, nullptr)) {
       continue;
     }
-    if (!::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_USE_EXISTING,
-                                            nullptr)) {
-      LogWarning("a trusted certificate was not taken", Status::LastError("CertAddEncodedCertificateToStore"));
+    if (!::CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
+                                            CERT_STORE_ADD_USE_EXISTING, nullptr)) {
+      LogWarning("a trusted certificate was not taken",
+                 Status::LastError("CertAddEncodedCertificateToStore"));
     }
   }
 }
@@ -218,7 +223,9 @@ CertStore TrustFromEnvironment() {
   const std::optional<std::wstring> folder = Environment(L"SSL_CERT_DIR");
   if (!file && !folder) return nullptr;
   CertStore store(::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
-  if (!store) throw TlsError("the trusted certificates cannot be kept: " + Status::LastError("CertOpenStore").ToString());
+  if (!store)
+    throw TlsError("the trusted certificates cannot be kept: " +
+                   Status::LastError("CertOpenStore").ToString());
   if (file) {
     if (auto text = ReadWholeFile(*file)) AddPemCertificates(store.get(), *text);
   }
@@ -236,7 +243,8 @@ CertStore TrustFromEnvironment() {
     } else {
       do {
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        if (auto text = ReadWholeFile(*folder + L"\\" + entry.cFileName)) AddPemCertificates(store.get(), *text);
+        if (auto text = ReadWholeFile(*folder + L"\\" + entry.cFileName))
+          AddPemCertificates(store.get(), *text);
       } while (::FindNextFileW(find.get(), &entry));
     }
   }
@@ -287,8 +295,8 @@ bool CertificateNames(PCCERT_CONTEXT cert, std::string_view host) {
   const bool isV4 = IsIPv4(host, &v4);
   const bool isV6 = !isV4 && IsIPv6(host, &v6);
   bool sawDns = false;
-  const CERT_EXTENSION* extension = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension,
-                                                        cert->pCertInfo->rgExtension);
+  const CERT_EXTENSION* extension =
+      ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension, cert->pCertInfo->rgExtension);
   if (extension) {
     CERT_ALT_NAME_INFO* names = nullptr;
     DWORD size = 0;
@@ -302,11 +310,11 @@ bool CertificateNames(PCCERT_CONTEXT cert, std::string_view host) {
           if (!isV4 && !isV6 && DnsNameMatches(Narrow(entry.pwszDNSName), host)) return true;
         } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
           const CRYPT_DATA_BLOB& ip = entry.IPAddress;
-          if (isV4 && ip.cbData == sizeof v4 && std::equal(ip.pbData, ip.pbData + ip.cbData,
-                                                           reinterpret_cast<const BYTE*>(&v4)))
+          if (isV4 && ip.cbData == sizeof v4 &&
+              std::equal(ip.pbData, ip.pbData + ip.cbData, reinterpret_cast<const BYTE*>(&v4)))
             return true;
-          if (isV6 && ip.cbData == sizeof v6 && std::equal(ip.pbData, ip.pbData + ip.cbData,
-                                                           reinterpret_cast<const BYTE*>(&v6)))
+          if (isV6 && ip.cbData == sizeof v6 &&
+              std::equal(ip.pbData, ip.pbData + ip.cbData, reinterpret_cast<const BYTE*>(&v6)))
             return true;
         }
       }
@@ -316,7 +324,8 @@ bool CertificateNames(PCCERT_CONTEXT cert, std::string_view host) {
   }
   if (isV4 || isV6 || sawDns) return false;
   wchar_t common[256] = {};
-  if (::CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), common, 256) <= 1)
+  if (::CertGetNameStringW(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), common, 256) <=
+      1)
     return false;
   return DnsNameMatches(Narrow(common), host);
 }
@@ -379,7 +388,8 @@ void VerifyServer(PCCERT_CONTEXT cert, std::string_view host, HCERTSTORE trust) 
       errors |= CERT_TRUST_IS_UNTRUSTED_ROOT;
     }
   }
-  if (errors != CERT_TRUST_NO_ERROR) throw TlsError("certificate verify failed: " + ChainFaultText(errors, selfSigned));
+  if (errors != CERT_TRUST_NO_ERROR)
+    throw TlsError("certificate verify failed: " + ChainFaultText(errors, selfSigned));
   if (!CertificateNames(cert, host)) {
     in_addr v4{};
     in6_addr v6{};
@@ -406,7 +416,8 @@ bool CanBeTlsRecord(std::string_view bytes) {
   }
   if (bytes.size() >= 2 && bytes[1] != 3) return false;
   if (bytes.size() >= 5) {
-    const std::size_t length = static_cast<unsigned char>(bytes[3]) * 256u + static_cast<unsigned char>(bytes[4]);
+    const std::size_t length =
+        static_cast<unsigned char>(bytes[3]) * 256u + static_cast<unsigned char>(bytes[4]);
     if (length > 16384 + 2048) return false;
   }
   return true;
@@ -429,9 +440,9 @@ void AcquireClientCredentials(SspiCredentials& credentials) {
   modern.cTlsParameters = 1;
   modern.pTlsParameters = &parameters;
   TimeStamp expiry{};
-  SECURITY_STATUS status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W),
-                                                       SECPKG_CRED_OUTBOUND, nullptr, &modern, nullptr, nullptr,
-                                                       credentials.Out(), &expiry);
+  SECURITY_STATUS status =
+      ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
+                                  &modern, nullptr, nullptr, credentials.Out(), &expiry);
   if (status == SEC_E_OK) {
     credentials.SetValid();
     return;
@@ -441,8 +452,8 @@ void AcquireClientCredentials(SspiCredentials& credentials) {
   legacy.dwVersion = SCHANNEL_CRED_VERSION;
   legacy.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
   legacy.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION | SCH_USE_STRONG_CRYPTO;
-  status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                       &legacy, nullptr, nullptr, credentials.Out(), &expiry);
+  status = ::AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
+                                       nullptr, &legacy, nullptr, nullptr, credentials.Out(), &expiry);
   if (status != SEC_E_OK) throw TlsError("TLS unavailable: " + StatusText(status));
   credentials.SetValid();
 }
@@ -473,15 +484,20 @@ class SchannelStream final : public TlsStream {
     SecPkgContext_ConnectionInfo info{};
     status = ::QueryContextAttributesW(context_.Get(), SECPKG_ATTR_CONNECTION_INFO, &info);
     if (status == SEC_E_OK) {
-      if (info.dwProtocol & SP_PROT_TLS1_3_CLIENT) version_ = "TLSv1.3";
-      else if (info.dwProtocol & SP_PROT_TLS1_2_CLIENT) version_ = "TLSv1.2";
-      else if (info.dwProtocol & SP_PROT_TLS1_1_CLIENT) version_ = "TLSv1.1";
-      else if (info.dwProtocol & SP_PROT_TLS1_0_CLIENT) version_ = "TLSv1";
+      if (info.dwProtocol & SP_PROT_TLS1_3_CLIENT)
+        version_ = "TLSv1.3";
+      else if (info.dwProtocol & SP_PROT_TLS1_2_CLIENT)
+        version_ = "TLSv1.2";
+      else if (info.dwProtocol & SP_PROT_TLS1_1_CLIENT)
+        version_ = "TLSv1.1";
+      else if (info.dwProtocol & SP_PROT_TLS1_0_CLIENT)
+        version_ = "TLSv1";
     } else {
       LogWarning("the TLS version is not known: " + StatusText(status));
     }
     if (version_.empty()) version_ = "unknown";
-    LogDebug("TLS: " + version_ + " with " + (target_.empty() ? std::string("an address") : Narrow(target_.c_str())));
+    LogDebug("TLS: " + version_ + " with " +
+             (target_.empty() ? std::string("an address") : Narrow(target_.c_str())));
   }
 
   // The server's certificate, as the handshake received it.
@@ -490,7 +506,8 @@ class SchannelStream final : public TlsStream {
     const SECURITY_STATUS status =
         ::QueryContextAttributesW(context_.Get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert);
     if (status != SEC_E_OK || cert == nullptr) {
-      throw TlsError("certificate verify failed: the server sent no certificate (" + StatusText(status) + ")");
+      throw TlsError("certificate verify failed: the server sent no certificate (" + StatusText(status) +
+                     ")");
     }
     return Certificate(cert);
   }
@@ -550,14 +567,15 @@ class SchannelStream final : public TlsStream {
       SspiTokenBuffer token;
       SecBufferDesc outDescription{SECBUFFER_VERSION, 1, token.Get()};
       ULONG attributes = 0;
-      status = ::InitializeSecurityContextW(credentials_.Get(), context_.Get(), TargetName(), kContextFlags, 0, 0,
-                                            nullptr, 0, nullptr, &outDescription, &attributes, nullptr);
+      status = ::InitializeSecurityContextW(credentials_.Get(), context_.Get(), TargetName(), kContextFlags,
+                                            0, 0, nullptr, 0, nullptr, &outDescription, &attributes, nullptr);
       if (status != SEC_E_OK && status != SEC_I_CONTEXT_EXPIRED) {
         LogWarning("no TLS closing alert: " + StatusText(status));
         return;
       }
       const std::string_view alert = token.Bytes();
-      if (!alert.empty() && ::send(socket_, alert.data(), static_cast<int>(alert.size()), 0) == SOCKET_ERROR) {
+      if (!alert.empty() &&
+          ::send(socket_, alert.data(), static_cast<int>(alert.size()), 0) == SOCKET_ERROR) {
         LogWarning("TLS closing alert not sent", Status::FromSystem(::WSAGetLastError(), "send"));
       }
     } catch (const std::exception& error) {
@@ -577,18 +595,21 @@ class SchannelStream final : public TlsStream {
     for (;;) {
       SspiTokenBuffer token;
       SecBufferDesc outDescription{SECBUFFER_VERSION, 1, token.Get()};
-      SecBuffer input[2] = {{static_cast<unsigned long>(encrypted_.size()), SECBUFFER_TOKEN, encrypted_.data()},
-                            {0, SECBUFFER_EMPTY, nullptr}};
+      SecBuffer input[2] = {
+          {static_cast<unsigned long>(encrypted_.size()), SECBUFFER_TOKEN, encrypted_.data()},
+          {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc inDescription{SECBUFFER_VERSION, 2, input};
       ULONG attributes = 0;
       SECURITY_STATUS status;
       if (first) {
-        status = ::InitializeSecurityContextW(credentials_.Get(), nullptr, TargetName(), kContextFlags, 0, 0, nullptr,
-                                              0, context_.Out(), &outDescription, &attributes, nullptr);
+        status =
+            ::InitializeSecurityContextW(credentials_.Get(), nullptr, TargetName(), kContextFlags, 0, 0,
+                                         nullptr, 0, context_.Out(), &outDescription, &attributes, nullptr);
         if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) context_.SetValid();
       } else {
-        status = ::InitializeSecurityContextW(credentials_.Get(), context_.Get(), TargetName(), kContextFlags, 0, 0,
-                                              &inDescription, 0, nullptr, &outDescription, &attributes, nullptr);
+        status = ::InitializeSecurityContextW(credentials_.Get(), context_.Get(), TargetName(), kContextFlags,
+                                              0, 0, &inDescription, 0, nullptr, &outDescription, &attributes,
+                                              nullptr);
       }
       if (!token.Bytes().empty()) {
         if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) {
@@ -636,10 +657,11 @@ class SchannelStream final : public TlsStream {
     offset_ = 0;
     for (;;) {
       if (!encrypted_.empty()) {
-        SecBuffer parts[4] = {{static_cast<unsigned long>(encrypted_.size()), SECBUFFER_DATA, encrypted_.data()},
-                              {0, SECBUFFER_EMPTY, nullptr},
-                              {0, SECBUFFER_EMPTY, nullptr},
-                              {0, SECBUFFER_EMPTY, nullptr}};
+        SecBuffer parts[4] = {
+            {static_cast<unsigned long>(encrypted_.size()), SECBUFFER_DATA, encrypted_.data()},
+            {0, SECBUFFER_EMPTY, nullptr},
+            {0, SECBUFFER_EMPTY, nullptr},
+            {0, SECBUFFER_EMPTY, nullptr}};
         SecBufferDesc description{SECBUFFER_VERSION, 4, parts};
         const bool alertRecord = static_cast<unsigned char>(encrypted_[0]) == kAlertRecord;
         const SECURITY_STATUS status = ::DecryptMessage(context_.Get(), &description, 0, nullptr);

@@ -59,7 +59,8 @@ TEST(Scramble, RegistryToolScramblesOnAddAndQuery) {
   EXPECT_EQ(stored, Scramble("J\xFCrgen Q"));
 
   ASSERT_EQ(run("query 'HKLM\\Software\\Quillmark' /v SMTPName /scramble"), 0);
-  EXPECT_NE(ReadTextFile(out).find("SMTPName    REG_SZ    J\xC3\xBCrgen Q\n"), std::string::npos) << ReadTextFile(out);
+  EXPECT_NE(ReadTextFile(out).find("SMTPName    REG_SZ    J\xC3\xBCrgen Q\n"), std::string::npos)
+      << ReadTextFile(out);
   ASSERT_EQ(run("query 'HKLM\\Software\\Quillmark' /v SMTPName"), 0);
   EXPECT_EQ(ReadTextFile(out).find("J\xC3\xBCrgen"), std::string::npos);
 

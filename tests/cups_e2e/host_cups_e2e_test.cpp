@@ -17,9 +17,9 @@
 #include "common/reg_value.h"
 #include "common/registry_keys.h"
 #include "common/text_file.h"
-#include "tests/support/private_cupsd.h"
 #include "tests/foundation/test_support.h"
 #include "tests/support/engine_host.h"
+#include "tests/support/private_cupsd.h"
 #include "tests/support/read_file.h"
 #include "tests/support/time_zone.h"
 
@@ -209,7 +209,8 @@ TEST_F(CupsMonitoringRun, JobsLeavingMonitoredQueuesAreLoggedOnceInTheirEighteen
       for (const auto& record : scope.present) {
         EXPECT_EQ(Count(bytes, record), 1u) << file << "\n" << record << "\n" << bytes;
         EXPECT_TRUE(Count(bytes, headFrom + record) == 1u || Count(bytes, headTo + record) == 1u)
-            << "submitted time of " << record << " in " << file << "\n" << bytes;
+            << "submitted time of " << record << " in " << file << "\n"
+            << bytes;
       }
       EXPECT_EQ(Count(bytes, "unwatched.txt"), 0u) << file;
     }

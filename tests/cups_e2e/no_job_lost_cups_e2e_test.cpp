@@ -18,9 +18,9 @@
 #include "common/registry_keys.h"
 #include "common/text_file.h"
 #include "engine/job_mark.h"
-#include "tests/support/private_cupsd.h"
 #include "tests/foundation/test_support.h"
 #include "tests/support/engine_host.h"
+#include "tests/support/private_cupsd.h"
 
 using common::QuillmarkValue;
 using namespace std::chrono_literals;
@@ -33,9 +33,10 @@ class CupsNoJobLost : public ::testing::Test {
   void SetUp() override {
     QM_REQUIRE_PRIVATE_CUPSD(cupsd_);
     fs::create_directories(app_);
-    common::WriteTextFile((app_ / "settings.xml").string(),
-                          "<log><printers><name>FrontDesk</name><ID>1</ID><cost>1</cost><monitored>1</monitored>"
-                          "</printers></log>");
+    common::WriteTextFile(
+        (app_ / "settings.xml").string(),
+        "<log><printers><name>FrontDesk</name><ID>1</ID><cost>1</cost><monitored>1</monitored>"
+        "</printers></log>");
     CRegString(QuillmarkValue("AppPath")).Set(app_.string());
     cupsd_.AddQueue("FrontDesk");
   }
@@ -54,7 +55,8 @@ class CupsNoJobLost : public ::testing::Test {
   std::vector<int> EndedJobIds() {
     std::vector<int> ids;
     std::string list = cupsd_.JobList("FrontDesk", "completed");
-    for (std::size_t p = list.find("FrontDesk-"); p != std::string::npos; p = list.find("FrontDesk-", p + 1)) {
+    for (std::size_t p = list.find("FrontDesk-"); p != std::string::npos;
+         p = list.find("FrontDesk-", p + 1)) {
       ids.push_back(std::stoi(list.substr(p + 10)));
     }
     return ids;
@@ -63,7 +65,8 @@ class CupsNoJobLost : public ::testing::Test {
   std::string DayFile() {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(app_ / "Logs", ec)) {
-      if (entry.path().filename().string().rfind("d_", 0) == 0) return testing_support::ReadWholeFile(entry.path());
+      if (entry.path().filename().string().rfind("d_", 0) == 0)
+        return testing_support::ReadWholeFile(entry.path());
     }
     return {};
   }
@@ -143,14 +146,16 @@ TEST_F(CupsNoJobLost, KillsAndReloadsWithJobsFlowingLoseNothingAndRepeatNothing)
   for (const auto& [id, title] : titles) {
     if (logged[title] == 0) ++lost;
     if (logged[title] > 1) ++twice;
-    if (logged[title] != 1) ADD_FAILURE() << title << " (job " << id << ") logged " << logged[title] << " times";
+    if (logged[title] != 1)
+      ADD_FAILURE() << title << " (job " << id << ") logged " << logged[title] << " times";
   }
   EXPECT_EQ(lost, 0);
   EXPECT_EQ(twice, 0);
   EXPECT_EQ(logged.size(), titles.size());
   if (lost || twice) {
-    ADD_FAILURE() << "mark:\n" << ReadTextFile((app_ / "Logs" / "Marks" / "FrontDesk.mark").string())
-                  << "\nended jobs:\n" << cupsd_.JobList("FrontDesk", "completed");
+    ADD_FAILURE() << "mark:\n"
+                  << ReadTextFile((app_ / "Logs" / "Marks" / "FrontDesk.mark").string()) << "\nended jobs:\n"
+                  << cupsd_.JobList("FrontDesk", "completed");
     std::error_code ec;  // kept with the scheduler's logs (QUILLMARK_KEEP_CUPSD)
     fs::copy(app_ / "Logs", cupsd_.Folder() / "engine-logs", fs::copy_options::recursive, ec);
   }
@@ -285,7 +290,8 @@ TEST_F(CupsNoJobLost, ABurstOfTwoHundredJobsWithAKillIsLoggedOnceEach) {
     }
     auto until = [&](int count) {
       auto deadline = std::chrono::steady_clock::now() + 60s;
-      while (submitted < count && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+      while (submitted < count && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
     };
     until(100);
     host_.Kill();
@@ -306,7 +312,8 @@ TEST_F(CupsNoJobLost, ABurstOfTwoHundredJobsWithAKillIsLoggedOnceEach) {
   const std::string day = DayFile();
   for (const auto& [title, count] : pages) {
     EXPECT_EQ(logged[title], 1) << title;
-    EXPECT_NE(day.find("<doc>" + title + "</doc><pages>" + std::to_string(count) + "</pages>"), std::string::npos)
+    EXPECT_NE(day.find("<doc>" + title + "</doc><pages>" + std::to_string(count) + "</pages>"),
+              std::string::npos)
         << title;
   }
 }

@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,15 +56,15 @@ class CupsSpoolerTest : public ::testing::Test {
 inline platform::NotifyOptions WatcherOptions(bool refresh) {
   platform::NotifyOptions options;
   options.flags = refresh ? platform::kNotifyOptionsRefresh : 0;
-  options.types.push_back({platform::kJobNotifyType,
-                           {platform::kJobNotifyStatus, platform::kJobNotifyStatusString,
-                            platform::kJobNotifyDocument, platform::kJobNotifyUserName,
-                            platform::kJobNotifyTotalPages, platform::kJobNotifyPagesPrinted,
-                            platform::kJobNotifySubmitted}});
-  options.types.push_back({platform::kPrinterNotifyType,
-                           {platform::kPrinterNotifyStatus, platform::kPrinterNotifyCJobs,
-                            platform::kPrinterNotifyPrinterName, platform::kPrinterNotifyServerName,
-                            platform::kPrinterNotifyShareName}});
+  options.types.push_back(
+      {platform::kJobNotifyType,
+       {platform::kJobNotifyStatus, platform::kJobNotifyStatusString, platform::kJobNotifyDocument,
+        platform::kJobNotifyUserName, platform::kJobNotifyTotalPages, platform::kJobNotifyPagesPrinted,
+        platform::kJobNotifySubmitted}});
+  options.types.push_back(
+      {platform::kPrinterNotifyType,
+       {platform::kPrinterNotifyStatus, platform::kPrinterNotifyCJobs, platform::kPrinterNotifyPrinterName,
+        platform::kPrinterNotifyServerName, platform::kPrinterNotifyShareName}});
   return options;
 }
 
@@ -100,7 +100,8 @@ std::vector<Fetch> FetchUntil(platform::ChangeNotification& notification,
     if (std::getenv("QUILLMARK_DEBUG_FETCH")) {
       std::fprintf(stderr, "fetch %#x:", fetch.changes);
       for (const auto& r : fetch.info.records) {
-        if (r.type == platform::kJobNotifyType) std::fprintf(stderr, " %u/%#x=%u", r.id, r.field, r.number[0]);
+        if (r.type == platform::kJobNotifyType)
+          std::fprintf(stderr, " %u/%#x=%u", r.id, r.field, r.number[0]);
       }
       std::fprintf(stderr, "\n");
     }

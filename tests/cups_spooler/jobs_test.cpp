@@ -13,8 +13,11 @@ TEST_F(CupsSpoolerTest, ListsTheJobsOfAHeldQueueWithTheirAttributes) {
   std::string q = NewQueue();
   Cupsd().Disable(q);
   auto before = floor<seconds>(system_clock::now());
-  int first = Cupsd().Submit(q, 3, "\xC3\x9C" "berblick 2024", "alice");  // "Überblick", UTF-8
-  int second = Cupsd().Submit(q, 2, "Plan \xE2\x82\xAC", "bob");           // a euro sign
+  int first = Cupsd().Submit(q, 3,
+                             "\xC3\x9C"
+                             "berblick 2024",
+                             "alice");                            // "Überblick", UTF-8
+  int second = Cupsd().Submit(q, 2, "Plan \xE2\x82\xAC", "bob");  // a euro sign
   int third = Cupsd().SubmitSized(q, 4, 7, "Sized", "alice");
   auto after = system_clock::now();
 
@@ -24,7 +27,8 @@ TEST_F(CupsSpoolerTest, ListsTheJobsOfAHeldQueueWithTheirAttributes) {
   ASSERT_EQ(jobs.size(), 3u);
 
   EXPECT_EQ(jobs[0].jobId, static_cast<std::uint32_t>(first));
-  EXPECT_EQ(jobs[0].document, std::string("\xDC" "berblick 2024"));  // Latin-1
+  EXPECT_EQ(jobs[0].document, std::string("\xDC"
+                                          "berblick 2024"));  // Latin-1
   EXPECT_EQ(jobs[0].userName, std::string("alice"));
   EXPECT_EQ(jobs[0].totalPages, 0u) << "the size of a job is unknown until it has printed";
   EXPECT_EQ(jobs[0].pagesPrinted, 0u);

@@ -32,8 +32,7 @@ struct Collector {
   int finishedTwice = 0;
 
   void Run(platform::ChangeNotification& n, platform::SpoolPrinter& printer,
-           const platform::NotifyOptions& options, std::size_t expected,
-           seconds limit = seconds(60)) {
+           const platform::NotifyOptions& options, std::size_t expected, seconds limit = seconds(60)) {
     FetchUntil(
         n, options,
         [&](const std::vector<Fetch>& fetches) {
@@ -133,9 +132,13 @@ TEST_F(CupsSpoolerTest, HeldJobsReleasedTogetherAreEachFinishedOnceWithTheirPage
   auto options = WatcherOptions(true);
   auto n = printer->FindFirstChangeNotification(kPrinterChangeJob, options);
 
-  struct Want { std::string title, user; std::uint32_t pages; };
+  struct Want {
+    std::string title, user;
+    std::uint32_t pages;
+  };
   std::map<std::uint32_t, Want> want;
-  const Want jobs[] = {{"a", "alice", 1}, {"b", "bob", 2}, {"c", "alice", 3}, {"d", "bob", 4}, {"e", "alice", 5}};
+  const Want jobs[] = {
+      {"a", "alice", 1}, {"b", "bob", 2}, {"c", "alice", 3}, {"d", "bob", 4}, {"e", "alice", 5}};
   for (const auto& w : jobs) {
     want[static_cast<std::uint32_t>(Cupsd().Submit(q, static_cast<int>(w.pages), w.title, w.user))] = w;
   }
@@ -310,8 +313,8 @@ std::size_t RelaySubscriptions(PrivateCupsd& cupsd, const std::string& queue) {
         << " ATTR boolean my-subscriptions false\n"
         << " STATUS successful-ok\n STATUS client-error-not-found\n}\n";
   }
-  std::string out = PrivateCupsd::Run("ipptool -tv '" + cupsd.IppUri("/printers/" + queue) + "' '" +
-                                      test.string() + "'");
+  std::string out =
+      PrivateCupsd::Run("ipptool -tv '" + cupsd.IppUri("/printers/" + queue) + "' '" + test.string() + "'");
   std::size_t count = 0;
   const std::string key = "notify-recipient-uri (uri) = quillmark:";
   for (auto at = out.find(key); at != std::string::npos; at = out.find(key, at + 1)) ++count;

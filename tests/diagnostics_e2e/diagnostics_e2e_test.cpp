@@ -28,8 +28,8 @@
 #include "common/registry_keys.h"
 #include "common/scramble.h"
 #include "mailer/base64_coder.h"
-#include "tests/support/private_cupsd.h"
 #include "tests/foundation/test_support.h"
+#include "tests/support/private_cupsd.h"
 
 namespace {
 
@@ -306,7 +306,8 @@ TEST_F(Diagnostics, RefusingMailServerIsOneLineWithItsReplyAndNoPassword) {
     }
   } reaper{sink};
   const auto deadline = std::chrono::steady_clock::now() + 20s;
-  while (Slurp(portFile).empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(50ms);
+  while (Slurp(portFile).empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(50ms);
   const int port = std::atoi(Slurp(portFile).c_str());
   ASSERT_GT(port, 0) << Slurp(sinkFolder / "sink.log");
 
@@ -342,7 +343,8 @@ TEST_F(Diagnostics, RefusingMailServerIsOneLineWithItsReplyAndNoPassword) {
   Host host(ErrorFile(), environment);
   ASSERT_TRUE(host.Started());
 
-  ASSERT_TRUE(host.WaitForLine({"quillcore-host: warning: daily report not sent", "status 1"})) << host.Errors();
+  ASSERT_TRUE(host.WaitForLine({"quillcore-host: warning: daily report not sent", "status 1"}))
+      << host.Errors();
   EXPECT_EQ(host.Stop(), 0);
   const std::string errors = host.Errors();
   // The mailer's one line, with the server's reply, and the engine's.

@@ -94,7 +94,8 @@ class ScratchFolder {
  public:
   ScratchFolder() {
     std::random_device random;
-    folder_ = fs::temp_directory_path() / ("quillmark-files-" + std::to_string(random()) + std::to_string(random()));
+    folder_ = fs::temp_directory_path() /
+              ("quillmark-files-" + std::to_string(random()) + std::to_string(random()));
     fs::create_directories(folder_);
     // Only its owner may write (the data folder's walk insists on that).
     fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
@@ -130,7 +131,8 @@ std::string PeerArgument(const std::string& name) {
 int RunPeer(const std::string& role, const std::string& path) {
   fs::path self = fs::absolute(::testing::internal::GetArgvs().at(0));
   self.make_preferred();
-  const std::string command = "\"" + Text(self) + "\" --gtest_filter=FilesPeer.Run --files-peer-role=" + role +
+  const std::string command = "\"" + Text(self) +
+                              "\" --gtest_filter=FilesPeer.Run --files-peer-role=" + role +
                               " \"--files-peer-path=" + path + "\"";
 #ifdef _WIN32
   // cmd.exe takes the outer quotes off a command line that starts with one.
@@ -152,8 +154,9 @@ std::string Record(char writer, int number) {
 
 void AppendRecords(const std::string& path, char writer, std::string_view prefixWhenNew = {}) {
   for (int i = 0; i < kRecords; ++i) {
-    const platform::Status ok = prefixWhenNew.empty() ? platform::AppendFileBytes(path, Record(writer, i))
-                                          : platform::AppendFileBytes(path, Record(writer, i), prefixWhenNew);
+    const platform::Status ok = prefixWhenNew.empty()
+                                    ? platform::AppendFileBytes(path, Record(writer, i))
+                                    : platform::AppendFileBytes(path, Record(writer, i), prefixWhenNew);
     ASSERT_TRUE(ok) << ok.ToString();
   }
 }

@@ -28,7 +28,8 @@ class FolderWatchOnFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device random;
-    base_ = fs::temp_directory_path() / ("quillmark-watch-" + std::to_string(random()) + std::to_string(random()));
+    base_ = fs::temp_directory_path() /
+            ("quillmark-watch-" + std::to_string(random()) + std::to_string(random()));
     fs::create_directories(base_ / "printer");
 #ifdef _WIN32
     for (const wchar_t c : (base_ / "printer").wstring()) folder_.push_back(static_cast<char>(c));

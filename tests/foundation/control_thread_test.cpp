@@ -49,6 +49,7 @@ class CountingThread : public engine::WorkerThread {
  public:
   explicit CountingThread(std::atomic<int>& counter) : counter_(counter) {}
   ~CountingThread() override { Stop(); }
+
  protected:
   std::uint32_t Run(std::int32_t, std::stop_token stop) override {
     ++counter_;
@@ -56,6 +57,7 @@ class CountingThread : public engine::WorkerThread {
     --counter_;
     return 0;
   }
+
  private:
   std::atomic<int>& counter_;
 };
@@ -263,11 +265,13 @@ TEST(WorkerThreadFlags, ABodyThatReturnsKeepsItsRunningFlag) {
   class Quick : public engine::WorkerThread {
    public:
     ~Quick() override { Stop(); }
+
    protected:
     std::uint32_t Run(std::int32_t, std::stop_token) override { return 7; }
   } quick;
   quick.Start();
-  for (int i = 0; i < 200 && !quick.Finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 200 && !quick.Finished(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_TRUE(quick.Running());
   EXPECT_EQ(quick.Stop(), 7u);
   EXPECT_FALSE(quick.Running());

@@ -43,7 +43,8 @@ int WaitExit(pid_t pid, std::chrono::milliseconds limit) {
   auto end = std::chrono::steady_clock::now() + limit;
   int status = 0;
   while (std::chrono::steady_clock::now() < end) {
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::this_thread::sleep_for(10ms);
   }
   kill(pid, SIGKILL);
@@ -72,11 +73,14 @@ TEST(Host, SwitchesMonitoringOnAndStopsCleanlyOnSigterm) {
   ASSERT_GT(host, 0);
   EXPECT_TRUE(WaitFor([] { return CRegDword(QuillmarkValue("Monitoring")).Get() == 1; }, 5s));
   // The first pass ran: Reset was set to 1 and cleared again.
-  EXPECT_TRUE(WaitFor([&] {
-    auto key = scratch.Registry().OpenKey(platform::Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead);
-    std::uint32_t v = 1, size = 4;
-    return key && (*key)->QueryValue("Reset", nullptr, &v, &size).IsOk() && v == 0;
-  }, 5s));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        auto key = scratch.Registry().OpenKey(platform::Hive::kLocalMachine, "Software\\Quillmark",
+                                              platform::kKeyRead);
+        std::uint32_t v = 1, size = 4;
+        return key && (*key)->QueryValue("Reset", nullptr, &v, &size).IsOk() && v == 0;
+      },
+      5s));
   // ... and told the time it ran, by the system clock.
   const std::uint32_t heartbeat = CRegDword(QuillmarkValue("Heartbeat")).Get();
   EXPECT_GE(heartbeat, started);
@@ -102,18 +106,19 @@ TEST(Host, MissingLibraryIsAClearFailure) {
   std::string lonely = (scratch.Folder() / "quillcore-host").string();
   std::filesystem::copy_file(std::string(QM_APP_DIR) + "/quillcore-host", lonely);
   // The host needs its platform library beside it, but no engine.
-  std::filesystem::copy_file(std::string(QM_APP_DIR) + "/libqmplatform.so", scratch.Folder() / "libqmplatform.so");
+  std::filesystem::copy_file(std::string(QM_APP_DIR) + "/libqmplatform.so",
+                             scratch.Folder() / "libqmplatform.so");
   std::string cmd = "QUILLMARK_REGISTRY=" + scratch.RegistryRoot().string() + " " + lonely + " 2>" +
                     (scratch.Folder() / "err").string();
   int status = std::system(cmd.c_str());
   EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_NE(ReadTextFile((scratch.Folder() / "err").string()).find("libquillcore.so"),
-            std::string::npos);
+  EXPECT_NE(ReadTextFile((scratch.Folder() / "err").string()).find("libquillcore.so"), std::string::npos);
 }
 
 TEST(RegTool, RoundTripsAndRejectsBadArguments) {
   ScratchRegistry scratch;
-  std::string tool = "QUILLMARK_REGISTRY=" + scratch.RegistryRoot().string() + " " + QM_APP_DIR + "/quillmark-reg ";
+  std::string tool =
+      "QUILLMARK_REGISTRY=" + scratch.RegistryRoot().string() + " " + QM_APP_DIR + "/quillmark-reg ";
   std::string out = (scratch.Folder() / "out").string();
   auto run = [&](const std::string& args) {
     int status = std::system((tool + args + " >" + out + " 2>&1 </dev/null").c_str());

@@ -27,12 +27,16 @@ ino_t Inode(const ScratchRegistry& s, const char* file) {
 
 TEST(RegValuePaths, SplitIntoKeyPathAndValueName) {
   ScratchRegistry scratch;
-  struct Case { const char* full; const char* key; const char* name; } cases[] = {
-    {"Software\\Quillmark\\Monitoring", "Software\\Quillmark", "Monitoring"},
-    {"Software\\Quillmark\\\\Monitoring", "Software\\Quillmark", "Monitoring"},
-    {"\\\\Software\\Quillmark\\Monitoring", "Software\\Quillmark", "Monitoring"},
-    {"Software\\Quillmark\\", "Software\\Quillmark", ""},
-    {"Monitoring", "", "Monitoring"},
+  struct Case {
+    const char* full;
+    const char* key;
+    const char* name;
+  } cases[] = {
+      {"Software\\Quillmark\\Monitoring", "Software\\Quillmark", "Monitoring"},
+      {"Software\\Quillmark\\\\Monitoring", "Software\\Quillmark", "Monitoring"},
+      {"\\\\Software\\Quillmark\\Monitoring", "Software\\Quillmark", "Monitoring"},
+      {"Software\\Quillmark\\", "Software\\Quillmark", ""},
+      {"Monitoring", "", "Monitoring"},
   };
   for (const auto& c : cases) {
     CRegDword value(c.full);
@@ -51,7 +55,8 @@ TEST(RegValueNumbers, CachingAndWritingRules) {
   EXPECT_FALSE(missing.ReadOnce());
   CRegDword zero(QuillmarkValue("Monitoring"));
   zero.Set(0);
-  EXPECT_TRUE(reg.OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
+  EXPECT_TRUE(
+      reg.OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
 
   // Set(1) creates the key path and the value.
   zero.Set(1);
@@ -86,7 +91,10 @@ TEST(RegValueTexts, CachingAndWritingRules) {
   ScratchRegistry scratch;
   CRegString empty(QuillmarkValue("ToSendDay"));
   empty.Set("");
-  EXPECT_TRUE(scratch.Registry().OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
+  EXPECT_TRUE(scratch.Registry()
+                  .OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead)
+                  .Status()
+                  .IsNotFound());
   EXPECT_EQ(CRegString(QuillmarkValue("ToSendDay"), "dflt").Get(), "dflt");
 
   CRegString day(QuillmarkValue("ToSendDay"));
@@ -98,20 +106,23 @@ TEST(RegValueTexts, CachingAndWritingRules) {
 
   // Stored as the text plus its terminating zero; case-sensitive compare.
   day.Set("20061205X");
-  auto key = scratch.Registry().OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
+  auto key =
+      scratch.Registry().OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
   std::uint32_t size = 0;
   key->QueryValue("ToSendDay", nullptr, nullptr, &size);
   EXPECT_EQ(size, 10u);
 
   // A text with an embedded zero reads up to the zero.
-  auto wkey = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  auto wkey =
+      scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   wkey->SetValue("SMTPName", RegType::kSz, "ab\0cd", 6);
   EXPECT_EQ(CRegString(QuillmarkValue("SMTPName")).Get(), "ab");
 }
 
 TEST(RegValueTexts, AValueWithNoBytesReadsAsEmptyText) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  auto key =
+      scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   ASSERT_NE(key, nullptr);
   ASSERT_EQ((key->SetValue("SMTPName", RegType::kSz, nullptr, 0)).Code(), platform::StatusCode::kOk);
   EXPECT_EQ(CRegString(QuillmarkValue("SMTPName"), "dflt").Get(), "");

@@ -1,7 +1,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -9,21 +9,22 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
-#include <thread>
 
 #include "common/text_file.h"
 #include "tests/foundation/test_support.h"
 
 using platform::Hive;
-using platform::StatusCode;
 using platform::RegType;
+using platform::StatusCode;
 
 TEST(RegistryStore, KeysMustExistToBeOpenedAndAreCaseInsensitive) {
   ScratchRegistry scratch;
   auto& reg = scratch.Registry();
-  EXPECT_TRUE(reg.OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
+  EXPECT_TRUE(
+      reg.OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Status().IsNotFound());
   auto created = reg.CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   ASSERT_NE(created, nullptr);
   std::uint32_t one = 1;
@@ -41,7 +42,8 @@ TEST(RegistryStore, KeysMustExistToBeOpenedAndAreCaseInsensitive) {
 
 TEST(RegistryStore, QueryReportsSizeAndRefusesShortBuffers) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  auto key =
+      scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   ASSERT_EQ((key->SetValue("AppPath", RegType::kSz, "/opt/qm", 8)).Code(), StatusCode::kOk);
   std::uint32_t size = 0;
   EXPECT_EQ((key->QueryValue("AppPath", nullptr, nullptr, &size)).Code(), StatusCode::kOk);
@@ -55,7 +57,8 @@ TEST(RegistryStore, QueryReportsSizeAndRefusesShortBuffers) {
 
 TEST(RegistryStore, OddValueNamesStaySeparateAndInsideTheKey) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  auto key =
+      scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   const char* names[] = {"a/b", "..", ".", "", "a%2Fb", "line\nbreak", "../../escape"};
   for (std::uint32_t i = 0; i < std::size(names); ++i) {
     ASSERT_EQ((key->SetValue(names[i], RegType::kDword, &i, 4)).Code(), StatusCode::kOk) << names[i];
@@ -77,7 +80,8 @@ TEST(RegistryStore, OddValueNamesStaySeparateAndInsideTheKey) {
 
 TEST(RegistryStore, FilesAndFoldersAreNotWorldAccessible) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  auto key =
+      scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   key->SetValue("SMTPPass4MailServer", RegType::kSz, "x", 2);
   for (auto& e : std::filesystem::recursive_directory_iterator(scratch.RegistryRoot())) {
     struct stat st {};
@@ -96,7 +100,8 @@ TEST(RegistryStore, FilesAndFoldersAreNotWorldAccessible) {
 TEST(RegistryStore, ConcurrentWritersNeverExposeHalfAValue) {
   ScratchRegistry scratch;
   {
-    auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+    auto key =
+        scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
     std::string initial(300, 'a');
     key->SetValue("ToSendFile", RegType::kSz, initial.c_str(), 301);
   }
@@ -163,7 +168,8 @@ int RunRegCommand(const ScratchRegistry& scratch, const std::string& args, std::
 // the value reads as damaged, at once, for the store and for the command.
 TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
+  auto key =
+      scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyWrite).Value();
   ASSERT_NE(key, nullptr);
   std::uint32_t one = 1;
   ASSERT_EQ((key->SetValue("Monitoring", RegType::kDword, &one, 4)).Code(), StatusCode::kOk);
@@ -175,7 +181,8 @@ TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
   std::promise<std::pair<StatusCode, std::size_t>> done;
   auto result = done.get_future();
   std::thread([&scratch, &done] {
-    auto reader = scratch.Registry().OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
+    auto reader =
+        scratch.Registry().OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
     std::uint32_t size = 0;
     const StatusCode status = reader->QueryValue("SMTPSRV", nullptr, nullptr, &size).Code();
     done.set_value({status, reader->Values().size()});
@@ -204,12 +211,16 @@ TEST(RegistryStore, AFifoInPlaceOfAValueFileIsRefusedWithoutBlocking) {
 // two hex digits) is not a subkey; listing the key goes on without it.
 TEST(RegistryStore, FoldersWithMalformedEscapesAreNotSubkeys) {
   ScratchRegistry scratch;
-  auto key = scratch.Registry().CreateKey(Hive::kLocalMachine, "Software\\Quillmark\\Good%Name", platform::kKeyWrite).Value();
+  auto key = scratch.Registry()
+                 .CreateKey(Hive::kLocalMachine, "Software\\Quillmark\\Good%Name", platform::kKeyWrite)
+                 .Value();
   ASSERT_NE(key, nullptr);
   const auto folder = scratch.RegistryRoot() / "HKLM" / "software" / "quillmark";
-  for (const char* bad : {"%zz", "bad%", "bad%4", "%g1"}) ASSERT_EQ(::mkdir((folder / bad).c_str(), 0700), 0) << bad;
+  for (const char* bad : {"%zz", "bad%", "bad%4", "%g1"})
+    ASSERT_EQ(::mkdir((folder / bad).c_str(), 0700), 0) << bad;
 
-  auto parent = scratch.Registry().OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
+  auto parent =
+      scratch.Registry().OpenKey(Hive::kLocalMachine, "Software\\Quillmark", platform::kKeyRead).Value();
   ASSERT_NE(parent, nullptr);
   std::vector<std::string> subkeys;
   ASSERT_NO_THROW(subkeys = parent->SubKeys());

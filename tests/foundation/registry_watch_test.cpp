@@ -10,11 +10,11 @@
 
 #include "common/reg_value.h"
 #include "common/registry_keys.h"
+#include "common/text_file.h"
 #include "common/value_write_time.h"
+#include "engine/app_folder.h"
 #include "engine/control_thread.h"
 #include "engine/idle_body.h"
-#include "engine/app_folder.h"
-#include "common/text_file.h"
 #include "platform/registry.h"
 #include "tests/foundation/test_support.h"
 #include "tests/support/app_folder_scope.h"

@@ -72,7 +72,8 @@ class ScratchShm {
 std::vector<std::string> Leftovers(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(folder))
-    if (e.path().filename().string().find(".tmp.") != std::string::npos) names.push_back(e.path().filename().string());
+    if (e.path().filename().string().find(".tmp.") != std::string::npos)
+      names.push_back(e.path().filename().string());
   return names;
 }
 
@@ -87,9 +88,9 @@ TEST(ReplacementFile, CopyEditAndAppendGiveExactlyTheseBytes) {
   if (shm.Ok()) sources.push_back(shm.Folder());
   const fs::path target = scratch.Folder() / "document.xml";
   for (const fs::path& where : sources) {
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{525}, std::size_t{526},
-                             std::size_t{(1u << 20) - 1}, std::size_t{(1u << 20) + 1},
-                             std::size_t{3u << 20}}) {
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{1}, std::size_t{525}, std::size_t{526}, std::size_t{(1u << 20) - 1},
+          std::size_t{(1u << 20) + 1}, std::size_t{3u << 20}}) {
       SCOPED_TRACE(where.string() + " " + std::to_string(size));
       const std::string source = Pattern(size);
       Put(where / "source.xml", source);

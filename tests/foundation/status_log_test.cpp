@@ -13,9 +13,9 @@ namespace {
 
 // The platform's own error numbers: Win32 codes on Windows, errno elsewhere.
 #if defined(_WIN32)
-constexpr int kNoSuchFile = 2;    // ERROR_FILE_NOT_FOUND
-constexpr int kNoAccess = 5;      // ERROR_ACCESS_DENIED
-constexpr int kReadOnlyDisk = 19; // ERROR_WRITE_PROTECT
+constexpr int kNoSuchFile = 2;     // ERROR_FILE_NOT_FOUND
+constexpr int kNoAccess = 5;       // ERROR_ACCESS_DENIED
+constexpr int kReadOnlyDisk = 19;  // ERROR_WRITE_PROTECT
 #else
 constexpr int kNoSuchFile = ENOENT;
 constexpr int kNoAccess = EACCES;
@@ -36,7 +36,8 @@ TEST(StatusTest, SystemErrorsKeepTheirNumberContextAndReason) {
   // A failure whose number was lost is still a failure.
   EXPECT_FALSE(Status::FromSystem(0, "x").IsOk());
   EXPECT_EQ(Status().ToString(), "OK");
-  EXPECT_EQ(Status(StatusCode::kUnavailable, "Get-Jobs on Office").ToString(), "Get-Jobs on Office: unavailable");
+  EXPECT_EQ(Status(StatusCode::kUnavailable, "Get-Jobs on Office").ToString(),
+            "Get-Jobs on Office: unavailable");
 }
 
 TEST(StatusTest, ResultCarriesTheValueOrTheReason) {
@@ -56,9 +57,8 @@ TEST(StatusTest, ResultCarriesTheValueOrTheReason) {
 
 TEST(LogTest, OneEventIsOneLineAndDebugLinesAreOffByDefault) {
   std::vector<std::pair<platform::LogLevel, std::string>> lines;
-  platform::SetLogSink([&](platform::LogLevel level, std::string_view line) {
-    lines.emplace_back(level, std::string(line));
-  });
+  platform::SetLogSink(
+      [&](platform::LogLevel level, std::string_view line) { lines.emplace_back(level, std::string(line)); });
   platform::LogWarning("reply was\r\n554 no\n");
   platform::LogWarning("cannot save mark", Status::FromSystem(kReadOnlyDisk, "write /m"));
   platform::LogDebug("not shown");
@@ -119,18 +119,22 @@ TEST(LogTest, ARecurringFailureIsToldWhenItStartsChangesAndEnds) {
 }
 
 TEST(StatusTest, PlatformExceptionsKeepTheirTextAndCarryAStatus) {
-  const platform::SpoolerError gone(platform::kErrorServerUnavailable, "cannot reach the CUPS server /s", ENOENT);
+  const platform::SpoolerError gone(platform::kErrorServerUnavailable, "cannot reach the CUPS server /s",
+                                    ENOENT);
   EXPECT_EQ(gone.code(), platform::kErrorServerUnavailable);
-  EXPECT_EQ(std::string(gone.what()), "cannot reach the CUPS server /s: " + platform::SystemErrorText(ENOENT));
+  EXPECT_EQ(std::string(gone.what()),
+            "cannot reach the CUPS server /s: " + platform::SystemErrorText(ENOENT));
   EXPECT_EQ(gone.Status().Code(), StatusCode::kUnavailable);
   const platform::SpoolerError name(platform::kErrorInvalidPrinterName, "no printer name");
   EXPECT_EQ(std::string(name.what()), "no printer name");
   EXPECT_TRUE(name.Status().IsNotFound());
   // Worded by the library that failed: logged as it is, the reason once.
-  const platform::SpoolerError busy(platform::kErrorServerUnavailable, "CUPS Get-Jobs at /s: Service Unavailable");
+  const platform::SpoolerError busy(platform::kErrorServerUnavailable,
+                                    "CUPS Get-Jobs at /s: Service Unavailable");
   EXPECT_EQ(busy.Status().ToString(), "CUPS Get-Jobs at /s: Service Unavailable");
   EXPECT_EQ(busy.Status().Code(), StatusCode::kUnavailable);
-  EXPECT_EQ(gone.Status().ToString(), "cannot reach the CUPS server /s: " + platform::SystemErrorText(ENOENT));
+  EXPECT_EQ(gone.Status().ToString(),
+            "cannot reach the CUPS server /s: " + platform::SystemErrorText(ENOENT));
   // A TLS failure is a system error too; its text is the TLS library's.
   const platform::TlsError tls("certificate verify failed: self-signed certificate");
   EXPECT_EQ(std::string(tls.what()), "certificate verify failed: self-signed certificate");

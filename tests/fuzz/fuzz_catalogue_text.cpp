@@ -2,8 +2,8 @@
 // writer leaves what it does not mean to change byte for byte.
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -25,7 +25,8 @@ bool IsOneInsertion(const std::string& before, const std::string& after) {
   std::size_t head = 0;
   while (head < before.size() && before[head] == after[head]) ++head;
   std::size_t tail = 0;
-  while (tail < before.size() - head && before[before.size() - 1 - tail] == after[after.size() - 1 - tail]) ++tail;
+  while (tail < before.size() - head && before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
+    ++tail;
   return head + tail == before.size();
 }
 

@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   coder.Encode(bytes);
   const std::string encoded = coder.EncodedMessage();
   for (char c : encoded) {
-    Check((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-              c == '=',
+    Check((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+              c == '/' || c == '=',
           "base64 wrote a byte outside its alphabet");
   }
   mail::CBase64Coder decoder;

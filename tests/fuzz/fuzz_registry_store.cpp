@@ -80,8 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string back(bytes.size(), '\0');
     std::uint32_t length = static_cast<std::uint32_t>(back.size());
     platform::RegType type = platform::RegType::kNone;
-    Check(key->QueryValue(valueName, &type, back.data(), &length).IsOk(),
-          "a written value does not read");
+    Check(key->QueryValue(valueName, &type, back.data(), &length).IsOk(), "a written value does not read");
     Check(type == platform::RegType::kBinary && length == bytes.size() && back == bytes,
           "a value reads back other than written");
     bool listed = false;

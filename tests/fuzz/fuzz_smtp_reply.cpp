@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(server.IsOpen(), "no connection on the loopback");
   // The server writes in pieces, so that lines and CR LFs straddle receives.
   std::thread writer([&] {
-    for (std::size_t at = 0; at < sent.size(); at += piece) server.SendAll(std::string_view(sent).substr(at, piece));
+    for (std::size_t at = 0; at < sent.size(); at += piece)
+      server.SendAll(std::string_view(sent).substr(at, piece));
     server.ShutdownSend();
   });
 

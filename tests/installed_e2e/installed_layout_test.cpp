@@ -83,9 +83,10 @@ class Attacks : public InstalledRoot {
   // Prints a job on P as `user` and completes it.
   void Print(const std::string& document, const std::string& user) {
     std::string id;
-    ASSERT_EQ(As(service_, Sim("submit P --document " + Quote(document) + " --user " + Quote(user) + " --pages 2"),
-                 &id),
-              0)
+    ASSERT_EQ(
+        As(service_, Sim("submit P --document " + Quote(document) + " --user " + Quote(user) + " --pages 2"),
+           &id),
+        0)
         << id;
     while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
     ASSERT_EQ(As(service_, Sim("complete P " + id)), 0);
@@ -100,14 +101,16 @@ class Attacks : public InstalledRoot {
     for (int attempt = 0; attempt < 20; ++attempt) {
       const std::string doc = "probe-" + std::to_string(attempt);
       Print(doc, "probe");
-      if (WaitFor([&] { return PrinterDay().find("<doc>" + doc + "</doc>") != std::string::npos; }, 3s)) return;
+      if (WaitFor([&] { return PrinterDay().find("<doc>" + doc + "</doc>") != std::string::npos; }, 3s))
+        return;
     }
     FAIL() << "the engine logged no job";
   }
 
   // Sets a registry value as the console user would, with the tool.
   int MemberSets(const std::string& name, const std::string& data) {
-    return As(member_, Reg("add 'HKLM\\Software\\Quillmark' /v " + name + " /t REG_SZ /d " + Quote(data) + " /f"));
+    return As(member_,
+              Reg("add 'HKLM\\Software\\Quillmark' /v " + name + " /t REG_SZ /d " + Quote(data) + " /f"));
   }
 };
 
@@ -137,11 +140,11 @@ TEST_F(Attacks, InstalledFilesBelongToRootTheLogsToTheServiceAccount) {
   EXPECT_EQ(st.st_mode & 07777, 02750u);
 
   const std::string unit = ReadWholeFile(root_ / "lib/systemd/system/quillcore-host.service");
-  for (const std::string& line : std::vector<std::string>{
-           "User=" + accounts_.service, "NoNewPrivileges=yes", "ProtectSystem=strict", "PrivateTmp=yes",
-        "ProtectHome=yes", "SupplementaryGroups=lpadmin",
-        "ReadWritePaths=" + data_.string() + " " + registryRoot_.string(),
-        "ExecStart=" + (app_ / "quillcore-host").string()})
+  for (const std::string& line :
+       std::vector<std::string>{"User=" + accounts_.service, "NoNewPrivileges=yes", "ProtectSystem=strict",
+                                "PrivateTmp=yes", "ProtectHome=yes", "SupplementaryGroups=lpadmin",
+                                "ReadWritePaths=" + data_.string() + " " + registryRoot_.string(),
+                                "ExecStart=" + (app_ / "quillcore-host").string()})
     EXPECT_NE(unit.find(line + "\n"), std::string::npos) << line;
   ASSERT_EQ(Shell("id -nG " + accounts_.service + " >" + Quote(out_.string())), 0);
   EXPECT_NE(ReadWholeFile(out_).find("lpadmin"), std::string::npos) << ReadWholeFile(out_);
@@ -276,7 +279,8 @@ TEST_F(Attacks, JobsAreLoggedPastPlantedLinksAndOnlyTheGroupReadsThem) {
   const fs::path victim = root_ / "victim";
   fs::create_directories(victim);
   std::ofstream(victim / "file") << "victim";
-  for (const fs::path& p : {victim, victim / "file"}) ASSERT_EQ(chown(p.c_str(), service_.uid, service_.gid), 0);
+  for (const fs::path& p : {victim, victim / "file"})
+    ASSERT_EQ(chown(p.c_str(), service_.uid, service_.gid), 0);
   const std::string today = Stamp(std::time(nullptr));
   fs::create_symlink(victim / "file", data_ / "Logs" / ("d_" + today + ".xml"));
   fs::create_directory_symlink(victim, data_ / "Logs/Users");
@@ -285,7 +289,8 @@ TEST_F(Attacks, JobsAreLoggedPastPlantedLinksAndOnlyTheGroupReadsThem) {
   StartHost();
   WaitUntilWatched();
   Print("plan & budget.pdf", "ann");
-  ASSERT_TRUE(WaitFor([&] { return PrinterDay().find("<doc>plan  budget.pdf</doc>") != std::string::npos; }, 10s));
+  ASSERT_TRUE(
+      WaitFor([&] { return PrinterDay().find("<doc>plan  budget.pdf</doc>") != std::string::npos; }, 10s));
   EXPECT_EQ(ReadWholeFile(victim / "file"), "victim");
   EXPECT_FALSE(fs::exists(victim / "ann"));
   EXPECT_FALSE(fs::exists(victim / "nologin"));
@@ -329,7 +334,8 @@ TEST_F(Attacks, JobsAreLoggedPastPlantedLinksAndOnlyTheGroupReadsThem) {
   // still changes printers and costs in it.
   const fs::path catalogue = data_ / "settings.xml";
   // A new user reaches the catalogue a moment after its job.
-  ASSERT_TRUE(WaitFor([&] { return ReadWholeFile(catalogue).find("<username>bob</username>") != std::string::npos; }, 10s));
+  ASSERT_TRUE(WaitFor(
+      [&] { return ReadWholeFile(catalogue).find("<username>bob</username>") != std::string::npos; }, 10s));
   struct stat st = Stat(catalogue);
   EXPECT_EQ(st.st_gid, service_.gid);
   EXPECT_EQ(st.st_mode & 07777, 0660u);

@@ -124,12 +124,12 @@ class InstalledRoot : public ::testing::Test {
     out_ = root_ / "out";
 
     const std::string build = fs::path(QM_APP_DIR).parent_path().string();
-    ASSERT_EQ(Shell("QUILLMARK_ACCOUNT=" + accounts_.service + " " + QM_SOURCE_DIR +
-                    "/scripts/install.sh " + Quote(build) + " " + Quote(root_.string()) + " >" +
-                    Quote(out_.string()) + " 2>&1"),
+    ASSERT_EQ(Shell("QUILLMARK_ACCOUNT=" + accounts_.service + " " + QM_SOURCE_DIR + "/scripts/install.sh " +
+                    Quote(build) + " " + Quote(root_.string()) + " >" + Quote(out_.string()) + " 2>&1"),
               0)
         << ReadWholeFile(out_);
-    ASSERT_EQ(AccountTool("useradd -M -s /usr/sbin/nologin -G " + accounts_.service + " " + accounts_.member), 0);
+    ASSERT_EQ(AccountTool("useradd -M -s /usr/sbin/nologin -G " + accounts_.service + " " + accounts_.member),
+              0);
     ASSERT_EQ(AccountTool("useradd -M -s /usr/sbin/nologin " + accounts_.outsider), 0);
     service_ = Lookup(accounts_.service);
     member_ = Lookup(accounts_.member);
@@ -157,10 +157,11 @@ class InstalledRoot : public ::testing::Test {
   // the installed registry and the spool; its output in `out`.
   int As(const Account& who, const std::string& command, std::string* out = nullptr) {
     const fs::path file = root_ / ("as-" + std::to_string(++runs_) + ".out");
-    const int rc = Shell("setpriv --reuid=" + std::to_string(who.uid) + " --regid=" + std::to_string(who.gid) +
-                         " --init-groups env QUILLMARK_REGISTRY=" + Quote(registryRoot_.string()) +
-                         " QUILLMARK_SPOOLER=" + Quote(spool_.string()) + " sh -c " + Quote(command) + " >" +
-                         Quote(file.string()) + " 2>&1 </dev/null");
+    const int rc =
+        Shell("setpriv --reuid=" + std::to_string(who.uid) + " --regid=" + std::to_string(who.gid) +
+              " --init-groups env QUILLMARK_REGISTRY=" + Quote(registryRoot_.string()) +
+              " QUILLMARK_SPOOLER=" + Quote(spool_.string()) + " sh -c " + Quote(command) + " >" +
+              Quote(file.string()) + " 2>&1 </dev/null");
     if (out) *out = ReadWholeFile(file);
     return rc;
   }

@@ -48,8 +48,9 @@ TEST_F(CatalogueFileTest, TwoProcessesRegisteringUsersLoseNone) {
 }
 
 TEST_F(CatalogueFileTest, KillingAWriterNeverLeavesATruncatedCatalogue) {
-  common::WriteTextFile(Path(), "<log><printers><name>P</name><ID>1</ID><cost>2</cost>"
-                                "<monitored>1</monitored></printers></log>");
+  common::WriteTextFile(Path(),
+                        "<log><printers><name>P</name><ID>1</ID><cost>2</cost>"
+                        "<monitored>1</monitored></printers></log>");
   for (int round = 0; round < 20; ++round) {
     pid_t child = SpawnChild([this, round] {
       for (int i = 0;; ++i)

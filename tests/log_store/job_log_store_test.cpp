@@ -60,8 +60,9 @@ class LogStoreTest : public ::testing::Test {
 const std::string kSpaces(525, ' ');
 
 TEST_F(LogStoreTest, OneJobWritesExactlyTheEighteenFilesByteForByte) {
-  Catalogue("<log><printers><name>Laser 1</name><ID>7</ID><cost>5</cost><monitored>1</monitored>"
-            "</printers></log>");
+  Catalogue(
+      "<log><printers><name>Laser 1</name><ID>7</ID><cost>5</cost><monitored>1</monitored>"
+      "</printers></log>");
   FakeClock clock(LocalTime(2006, 3, 9, 10, 30));
   engine::JobLogStore store(clock);
   store.Log(8, 3, 2006, 9, 5, "Q&A <draft>.txt", 12, "5", "Laser 1", "bob");
@@ -94,16 +95,15 @@ TEST_F(LogStoreTest, OneJobWritesExactlyTheEighteenFilesByteForByte) {
                 "<min>00</min><doc>b</doc><pages>1</pages><cost>5</cost><printer>Laser 1</printer>"
                 "<user>bob</user></event>");
   store.FlushCatalogue();
-  EXPECT_EQ(CatalogueText().find("<users><username>bob</username></users>") != std::string::npos,
-            true);
+  EXPECT_EQ(CatalogueText().find("<users><username>bob</username></users>") != std::string::npos, true);
 }
 
 TEST_F(LogStoreTest, JobSubmittedLastYearGoesIntoTheNewYearsFiles) {
   FakeClock clock(LocalTime(2007, 1, 1, 0, 1));
   engine::JobLogStore store(clock);
   store.Log(31, 12, 2006, 23, 59, "doc", 2, "3", "P", "ann");
-  for (const char* f : {"d_20070101.xml", "w_1_2007.xml", "m_01_2007.xml", "q_1_2007.xml",
-                        "s_1_2007.xml", "y_2007.xml"}) {
+  for (const char* f :
+       {"d_20070101.xml", "w_1_2007.xml", "m_01_2007.xml", "q_1_2007.xml", "s_1_2007.xml", "y_2007.xml"}) {
     const std::string bytes = ReadWholeFile(app_ / "Logs" / f);
     EXPECT_NE(bytes.find("<day>31</day><month>12</month><year>2006</year><hour>23</hour><min>59</min>"),
               std::string::npos)
@@ -168,15 +168,15 @@ TEST_F(LogStoreTest, HostileNamesStayInsideTheLogsTreeAndKeepFilesWellFormed) {
     if (f.rfind("registry/", 0) == 0 || f.rfind("app/settings.xml", 0) == 0) continue;
     EXPECT_EQ(f.rfind("app/Logs/", 0), 0u) << f;
   }
-  for (auto& e : fs::directory_iterator(app_ / "Logs/Users"))
-    EXPECT_NE(e.path().filename(), "..");
+  for (auto& e : fs::directory_iterator(app_ / "Logs/Users")) EXPECT_NE(e.path().filename(), "..");
   // The record keeps the name (it is text, not a path) but no line break.
   const std::string bytes = ReadWholeFile(app_ / "Logs/d_20060309.xml");
   EXPECT_NE(bytes.find("<doc>lineone</doc>"), std::string::npos);
   EXPECT_NE(bytes.find("<user>../../x</user>"), std::string::npos);
   // The catalogue id of a printer is a folder name too.
-  Catalogue("<log><printers><name>Q</name><ID>../../../evil</ID><cost>1</cost>"
-            "<monitored>1</monitored></printers></log>");
+  Catalogue(
+      "<log><printers><name>Q</name><ID>../../../evil</ID><cost>1</cost>"
+      "<monitored>1</monitored></printers></log>");
   store.Log(9, 3, 2006, 1, 2, "a", 1, "1", "Q", "u");
   for (const auto& f : FilesBelow(scratch_.Folder())) {
     if (f.rfind("registry/", 0) == 0 || f.rfind("app/settings.xml", 0) == 0) continue;
@@ -187,7 +187,8 @@ TEST_F(LogStoreTest, HostileNamesStayInsideTheLogsTreeAndKeepFilesWellFormed) {
 TEST_F(LogStoreTest, UsersWhoseNamesOnceSharedAFolderEachGetTheirOwn) {
   FakeClock clock(LocalTime(2006, 3, 9, 12));
   engine::JobLogStore store(clock);
-  const std::pair<const char*, const char*> pairs[] = {{"../../evil", "___.._evil"}, {"..", "__"}, {".", "_"}};
+  const std::pair<const char*, const char*> pairs[] = {
+      {"../../evil", "___.._evil"}, {"..", "__"}, {".", "_"}};
   for (const auto& [odd, plain] : pairs) {
     store.Log(9, 3, 2006, 1, 2, std::string("by ") + odd, 1, "1", "P", odd);
     store.Log(9, 3, 2006, 1, 2, std::string("by ") + plain, 1, "1", "P", plain);
@@ -196,8 +197,9 @@ TEST_F(LogStoreTest, UsersWhoseNamesOnceSharedAFolderEachGetTheirOwn) {
     EXPECT_EQ(plainDay.find(std::string("<doc>by ") + odd + "</doc>"), std::string::npos)
         << odd << " is in the reports of " << plain;
   }
-  EXPECT_NE(ReadWholeFile(app_ / "Logs/Users/%2E%2E%2F..%2Fevil/d_20060309.xml").find("<doc>by ../../evil</doc>"),
-            std::string::npos);
+  EXPECT_NE(
+      ReadWholeFile(app_ / "Logs/Users/%2E%2E%2F..%2Fevil/d_20060309.xml").find("<doc>by ../../evil</doc>"),
+      std::string::npos);
 }
 
 TEST_F(LogStoreTest, FileThatCannotBeOpenedIsSkippedAndTheOthersWritten) {

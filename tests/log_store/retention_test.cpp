@@ -1,5 +1,5 @@
-#include "engine/retention_rules.h"
 #include "engine/job_mark_store.h"
+#include "engine/retention_rules.h"
 #include "engine/retention_thread.h"
 
 #include <gtest/gtest.h>
@@ -102,8 +102,9 @@ TEST_F(RetentionRules, QuartersAndSemesters) {
 }
 
 TEST_F(RetentionRules, YearFilesAndOtherFilesAreNeverDeleted) {
-  At(2007, 5, 15).ExpectKept({"y_2001.xml", "DisplayReport.xml", "Report.xml", "TestEmail.xml",
-                              "settings.xml", "d_notes.xml", "d_20070501.txt"});
+  At(2007, 5, 15)
+      .ExpectKept({"y_2001.xml", "DisplayReport.xml", "Report.xml", "TestEmail.xml", "settings.xml",
+                   "d_notes.xml", "d_20070501.txt"});
   // Only the file name counts, not the folders above it.
   At(2007, 5, 15).ExpectKept({"/app/Logs/Users/d_ann/y_2001.xml", "C:\\Logs\\Users\\m_x\\y_2006.xml"});
   At(2007, 5, 15).ExpectDeleted({"/app/Logs/Users/ann/d_20070501.xml"});
@@ -126,10 +127,10 @@ class RetentionPass : public ::testing::Test {
 };
 
 TEST_F(RetentionPass, WalksTheWholeTreeAndRemovesReadOnlyFiles) {
-  for (const char* f : {"Logs/q_1_2005.xml", "Logs/y_2001.xml", "Logs/DisplayReport.xml",
-                        "Logs/Users/ann/d_20070501.xml", "Logs/Users/ann/d_20070514.xml",
-                        "Logs/Printers/Printer_1/m_03_2007.xml", "Logs/Printers/Printer_1/y_2007.xml",
-                        "Logs/Printers/Printer_1/notes.txt"})
+  for (const char* f :
+       {"Logs/q_1_2005.xml", "Logs/y_2001.xml", "Logs/DisplayReport.xml", "Logs/Users/ann/d_20070501.xml",
+        "Logs/Users/ann/d_20070514.xml", "Logs/Printers/Printer_1/m_03_2007.xml",
+        "Logs/Printers/Printer_1/y_2007.xml", "Logs/Printers/Printer_1/notes.txt"})
     Touch(f);
   fs::permissions(app_ / "Logs/q_1_2005.xml", fs::perms::owner_read | fs::perms::group_read);
   FakeClock clock(LocalTime(2007, 5, 15, 8));

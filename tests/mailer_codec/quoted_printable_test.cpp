@@ -28,8 +28,15 @@ TEST(QuotedPrintable, EscapesAreNeverSplitBySoftBreaks) {
   }
   std::string decoded;
   for (std::size_t i = 0; i < out.size(); ++i) {
-    if (out.compare(i, 3, "=\r\n") == 0) { i += 2; continue; }
-    if (out[i] == '=') { decoded.push_back(static_cast<char>(std::stoi(out.substr(i + 1, 2), nullptr, 16))); i += 2; continue; }
+    if (out.compare(i, 3, "=\r\n") == 0) {
+      i += 2;
+      continue;
+    }
+    if (out[i] == '=') {
+      decoded.push_back(static_cast<char>(std::stoi(out.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+      continue;
+    }
     decoded.push_back(out[i]);
   }
   EXPECT_EQ(decoded, text);

@@ -77,10 +77,12 @@ class SmtpSink {
       : store_(folder / "store"), portFile_(folder / "port") {
     fs::create_directories(store_);
     fs::remove(portFile_);
-    std::vector<std::string> args = {kPython,          kScripts + "smtp_sink.py", "--port-file",
-                                     portFile_.string(), "--store",                 store_.string(),
-                                     "--auth",          auth,                      "--user",
-                                     user,              "--password",              password};
+    std::vector<std::string> args = {kPython,       kScripts + "smtp_sink.py",
+                                     "--port-file", portFile_.string(),
+                                     "--store",     store_.string(),
+                                     "--auth",      auth,
+                                     "--user",      user,
+                                     "--password",  password};
     args.insert(args.end(), extra.begin(), extra.end());
     pid_ = ::fork();
     if (pid_ == 0) {

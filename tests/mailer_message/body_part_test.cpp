@@ -22,9 +22,7 @@ class BodyPart : public ::testing::Test {
   CSMTPBodyPart parent;  // boundary ...01
 
   // A copy of `part` as the parent's child, as it is sent.
-  const CSMTPBodyPart& Adopt(const CSMTPBodyPart& part) {
-    return parent.Child(parent.AddBodyPart(part));
-  }
+  const CSMTPBodyPart& Adopt(const CSMTPBodyPart& part) { return parent.Child(parent.AddBodyPart(part)); }
 
   std::string SizedFile(const std::string& name, std::uintmax_t size) {
     std::string file = folder.File(name, "");
@@ -37,27 +35,28 @@ TEST_F(BodyPart, TextHeadersFollowTheEncodingFlags) {
   const std::string p = CountingUuids::Nth(1);
   CSMTPBodyPart part;  // ...02
   part.SetBodyText("x");
-  EXPECT_EQ(Adopt(part).BuildHeader(),
-            "\r\n--" + p + "\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
-            "Content-Transfer-Encoding: quoted-printable\r\n\r\n");
+  EXPECT_EQ(Adopt(part).BuildHeader(), "\r\n--" + p +
+                                           "\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+                                           "Content-Transfer-Encoding: quoted-printable\r\n\r\n");
   part.SetBase64(true);  // wins over quoted-printable
-  EXPECT_EQ(Adopt(part).BuildHeader(),
-            "\r\n--" + p + "\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
-            "Content-Transfer-Encoding: base64\r\n\r\n");
+  EXPECT_EQ(Adopt(part).BuildHeader(), "\r\n--" + p +
+                                           "\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+                                           "Content-Transfer-Encoding: base64\r\n\r\n");
   part.SetBase64(false);
   part.SetQuotedPrintable(false);
   part.SetContentBase("http://x.test/");
   part.SetContentID("<id@x.test>");
   part.SetContentLocation("loc");
   EXPECT_EQ(Adopt(part).BuildHeader(),
-            "\r\n--" + p + "\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
-            "Content-Base: http://x.test/\r\nContent-ID: <id@x.test>\r\nContent-Location: loc\r\n\r\n");
+            "\r\n--" + p +
+                "\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
+                "Content-Base: http://x.test/\r\nContent-ID: <id@x.test>\r\nContent-Location: loc\r\n\r\n");
 }
 
 TEST_F(BodyPart, PartsWithChildrenNameTheirOwnBoundary) {
   const std::string p = CountingUuids::Nth(1);
-  CSMTPBodyPart text;    // ...02
-  CSMTPBodyPart inner;   // ...03
+  CSMTPBodyPart text;   // ...02
+  CSMTPBodyPart inner;  // ...03
   text.SetContentType("multipart/alternative");
   text.AddBodyPart(inner);
   EXPECT_EQ(Adopt(text).BuildHeader(),
@@ -70,10 +69,13 @@ TEST_F(BodyPart, PartsWithChildrenNameTheirOwnBoundary) {
   file.SetQuotedPrintable(false);  // an attachment says base64 whatever its flags
   file.AddBodyPart(inner);
   EXPECT_EQ(Adopt(file).BuildHeader(),
-            "\r\n\r\n--" + p + "\r\nContent-Type: application/octet-stream; charset=iso-8859-1;\r\n"
-            "\tname=\"Report.xml\";\r\n\tBoundary=\"" + CountingUuids::Nth(4) + "\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n"
-            "Content-Disposition: attachment;\r\n\tfilename=\"Report.xml\"\r\n\r\n");
+            "\r\n\r\n--" + p +
+                "\r\nContent-Type: application/octet-stream; charset=iso-8859-1;\r\n"
+                "\tname=\"Report.xml\";\r\n\tBoundary=\"" +
+                CountingUuids::Nth(4) +
+                "\"\r\n"
+                "Content-Transfer-Encoding: base64\r\n"
+                "Content-Disposition: attachment;\r\n\tfilename=\"Report.xml\"\r\n\r\n");
 }
 
 TEST_F(BodyPart, QuotesAndBackslashesInNamesAreEscaped) {
@@ -150,8 +152,10 @@ TEST_F(BodyPart, AttachmentBodyIsBase64InLinesOf76) {
     ASSERT_NE(end, std::string::npos) << "last line lacks CR LF";
     const std::size_t length = end - start;
     ++lines;
-    if (end + 2 < body.size()) EXPECT_EQ(length, 76u) << "line " << lines;
-    else EXPECT_LE(length, 76u);
+    if (end + 2 < body.size())
+      EXPECT_EQ(length, 76u) << "line " << lines;
+    else
+      EXPECT_LE(length, 76u);
     joined.append(body, start, length);
     start = end + 2;
   }

@@ -24,16 +24,15 @@ TEST_P(DateLine, ShowsLocalTimeAndZoneOffset) {
 
 INSTANTIATE_TEST_SUITE_P(
     Zones, DateLine,
-    ::testing::Values(
-        ZoneCase{"UTC0", 3, "Thu, 09 Mar 2006 23:45:01 +0000"},
-        // Half an hour east and west of whole hours; east crosses midnight.
-        ZoneCase{"IST-5:30", 3, "Fri, 10 Mar 2006 05:15:01 +0530"},
-        ZoneCase{"NST3:30", 3, "Thu, 09 Mar 2006 20:15:01 -0330"},
-        ZoneCase{"EST5", 3, "Thu, 09 Mar 2006 18:45:01 -0500"},
-        // Daylight saving time counts when it is in force.
-        ZoneCase{"CET-1CEST,M3.5.0,M10.5.0/3", 3, "Fri, 10 Mar 2006 00:45:01 +0100"},
-        ZoneCase{"CET-1CEST,M3.5.0,M10.5.0/3", 7, "Mon, 10 Jul 2006 01:45:01 +0200"},
-        ZoneCase{"NZST-12NZDT,M9.5.0,M4.1.0/3", 12, "Sun, 10 Dec 2006 12:45:01 +1300"}));
+    ::testing::Values(ZoneCase{"UTC0", 3, "Thu, 09 Mar 2006 23:45:01 +0000"},
+                      // Half an hour east and west of whole hours; east crosses midnight.
+                      ZoneCase{"IST-5:30", 3, "Fri, 10 Mar 2006 05:15:01 +0530"},
+                      ZoneCase{"NST3:30", 3, "Thu, 09 Mar 2006 20:15:01 -0330"},
+                      ZoneCase{"EST5", 3, "Thu, 09 Mar 2006 18:45:01 -0500"},
+                      // Daylight saving time counts when it is in force.
+                      ZoneCase{"CET-1CEST,M3.5.0,M10.5.0/3", 3, "Fri, 10 Mar 2006 00:45:01 +0100"},
+                      ZoneCase{"CET-1CEST,M3.5.0,M10.5.0/3", 7, "Mon, 10 Jul 2006 01:45:01 +0200"},
+                      ZoneCase{"NZST-12NZDT,M9.5.0,M4.1.0/3", 12, "Sun, 10 Dec 2006 12:45:01 +1300"}));
 
 TEST(DateLineHeader, MessageHeaderCarriesTheDate) {
   mailtest::CountingUuids uuids;

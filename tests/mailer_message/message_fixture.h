@@ -13,8 +13,8 @@
 
 #include "platform/clock.h"
 #include "platform/uuid.h"
-#include "tests/support/time_zone.h"
 #include "tests/support/test_env.h"
+#include "tests/support/time_zone.h"
 
 namespace mailtest {
 
@@ -52,9 +52,7 @@ using ScopedTimeZone = testing_support::TimeZone;
 // A temporary folder removed with everything in it.
 class TempFolder {
  public:
-  TempFolder() {
-    path_ = testing_support::MakeScratchFolder("quillmark-mime");
-  }
+  TempFolder() { path_ = testing_support::MakeScratchFolder("quillmark-mime"); }
   ~TempFolder() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);

@@ -42,9 +42,11 @@ TEST_F(MessageText, PlainMessageHasNoMimeVersionAndStuffsItsText) {
             "X-Mailer: CTernSMTPConnection v2.49\r\n"
             "Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n"
             "Date: Thu, 09 Mar 2006 14:05:09 +0000\r\n"
-            "Message-ID: " + m.MessageId() + "\r\n"
-            "\r\n"
-            "Hello\r\n..dot");
+            "Message-ID: " +
+                m.MessageId() +
+                "\r\n"
+                "\r\n"
+                "Hello\r\n..dot");
 }
 
 TEST_F(MessageText, AttachmentMakesAMultipartMessage) {
@@ -58,23 +60,32 @@ TEST_F(MessageText, AttachmentMakesAMultipartMessage) {
             "Subject: Log From Quillmark... LatestLog.xml\r\n"
             "X-Mailer: CTernSMTPConnection v2.49\r\n"
             "MIME-Version: 1.0\r\n"
-            "Content-Type: multipart/mixed; boundary=\"" + root + "\"\r\n"
-            "Date: Thu, 09 Mar 2006 14:05:09 +0000\r\n"
-            "Message-ID: " + m.MessageId() + "\r\n"
-            "\r\n"
-            "This is a multi-part message in MIME format"
-            "\r\n--" + root + "\r\n"
-            "Content-Type: text/plain; charset=iso-8859-1\r\n"
-            "Content-Transfer-Encoding: quoted-printable\r\n"
-            "\r\n"
-            "Hello\r\n..dot"
-            "\r\n\r\n--" + root + "\r\n"
-            "Content-Type: application/octet-stream; charset=iso-8859-1;\r\n\tname=\"Report.xml\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n"
-            "Content-Disposition: attachment;\r\n\tfilename=\"Report.xml\"\r\n"
-            "\r\n"
-            "PGxvZz4=\r\n"
-            "\r\n--" + root + "--");
+            "Content-Type: multipart/mixed; boundary=\"" +
+                root +
+                "\"\r\n"
+                "Date: Thu, 09 Mar 2006 14:05:09 +0000\r\n"
+                "Message-ID: " +
+                m.MessageId() +
+                "\r\n"
+                "\r\n"
+                "This is a multi-part message in MIME format"
+                "\r\n--" +
+                root +
+                "\r\n"
+                "Content-Type: text/plain; charset=iso-8859-1\r\n"
+                "Content-Transfer-Encoding: quoted-printable\r\n"
+                "\r\n"
+                "Hello\r\n..dot"
+                "\r\n\r\n--" +
+                root +
+                "\r\n"
+                "Content-Type: application/octet-stream; charset=iso-8859-1;\r\n\tname=\"Report.xml\"\r\n"
+                "Content-Transfer-Encoding: base64\r\n"
+                "Content-Disposition: attachment;\r\n\tfilename=\"Report.xml\"\r\n"
+                "\r\n"
+                "PGxvZz4=\r\n"
+                "\r\n--" +
+                root + "--");
 }
 
 TEST_F(MessageText, EmptyAttachmentHasAnEmptyBody) {
@@ -257,7 +268,8 @@ TEST_F(MessageText, EveryMessageHasItsOwnMessageId) {
   EXPECT_EQ(id.back(), '>');
   EXPECT_EQ(id.find('@'), 37u) << id;
   EXPECT_EQ(id.find_first_not_of("<>@-.abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"),
-            std::string::npos) << id;
+            std::string::npos)
+      << id;
   EXPECT_EQ(a.BuildHeader(), a.BuildHeader()) << "one identifier per message, however often built";
 }
 

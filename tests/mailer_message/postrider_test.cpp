@@ -77,12 +77,13 @@ TEST(PostriderSettings, TlsValuesGiveModes) {
 
 TEST(DiagnosticLine, NumberAndLastReplyLineWithoutThePassword) {
   using mail::CSMTPException;
-  EXPECT_EQ(mail::DiagnosticLine(CSMTPException::Protocol(mail::kErrLoginPass,
-                                                          "535-5.7.8 first\r\n535 5.7.8 Authentication credentials invalid"),
-                                 "pw"),
+  EXPECT_EQ(mail::DiagnosticLine(
+                CSMTPException::Protocol(mail::kErrLoginPass,
+                                         "535-5.7.8 first\r\n535 5.7.8 Authentication credentials invalid"),
+                "pw"),
             "Postrider: error 529: 535 5.7.8 Authentication credentials invalid");
-  EXPECT_EQ(mail::DiagnosticLine(CSMTPException::Protocol(mail::kErrPlainPass, "535 bad s3cret for you \xE9\x01"),
-                                 "s3cret"),
+  EXPECT_EQ(mail::DiagnosticLine(
+                CSMTPException::Protocol(mail::kErrPlainPass, "535 bad s3cret for you \xE9\x01"), "s3cret"),
             "Postrider: error 534: 535 bad ******** for you ??");
   EXPECT_EQ(mail::DiagnosticLine(CSMTPException::Protocol(mail::kErrGreeting, ""), "pw"),
             "Postrider: error 512: no reply from the server");

@@ -171,7 +171,8 @@ TEST_F(PostriderPostfix, EveryLoginWithAndWithoutTlsDeliversAValidMessage) {
       if (copy.empty()) continue;
       // Without a login or TLS the greeting is HELO.
       const bool login = std::string(method) != "None";
-      const std::string protocol = !login && !tls ? "SMTP" : std::string("ESMTP") + (tls ? "S" : "") + (login ? "A" : "");
+      const std::string protocol =
+          !login && !tls ? "SMTP" : std::string("ESMTP") + (tls ? "S" : "") + (login ? "A" : "");
       EXPECT_EQ(Protocol(copy), protocol) << copy.substr(0, 400);
       auto m = InspectText(copy);
       EXPECT_EQ(m["strict"], "true");

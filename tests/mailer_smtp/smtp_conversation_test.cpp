@@ -47,13 +47,20 @@ CSMTPMessage SimpleMessage() {
 
 // The expected commands and replies of one message transaction.
 void ScriptTransaction(ScriptServer& s) {
-  s.Expect("MAIL FROM:<from@x.test>").Reply("250 ok")
-      .Expect("RCPT TO:<to1@x.test>").Reply("250 ok")
-      .Expect("RCPT TO:<to2@x.test>").Reply("250 ok")
-      .Expect("RCPT TO:<cc@x.test>").Reply("250 ok")
-      .Expect("RCPT TO:<hidden@x.test>").Reply("250 ok")
-      .Expect("DATA").Reply("354 go ahead")
-      .ExpectData().Reply("250 queued");
+  s.Expect("MAIL FROM:<from@x.test>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<to1@x.test>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<to2@x.test>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<cc@x.test>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<hidden@x.test>")
+      .Reply("250 ok")
+      .Expect("DATA")
+      .Reply("354 go ahead")
+      .ExpectData()
+      .Reply("250 queued");
 }
 
 TEST(SmtpConversation, WithoutLoginGreetsWithHeloAndQuitsOnDestruction) {
@@ -81,10 +88,15 @@ TEST(SmtpConversation, WithoutLoginGreetsWithHeloAndQuitsOnDestruction) {
 
 TEST(SmtpConversation, AuthPlainIsATwoPromptDialogueInPlainText) {
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250 AUTH PLAIN LOGIN")
-      .Expect("AUTH PLAIN").Reply("334 Username:")
-      .Expect("jane").Reply("334 Password:")
-      .Expect("s3cret").Reply("235 welcome");
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250-mail.test\r\n250 AUTH PLAIN LOGIN")
+      .Expect("AUTH PLAIN")
+      .Reply("334 Username:")
+      .Expect("jane")
+      .Reply("334 Password:")
+      .Expect("s3cret")
+      .Reply("235 welcome");
   ScriptTransaction(s);
   s.QuitReply();
   s.Start();
@@ -98,10 +110,15 @@ TEST(SmtpConversation, AuthPlainIsATwoPromptDialogueInPlainText) {
 
 TEST(SmtpConversation, AuthPlainOldDialogueAlsoWithBase64Prompts) {
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH PLAIN")
-      .Expect("AUTH PLAIN").Reply("334 VXNlcm5hbWU6")  // "Username:"
-      .Expect("jane").Reply("334 UGFzc3dvcmQ6")          // "Password:"
-      .Expect("s3cret").Reply("235 welcome")
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250 AUTH PLAIN")
+      .Expect("AUTH PLAIN")
+      .Reply("334 VXNlcm5hbWU6")  // "Username:"
+      .Expect("jane")
+      .Reply("334 UGFzc3dvcmQ6")  // "Password:"
+      .Expect("s3cret")
+      .Reply("235 welcome")
       .QuitReply();
   s.Start();
   TestConnection c;
@@ -113,9 +130,13 @@ TEST(SmtpConversation, AuthPlainOldDialogueAlsoWithBase64Prompts) {
 TEST(SmtpConversation, AuthPlainSendsOneBase64ResponseToAnEmptyChallenge) {
   // RFC 4616, as Postfix and aiosmtpd speak it: "\0jane\0s3cret".
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250 AUTH PLAIN LOGIN")
-      .Expect("AUTH PLAIN").Reply("334 ")
-      .Expect("AGphbmUAczNjcmV0").Reply("235 2.7.0 Authentication successful")
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250-mail.test\r\n250 AUTH PLAIN LOGIN")
+      .Expect("AUTH PLAIN")
+      .Reply("334 ")
+      .Expect("AGphbmUAczNjcmV0")
+      .Reply("235 2.7.0 Authentication successful")
       .QuitReply();
   s.Start();
   TestConnection c;
@@ -126,13 +147,18 @@ TEST(SmtpConversation, AuthPlainSendsOneBase64ResponseToAnEmptyChallenge) {
 
 TEST(SmtpConversation, AuthLoginAnswersPromptsWhateverTheySay) {
   // aiosmtpd's "User Name" / "Password", and a server that sends none.
-  for (const auto& [first, second] : {std::pair{"334 VXNlciBOYW1lAA==", "334 UGFzc3dvcmQA"},
-                                       std::pair{"334 ", "334 "}}) {
+  for (const auto& [first, second] :
+       {std::pair{"334 VXNlciBOYW1lAA==", "334 UGFzc3dvcmQA"}, std::pair{"334 ", "334 "}}) {
     ScriptServer s;
-    s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH LOGIN")
-        .Expect("AUTH LOGIN").Reply(first)
-        .Expect("amFuZQ==").Reply(second)
-        .Expect("czNjcmV0").Reply("235 welcome")
+    s.Reply("220 ready")
+        .Expect("EHLO client.test")
+        .Reply("250 AUTH LOGIN")
+        .Expect("AUTH LOGIN")
+        .Reply(first)
+        .Expect("amFuZQ==")
+        .Reply(second)
+        .Expect("czNjcmV0")
+        .Reply("235 welcome")
         .QuitReply();
     s.Start();
     TestConnection c;
@@ -144,10 +170,15 @@ TEST(SmtpConversation, AuthLoginAnswersPromptsWhateverTheySay) {
 
 TEST(SmtpConversation, AuthLoginSendsBase64AndAcceptsPromptsInAnyCase) {
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH LOGIN")
-      .Expect("AUTH LOGIN").Reply("334 VXNlcm5hbWU6")  // "Username:"
-      .Expect("amFuZQ==").Reply("334 UEFTU1dPUkQ6")      // "PASSWORD:"
-      .Expect("czNjcmV0").Reply("235 welcome")
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250 AUTH LOGIN")
+      .Expect("AUTH LOGIN")
+      .Reply("334 VXNlcm5hbWU6")  // "Username:"
+      .Expect("amFuZQ==")
+      .Reply("334 UEFTU1dPUkQ6")  // "PASSWORD:"
+      .Expect("czNjcmV0")
+      .Reply("235 welcome")
       .QuitReply();
   s.Start();
   TestConnection c;
@@ -159,10 +190,13 @@ TEST(SmtpConversation, AuthLoginSendsBase64AndAcceptsPromptsInAnyCase) {
 TEST(SmtpConversation, CramMd5AnswersWithUserAndLowerCaseHexDigest) {
   // The worked example of RFC 2195.
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH CRAM-MD5")
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250 AUTH CRAM-MD5")
       .Expect("AUTH CRAM-MD5")
       .Reply("334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+")
-      .Expect("dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw").Reply("235 ok")
+      .Expect("dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw")
+      .Reply("235 ok")
       .QuitReply();
   s.Start();
   TestConnection c;
@@ -174,9 +208,13 @@ TEST(SmtpConversation, CramMd5AnswersWithUserAndLowerCaseHexDigest) {
 TEST(SmtpConversation, CramMd5ChallengeEndsAtItsFirstZeroByte) {
   // "<1>\0tail" is answered like "<1>".
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH CRAM-MD5")
-      .Expect("AUTH CRAM-MD5").Reply("334 PDE+AHRhaWw=")
-      .Expect("dSAyYjBhZDNlZmRiZjkxNGI1NmVhY2UwNzFhOTcwNmEzZA==").Reply("235 ok")
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250 AUTH CRAM-MD5")
+      .Expect("AUTH CRAM-MD5")
+      .Reply("334 PDE+AHRhaWw=")
+      .Expect("dSAyYjBhZDNlZmRiZjkxNGI1NmVhY2UwNzFhOTcwNmEzZA==")
+      .Reply("235 ok")
       .QuitReply();
   s.Start();
   TestConnection c;
@@ -213,19 +251,38 @@ std::vector<WrongStep> WrongSteps() {
       {"login user", AuthMethod::kLogin, {ehlo, login, {"dQ==", nullptr}}, "535 no", 527},
       {"login password", AuthMethod::kLogin, {ehlo, login, loginUser, {"cA==", nullptr}}, "535 wrong", 529},
       {"plain command", AuthMethod::kPlain, {ehlo, {"AUTH PLAIN", nullptr}}, "504 no", 530},
-      {"plain response", AuthMethod::kPlain, {ehlo, {"AUTH PLAIN", "334 "}, {"AHUAcA==", nullptr}}, "535 5.7.8 no", 534},
+      {"plain response",
+       AuthMethod::kPlain,
+       {ehlo, {"AUTH PLAIN", "334 "}, {"AHUAcA==", nullptr}},
+       "535 5.7.8 no",
+       534},
       {"plain user", AuthMethod::kPlain, {ehlo, plain, {"u", nullptr}}, "535 no", 532},
       {"plain password prompt", AuthMethod::kPlain, {ehlo, plain, {"u", nullptr}}, "334 username:", 533},
       {"plain password", AuthMethod::kPlain, {ehlo, plain, plainUser, {"p", nullptr}}, "535 wrong", 534},
       {"cram command", AuthMethod::kCramMd5, {ehlo, {"AUTH CRAM-MD5", nullptr}}, "504 no", 535},
-      {"cram response", AuthMethod::kCramMd5, {ehlo, {"AUTH CRAM-MD5", "334 PDE+"}, {"dSAyYjBhZDNlZmRiZjkxNGI1NmVhY2UwNzFhOTcwNmEzZA==", nullptr}},
-       "535 wrong", 536},
-      {"mail from", AuthMethod::kNone, {{"HELO client.test", "250 ok"}, {"MAIL FROM:<from@x.test>", nullptr}},
-       "550 not you", 519, false},
-      {"rcpt to", AuthMethod::kNone, {{"HELO client.test", "250 ok"}, mail, {"RCPT TO:<to@x.test>", nullptr}},
-       "550 unknown user", 524, false},
-      {"data", AuthMethod::kNone, {{"HELO client.test", "250 ok"}, mail, rcpt, {"DATA", nullptr}},
-       "554 no data", 520, false},
+      {"cram response",
+       AuthMethod::kCramMd5,
+       {ehlo, {"AUTH CRAM-MD5", "334 PDE+"}, {"dSAyYjBhZDNlZmRiZjkxNGI1NmVhY2UwNzFhOTcwNmEzZA==", nullptr}},
+       "535 wrong",
+       536},
+      {"mail from",
+       AuthMethod::kNone,
+       {{"HELO client.test", "250 ok"}, {"MAIL FROM:<from@x.test>", nullptr}},
+       "550 not you",
+       519,
+       false},
+      {"rcpt to",
+       AuthMethod::kNone,
+       {{"HELO client.test", "250 ok"}, mail, {"RCPT TO:<to@x.test>", nullptr}},
+       "550 unknown user",
+       524,
+       false},
+      {"data",
+       AuthMethod::kNone,
+       {{"HELO client.test", "250 ok"}, mail, rcpt, {"DATA", nullptr}},
+       "554 no data",
+       520,
+       false},
   };
 }
 
@@ -266,11 +323,17 @@ TEST(SmtpConversation, EveryWrongReplyRaisesItsErrorWithTheReplyAndQuits) {
 
 TEST(SmtpConversation, EndOfDataAndQuitFailures) {
   ScriptServer s;
-  s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok")
-      .Expect("MAIL FROM:<from@x.test>").Reply("250 ok")
-      .Expect("DATA").Reply("354 go")
-      .ExpectData().Reply("552 too big")
-      .Expect("QUIT").Reply("500 what");
+  s.Reply("220 ready")
+      .Expect("HELO client.test")
+      .Reply("250 ok")
+      .Expect("MAIL FROM:<from@x.test>")
+      .Reply("250 ok")
+      .Expect("DATA")
+      .Reply("354 go")
+      .ExpectData()
+      .Reply("552 too big")
+      .Expect("QUIT")
+      .Reply("500 what");
   s.Start();
   TestConnection c;
   c.Connect(kHost, AuthMethod::kNone, "", "", s.Port());
@@ -298,11 +361,17 @@ TEST(SmtpGreeting, LoginFallsBackToHeloOnlyWhenEhloIsUnknown) {
   for (const char* unknown : {"500 command unrecognized", "502 not implemented"}) {
     SCOPED_TRACE(unknown);
     ScriptServer s;
-    s.Reply("220 ready").Expect("EHLO client.test").Reply(unknown)
-        .Expect("HELO client.test").Reply("250 old server")
-        .Expect("AUTH PLAIN").Reply("334 username:")
-        .Expect("u").Reply("334 password:")
-        .Expect("p").Reply("235 ok")
+    s.Reply("220 ready")
+        .Expect("EHLO client.test")
+        .Reply(unknown)
+        .Expect("HELO client.test")
+        .Reply("250 old server")
+        .Expect("AUTH PLAIN")
+        .Reply("334 username:")
+        .Expect("u")
+        .Reply("334 password:")
+        .Expect("p")
+        .Reply("235 ok")
         .QuitReply();
     s.Start();
     TestConnection c;
@@ -386,10 +455,17 @@ TEST(SmtpLineBreaks, HostUserAndPasswordAreRefusedBeforeConnecting) {
 
 TEST(SmtpLineBreaks, AddressesAreRefusedBeforeMailFrom) {
   ScriptServer s;
-  s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok")
-      .Expect("MAIL FROM:<from@x.test>").Reply("250 ok")
-      .Expect("RCPT TO:<to@x.test>").Reply("250 ok")
-      .Expect("DATA").Reply("354 go").ExpectData().Reply("250 ok")
+  s.Reply("220 ready")
+      .Expect("HELO client.test")
+      .Reply("250 ok")
+      .Expect("MAIL FROM:<from@x.test>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<to@x.test>")
+      .Reply("250 ok")
+      .Expect("DATA")
+      .Reply("354 go")
+      .ExpectData()
+      .Reply("250 ok")
       .QuitReply();
   s.Start();
   TestConnection c;
@@ -421,7 +497,8 @@ TEST(SmtpLineBreaks, AddressesAreRefusedBeforeMailFrom) {
 }
 
 TEST(SmtpMessageText, MissingAttachmentFailsBeforeMailFromAndQuitIsAnsweredAtOnce) {
-  const std::string missing = (std::filesystem::temp_directory_path() / "quillmark-no-such-report.xml").string();
+  const std::string missing =
+      (std::filesystem::temp_directory_path() / "quillmark-no-such-report.xml").string();
   std::filesystem::remove(missing);
   ScriptServer s;
   s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok").QuitReply();
@@ -449,17 +526,24 @@ TEST(SmtpMessageText, AttachmentFailingMidwayIsNeverDelivered) {
   // The file passes the checks before MAIL FROM, then grows past the limit
   // while it is sent: the client drops the connection instead of ending
   // the data, so the server discards the half message.
-  const auto file = std::filesystem::temp_directory_path() /
-                    ("quillmark-growing-" + std::to_string(::getpid()) + ".bin");
+  const auto file =
+      std::filesystem::temp_directory_path() / ("quillmark-growing-" + std::to_string(::getpid()) + ".bin");
   std::ofstream{file};  // an empty file, made sparse to the limit at once
   std::filesystem::resize_file(file, mail::CSMTPBodyPart::kMaxAttachmentSize);
   ScriptServer s;
-  s.Reply("220 ready").Expect("HELO client.test").Reply("250 ok")
-      .Expect("MAIL FROM:<from@x.test>").Reply("250 ok")
-      .Expect("RCPT TO:<to1@x.test>").Reply("250 ok")
-      .Expect("RCPT TO:<to2@x.test>").Reply("250 ok")
-      .Expect("RCPT TO:<cc@x.test>").Reply("250 ok")
-      .Expect("RCPT TO:<hidden@x.test>").Reply("250 ok")
+  s.Reply("220 ready")
+      .Expect("HELO client.test")
+      .Reply("250 ok")
+      .Expect("MAIL FROM:<from@x.test>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<to1@x.test>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<to2@x.test>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<cc@x.test>")
+      .Reply("250 ok")
+      .Expect("RCPT TO:<hidden@x.test>")
+      .Reply("250 ok")
       .Expect("DATA")
       .Do([file](smtptest::Session&, ScriptServer&) {
         std::filesystem::resize_file(file, mail::CSMTPBodyPart::kMaxAttachmentSize + 100);

@@ -15,9 +15,7 @@
 
 // The NTLM mechanism's library keeps a few hash objects of its crypto
 // library for good; they are not this program's to free.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:gssntlmssp.so\nleak:libcrypto.so\n";
-}
+extern "C" const char* __lsan_default_suppressions() { return "leak:gssntlmssp.so\nleak:libcrypto.so\n"; }
 
 namespace {
 
@@ -134,7 +132,9 @@ ScriptServer::Action NtlmAcceptor(std::string* clientName, std::function<void()>
 TEST_F(NtlmUsers, AcceptorAuthenticatesTheCurrentUser) {
   std::string clientName;
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250 AUTH NTLM")
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250-mail.test\r\n250 AUTH NTLM")
       .Do(NtlmAcceptor(&clientName))
       .QuitReply();
   s.Start();
@@ -153,7 +153,9 @@ TEST_F(NtlmUsers, WrongPasswordIsRefusedWithTheNtlmError) {
   // the client is waiting for the reply while the variable changes.
   std::optional<EnvVar> serverSide;
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 AUTH NTLM")
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250 AUTH NTLM")
       .Do(NtlmAcceptor(&clientName, [&] { serverSide.emplace("NTLM_USER_FILE", other_); }))
       .QuitReply();
   s.Start();
@@ -211,9 +213,13 @@ struct FixedTokenConnection : TestConnection {
 TEST(NtlmTokens, TokensTravelBase64EncodedAndTheChallengeDecoded) {
   const std::string challenge("CHALLENGE\0\x80 bytes", 17);
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250 ok")
-      .Expect("AUTH NTLM " + Encode("NEGOTIATE")).Reply("334 " + Encode(challenge))
-      .Expect(Encode("AUTHENTICATE\x01\xFF")).Reply("235 ok")
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250 ok")
+      .Expect("AUTH NTLM " + Encode("NEGOTIATE"))
+      .Reply("334 " + Encode(challenge))
+      .Expect(Encode("AUTHENTICATE\x01\xFF"))
+      .Reply("235 ok")
       .QuitReply();
   s.Start();
   std::string seen;
@@ -239,8 +245,11 @@ TEST(NtlmTokens, WrongRepliesAndOversizedChallenges) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     ScriptServer s;
-    s.Reply("220 ready").Expect("EHLO client.test").Reply("250 ok")
-        .Expect("AUTH NTLM " + Encode("NEGOTIATE")).Reply(k.challengeReply);
+    s.Reply("220 ready")
+        .Expect("EHLO client.test")
+        .Reply("250 ok")
+        .Expect("AUTH NTLM " + Encode("NEGOTIATE"))
+        .Reply(k.challengeReply);
     if (k.finalReply) s.Expect(Encode("AUTHENTICATE\x01\xFF")).Reply(k.finalReply);
     s.QuitReply();
     s.Start();

@@ -44,8 +44,10 @@ Outcome ConnectPlainly(TestConnection& c, ScriptServer& s) {
 TEST(SmtpReply, MultiLineReplyIsReadWholeAndOnlyItsLastCodeCounts) {
   {
     ScriptServer s;
-    s.Send("220-mail.test\r\n220-second line\r\n220 ready\r\n").Expect("HELO client.test")
-        .Send("250-hello\r\n250 nice to meet you\r\n").QuitReply();
+    s.Send("220-mail.test\r\n220-second line\r\n220 ready\r\n")
+        .Expect("HELO client.test")
+        .Send("250-hello\r\n250 nice to meet you\r\n")
+        .QuitReply();
     s.Start();
     TestConnection c;
     EXPECT_EQ(ConnectPlainly(c, s).number, 0);
@@ -68,7 +70,10 @@ TEST(SmtpReply, MultiLineReplyIsReadWholeAndOnlyItsLastCodeCounts) {
 
 TEST(SmtpReply, ReplyArrivingByteByByteIsJoined) {
   ScriptServer s;
-  s.SendBytewise("220-first\r\n220 second\r\n").Expect("HELO client.test").SendBytewise("250 ok\r\n").QuitReply();
+  s.SendBytewise("220-first\r\n220 second\r\n")
+      .Expect("HELO client.test")
+      .SendBytewise("250 ok\r\n")
+      .QuitReply();
   s.Start();
   TestConnection c;
   EXPECT_EQ(ConnectPlainly(c, s).number, 0);
@@ -82,7 +87,10 @@ TEST(SmtpReply, RepliesLongerThan255BytesAreParsed) {
   for (int i = 0; i < 60; ++i) lines += "250-" + std::string(90, static_cast<char>('a' + i % 26)) + "\r\n";
   const std::string longLine = "250 " + std::string(9000, 'z');
   ScriptServer s;
-  s.Reply("220 " + std::string(300, 'g')).Expect("HELO client.test").Send(lines + longLine + "\r\n").QuitReply();
+  s.Reply("220 " + std::string(300, 'g'))
+      .Expect("HELO client.test")
+      .Send(lines + longLine + "\r\n")
+      .QuitReply();
   s.Start();
   TestConnection c;
   EXPECT_EQ(ConnectPlainly(c, s).number, 0);

@@ -55,8 +55,7 @@ TEST(SmtpTls, RequiredButNotOfferedFailsBeforeAnyLogin) {
 
 TEST(SmtpTls, WhenOfferedButNotOfferedStaysPlain) {
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250 SIZE 1000")
-      .QuitReply();
+  s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250 SIZE 1000").QuitReply();
   s.Start();
   TestConnection c(TlsMode::kWhenOffered);
   EXPECT_EQ(Outcome(c, s.Port(), AuthMethod::kNone), 0);
@@ -77,8 +76,12 @@ TEST(SmtpTls, NeverIgnoresTheOffer) {
 
 TEST(SmtpTls, RefusedStartTlsIsNoDowngrade) {
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250-starttls\r\n250 AUTH LOGIN")
-      .Expect("STARTTLS").Reply("454 4.7.0 TLS not available").QuitReply();
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250-mail.test\r\n250-starttls\r\n250 AUTH LOGIN")
+      .Expect("STARTTLS")
+      .Reply("454 4.7.0 TLS not available")
+      .QuitReply();
   s.Start();
   TestConnection c(TlsMode::kWhenOffered);
   EXPECT_EQ(Outcome(c, s.Port()), mail::kErrTlsUnavailable);
@@ -90,8 +93,11 @@ TEST(SmtpTls, FailedHandshakeClosesWithoutAnotherWord) {
   // The server agrees, then speaks no TLS: the handshake fails, and no
   // QUIT follows on a connection in an unknown state.
   ScriptServer s;
-  s.Reply("220 ready").Expect("EHLO client.test").Reply("250-mail.test\r\n250 STARTTLS")
-      .Expect("STARTTLS").Reply("220 go ahead")
+  s.Reply("220 ready")
+      .Expect("EHLO client.test")
+      .Reply("250-mail.test\r\n250 STARTTLS")
+      .Expect("STARTTLS")
+      .Reply("220 go ahead")
       .Send("this is not TLS\r\n");
   s.Start();
   TestConnection c(TlsMode::kWhenOffered);

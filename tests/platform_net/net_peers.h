@@ -61,8 +61,8 @@ class Peers {
   std::string authority_;
 };
 
-#define QM_NEED_PEERS()                                                                    \
-  if (!nettest::Peers::Get().Available())                                                  \
+#define QM_NEED_PEERS()                   \
+  if (!nettest::Peers::Get().Available()) \
   GTEST_SKIP() << "needs the peers of tests/platform_net/net_peers.py (QM_TEST_NET_PEERS)"
 
 // Sets an environment variable for the life of the object (an empty value

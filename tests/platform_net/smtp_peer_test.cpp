@@ -33,7 +33,9 @@ std::string Slurp(const std::string& path) {
 // was made, since the server lives for the whole run.
 class ServerLog {
  public:
-  explicit ServerLog(const std::string& name) : store_(Peers::Get().Store(name)) { seen_ = Slurp(Log()).size(); }
+  explicit ServerLog(const std::string& name) : store_(Peers::Get().Store(name)) {
+    seen_ = Slurp(Log()).size();
+  }
   std::string NewCommands() const {
     std::string text = Slurp(Log()).substr(seen_);
     for (char& c : text) {
@@ -42,7 +44,9 @@ class ServerLog {
     return text;
   }
   // The stored message number `n` (1, 2, ...), empty when there is none.
-  std::string Message(int n) const { return Slurp(store_ + Separator() + "msg-" + std::to_string(n) + ".eml"); }
+  std::string Message(int n) const {
+    return Slurp(store_ + Separator() + "msg-" + std::to_string(n) + ".eml");
+  }
 
  private:
   static const char* Separator() {
@@ -65,7 +69,8 @@ struct TestConnection : CTernSMTPConnection {
   }
 };
 
-const std::string kData = "Subject: net test\r\n\r\nfirst line\r\n..a line that starts with a dot\r\nlast line\r\n";
+const std::string kData =
+    "Subject: net test\r\n\r\nfirst line\r\n..a line that starts with a dot\r\nlast line\r\n";
 const std::vector<std::string> kRecipients = {"to@x.test", "cc@x.test"};
 
 TEST(SmtpPeer, PlainConversationDeliversTheMessage) {
@@ -77,7 +82,8 @@ TEST(SmtpPeer, PlainConversationDeliversTheMessage) {
   c.SendMail("from@x.test", kRecipients, kData);
   c.Disconnect();
   EXPECT_EQ(server.NewCommands(), "HELO MAIL RCPT RCPT DATA QUIT ");
-  EXPECT_NE(server.Message(1).find("first line\r\n.a line that starts with a dot\r\nlast line"), std::string::npos)
+  EXPECT_NE(server.Message(1).find("first line\r\n.a line that starts with a dot\r\nlast line"),
+            std::string::npos)
       << server.Message(1);
 }
 

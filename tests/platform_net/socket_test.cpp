@@ -172,7 +172,8 @@ TEST(TcpSocket, FailuresCarryTheSystemsNumber) {
     const auto start = Clock::now();
     const std::optional<int> error = ErrorOf([&] { socket.Connect("127.0.0.1", unused, timeout); });
     ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(platform::CodeOfSystemError(*error), StatusCode::kUnavailable) << platform::SystemErrorText(*error);
+    EXPECT_EQ(platform::CodeOfSystemError(*error), StatusCode::kUnavailable)
+        << platform::SystemErrorText(*error);
     EXPECT_LT(Clock::now() - start, 4s);
   }
 

@@ -23,7 +23,8 @@ using testing_support::UnsetEnv;
 class ChildProcess : public ::testing::Test {
  protected:
   ~ChildProcess() override {
-    for (const char* name : {"QM_CHILD_STDERR", "QM_CHILD_STDERR_BYTES", "QM_CHILD_SLEEP_MS", "QM_CHILD_EXIT"})
+    for (const char* name :
+         {"QM_CHILD_STDERR", "QM_CHILD_STDERR_BYTES", "QM_CHILD_SLEEP_MS", "QM_CHILD_EXIT"})
       UnsetEnv(name);
   }
   static std::string Child() {

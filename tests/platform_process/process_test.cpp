@@ -43,7 +43,8 @@ class ProcessTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ProcessTest, KeepsWhatTheProgramWritesToStandardError) {
-  const std::string program = Script("fails", "echo out; echo 'error 14: 535 no' >&2; echo more >&2; exit 1\n");
+  const std::string program =
+      Script("fails", "echo out; echo 'error 14: 535 no' >&2; echo more >&2; exit 1\n");
   auto process = platform::Process::Start(program, {.captureErrorOutput = true});
   ASSERT_TRUE(process);
   EXPECT_EQ(process->Wait(30s), 1);

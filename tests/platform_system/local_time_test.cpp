@@ -69,8 +69,8 @@ TEST(LocalTime, KnownMomentsOnBothSidesOfTheChanges) {
     ExpectWall(platform::ToLocalTime(m.utc), m.wall);
     // And back from the wall clock to the moment, except in the hour that
     // occurs twice (the clocks going back), which is read as daylight time.
-    const bool repeatedHour =
-        (m.wall.hour == 2 && m.wall.month == 10) || (m.wall.hour == 1 && m.wall.month == 11 && !m.wall.daylight);
+    const bool repeatedHour = (m.wall.hour == 2 && m.wall.month == 10) ||
+                              (m.wall.hour == 1 && m.wall.month == 11 && !m.wall.daylight);
     if (!repeatedHour) {
       EXPECT_EQ(platform::FromLocalTime(m.wall.year, m.wall.month, m.wall.day, m.wall.hour, m.wall.minute,
                                         m.wall.second),
@@ -123,8 +123,8 @@ TEST(TzRule, ReadsTheFormsOfTheRule) {
   EXPECT_EQ(us->start.month, 3);
   EXPECT_EQ(us->start.week, 2);
 
-  for (const char* bad : {"Europe/Berlin", ":Europe/Berlin", "", "CET", "CET-1CEST,M3.5.0", "CET-1CEST,M13.1.0,M10.5.0",
-                          "CET-1CEST,M3.5.0,M10.5.0/3x", "AB1"})
+  for (const char* bad : {"Europe/Berlin", ":Europe/Berlin", "", "CET", "CET-1CEST,M3.5.0",
+                          "CET-1CEST,M13.1.0,M10.5.0", "CET-1CEST,M3.5.0,M10.5.0/3x", "AB1"})
     EXPECT_FALSE(platform::ParseTzRule(bad)) << bad;
   EXPECT_TRUE(platform::ParseTzRule("UTC"));
 }

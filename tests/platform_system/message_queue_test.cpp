@@ -55,7 +55,9 @@ TEST(MessageQueue, AStopRequestEndsAWaitingLoop) {
     }
   });
   const platform::ThreadId id = ready.get_future().get();
-  std::stop_callback quit(loop.get_stop_token(), [id] { platform::PostThreadMessage(id, {platform::kQuitMessage, 0, 0}); });
+  std::stop_callback quit(loop.get_stop_token(), [id] {
+    platform::PostThreadMessage(id, {platform::kQuitMessage, 0, 0});
+  });
   const auto before = std::chrono::steady_clock::now();
   loop.request_stop();
   loop.join();

@@ -20,8 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using platform::Hive;
-using platform::StatusCode;
 using platform::RegType;
+using platform::StatusCode;
 
 constexpr const char* kKey = "Software\\Quillmark";
 
@@ -33,7 +33,10 @@ TEST(RegistryRoundTrip, ValuesKeepTypeAndBytes) {
 
   const std::string text = "Z\xFCrich \xE9t\xE9";  // Latin-1
   const std::string withNul = text + '\0';
-  ASSERT_EQ(((*key)->SetValue("SMTPSRV", RegType::kSz, withNul.data(), static_cast<std::uint32_t>(withNul.size()))).Code(), StatusCode::kOk);
+  ASSERT_EQ(
+      ((*key)->SetValue("SMTPSRV", RegType::kSz, withNul.data(), static_cast<std::uint32_t>(withNul.size())))
+          .Code(),
+      StatusCode::kOk);
   const std::uint32_t dword = 0xA1B2C3D4;
   ASSERT_EQ(((*key)->SetValue("Monitoring", RegType::kDword, &dword, 4)).Code(), StatusCode::kOk);
   const char binary[] = {'\0', '\xFF', '\x10'};
@@ -48,7 +51,8 @@ TEST(RegistryRoundTrip, ValuesKeepTypeAndBytes) {
   EXPECT_EQ(size, withNul.size()) << "one byte per Latin-1 character, the NUL included";
   std::string small(3, '\0');
   std::uint32_t smallSize = 3;
-  EXPECT_EQ(((*reader)->QueryValue("SMTPSRV", nullptr, small.data(), &smallSize)).Code(), StatusCode::kMoreData);
+  EXPECT_EQ(((*reader)->QueryValue("SMTPSRV", nullptr, small.data(), &smallSize)).Code(),
+            StatusCode::kMoreData);
   EXPECT_EQ(smallSize, withNul.size());
   std::string data(size, '\0');
   ASSERT_EQ(((*reader)->QueryValue("SMTPSRV", nullptr, data.data(), &size)).Code(), StatusCode::kOk);
@@ -85,7 +89,8 @@ TEST(RegistryRoundTrip, KeysAreCreatedListedAndDeletedWithEverythingBelow) {
   ScratchRegistry scratch;
   auto& registry = platform::Registry::Default();
   EXPECT_FALSE(registry.OpenKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers", platform::kKeyRead));
-  auto deep = registry.CreateKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage", platform::kKeyWrite);
+  auto deep = registry.CreateKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage",
+                                 platform::kKeyWrite);
   ASSERT_TRUE(deep);
   const std::uint32_t one = 1;
   ASSERT_EQ(((*deep)->SetValue("Cost", RegType::kDword, &one, 4)).Code(), StatusCode::kOk);
@@ -96,13 +101,17 @@ TEST(RegistryRoundTrip, KeysAreCreatedListedAndDeletedWithEverythingBelow) {
   // Key names are case-insensitive; the file-backed store keeps them folded.
   auto subKeys = (*top)->SubKeys();
   for (auto& name : subKeys)
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   std::sort(subKeys.begin(), subKeys.end());
   EXPECT_EQ(subKeys, (std::vector<std::string>{"printers", "users"}));
 
-  EXPECT_EQ((registry.DeleteKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers")).Code(), StatusCode::kOk);
-  EXPECT_FALSE(registry.OpenKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage", platform::kKeyRead));
-  EXPECT_EQ((registry.DeleteKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers")).Code(), StatusCode::kNotFound);
+  EXPECT_EQ((registry.DeleteKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers")).Code(),
+            StatusCode::kOk);
+  EXPECT_FALSE(registry.OpenKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers\\Laser \xC9tage",
+                                platform::kKeyRead));
+  EXPECT_EQ((registry.DeleteKey(Hive::kLocalMachine, "Software\\Quillmark\\Printers")).Code(),
+            StatusCode::kNotFound);
   EXPECT_TRUE(registry.OpenKey(Hive::kLocalMachine, "Software\\Quillmark\\Users", platform::kKeyRead));
   // The hives are kept apart.
   EXPECT_FALSE(registry.OpenKey(Hive::kCurrentUser, "Software\\Quillmark\\Users", platform::kKeyRead));

@@ -104,7 +104,10 @@ TEST_F(DataFolder, NewFilesAndFoldersAreClosedToOthersWhateverTheUmask) {
   EXPECT_TRUE(platform::CreateFolder(In("Logs/Users")));
   EXPECT_TRUE(platform::AppendFileBytes(In("Logs/Users/d_1.xml"), "r", "  "));
   EXPECT_TRUE(platform::ReplaceFileBytes(In("Logs/Report.xml"), "report"));
-  { platform::FileLock lock(In("Logs/quillcore.lock")); EXPECT_TRUE(lock.Locked()); }
+  {
+    platform::FileLock lock(In("Logs/quillcore.lock"));
+    EXPECT_TRUE(lock.Locked());
+  }
   umask(old);
   EXPECT_EQ(Mode(data_ / "Logs/Users"), 0750u);
   EXPECT_EQ(Mode(data_ / "Logs/Users/d_1.xml"), 0640u);

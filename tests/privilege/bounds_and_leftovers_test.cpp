@@ -49,8 +49,9 @@ TEST(NameBound, AnOverlongUserKeepsEveryRecordAndABoundedCatalogueEntry) {
   const std::string catalogue = ReadTextFile((app / "settings.xml").string());
   EXPECT_NE(catalogue.find("<username>" + user + "</username>"), std::string::npos);
   EXPECT_EQ(catalogue.find(user + "u"), std::string::npos);
-  const std::string day = ReadTextFile((app / "Logs/Users" / user).string() + "/" +
-                                       fs::directory_iterator(app / "Logs/Users" / user)->path().filename().string());
+  const std::string day =
+      ReadTextFile((app / "Logs/Users" / user).string() + "/" +
+                   fs::directory_iterator(app / "Logs/Users" / user)->path().filename().string());
   EXPECT_NE(day.find("<doc>" + std::string(255, 'd') + "</doc>"), std::string::npos);
 }
 
@@ -77,8 +78,12 @@ class Environment {
     setenv(name, value.c_str(), 1);
   }
   ~Environment() {
-    if (old_) setenv(name_, old_->c_str(), 1); else unsetenv(name_);
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
   }
+
  private:
   const char* name_;
   std::optional<std::string> old_;

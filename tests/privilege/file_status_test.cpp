@@ -44,7 +44,8 @@ class FileStatus : public ::testing::Test {
 };
 
 TEST_F(FileStatus, MissingFilesAndFoldersAreNotFoundInsideAndOutsideTheDataFolder) {
-  for (const std::string& path : {In("Logs/d_1.xml"), In("Logs/Users/anna/d_1.xml"), (base_ / "nowhere.xml").string()}) {
+  for (const std::string& path :
+       {In("Logs/d_1.xml"), In("Logs/Users/anna/d_1.xml"), (base_ / "nowhere.xml").string()}) {
     const auto read = platform::ReadFileBytes(path);
     ASSERT_FALSE(read) << path;
     EXPECT_TRUE(read.Status().IsNotFound()) << read.Status().ToString();
@@ -75,7 +76,8 @@ TEST_F(FileStatus, LinksAndOtherKindsOfFileAreNamedWithWhatTheyAre) {
   ASSERT_EQ(::mkfifo((data_ / "Logs/d_2.xml").c_str(), 0600), 0);
   const auto fifo = platform::ReadFileBytes(In("Logs/d_2.xml"));
   ASSERT_FALSE(fifo);
-  EXPECT_TRUE(Mentions(fifo.Status(), In("Logs/d_2.xml") + " is not a regular file")) << fifo.Status().ToString();
+  EXPECT_TRUE(Mentions(fifo.Status(), In("Logs/d_2.xml") + " is not a regular file"))
+      << fifo.Status().ToString();
 }
 
 TEST_F(FileStatus, UnwritableFolderGivesTheSystemsReason) {

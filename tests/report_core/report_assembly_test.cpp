@@ -69,8 +69,7 @@ TEST(ReportAssembly, FailuresCarryTheirMessageAndLeaveTheLastDocument) {
   ASSERT_TRUE(common::AssembleReportDocument(good, header, "<period>x</period>", doc));
   const std::string before = Bytes(doc);
 
-  common::ReportResult r =
-      common::AssembleReportDocument(folder.Logs() + "/d_20060310.xml", header, "", doc);
+  common::ReportResult r = common::AssembleReportDocument(folder.Logs() + "/d_20060310.xml", header, "", doc);
   EXPECT_FALSE(r);
   EXPECT_EQ(r.message, "The report your are trying to view does not exists.");
 
@@ -107,7 +106,8 @@ TEST(ReportAssembly, FailuresCarryTheirMessageAndLeaveTheLastDocument) {
 TEST(ReportAssembly, ReadersNeverSeeAHalfWrittenDocument) {
   AppFolder folder;
   std::vector<Job> many;
-  for (int i = 0; i < 4000; ++i) many.push_back({9, 3, 2006, 8, i % 60, "Doc " + std::to_string(i), 1, 5, "P", "u"});
+  for (int i = 0; i < 4000; ++i)
+    many.push_back({9, 3, 2006, 8, i % 60, "Doc " + std::to_string(i), 1, 5, "P", "u"});
   const std::string bigLog = folder.Logs() + "/y_2006.xml";
   const std::string smallLog = folder.Logs() + "/d_20060309.xml";
   AppFolder::WriteLog(bigLog, many);
@@ -177,7 +177,8 @@ TEST(ReportAssembly, DocumentAndBytesInMemoryAgreeAroundTheReservationSize) {
 TEST(ReportAssembly, ALogThatShrinksWhileCopiedGivesAWholePrefixOrTheMessage) {
   AppFolder folder;
   std::vector<Job> many;
-  for (int i = 0; i < 20000; ++i) many.push_back({9, 3, 2006, 8, i % 60, "Doc " + std::to_string(i), 1, 5, "P", "u"});
+  for (int i = 0; i < 20000; ++i)
+    many.push_back({9, 3, 2006, 8, i % 60, "Doc " + std::to_string(i), 1, 5, "P", "u"});
   const std::string log = folder.Logs() + "/y_2006.xml";
   AppFolder::WriteLog(log, many);
   const std::string full = Bytes(log);
@@ -241,10 +242,11 @@ TEST_F(ReportRequests, PrinterIdentifierComesFromTheCatalogue) {
   // The last entry of a name wins; the monitored flag is not consulted.
   const common::ReportResult r = Run(ReportScope::kPrinter, "Front Desk");
   ASSERT_TRUE(r) << r.message;
-  EXPECT_EQ(Bytes(r.documentPath).rfind(std::string(common::ReportHeaderText(ReportScope::kPrinter)) +
-                                            "<period>03/09/2006</period>",
-                                        0),
-            0u);
+  EXPECT_EQ(
+      Bytes(r.documentPath)
+          .rfind(std::string(common::ReportHeaderText(ReportScope::kPrinter)) + "<period>03/09/2006</period>",
+                 0),
+      0u);
   EXPECT_TRUE(Run(ReportScope::kPrinter, "Old Laser", true));
 
   EXPECT_EQ(Run(ReportScope::kPrinter, "Nowhere").message,
@@ -270,9 +272,9 @@ TEST_F(ReportRequests, UserReportReadsWhatTheEngineWroteAndNothingOutsideLogs) {
   EXPECT_NE(doc.find("<doc>Secret.pdf</doc>"), std::string::npos);
   EXPECT_EQ(doc.find("Plan.pdf"), std::string::npos);
   EXPECT_EQ(doc.find("Budget"), std::string::npos);
-  EXPECT_NE(doc.find(std::string(common::ReportHeaderText(ReportScope::kUser)) +
-                     "<period>03/09/2006</period>"),
-            std::string::npos);
+  EXPECT_NE(
+      doc.find(std::string(common::ReportHeaderText(ReportScope::kUser)) + "<period>03/09/2006</period>"),
+      std::string::npos);
 
   const common::ReportResult dots = Run(ReportScope::kUser, "..");
   ASSERT_TRUE(dots) << dots.message;

@@ -61,7 +61,8 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
                           "<name>Back Office</name><ID>2</ID><cost>2</cost><monitored>1</monitored>"
                           "</printers></log>");
     CRegString(common::QuillmarkValue("AppPath")).Set(app_.string());
-    for (const char* printer : {"Front Desk", "Back Office"}) ASSERT_EQ(Sim("add-printer " + Quote(printer)), 0);
+    for (const char* printer : {"Front Desk", "Back Office"})
+      ASSERT_EQ(Sim("add-printer " + Quote(printer)), 0);
   }
 
   int Run(const std::string& program, const std::string& args, std::string* out = nullptr,
@@ -69,7 +70,8 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
     const std::string o = (scratch_.Folder() / "out").string(), e = (scratch_.Folder() / "err").string();
     const std::string command = "TZ=" + Quote(kZone) + " QUILLMARK_SPOOLER=" + Quote(spool_.string()) +
                                 " QUILLMARK_REGISTRY=" + Quote(scratch_.RegistryRoot().string()) + " " +
-                                QM_APP_DIR + "/" + program + " " + args + " >" + o + " 2>" + e + " </dev/null";
+                                QM_APP_DIR + "/" + program + " " + args + " >" + o + " 2>" + e +
+                                " </dev/null";
     const int status = std::system(command.c_str());
     if (out) *out = platform::ReadFileBytes(o).ValueOr("");
     if (err) *err = platform::ReadFileBytes(e).ValueOr("");
@@ -96,9 +98,12 @@ class ReportsOfMonitoredJobs : public ::testing::Test {
   }
 
   long long Logged() {
-    const std::string all = platform::ReadFileBytes(common::ResolvePeriodFile(
-        common::ReportPeriod::kThisYear, common::ReportScope::kAllPrinting, app_.string(), "",
-        std::time(nullptr)).path).ValueOr("");
+    const std::string all =
+        platform::ReadFileBytes(common::ResolvePeriodFile(common::ReportPeriod::kThisYear,
+                                                          common::ReportScope::kAllPrinting, app_.string(),
+                                                          "", std::time(nullptr))
+                                    .path)
+            .ValueOr("");
     long long n = 0;
     for (std::size_t p = all.find("<event>"); p != std::string::npos; p = all.find("<event>", p + 1)) ++n;
     return n;
@@ -149,7 +154,8 @@ TEST_F(ReportsOfMonitoredJobs, EveryPeriodScopeAndFormatAddsUpToThePrintedJobs) 
         seen = Logged() > before;
       if (!seen) {
         // Not logged: it does not count.
-        for (const std::string& scope : {std::string("all"), "printer:" + std::string(printer), std::string("user:probe")}) {
+        for (const std::string& scope :
+             {std::string("all"), "printer:" + std::string(printer), std::string("user:probe")}) {
           Totals& t = expected_[scope];
           t.jobs -= 1;
           t.pages -= 1;
@@ -171,14 +177,17 @@ TEST_F(ReportsOfMonitoredJobs, EveryPeriodScopeAndFormatAddsUpToThePrintedJobs) 
 
   // Every period that contains today holds the jobs; the others have no file.
   std::vector<std::pair<std::string, std::string>> scopes = {{"--all", "all"}};
-  for (const char* p : {"Front Desk", "Back Office"}) scopes.push_back({"--printer " + Quote(p), std::string("printer:") + p});
-  for (const char* u : {"ann", "bob", "chlo\xC3\xA9", "probe"}) scopes.push_back({"--user " + Quote(u), std::string("user:") + u});
+  for (const char* p : {"Front Desk", "Back Office"})
+    scopes.push_back({"--printer " + Quote(p), std::string("printer:") + p});
+  for (const char* u : {"ann", "bob", "chlo\xC3\xA9", "probe"})
+    scopes.push_back({"--user " + Quote(u), std::string("user:") + u});
   for (std::string_view label : common::kReportPeriodLabels) {
     const bool current = label.rfind("Last", 0) != 0 && label != "Yesterday";
     for (const auto& [args, key] : scopes) {
       std::string out, err;
-      const int status = Run("quillmark-report", "--period " + Quote(std::string(label)) + " " + args +
-                                                     " --format summary", &out, &err);
+      const int status =
+          Run("quillmark-report", "--period " + Quote(std::string(label)) + " " + args + " --format summary",
+              &out, &err);
       if (current) {
         ASSERT_EQ(status, 0) << label << " " << args << err;
         EXPECT_EQ(FromSummary(out), expected_[key]) << label << " " << args << "\n" << out;
@@ -196,7 +205,8 @@ TEST_F(ReportsOfMonitoredJobs, EveryPeriodScopeAndFormatAddsUpToThePrintedJobs) 
   for (char c : csv) rows += c == '\n';
   EXPECT_EQ(static_cast<long long>(rows), expected_["all"].jobs + 1);
   EXPECT_NE(csv.find(",7,14,Back Office,chlo\xC3\xA9\r\n"), std::string::npos) << csv;
-  ASSERT_EQ(Run("quillmark-report", "--period 'This quarter' --printer 'Front Desk' --format html", &html), 0);
+  ASSERT_EQ(Run("quillmark-report", "--period 'This quarter' --printer 'Front Desk' --format html", &html),
+            0);
   char cost[32];
   std::snprintf(cost, sizeof cost, "%lld.%02lld", expected_["printer:Front Desk"].cents / 100,
                 expected_["printer:Front Desk"].cents % 100);

@@ -241,7 +241,8 @@ TEST_F(Stylesheets, PrinterAndUserReportsBreakDownTheOtherWay) {
 TEST_F(Stylesheets, LongListsStopAtTheLimitAndSayHowManyThereAre) {
   std::vector<Job> many;
   for (int i = 0; i < 120; ++i)
-    many.push_back({1 + i % 28, 2, 2006, 9, i % 60, "Doc " + std::to_string(i), 2, 10, "P", "u" + std::to_string(i % 7)});
+    many.push_back({1 + i % 28, 2, 2006, 9, i % 60, "Doc " + std::to_string(i), 2, 10, "P",
+                    "u" + std::to_string(i % 7)});
   const Html html(Render(many, ReportScope::kAllPrinting, "<period>02/2006</period>", 55));
   EXPECT_EQ(html.Text("//*[@id='total-jobs']"), "120");
   EXPECT_EQ(html.Text("//*[@id='total-cost']"), "12.00");

@@ -166,8 +166,7 @@ TEST(ReportPeriods, HeadersNameTheScopesStylesheet) {
   EXPECT_EQ(common::ReportHeaderText(ReportScope::kUser).size(), 100u);
   EXPECT_NE(common::ReportHeaderText(ReportScope::kUser).find("href='users.xsl'"), std::string::npos);
   EXPECT_EQ(common::ReportHeaderText(ReportScope::kAllPrinting).size(), 100u);
-  EXPECT_NE(common::ReportHeaderText(ReportScope::kAllPrinting).find("href='style.xsl'"),
-            std::string::npos);
+  EXPECT_NE(common::ReportHeaderText(ReportScope::kAllPrinting).find("href='style.xsl'"), std::string::npos);
 }
 
 }  // namespace

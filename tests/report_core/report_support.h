@@ -28,8 +28,8 @@ struct Job {
 inline std::string LogText(const std::vector<Job>& jobs) {
   std::string text(engine::JobLogStore::kReservation, ' ');
   for (const Job& j : jobs)
-    text += engine::FormatEventRecord(j.day, j.month, j.year, j.hour, j.minute, j.document,
-                                      j.pages, j.cost, j.printer, j.user);
+    text += engine::FormatEventRecord(j.day, j.month, j.year, j.hour, j.minute, j.document, j.pages, j.cost,
+                                      j.printer, j.user);
   return text;
 }
 

@@ -55,8 +55,8 @@ class ReportTool : public ::testing::Test {
     const std::string out = (folder.Root() / "stdout").string();
     const std::string err = (folder.Root() / "stderr").string();
     const std::string command = "QUILLMARK_REGISTRY='" + scratch.RegistryRoot().string() + "' '" +
-                                QM_APP_DIR + "/quillmark-report' " + args + " >'" + out + "' 2>'" +
-                                err + "' </dev/null";
+                                QM_APP_DIR + "/quillmark-report' " + args + " >'" + out + "' 2>'" + err +
+                                "' </dev/null";
     Outcome o;
     const int status = std::system(command.c_str());
     o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -72,10 +72,12 @@ class ReportTool : public ::testing::Test {
 TEST_F(ReportTool, EachFormatOfTodaysReport) {
   const Outcome xml = Run("--period Today --all");
   ASSERT_EQ(xml.status, 0) << xml.err;
-  EXPECT_EQ(xml.out.rfind(std::string(common::ReportHeaderText(ReportScope::kAllPrinting)) + "<period>", 0), 0u);
+  EXPECT_EQ(xml.out.rfind(std::string(common::ReportHeaderText(ReportScope::kAllPrinting)) + "<period>", 0),
+            0u);
   EXPECT_EQ(xml.out.substr(xml.out.size() - 6), "</log>");
   const std::string log = common::ResolvePeriodFile(ReportPeriod::kToday, ReportScope::kAllPrinting,
-                                                    folder.App(), "", std::time(nullptr)).path;
+                                                    folder.App(), "", std::time(nullptr))
+                              .path;
   EXPECT_EQ(xml.out.size(), platform::ReadFileBytes(log)->size() + 6);
 
   const Outcome html = Run("--period Today --printer 'Front Desk' --format html");
@@ -123,7 +125,8 @@ TEST_F(ReportTool, ReportMessagesExitOne) {
             "quillmark-report: The selected printer is not monitored. Please check the Printers menu.\n");
 
   const std::string shortLog = common::ResolvePeriodFile(ReportPeriod::kThisYear, ReportScope::kAllPrinting,
-                                                         folder.App(), "", std::time(nullptr)).path;
+                                                         folder.App(), "", std::time(nullptr))
+                                   .path;
   common::WriteTextFile(shortLog, "  \n<event><day>01</day></event>");
   o = Run("--period 'This year' --all --format summary");
   EXPECT_EQ(o.status, 1);
@@ -152,10 +155,10 @@ TEST_F(ReportTool, AppFolderFromTheCommandLineOrTheRegistry) {
 }
 
 TEST_F(ReportTool, BadArgumentsPrintTheUsageAndExitTwo) {
-  for (const char* args : {"", "--all", "--period Today", "--period today --all",
-                           "--period Today --all --user anna", "--period Today --all --format pdf",
-                           "--period Today --all --output", "--period Today --printer",
-                           "--period Today --all extra", "--period Today --period Today --all"}) {
+  for (const char* args :
+       {"", "--all", "--period Today", "--period today --all", "--period Today --all --user anna",
+        "--period Today --all --format pdf", "--period Today --all --output", "--period Today --printer",
+        "--period Today --all extra", "--period Today --period Today --all"}) {
     const Outcome o = Run(args);
     EXPECT_EQ(o.status, 2) << args;
     EXPECT_NE(o.err.find("Usage: quillmark-report --period LABEL"), std::string::npos) << args;

@@ -59,8 +59,7 @@ class Child {
     if (pid_ <= 0) return -1;
     ::kill(pid_, signal);
     int status = 0;
-    for (int i = 0; i < 300 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
-      std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 300 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
     if (::waitpid(pid_, &status, WNOHANG) == 0) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, &status, 0);
@@ -184,7 +183,8 @@ TEST_F(DailyReport, YesterdaysLogArrivesAsReportXml) {
   EXPECT_TRUE(WaitFor([&] { return !fs::exists(app_ / "Logs/Report.xml"); }, 10s));
   EXPECT_EQ(host.Kill(SIGTERM), 0);
 
-  const std::string parsed = RunCommand("/usr/bin/python3 " + kScripts + "/read_message.py " + (mail / "msg-1.eml").string());
+  const std::string parsed =
+      RunCommand("/usr/bin/python3 " + kScripts + "/read_message.py " + (mail / "msg-1.eml").string());
   const std::string header = engine::ReportHeader(2026, 12, 8);
   const std::string report = header + dayFile_.substr(header.size()) + "</log>";
   EXPECT_NE(parsed.find("SUBJECT Log From Quillmark"), std::string::npos) << parsed;

@@ -142,9 +142,9 @@ using testing_support::ReadWholeFile;
 
 std::string Record(const std::string& document, int pages, int cost, const std::string& printer,
                    const std::string& user) {
-  return "\r\n<event><day>09</day><month>03</month><year>2006</year><hour>23</hour><min>15</min><doc>" + document +
-         "</doc><pages>" + std::to_string(pages) + "</pages><cost>" + std::to_string(cost) + "</cost><printer>" +
-         printer + "</printer><user>" + user + "</user></event>";
+  return "\r\n<event><day>09</day><month>03</month><year>2006</year><hour>23</hour><min>15</min><doc>" +
+         document + "</doc><pages>" + std::to_string(pages) + "</pages><cost>" + std::to_string(cost) +
+         "</cost><printer>" + printer + "</printer><user>" + user + "</user></event>";
 }
 
 }  // namespace

@@ -31,9 +31,10 @@ class NoJobLost : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(app_);
-    common::WriteTextFile((app_ / "settings.xml").string(),
-                          "<log><printers><name>Front Desk</name><ID>1</ID><cost>1</cost><monitored>1</monitored>"
-                          "</printers></log>");
+    common::WriteTextFile(
+        (app_ / "settings.xml").string(),
+        "<log><printers><name>Front Desk</name><ID>1</ID><cost>1</cost><monitored>1</monitored>"
+        "</printers></log>");
     CRegString(QuillmarkValue("AppPath")).Set(app_.string());
     sim_.AddPrinter(kPrinter);
   }

@@ -25,11 +25,14 @@ namespace testing_support {
 
 class EngineHost {
  public:
-  EngineHost(std::filesystem::path hostProgram, std::filesystem::path registryRoot, std::filesystem::path spool)
+  EngineHost(std::filesystem::path hostProgram, std::filesystem::path registryRoot,
+             std::filesystem::path spool)
       : program_(std::move(hostProgram)), registryRoot_(std::move(registryRoot)), spool_(std::move(spool)) {}
   ~EngineHost() { Kill(); }
   // One more variable for the host's environment, from the next start on.
-  void SetEnvironment(std::string name, std::string value) { environment_[std::move(name)] = std::move(value); }
+  void SetEnvironment(std::string name, std::string value) {
+    environment_[std::move(name)] = std::move(value);
+  }
   EngineHost(const EngineHost&) = delete;
   EngineHost& operator=(const EngineHost&) = delete;
 

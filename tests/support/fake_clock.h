@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "tests/support/time_zone.h"
 #include "tests/support/test_env.h"
+#include "tests/support/time_zone.h"
 
 namespace testing_support {
 

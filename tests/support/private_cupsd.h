@@ -38,9 +38,8 @@ class PrivateCupsd {
     ::setenv("QUILLMARK_CUPS_NOTIFIER", QM_APP_DIR "/quillmark-cups-notifier", 0);
 #endif
     int rc = 0;
-    std::string out = Shell(Script() + " start " + Quote(folder_.string()) + " " +
-                                std::to_string(::getpid()),
-                            &rc);
+    std::string out =
+        Shell(Script() + " start " + Quote(folder_.string()) + " " + std::to_string(::getpid()), &rc);
     if (rc != 0) {
       error_ = "private cupsd did not start: " + out;
       return;
@@ -99,8 +98,8 @@ class PrivateCupsd {
 
   // Submits a document of `pages` lines with `lp`; returns the job id.
   // `user` empty: the calling user. `extra`: more lp arguments, as they are.
-  int Submit(const std::string& queue, int pages, const std::string& title,
-             const std::string& user = {}, const std::string& extra = {}) {
+  int Submit(const std::string& queue, int pages, const std::string& title, const std::string& user = {},
+             const std::string& extra = {}) {
     std::filesystem::path doc = folder_ / ("doc-" + std::to_string(++documents_) + ".txt");
     {
       std::ofstream out(doc);
@@ -259,7 +258,7 @@ class PrivateCupsd {
 };
 
 // Skips the test when no private scheduler (for files that use GoogleTest) can be started on this machine.
-#define QM_REQUIRE_PRIVATE_CUPSD(cupsd)                                   \
-  do {                                                                 \
-    if (!(cupsd).Started()) GTEST_SKIP() << (cupsd).Error();           \
+#define QM_REQUIRE_PRIVATE_CUPSD(cupsd)                      \
+  do {                                                       \
+    if (!(cupsd).Started()) GTEST_SKIP() << (cupsd).Error(); \
   } while (0)

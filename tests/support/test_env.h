@@ -49,7 +49,8 @@ inline std::filesystem::path MakeScratchFolder(std::string_view prefix = "quillm
 #else
   std::string pattern = "/tmp/" + std::string(prefix) + "-XXXXXX";
   if (!::mkdtemp(pattern.data()))
-    throw std::filesystem::filesystem_error("mkdtemp", pattern, std::error_code(errno, std::generic_category()));
+    throw std::filesystem::filesystem_error("mkdtemp", pattern,
+                                            std::error_code(errno, std::generic_category()));
   return pattern;
 #endif
 }

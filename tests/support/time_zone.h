@@ -42,7 +42,8 @@ class TimeZone {
 // Through the platform, not the C library's mktime: the Windows C runtime
 // does not read the POSIX TZ rules the tests set.
 inline std::time_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-  return std::chrono::system_clock::to_time_t(platform::FromLocalTime(year, month, day, hour, minute, second));
+  return std::chrono::system_clock::to_time_t(
+      platform::FromLocalTime(year, month, day, hour, minute, second));
 }
 
 }  // namespace testing_support

@@ -122,7 +122,8 @@ TEST(JobMarks, TheTextRoundTripsAndACutMarkIsNone) {
   // A record being appended: any bytes, files that existed and one that
   // did not.
   mark.pending = engine::JobMark::Pending{
-      7, std::string("\r\n<event><doc>caf\xe9 \x00 x</doc></event>", 36),
+      7,
+      std::string("\r\n<event><doc>caf\xe9 \x00 x</doc></event>", 36),
       {{"\\Logs\\d_20261208.xml", 525}, {"\\Logs\\Users\\J\xfcrgen 2\\y_2026.xml", std::nullopt}}};
   text = engine::FormatJobMark(mark);
   EXPECT_EQ(text.find('\0'), std::string::npos);
@@ -206,8 +207,8 @@ TEST(CatchUp, JobsThatEndedWhileTheWatcherWasStoppedAreLoggedOnceOnItsReturn) {
   w.Start();
   w.sim.Edit(kLaser, [&](SimQueue& q) { q.Complete(q.Submit(Job("marker", "m", 1))); });
   ASSERT_TRUE(w.book.WaitFor(6));
-  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"before", "held", "printed meanwhile", "cancelled meanwhile",
-                                                      "still queued", "marker"}));
+  EXPECT_EQ(Documents(w), (std::multiset<std::string>{"before", "held", "printed meanwhile",
+                                                      "cancelled meanwhile", "still queued", "marker"}));
   for (const auto& entry : w.book.Entries()) {
     if (entry.document == "printed meanwhile") {
       EXPECT_EQ(entry.pages, 3u);
@@ -226,10 +227,10 @@ TEST(CatchUp, JobsThatEndWhileThePrinterIsNotMonitoredAreNeverLogged) {
   std::uint32_t third = w.sim.Submit(kLaser, Job("monitored again", "ann", 1));
   ASSERT_TRUE(WaitUntil([&] { return w.marks->Load(kLaser).has_value(); }));
 
-  w.watcher->Stop();           // crashed: the next ending is still counted
+  w.watcher->Stop();  // crashed: the next ending is still counted
   w.sim.Complete(kLaser, first);
   const auto off = Clock::now();
-  w.watcher->Suspend(off);     // monitoring switched off
+  w.watcher->Suspend(off);  // monitoring switched off
   // Clearly after the switch.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   w.sim.Complete(kLaser, second);
@@ -325,7 +326,8 @@ TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
   auto marks = std::make_shared<engine::FileJobMarkStore>();
   std::optional<engine::JobMark::Pending> seen;  // the last record noted before its appends
   auto store = std::make_unique<engine::JobLogStore>();
-  auto watcher = std::make_unique<engine::PrinterWatcher>(&sim, std::move(store), WatchedPrinter::Fast(), marks);
+  auto watcher =
+      std::make_unique<engine::PrinterWatcher>(&sim, std::move(store), WatchedPrinter::Fast(), marks);
   watcher->Configure(kLaser, "1");
   watcher->Start();
   ASSERT_TRUE(WaitUntil([&] { return marks->Load(kLaser).has_value(); }));

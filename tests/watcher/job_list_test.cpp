@@ -164,7 +164,8 @@ TEST(JobList, ARetiredJobIsNotTakenInAgain) {
   list.Retire(a);
   EXPECT_EQ(list.Count(), 0u);
   list.Refresh(printer.get(), 1);
-  NotifyData status = Record(platform::kJobNotifyType, platform::kJobNotifyStatus, a, NotifyData::Kind::kNumber);
+  NotifyData status =
+      Record(platform::kJobNotifyType, platform::kJobNotifyStatus, a, NotifyData::Kind::kNumber);
   list.Apply(status);
   EXPECT_EQ(list.Count(), 0u);
 }
@@ -178,7 +179,8 @@ TEST(PrinterConnection, FailuresRaiseTheirCodesAndMessages) {
   sim.AddPrinter("Laser");
   PrinterConnection connection(sim, "Laser");
   EXPECT_EQ(connection.Name(), "Laser");
-  EPrinter early = Raised([&] { connection.Wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}); });
+  EPrinter early =
+      Raised([&] { connection.Wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}); });
   EXPECT_EQ(early.Code(), -1);
   EXPECT_EQ(early.Message(), "Must be created an change notification object.");
 
@@ -192,7 +194,8 @@ TEST(PrinterConnection, FailuresRaiseTheirCodesAndMessages) {
   ASSERT_TRUE(connection.Registered());
   sim.Submit("Laser", Job("a", "ann", 1));
   sim.FailNext(SimCall::kFindNext, 1722);
-  EPrinter fetch = Raised([&] { connection.Wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}); });
+  EPrinter fetch =
+      Raised([&] { connection.Wait(platform::kPrinterChangeDeleteJob, platform::kInfinite, {}); });
   EXPECT_EQ(fetch.Code(), 1722);
   EXPECT_EQ(fetch.Message(), "");
 }

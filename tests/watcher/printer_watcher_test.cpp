@@ -74,7 +74,8 @@ TEST(PrinterWatcher, JobsLeavingInOneBatchAreEachLoggedOnce) {
   WatchedPrinter w;
   w.Start();
   std::vector<std::uint32_t> ids;
-  for (const char* document : {"one", "two", "three"}) ids.push_back(w.sim.Submit(kLaser, Job(document, "ann", 2)));
+  for (const char* document : {"one", "two", "three"})
+    ids.push_back(w.sim.Submit(kLaser, Job(document, "ann", 2)));
   w.sim.Edit(kLaser, [&](SimQueue& q) {
     q.Complete(ids[0]);
     q.Cancel(ids[1]);

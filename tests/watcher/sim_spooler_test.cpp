@@ -17,8 +17,9 @@ namespace {
 
 NotifyOptions JobOptions() {
   NotifyOptions options;
-  options.types.push_back({kJobNotifyType, {kJobNotifyStatus, kJobNotifyDocument, kJobNotifyUserName,
-                                            kJobNotifyTotalPages, kJobNotifySubmitted}});
+  options.types.push_back({kJobNotifyType,
+                           {kJobNotifyStatus, kJobNotifyDocument, kJobNotifyUserName, kJobNotifyTotalPages,
+                            kJobNotifySubmitted}});
   options.types.push_back({kPrinterNotifyType, {kPrinterNotifyCJobs}});
   return options;
 }

@@ -18,8 +18,8 @@
 #include "engine/job_log_store.h"
 #include "engine/printer_watcher.h"
 #include "platform/sim/sim_spooler.h"
-#include "tests/support/time_zone.h"
 #include "tests/support/test_env.h"
+#include "tests/support/time_zone.h"
 
 namespace watcher_test {
 

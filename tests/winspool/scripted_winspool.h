@@ -84,9 +84,8 @@ class ScriptedNotification final : public platform::winspool::WinspoolNotificati
   platform::WaitResult Wait(std::chrono::milliseconds timeout, std::stop_token stop) override {
     std::unique_lock lock(script_->mutex);
     auto pending = [&] { return !script_->batches.empty(); };
-    bool signalled = timeout == platform::kInfinite
-                         ? script_->changed.wait(lock, stop, pending)
-                         : script_->changed.wait_for(lock, stop, timeout, pending);
+    bool signalled = timeout == platform::kInfinite ? script_->changed.wait(lock, stop, pending)
+                                                    : script_->changed.wait_for(lock, stop, timeout, pending);
     if (signalled) return platform::WaitResult::kSignalled;
     return stop.stop_requested() ? platform::WaitResult::kStopped : platform::WaitResult::kTimedOut;
   }
@@ -94,7 +93,8 @@ class ScriptedNotification final : public platform::winspool::WinspoolNotificati
   platform::Result<RawNotifyBatch> Next(bool refresh, bool wantRecords) override {
     std::lock_guard lock(script_->mutex);
     script_->fetchRefresh.push_back(refresh);
-    if (script_->nextError) return Failure(std::exchange(script_->nextError, 0), "FindNextPrinterChangeNotification");
+    if (script_->nextError)
+      return Failure(std::exchange(script_->nextError, 0), "FindNextPrinterChangeNotification");
     RawNotifyBatch batch;
     if (refresh) {
       batch = script_->refreshBatch;
@@ -160,7 +160,8 @@ class ScriptedApi final : public platform::winspool::WinspoolApi {
     script_->opened.push_back(name);
     if (script_->openError) return Failure(std::exchange(script_->openError, 0), "OpenPrinterW");
     if (!script_->queues.count(name)) return Failure(1801, "OpenPrinterW");  // ERROR_INVALID_PRINTER_NAME
-    return std::unique_ptr<platform::winspool::WinspoolPrinter>(std::make_unique<ScriptedPrinter>(script_, name));
+    return std::unique_ptr<platform::winspool::WinspoolPrinter>(
+        std::make_unique<ScriptedPrinter>(script_, name));
   }
 
   platform::Result<std::vector<RawPrinter>> EnumPrinters() override {
@@ -192,7 +193,8 @@ inline std::vector<std::uint8_t> Utf16Bytes(const std::u16string& text, bool wit
 
 inline std::vector<std::uint8_t> SystemTimeBytes(const platform::SpoolTime& t) {
   std::vector<std::uint8_t> bytes;
-  for (std::uint16_t word : {t.year, t.month, t.dayOfWeek, t.day, t.hour, t.minute, t.second, t.milliseconds}) {
+  for (std::uint16_t word :
+       {t.year, t.month, t.dayOfWeek, t.day, t.hour, t.minute, t.second, t.milliseconds}) {
     bytes.push_back(static_cast<std::uint8_t>(word & 0xFF));
     bytes.push_back(static_cast<std::uint8_t>(word >> 8));
   }

@@ -294,7 +294,8 @@ TEST_F(WinspoolBackend, ReportedPagesCountEveryCopyWhicheverComesFirst) {
   third.changes = kPrinterChangeSetJob;
   third.records = {NumberRecord(2, kJobNotifyTotalPages, 6)};
   script->Push(third);
-  script->Push(RawNotifyBatch{kPrinterChangeSetJob, 0, {BufferRecord(1, winspool::kJobNotifyDevMode, DevModeBytes(1))}});
+  script->Push(RawNotifyBatch{
+      kPrinterChangeSetJob, 0, {BufferRecord(1, winspool::kJobNotifyDevMode, DevModeBytes(1))}});
   notification->Next(&asked, nullptr);
   notification->Next(&asked, &info);
   ASSERT_EQ(info.records.size(), 1u);
@@ -344,7 +345,8 @@ class Book : public engine::JobLogStore {
   void Log(int, int, int, int, int, std::string_view document, std::uint32_t totalPages, std::string_view,
            std::string_view printerName, std::string_view userName) override {
     std::lock_guard lock(shared_->mutex);
-    shared_->entries.push_back(Logged{std::string(document), std::string(userName), std::string(printerName), totalPages});
+    shared_->entries.push_back(
+        Logged{std::string(document), std::string(userName), std::string(printerName), totalPages});
     shared_->changed.notify_all();
   }
   struct Shared {
@@ -397,7 +399,8 @@ TEST_F(WinspoolBackend, TheWatcherLogsAJobThatLeftTheQueueWithItsPagesAndCopies)
     queued.devMode = DevModeBytes(2);
     script->queues[L"Laser"] = {queued};
   }
-  script->Push(RawNotifyBatch{kPrinterChangeAddJob, 0,
+  script->Push(RawNotifyBatch{kPrinterChangeAddJob,
+                              0,
                               {BufferRecord(41, kJobNotifyDocument, Utf16Bytes(u"Plan \u00e9t\u00e9.doc")),
                                BufferRecord(41, kJobNotifyUserName, Utf16Bytes(u"ann")),
                                BufferRecord(41, winspool::kJobNotifyDevMode, DevModeBytes(2)),
@@ -406,14 +409,17 @@ TEST_F(WinspoolBackend, TheWatcherLogsAJobThatLeftTheQueueWithItsPagesAndCopies)
   {
     std::lock_guard lock(script->mutex);
     script->queues[L"Laser"].clear();
-    script->batches.push_back(RawNotifyBatch{kPrinterChangeDeleteJob | kPrinterChangeSetJob, 0,
-                                             {NumberRecord(41, kJobNotifyStatus, kJobStatusPrinted | kJobStatusDeleting)}});
+    script->batches.push_back(
+        RawNotifyBatch{kPrinterChangeDeleteJob | kPrinterChangeSetJob,
+                       0,
+                       {NumberRecord(41, kJobNotifyStatus, kJobStatusPrinted | kJobStatusDeleting)}});
     script->changed.notify_all();
   }
 
   {
     std::unique_lock lock(shared->mutex);
-    ASSERT_TRUE(shared->changed.wait_for(lock, std::chrono::seconds(20), [&] { return !shared->entries.empty(); }));
+    ASSERT_TRUE(
+        shared->changed.wait_for(lock, std::chrono::seconds(20), [&] { return !shared->entries.empty(); }));
   }
   watcher.Stop();
   std::lock_guard lock(shared->mutex);

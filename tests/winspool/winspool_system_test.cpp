@@ -16,8 +16,8 @@
 #include <string>
 
 #include "platform/spooler.h"
-#include "platform/winspool_seam.h"
 #include "platform/windows/win32.h"
+#include "platform/winspool_seam.h"
 
 namespace {
 
@@ -28,7 +28,9 @@ bool UnderWine() {
   return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-std::unique_ptr<Spooler> SystemSpooler() { return winspool::MakeWinspoolSpooler(winspool::MakeWinspoolApi()); }
+std::unique_ptr<Spooler> SystemSpooler() {
+  return winspool::MakeWinspoolSpooler(winspool::MakeWinspoolApi());
+}
 
 TEST(WinspoolSystem, AnUnknownPrinterIsAnInvalidPrinterName) {
   auto spooler = SystemSpooler();
