@@ -6,6 +6,8 @@
 #include <ctime>
 #include <exception>
 #include <iterator>
+#include <optional>
+#include <string_view>
 
 #include "common/catalogue_text.h"
 #include "common/name_bound.h"
@@ -150,21 +152,28 @@ void JobLogStore::Log(int day, int month, int year, int hour, int minute, std::s
 
 namespace {
 
-// Whether the file holds `bytes` at `offset`.
-bool HoldsAt(const std::string& path, std::uint64_t offset, std::string_view bytes) {
+// How much of `bytes` the file holds at `offset` when the file ends
+// within them: all of them, the first k (a write cut short: a kill can end
+// a write between two pages of the file), or none (the file ends at
+// `offset`). Nothing when the file is shorter or holds something else.
+std::optional<std::size_t> HeldAt(const std::string& path, std::uint64_t offset, std::string_view bytes) {
   try {
     platform::InputFile file(path);
-    if (file.Size() < offset + bytes.size()) return false;
+    const std::uint64_t size = file.Size();
+    if (size < offset) return std::nullopt;
     std::string buffer(64 * 1024, '\0');
     for (std::uint64_t skip = offset; skip > 0;) {
       const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(skip, buffer.size()));
-      if (file.Read(buffer.data(), piece) != piece) return false;
+      if (file.Read(buffer.data(), piece) != piece) return std::nullopt;
       skip -= piece;
     }
-    buffer.resize(bytes.size());
-    return file.Read(buffer.data(), bytes.size()) == bytes.size() && buffer == bytes;
+    // Whatever follows a whole record (later records) does not matter.
+    const std::size_t there = static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, bytes.size()));
+    buffer.resize(there);
+    if (file.Read(buffer.data(), there) != there || bytes.substr(0, there) != buffer) return std::nullopt;
+    return there;
   } catch (const std::exception&) {
-    return false;
+    return std::nullopt;
   }
 }
 
@@ -180,12 +189,15 @@ void JobLogStore::Complete(const JobMark::Pending& pending) {
       // Appended under the lock: right at the old end, or after the
       // reservation of a file the record created.
       const std::uint64_t at = target.size.value_or(reservation.size());
-      if (HoldsAt(path, at, pending.record)) continue;
-      if (target.size && platform::StampOf(path).size < *target.size) {
+      const std::optional<std::size_t> held = HeldAt(path, at, pending.record);
+      if (held == pending.record.size()) continue;
+      if (!held && target.size && platform::StampOf(path).size < *target.size) {
         platform::LogWarning("job log: " + target.path +
                              " is shorter than before the record; appending it anyway");
       }
-      if (platform::Status s = platform::AppendFileBytes(path, pending.record, reservation); !s) {
+      // The start of the record a write left behind is followed by the rest.
+      const std::string_view missing = std::string_view(pending.record).substr(held.value_or(0));
+      if (platform::Status s = platform::AppendFileBytes(path, missing, reservation); !s) {
         platform::LogWarning("job log: the interrupted record not completed in " + target.path, s);
         continue;
       }

@@ -71,6 +71,14 @@ class CupsNoJobLost : public ::testing::Test {
     return {};
   }
 
+  // The bytes around `text` in `bytes`, from the record before to the one after.
+  static std::string RecordAround(const std::string& bytes, const std::string& text) {
+    const std::size_t at = bytes.find(text);
+    if (at == std::string::npos) return "(absent)";
+    const std::size_t from = at < 300 ? 0 : at - 300;
+    return bytes.substr(from, 600);
+  }
+
   PrivateCupsd cupsd_;
   ScratchRegistry scratch_;
   fs::path app_ = scratch_.Folder() / "app";
@@ -314,6 +322,6 @@ TEST_F(CupsNoJobLost, ABurstOfTwoHundredJobsWithAKillIsLoggedOnceEach) {
     EXPECT_EQ(logged[title], 1) << title;
     EXPECT_NE(day.find("<doc>" + title + "</doc><pages>" + std::to_string(count) + "</pages>"),
               std::string::npos)
-        << title;
+        << title << " logged as: " << RecordAround(day, "<doc>" + title + "</doc>");
   }
 }

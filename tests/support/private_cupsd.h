@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -120,12 +121,13 @@ class PrivateCupsd {
   // size in job-impressions (which lp does not send); returns the job id.
   int SubmitSized(const std::string& queue, int pages, int impressions, const std::string& title,
                   const std::string& user) {
-    std::filesystem::path doc = folder_ / ("doc-" + std::to_string(++documents_) + ".txt");
+    const int number = ++documents_;
+    std::filesystem::path doc = folder_ / ("doc-" + std::to_string(number) + ".txt");
     {
       std::ofstream out(doc);
       for (int i = 1; i <= pages; ++i) out << "page " << i << "\n";
     }
-    std::filesystem::path test = folder_ / ("print-" + std::to_string(documents_) + ".test");
+    std::filesystem::path test = folder_ / ("print-" + std::to_string(number) + ".test");
     {
       std::ofstream out(test);
       out << "{\n OPERATION Print-Job\n GROUP operation-attributes-tag\n"
@@ -254,7 +256,8 @@ class PrivateCupsd {
   std::string error_;
   std::optional<std::string> previousServer_;
   bool started_ = false;
-  int documents_ = 0;
+  // Threads submit at the same time: each document gets a file of its own.
+  std::atomic<int> documents_{0};
 };
 
 // Skips the test when no private scheduler (for files that use GoogleTest) can be started on this machine.

@@ -311,8 +311,8 @@ TEST(CatchUp, ACatchUpCutShortKeepsTheSpellWithoutMonitoringToItsTrueEnd) {
 // The real log store and mark files: an engine killed while it appended a
 // job's record to its eighteen files leaves a mark that names the record
 // and the files; the next watcher completes the record where it is missing
-// (in files that existed and in files the record was to create) and does
-// not log the job again.
+// or cut short (in files that existed and in files the record was to
+// create) and does not log the job again.
 TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
   ScratchRegistry scratch;
   const std::filesystem::path app = scratch.Folder() / "app";
@@ -352,6 +352,7 @@ TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
   ASSERT_EQ(files.size(), 18u);
   engine::JobMark::Pending pending;
   pending.jobId = cutId;
+  std::map<std::string, std::string> originals;  // each file as the whole record left it
   int n = 0;
   for (const std::string& file : files) {
     const std::string bytes = *platform::ReadFileBytes(file);
@@ -362,10 +363,14 @@ TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
     const std::string relative = "\\" + std::filesystem::relative(file, app).string();
     const bool created = file.find("/Users/bob/") != std::string::npos;
     pending.targets.push_back({relative, created ? std::nullopt : std::optional<std::uint64_t>(at)});
+    originals[file] = bytes;
     if (created && n % 2 == 0) {
       std::filesystem::remove(file);
-    } else if (!created && n % 3 != 0) {
+    } else if (!created && n % 3 == 1) {
       std::filesystem::resize_file(file, at);
+    } else if (n % 3 == 2) {
+      // A write the kill ended between two pages of the file.
+      std::filesystem::resize_file(file, at + pending.record.size() / 2);
     }
     ++n;
   }
@@ -392,6 +397,7 @@ TEST(CatchUp, ARecordCutShortByACrashIsCompletedWhereMissingAndNeverRepeated) {
     EXPECT_EQ(bytes.find("<doc>cut</doc>"), bytes.rfind("<doc>cut</doc>")) << file << " has it twice";
     EXPECT_NE(bytes.find(pending.record), std::string::npos) << file << " lacks it";
     EXPECT_EQ(bytes.find("\r\n<event>"), engine::JobLogStore::kReservation) << file;
+    EXPECT_EQ(bytes.substr(0, originals[file].size()), originals[file]) << file << " is not as it was";
   }
   EXPECT_EQ(testing_support::LoggedDocuments(app),
             (std::map<std::string, int>{{"first", 1}, {"cut", 1}, {"marker", 1}}));
