@@ -73,6 +73,8 @@ CONF
   cat >"$dir/cupsd.conf" <<CONF
 Listen $socket
 LogLevel debug
+# Every request, queries too: tests count what a watcher asks.
+AccessLogLevel all
 MaxLogSize 0
 Browsing No
 DefaultShared No

@@ -293,14 +293,6 @@ TEST_F(CupsSpoolerTest, WaitEndsOnTimeoutAndOnStop) {
   EXPECT_LT(steady_clock::now() - start, seconds(10)) << "an infinite wait must end on a stop request";
 }
 
-// The scheduler's requests, as its access log counts them.
-std::size_t Requests(PrivateCupsd& cupsd) {
-  std::ifstream log(cupsd.Folder() / "log" / "access_log");
-  std::size_t lines = 0;
-  for (std::string line; std::getline(log, line);) ++lines;
-  return lines;
-}
-
 // The queue's subscriptions that name the engine's notifier.
 std::size_t RelaySubscriptions(PrivateCupsd& cupsd, const std::string& queue) {
   std::filesystem::path test = cupsd.Folder() / "relay-subscriptions.test";
@@ -329,11 +321,11 @@ TEST_F(CupsSpoolerTest, AnIdleWaitAsksNothingAndEventsEndItAtOnce) {
   ASSERT_EQ(RelaySubscriptions(Cupsd(), q), 1u) << "the scheduler took no subscription for the notifier";
 
   std::stop_source never;
-  const std::size_t before = Requests(Cupsd());
+  const std::size_t before = Cupsd().Requests();
   EXPECT_EQ(n->Wait(milliseconds(3000), never.get_token()), platform::WaitResult::kTimedOut);
   // One look when the wait begins, none while it sleeps (polling asked
   // six times in three seconds).
-  EXPECT_LE(Requests(Cupsd()) - before, 2u);
+  EXPECT_LE(Cupsd().Requests() - before, 2u);
 
   std::jthread submitter([&] {
     std::this_thread::sleep_for(milliseconds(200));

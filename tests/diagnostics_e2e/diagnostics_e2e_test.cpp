@@ -30,6 +30,7 @@
 #include "mailer/base64_coder.h"
 #include "tests/foundation/test_support.h"
 #include "tests/support/private_cupsd.h"
+#include "tests/support/read_file.h"
 
 namespace {
 
@@ -195,6 +196,20 @@ TEST_F(Diagnostics, CupsServerThatGoesAwayIsOneLineNamingCups) {
   // A job held in the queue keeps the watcher asking twice a second.
   cupsd->Disable("Office");
   cupsd->Submit("Office", 1, "held.txt", "anna");
+  // The job's event reaches the watcher through the scheduler's notifier;
+  // on a busy machine that can take a while, and a scheduler stopped
+  // before it would leave an idle watcher that looks again only at its
+  // next check. So the scheduler stops once the watcher asks again and
+  // again (nobody else asks it anything meanwhile).
+  bool asking = false;
+  for (const auto until = std::chrono::steady_clock::now() + 30s;
+       !asking && std::chrono::steady_clock::now() < until;) {
+    const std::size_t before = cupsd->Requests();
+    std::this_thread::sleep_for(1200ms);
+    asking = cupsd->Requests() >= before + 2;
+  }
+  ASSERT_TRUE(asking) << "the watcher never asked about the held job; the scheduler's access log:\n"
+                      << testing_support::ReadWholeFile(cupsd->Folder() / "log" / "access_log");
 
   cupsd.reset();  // the scheduler stops and its folder goes
   // Whichever request meets the missing scheduler first fails and says so,

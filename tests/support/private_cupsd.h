@@ -208,6 +208,15 @@ class PrivateCupsd {
     return false;
   }
 
+  // How many requests the scheduler has answered so far (its access log
+  // keeps every one, queries included).
+  std::size_t Requests() const {
+    std::ifstream log(folder_ / "log" / "access_log");
+    std::size_t lines = 0;
+    for (std::string line; std::getline(log, line);) ++lines;
+    return lines;
+  }
+
   std::string ErrorLogTail() {
     int rc = 0;
     return Shell("tail -n 40 " + Quote((folder_ / "log" / "error_log").string()), &rc);
