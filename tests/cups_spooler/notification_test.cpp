@@ -324,8 +324,9 @@ TEST_F(CupsSpoolerTest, AnIdleWaitAsksNothingAndEventsEndItAtOnce) {
   const std::size_t before = Cupsd().Requests();
   EXPECT_EQ(n->Wait(milliseconds(3000), never.get_token()), platform::WaitResult::kTimedOut);
   // One look when the wait begins, none while it sleeps (polling asked
-  // six times in three seconds).
-  EXPECT_LE(Cupsd().Requests() - before, 2u);
+  // six times in three seconds). The scheduler may log the request just
+  // before the wait a moment after answering it.
+  EXPECT_LE(Cupsd().Requests() - before, 3u);
 
   std::jthread submitter([&] {
     std::this_thread::sleep_for(milliseconds(200));

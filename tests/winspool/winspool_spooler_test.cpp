@@ -431,9 +431,10 @@ TEST_F(WinspoolBackend, TheWatcherLogsAJobThatLeftTheQueueWithItsPagesAndCopies)
   std::optional<engine::JobMark> mark = marks->Load("Laser");
   ASSERT_TRUE(mark.has_value());
   // Logged, so never logged again; the highest id moves on when the
-  // history is read again.
+  // history is read again. Stopped before that, the mark may still hold
+  // the job among the open ones, but then also among those done.
   EXPECT_TRUE(mark->done.count(41) || mark->highest >= 41u);
-  EXPECT_FALSE(mark->open.count(41));
+  EXPECT_TRUE(!mark->open.count(41) || mark->done.count(41)) << "job 41 left open and not done";
 }
 
 }  // namespace
